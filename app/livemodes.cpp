@@ -1,0 +1,219 @@
+// Run mode and video mode: the live loops inside the Run and Video buttons' callbacks, and the
+// edits that change the video view while it runs.
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/panelcontrols.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "com232/videodata.h"
+#include "gui/graphs.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+using com232::sync;
+
+namespace {
+
+// Commands that would start an exchange of their own are dimmed while a loop runs.
+const int commandButtons[] = {BTNUnlock3, BTNSend, ButtonTeach, ButtonReset};
+
+void enterLiveMode(int shownGraph, int hiddenGraph) {
+    SetCtrlAttribute(pHandle, hiddenGraph, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(pHandle, shownGraph, ATTR_VISIBLE, 1);
+    SetCtrlAttribute(pHandle, BTNLock23, ATTR_DIMMED, 1);
+    SetCtrlAttribute(pHandle, BTNLock21, ATTR_DIMMED, 1);
+    for (int control : commandButtons)
+        SetCtrlAttribute(pHandle, control, ATTR_DIMMED, 1);
+    SetCtrlVal(pHandle, RBTRam, 1);
+    target = RAM;
+    SetCtrlVal(pHandle, RBTEeprom, 0);
+    SetCtrlVal(pHandle, RBTFile, 0);
+}
+
+void leaveLiveMode() {
+    SetCtrlAttribute(pHandle, BTNLock23, ATTR_DIMMED, 0);
+    SetCtrlAttribute(pHandle, BTNLock21, ATTR_DIMMED, 0);
+    for (int control : commandButtons)
+        SetCtrlAttribute(pHandle, control, ATTR_DIMMED, 0);
+}
+
+void armReceiveCallback() {
+    InstallComCallback(com, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+}
+
+void sendRunRequest() {
+    FlushInQ(com);
+    FlushOutQ(com);
+    CopyVarsToPP();
+    FillTxBuf(8, pp);
+    rx_flag = 0;
+    tstart = Timer();
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+}
+
+void readVideoLine() {
+    InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
+    FlushInQ(com);
+    FlushOutQ(com);
+    if (pcbtype == 0 || pcbtype == 100) {
+        ReadData64(0, 0);
+        ReadData64(64, 0);
+        ReadData64(128, 0);
+        ReadData64(192, 1);
+    } else {
+        ReadData256();
+    }
+    armReceiveCallback();
+}
+
+} // namespace
+
+void PushRUN() {
+    enterLiveMode(GRAPHStrip, GRAPHVideo);
+
+    CopyVarsToPP();
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = 8;
+    FillTxBuf(8, pp);
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    if (nBytesW == FRAME_BYTES)
+        showStatusText("Line Ok!");
+    tstart = Timer();
+    stop_flag = 0;
+    graphrefresh = 0;
+
+    while (stop_flag == 0) {
+        // Drawing only prepares the graphs; they repaint while the next request is on the wire.
+        if (graphrefresh == 1) {
+            CopyPPtoMeasurement();
+            PlotVIDEOBarGraph();
+            PlotRAWGraphX8();
+            graphrefresh = 0;
+        }
+        if (rx_flag == 1)
+            sendRunRequest();
+        tdiff = Timer() - tstart;
+        if (tdiff > TIMEOUT) {
+            showStatusText("Timeout RS232-Line!");
+            stop_flag = 1;
+            break;
+        }
+        ProcessSystemEvents();
+    }
+
+    rx_flag = 0;
+    FlushInQ(com);
+    FlushOutQ(com);
+    graphrefresh = 0;
+    leaveLiveMode();
+}
+
+int CC_BTNRun(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    const ExchangeScope exchange;
+    PushRUN();
+    return 0;
+}
+
+int CC_BTNStop(int, int, int event, void *, int, int) {
+    if (event == EVENT_LEFT_CLICK) {
+        stop_flag = 1;
+        SetCtrlAttribute(pHandle, BTNLock21, ATTR_DIMMED, 0);
+        SetCtrlAttribute(pHandle, BTNLock23, ATTR_DIMMED, 0);
+    }
+    return 0;
+}
+
+int CC_BTNVideo(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    const ExchangeScope exchange;
+    enterLiveMode(GRAPHVideo, GRAPHStrip);
+    SetAxisScalingMode(pHandle, GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdpixE);
+    stop_flag = 0;
+    while (stop_flag == 0) {
+        FlushInQ(com);
+        FlushOutQ(com);
+        rx_flag = 0;
+        order = 8;
+        FillTxBuf(8, pp);
+        tstart = Timer();
+        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+        for (;;) {
+            if (rx_flag == 1)
+                break;
+            ProcessSystemEvents();
+            tdiff = Timer() - tstart;
+            if (tdiff > TIMEOUT) {
+                showStatusText("Timeout RS232-Line!");
+                stop_flag = 1;
+                break;
+            }
+        }
+        if (rx_flag == 1) {
+            CopyPPtoMeasurement();
+            readVideoLine();
+            PlotVIDEOBarGraph();
+            PlotVIDEOCurve(adcbuf, xArray8);
+        }
+        ProcessSystemEvents();
+    }
+    leaveLiveMode();
+    armReceiveCallback();
+    FlushOutQ(com);
+    FlushInQ(com);
+    return 0;
+}
+
+int CC_NUMVideoThreshold(int, int, int event, void *, int, int) {
+    if (event == EVENT_VAL_CHANGED) {
+        unsigned short threshold = 0;
+        GetCtrlVal(pHandle, NUMVideoThreshold, &threshold);
+        for (unsigned short &level : thdArray)
+            level = threshold;
+        // The same positions the video loop draws with, so the curve does not jump.
+        PlotVIDEOCurve(adcbuf, xArray8);
+    }
+    return 0;
+}
+
+int CC_NEDITEdgeLeft(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        unsigned short v = 0;
+        GetCtrlVal(pHandle, NEDITEdgeLeft, &v);
+        if (v < pixB) {
+            v = pixB;
+            eBeg = v;
+        }
+        if (v > pixE) {
+            v = static_cast<unsigned short>(pixE - 1);
+            eBeg = v;
+        }
+        SetCtrlVal(pHandle, NEDITEdgeLeft, v);
+        SetGraphCursor(pHandle, GRAPHBar, 2, v, 1.0);
+    }
+    return 0;
+}
+
+int CC_NEDITEdgeRight(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        unsigned short v = 0;
+        GetCtrlVal(pHandle, NEDITEdgeRight, &v);
+        if (v > pixE) {
+            v = pixE;
+            eEnd = v;
+        }
+        if (v < pixB) {
+            v = static_cast<unsigned short>(pixB + 1);
+            eEnd = v;
+        }
+        SetCtrlVal(pHandle, NEDITEdgeRight, v);
+        // At the edited value itself, where every other placement puts this cursor.
+        SetGraphCursor(pHandle, GRAPHBar, 3, v, 1.0);
+    }
+    return 0;
+}

@@ -1,0 +1,60 @@
+// Control numbers of the panel file, and the handles of its two panels.
+#pragma once
+
+// Main panel (panel 1 of the panel file).
+enum MainPanelControl {
+    DropDCom = 2,
+    BTNUnlock3 = 3, // the GET button
+    RINGAnaMode = 4,
+    RBTFile = 12,
+    RBTEeprom = 13,
+    CTRLAna14 = 14,
+    NUMVideoThreshold = 15,
+    NUMPower = 16,
+    NUMCtrl17 = 17,
+    NEDITTolerance = 18,
+    NUMTeachValue = 19,
+    RBTRam = 20,
+    BTNLock21 = 21, // the Run button
+    BTNLock23 = 23, // the Video button
+    RINGEHardware = 24,
+    SWITCHPMode = 25,
+    SWITCHPolarity = 26,
+    NUMAverage = 27,
+    RINGEMode = 28,
+    NUMMeasValueA = 30,
+    NUMMeasMicrons = 31,
+    NUMMeasValueB = 32,
+    NUMAnaMin = 33,
+    NUMRightMax = 34,
+    NUMLeftMax = 35,
+    NUMAnaMax = 36,
+    NUMTolerance = 37,
+    NUMLeftEdge = 38,
+    NUMRightEdge = 39,
+    DECOHeader = 46,
+    NEDITEdgeRight = 47,
+    NEDITEdgeLeft = 48,
+    TEXTStatus = 49,
+    GRAPHVideo = 50,
+    GRAPHBar = 51,
+    PICTLogo = 52,
+    TOGGBTN_Zoom = 53,
+    TOGGBTN_ParaII = 55,
+    GRAPHStrip = 56,
+    SWITCHOpMode = 57,
+    // Numbered so the live loops can dim them while they run.
+    BTNSend = 58,
+    ButtonTeach = 59,
+    ButtonReset = 60,
+};
+
+// Popup panel.
+enum PopupPanelControl { TEXTBOXHardware = 2 };
+
+// The panel file and the numbers of its panels.
+#define PANEL_FILE "K-VEX-RTN-RedozU15.uir"
+enum { MAIN_PANEL = 1, POPUP_PANEL = 2 };
+
+extern int pHandle;
+extern int pPopup;

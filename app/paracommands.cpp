@@ -1,0 +1,198 @@
+// The operator's commands on the parameter set: GET, SEND, target choice, teach and reset.
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/panelcontrols.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "gui/parafile.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+using com232::sync;
+
+namespace {
+
+// The teach answer has a fixed limit of its own, apart from TIMEOUT.
+constexpr double TEACH_TIMEOUT = 1.5;
+
+// Flushes both queues and sends a request whose data words are the current pp.
+void sendCurrentPP(int command) {
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = command;
+    FillTxBuf(static_cast<unsigned short>(command), pp);
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+}
+
+void chooseTarget(int newTarget) {
+    target = newTarget;
+    SetCtrlVal(pHandle, RBTRam, newTarget == RAM ? 1 : 0);
+    SetCtrlVal(pHandle, RBTEeprom, newTarget == EEPROM ? 1 : 0);
+    SetCtrlVal(pHandle, RBTFile, newTarget == DATFILE ? 1 : 0);
+}
+
+// A radio button switched on takes the target; switched off, the target falls back to RAM.
+void onTargetButton(int control, int buttonTarget) {
+    int on = 0;
+    GetCtrlVal(pHandle, control, &on);
+    if (on) {
+        chooseTarget(buttonTarget);
+    } else {
+        target = RAM;
+        SetCtrlVal(pHandle, RBTRam, 1);
+    }
+}
+
+} // namespace
+
+void PushGET(int source) {
+    if (source != DATFILE) {
+        order = source == EEPROM ? 4 : 2;
+        CopyVarsToPP();
+        FlushInQ(com);
+        FlushOutQ(com);
+        FillTxBuf(static_cast<unsigned short>(order), pp);
+        rx_flag = 0;
+        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+        if (nBytesW == FRAME_BYTES)
+            showStatusText("Waiting for parameter-frame ...");
+        tstart = Timer();
+        for (;;) {
+            ProcessSystemEvents();
+            if (rx_flag == 1) {
+                GetRxBuf(PNUM);
+                CopyPPtoVars();
+                setStatus("Parameter-frame received! - Line Ok!");
+                break;
+            }
+            tdiff = Timer() - tstart;
+            if (tdiff > TIMEOUT) {
+                setStatus("Timeout-RS-232...");
+                break;
+            }
+        }
+    }
+    SetPanelValues();
+    showStatus();
+}
+
+int CC_BTNGet(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    const ExchangeScope exchange;
+    if (target == DATFILE) {
+        // A file that cannot be used leaves the set and the panel as they were.
+        if (ReadParaFromFile() >= 0)
+            PushGET(DATFILE);
+    } else {
+        PushGET(target);
+    }
+    return 0;
+}
+
+int CC_BTNSend(int, int, int event, void *, int, int) {
+    if (event != EVENT_LEFT_CLICK || exchangeDepth > 0)
+        return 0;
+    const ExchangeScope exchange;
+    showStatusText("Transmit...");
+    if (target == DATFILE) {
+        const int chosen = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat",
+                                           "K-VEX-RTN-Series Parameter File", VAL_OK_BUTTON, 0, 1,
+                                           1, 1, file_name);
+        if (chosen > 0)
+            SendParaToFile();
+        else if (chosen < 0)
+            reportParameterFileError(chosen, "");
+        return 0;
+    }
+    sync = 0x55;
+    order = target == EEPROM ? 3 : 1;
+    GetPanelValues();
+    CopyVarsToPP();
+    FillTxBuf(static_cast<unsigned short>(order), pp);
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    if (nBytesW == FRAME_BYTES)
+        showStatusText("Line Ok!");
+    return 0;
+}
+
+int CC_RBTRam(int, int, int event, void *, int, int) {
+    if (event == EVENT_VAL_CHANGED)
+        onTargetButton(RBTRam, RAM);
+    return 0;
+}
+
+int CC_RBTEeprom(int, int, int event, void *, int, int) {
+    if (event == EVENT_VAL_CHANGED)
+        onTargetButton(RBTEeprom, EEPROM);
+    return 0;
+}
+
+int CC_RBTFile(int, int, int event, void *, int, int) {
+    if (event == EVENT_VAL_CHANGED)
+        onTargetButton(RBTFile, DATFILE);
+    return 0;
+}
+
+int CC_ButtonTeach(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    const ExchangeScope exchange;
+    sendCurrentPP(6);
+    showStatusText("New setpoint value teached!");
+    tstart = Timer();
+    for (;;) {
+        if (rx_flag == 1) {
+            PushGET(RAM);
+            break;
+        }
+        ProcessSystemEvents();
+        tdiff = Timer() - tstart;
+        if (tdiff >= TEACH_TIMEOUT)
+            break;
+    }
+    return 0;
+}
+
+int CC_ButtonReset(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    const ExchangeScope exchange;
+    sendCurrentPP(11);
+    showStatusText("Reset Max/Min values...");
+    tstart = Timer();
+    for (;;) {
+        if (rx_flag == 1)
+            break;
+        ProcessSystemEvents();
+        tdiff = Timer() - tstart;
+        if (tdiff >= TIMEOUT)
+            break;
+    }
+    // Whether the sensor answered decides, not the last reading of the clock.
+    setStatus(rx_flag == 1 ? "Reset of analog-output Max/Min OK!" : "Timeout-RS-232...");
+    showStatus();
+    return 0;
+}
+
+int CC_NEDITTolerance(int, int, int event, void *, int, int) {
+    if (event == EVENT_VAL_CHANGED) {
+        unsigned short value = 0;
+        GetCtrlVal(pHandle, NEDITTolerance, &value);
+        SetCtrlVal(pHandle, NUMTolerance, value);
+    }
+    return 0;
+}
+
+int CC_TOGGBTN_ParaII(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT) {
+        int shown = 0;
+        GetCtrlVal(pHandle, TOGGBTN_ParaII, &shown);
+        if (shown)
+            DisplayPanel(pPopup);
+        else
+            HidePanel(pPopup);
+    }
+    return 0;
+}

@@ -1,0 +1,160 @@
+// Serial link: opening the port, the connection sequence, frame packing and the line check.
+#include "com232/rs232link.h"
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/panelcontrols.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+#include <cstdio>
+
+using com232::sync;
+
+int com = 1;
+int ret = 0;
+namespace com232 {
+int sync = 0x55;
+}
+int eventMask = 0x8006;
+int order = 1;
+char szWriteBuf[BUFFER_SIZE];
+char szReadBuf[BUFFER_SIZE];
+int nBytesW = 0;
+int nBytesR = 0;
+int rx_flag = 0;
+int graphrefresh = 0;
+unsigned short pp[PNUM];
+double tstart = 0.0;
+double tdiff = 0.0;
+char szStatus[STATUS_SIZE];
+int exchangeDepth = 0;
+
+const char *comErrorText(int code) {
+    switch (code) {
+    case -1:
+        return "Unknown system error";
+    case -2:
+        return "Invalid port number";
+    case -3:
+        return "Port is not open";
+    case -4:
+        return "Unknown I/0 error";
+    case -6:
+        return "No serial port found";
+    case -7:
+        return "Cannot open port";
+    case -13:
+        return "Invalid parameter";
+    case -99:
+        return "Timeout";
+    default:
+        return "RS-232 error!";
+    }
+}
+
+void setStatus(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
+
+void showStatus() { SetCtrlVal(pHandle, TEXTStatus, szStatus); }
+
+void showStatusText(const char *text) { SetCtrlVal(pHandle, TEXTStatus, text); }
+
+unsigned short readBufWord(int index) {
+    const auto *bytes = reinterpret_cast<const unsigned char *>(szReadBuf);
+    return static_cast<unsigned short>(bytes[2 * index] * 256 + bytes[2 * index + 1]);
+}
+
+void FillTxBuf(unsigned short command, const unsigned short *words) {
+    szWriteBuf[0] = static_cast<char>((sync >> 8) & 0xFF);
+    szWriteBuf[1] = static_cast<char>(sync & 0xFF);
+    szWriteBuf[2] = static_cast<char>(command >> 8);
+    szWriteBuf[3] = static_cast<char>(command & 0xFF);
+    for (int i = 0; i < PNUM; ++i) {
+        szWriteBuf[4 + 2 * i] = static_cast<char>(words[i] >> 8);
+        szWriteBuf[5 + 2 * i] = static_cast<char>(words[i] & 0xFF);
+    }
+}
+
+void GetRxBuf(int count) {
+    if (count > PNUM)
+        count = PNUM;
+    for (int i = 0; i < count; ++i)
+        pp[i] = readBufWord(2 + i);
+}
+
+void RX_Receive_Function(int, int events, void *) {
+    if (!(events & LWRS_RECEIVE))
+        return;
+    ComRd(com, szReadBuf, FRAME_BYTES);
+    GetRxBuf(PNUM);
+    rx_flag = 1;
+    graphrefresh = 1;
+    // Whatever came beyond the frame is not an answer anyone waits for.
+    FlushInQ(com);
+}
+
+int CheckComLine(int port) {
+    int result = 0;
+    CopyVarsToPP();
+    order = 5;
+    FillTxBuf(5, pp);
+    FlushOutQ(port);
+    FlushInQ(port);
+    rx_flag = 0;
+    nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
+    tstart = Timer();
+    for (;;) {
+        ProcessSystemEvents();
+        tdiff = Timer() - tstart;
+        if (tdiff > TIMEOUT) {
+            setStatus("Timeout-RS-232...");
+            break;
+        }
+        if (rx_flag != 0)
+            break;
+    }
+    // An echo that came in the pass that timed out still decides the outcome.
+    if (rx_flag == 1) {
+        const unsigned short w = readBufWord(0);
+        pp[0] = w;
+        if (w == 0x00AA) {
+            setStatus("Echo Check - Line Ok!");
+            result = 1;
+        } else {
+            setStatus("read error - not sync byte 0xAA!");
+        }
+    }
+    showStatus();
+    return result;
+}
+
+void InitRS232(int port) {
+    const ExchangeScope exchange;
+    ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    if (ret < 0) {
+        setStatus(comErrorText(ret));
+        showStatus();
+        return;
+    }
+    SetComTime(port, 2.0);
+    FlushInQ(port);
+    FlushOutQ(port);
+    SetCTSMode(port, 0);
+    InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+    ret = CheckComLine(port);
+    if (ret == 1) {
+        Delay(0.1);
+        ret = GetHARDWAREInfo();
+        if (ret == 0)
+            setStatus("Error reading HARDWARE-info!");
+        Delay(0.1);
+        target = RAM;
+        PushGET(RAM);
+        Delay(0.1);
+        ret = GetVERSIONInfo();
+        if (ret < 72)
+            setStatus("Error reading firmware-info!");
+    }
+    showStatus();
+}

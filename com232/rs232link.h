@@ -1,0 +1,61 @@
+// The serial link to the sensor: port set-up, the 36-byte frames, the receive callback and the
+// line check.
+#pragma once
+
+// Data words per frame.
+constexpr int PNUM = 16;
+// Bytes of a request or answer frame: sync word, command word and PNUM data words.
+constexpr int FRAME_BYTES = 4 + 2 * PNUM;
+// Answer time limit in seconds.
+constexpr double TIMEOUT = 1.5;
+constexpr int BUFFER_SIZE = 1024;
+// 72 characters and the terminator: a full raw firmware text fits.
+constexpr int STATUS_SIZE = 73;
+
+extern int com;
+extern int ret;
+// In a namespace of its own: POSIX declares a function sync() in the global namespace. Files
+// that include no system header bring it in with `using com232::sync;`.
+namespace com232 {
+extern int sync;
+}
+extern int eventMask;
+extern int order;
+extern char szWriteBuf[BUFFER_SIZE];
+extern char szReadBuf[BUFFER_SIZE];
+extern int nBytesW;
+extern int nBytesR;
+extern int rx_flag;
+extern int graphrefresh;
+extern unsigned short pp[PNUM];
+extern double tstart;
+extern double tdiff;
+extern char szStatus[STATUS_SIZE];
+
+// Nonzero while an exchange with the sensor waits for its answer (the connection sequence,
+// GET, teach, reset, or a run or video loop). Commands that would start another exchange do
+// nothing meanwhile, so no request takes another request's answer as its own.
+extern int exchangeDepth;
+struct ExchangeScope {
+    ExchangeScope() { ++exchangeDepth; }
+    ~ExchangeScope() { --exchangeDepth; }
+    ExchangeScope(const ExchangeScope &) = delete;
+    ExchangeScope &operator=(const ExchangeScope &) = delete;
+};
+
+void InitRS232(int port);
+void RX_Receive_Function(int port, int events, void *data);
+void FillTxBuf(unsigned short command, const unsigned short *words);
+void GetRxBuf(int count);
+int CheckComLine(int port);
+
+// The status text for an error code of the port services.
+const char *comErrorText(int code);
+// Copies text into szStatus, cut to fit.
+void setStatus(const char *text);
+// Shows szStatus on the status line.
+void showStatus();
+// Shows a text on the status line without keeping it in szStatus.
+void showStatusText(const char *text);
+// Word `index` of the receive buffer, high byte first.
+unsigned short readBufWord(int index);

@@ -1,0 +1,210 @@
+// Graph widgets of the panel, drawn with QCustomPlot.
+#include "platform/graphwidgets.h"
+
+#include <algorithm>
+
+namespace {
+
+QColor rgb(int color) { return QColor((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF); }
+
+void setUpPlot(QCustomPlot *plot) {
+    // Plots that change many times a second: no antialiasing, one buffer.
+    plot->setNotAntialiasedElements(QCP::aeAll);
+    plot->setPlottingHint(QCP::phFastPolylines, true);
+    plot->setPlottingHint(QCP::phImmediateRefresh, false);
+    plot->setBackground(QBrush(QColor(0xFB, 0xFB, 0xFB)));
+    plot->axisRect()->setBackground(QBrush(Qt::white));
+    plot->setMinimumSize(120, 60);
+}
+
+bool applyAxisRange(QCustomPlot *plot, int axis, int mode, double min, double max) {
+    QCPAxis *target = axis == 0 ? plot->xAxis : axis == 1 ? plot->yAxis : nullptr;
+    if (!target)
+        return false;
+    if (mode == 0) {
+        if (min == max)
+            max = min + 1.0;
+        target->setRange(std::min(min, max), std::max(min, max));
+    } else {
+        target->rescale(true);
+    }
+    plot->replot(QCustomPlot::rpQueuedReplot);
+    return true;
+}
+
+} // namespace
+
+KvexGraph::KvexGraph(QWidget *parent) : QCustomPlot(parent) {
+    setUpPlot(this);
+    addLayer("cursors", layer("main"), QCustomPlot::limAbove);
+    cursorLayer_ = layer("cursors");
+}
+
+int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double> &y,
+                         int plotStyle, int color) {
+    QCPGraph *graph = addGraph();
+    QVector<QCPGraphData> data(static_cast<int>(std::min(x.size(), y.size())));
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = QCPGraphData(x[i], y[i]);
+    graph->data()->set(data, true);
+    graph->setPen(QPen(rgb(color), plotStyle == 5 ? 2 : 1));
+    const int handle = nextHandle_++;
+    curves_[handle] = graph;
+    plots_[handle] = 0;
+    replot(rpQueuedReplot);
+    return handle;
+}
+
+int KvexGraph::plotRectangle(double x1, double y1, double x2, double y2, int frameColor,
+                             int fillColor) {
+    auto *rect = new QCPItemRect(this);
+    rect->setClipToAxisRect(true);
+    rect->topLeft->setCoords(std::min(x1, x2), std::max(y1, y2));
+    rect->bottomRight->setCoords(std::max(x1, x2), std::min(y1, y2));
+    rect->setPen(QPen(rgb(frameColor)));
+    rect->setBrush(QBrush(rgb(fillColor)));
+    const int handle = nextHandle_++;
+    rects_[handle] = rect;
+    plots_[handle] = 1;
+    replot(rpQueuedReplot);
+    return handle;
+}
+
+bool KvexGraph::deletePlot(int handle, bool refresh) {
+    if (handle == -1) {
+        for (auto &curve : curves_)
+            removePlottable(curve.second);
+        for (auto &rect : rects_)
+            removeItem(rect.second);
+        curves_.clear();
+        rects_.clear();
+        plots_.clear();
+    } else if (curves_.count(handle)) {
+        removePlottable(curves_[handle]);
+        curves_.erase(handle);
+        plots_.erase(handle);
+    } else if (rects_.count(handle)) {
+        removeItem(rects_[handle]);
+        rects_.erase(handle);
+        plots_.erase(handle);
+    } else {
+        return false;
+    }
+    if (refresh)
+        replot(rpQueuedReplot);
+    return true;
+}
+
+bool KvexGraph::setCursor(int cursor, double x, double) {
+    if (cursor < 1 || cursor > 3)
+        return false;
+    QCPItemStraightLine *&line = cursors_[cursor - 1];
+    if (!line) {
+        line = new QCPItemStraightLine(this);
+        line->setLayer(cursorLayer_);
+        QPen pen(cursor == 1 ? QColor(Qt::black) : QColor(0x1F, 0x4F, 0xBF), cursor == 1 ? 2 : 1);
+        if (cursor != 1)
+            pen.setStyle(Qt::DashLine);
+        line->setPen(pen);
+    }
+    line->point1->setCoords(x, 0.0);
+    line->point2->setCoords(x, 1.0);
+    cursorX_[cursor - 1] = x;
+    replot(rpQueuedReplot);
+    return true;
+}
+
+double KvexGraph::cursorX(int cursor) const {
+    return cursor >= 1 && cursor <= 3 ? cursorX_[cursor - 1] : 0.0;
+}
+
+bool KvexGraph::setAxisRange(int axis, int mode, double min, double max) {
+    return applyAxisRange(this, axis, mode, min, max);
+}
+
+std::vector<std::vector<double>> KvexGraph::rectangles() const {
+    std::vector<std::vector<double>> out;
+    for (const auto &entry : plots_) {
+        if (entry.second != 1)
+            continue;
+        const QCPItemRect *rect = rects_.at(entry.first);
+        out.push_back({rect->topLeft->coords().x(), rect->bottomRight->coords().y(),
+                       rect->bottomRight->coords().x(), rect->topLeft->coords().y(),
+                       static_cast<double>(rect->brush().color().rgb() & 0xFFFFFF)});
+    }
+    return out;
+}
+
+KvexStripChart::KvexStripChart(QWidget *parent) : QCustomPlot(parent) {
+    setUpPlot(this);
+    setTraceCount(1);
+}
+
+void KvexStripChart::setTraceCount(int traces) {
+    traces = std::clamp(traces, 1, 64);
+    if (traces == traceCount())
+        return;
+    history_.assign(static_cast<size_t>(traces), std::deque<double>());
+    clearGraphs();
+    for (int t = 0; t < traces; ++t)
+        addGraph();
+    refreshTraces();
+}
+
+void KvexStripChart::setPointsPerScreen(int points) {
+    pointsPerScreen_ = std::max(2, points);
+    for (auto &trace : history_)
+        while (static_cast<int>(trace.size()) > pointsPerScreen_)
+            trace.pop_front();
+    refreshTraces();
+}
+
+void KvexStripChart::setTraceColor(int trace, int color) {
+    if (trace < 1 || trace > graphCount())
+        return;
+    graph(trace - 1)->setPen(QPen(rgb(color), trace >= 4 ? 2 : 1));
+    replot(rpQueuedReplot);
+}
+
+void KvexStripChart::appendInterleaved(const double *values, int count, int skip) {
+    const int traces = traceCount();
+    int i = 0;
+    while (i + traces <= count) {
+        for (int t = 0; t < traces; ++t) {
+            std::deque<double> &trace = history_[static_cast<size_t>(t)];
+            trace.push_back(values[i + t]);
+            if (static_cast<int>(trace.size()) > pointsPerScreen_)
+                trace.pop_front();
+        }
+        ++samplesSeen_;
+        i += traces * (1 + std::max(0, skip));
+    }
+    refreshTraces();
+}
+
+void KvexStripChart::refreshTraces() {
+    const long long first = samplesSeen_ - static_cast<long long>(pointsPerScreen_);
+    for (int t = 0; t < traceCount() && t < graphCount(); ++t) {
+        const std::deque<double> &trace = history_[static_cast<size_t>(t)];
+        QVector<QCPGraphData> data(static_cast<int>(trace.size()));
+        const long long start = samplesSeen_ - static_cast<long long>(trace.size());
+        for (int k = 0; k < data.size(); ++k)
+            data[k] = QCPGraphData(static_cast<double>(start + k), trace[static_cast<size_t>(k)]);
+        graph(t)->data()->set(data, true);
+    }
+    xAxis->setRange(static_cast<double>(first), static_cast<double>(samplesSeen_ - 1));
+    replot(rpQueuedReplot);
+}
+
+bool KvexStripChart::setAxisRange(int axis, int mode, double min, double max) {
+    if (axis == 0)
+        return false; // the time axis follows the samples
+    return applyAxisRange(this, axis, mode, min, max);
+}
+
+std::vector<double> KvexStripChart::traceSamples(int trace) const {
+    if (trace < 1 || trace > traceCount())
+        return {};
+    const auto &samples = history_[static_cast<size_t>(trace - 1)];
+    return std::vector<double>(samples.begin(), samples.end());
+}

@@ -1,0 +1,376 @@
+// Serial port services over Qt SerialPort, with receive callbacks delivered on the program's thread.
+#include "platform/rs232.h"
+#include "platform/internal.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+namespace {
+
+constexpr int kMaxPortNumber = 1000;
+constexpr int kDefaultQueueSize = 512;
+
+struct ComPort {
+    QSerialPort serial;
+    double timeoutSeconds = 10.0;
+    int eventMask = 0;
+    int notifyCount = 0;
+    ComCallbackPtr callback = nullptr;
+    void *callbackData = nullptr;
+    // The device vanished (USB adapter pulled, pseudo-terminal closed): every call treats the
+    // port as closed from then on, without an error storm.
+    bool gone = false;
+};
+
+std::map<int, std::unique_ptr<ComPort>> openPorts;
+std::map<int, std::string> boundDevices;
+std::vector<SerialPortEntry> enumeratedPorts;
+bool portsEnumerated = false;
+bool callbackRunning = false;
+bool dispatchQueued = false;
+
+bool isUsbAdapter(const QSerialPortInfo &info) {
+    const QString name = info.portName();
+    return info.hasVendorIdentifier() || name.startsWith("ttyUSB") || name.startsWith("ttyACM") ||
+           name.contains("usb", Qt::CaseInsensitive);
+}
+
+// "ttyS10" after "ttyS2": compare the text part, then the number at the end.
+bool naturalLess(const QString &a, const QString &b) {
+    auto split = [](const QString &s) {
+        int i = s.size();
+        while (i > 0 && s.at(i - 1).isDigit())
+            --i;
+        return std::make_pair(s.left(i), s.mid(i).isEmpty() ? -1 : s.mid(i).toInt());
+    };
+    return split(a) < split(b);
+}
+
+void enumeratePorts() {
+    if (portsEnumerated)
+        return;
+    portsEnumerated = true;
+#ifndef Q_OS_WIN
+    QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+#ifdef Q_OS_MACOS
+    // The call-out devices; their tty twins wait for carrier detect on open.
+    infos.erase(std::remove_if(infos.begin(), infos.end(),
+                               [](const QSerialPortInfo &i) {
+                                   return i.portName().startsWith("tty.");
+                               }),
+                infos.end());
+#endif
+    std::stable_sort(infos.begin(), infos.end(),
+                     [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
+                         const bool ua = isUsbAdapter(a), ub = isUsbAdapter(b);
+                         if (ua != ub)
+                             return ua;
+                         return naturalLess(a.portName(), b.portName());
+                     });
+    int number = 1;
+    for (const QSerialPortInfo &info : infos) {
+        QString description = info.description();
+        if (!info.manufacturer().isEmpty() && !description.contains(info.manufacturer()))
+            description = description.isEmpty() ? info.manufacturer()
+                                                : description + " (" + info.manufacturer() + ")";
+        enumeratedPorts.push_back({number++, info.systemLocation().toStdString(),
+                                   description.toStdString()});
+    }
+#endif
+}
+
+ComPort *openPort(int port) {
+    auto it = openPorts.find(port);
+    if (it == openPorts.end() || it->second->gone || !it->second->serial.isOpen())
+        return nullptr;
+    return it->second.get();
+}
+
+// Moves what the operating system holds into the port's queue without running any callback.
+void pullArrivedBytes(ComPort *p) {
+    if (p->serial.isOpen() && !p->gone)
+        p->serial.waitForReadyRead(0);
+}
+
+void queueDispatch() {
+    if (dispatchQueued || !QCoreApplication::instance())
+        return;
+    dispatchQueued = true;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            dispatchQueued = false;
+            kvexplatform::dispatchComCallbacks();
+        },
+        Qt::QueuedConnection);
+}
+
+int openErrorCode(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return kComCannotOpenPort;
+    case QSerialPort::ResourceError:
+        return kComUnknownIOError;
+    case QSerialPort::UnsupportedOperationError:
+        return kComInvalidParameter;
+    default:
+        return kComUnknownSystemError;
+    }
+}
+
+} // namespace
+
+namespace kvexplatform {
+
+void dispatchComCallbacks() {
+    if (callbackRunning)
+        return;
+    std::vector<int> numbers;
+    for (const auto &entry : openPorts)
+        numbers.push_back(entry.first);
+    for (int number : numbers) {
+        ComPort *p = openPort(number);
+        if (!p || !p->callback || p->notifyCount <= 0 || !(p->eventMask & LWRS_RECEIVE))
+            continue;
+        // Bytes the system holds are pending events too.
+        if (p->serial.bytesAvailable() < p->notifyCount)
+            pullArrivedBytes(p);
+        if (p->serial.bytesAvailable() < p->notifyCount)
+            continue;
+        ComCallbackPtr callback = p->callback;
+        void *data = p->callbackData;
+        callbackRunning = true;
+        callback(number, LWRS_RECEIVE, data);
+        callbackRunning = false;
+        // The callback may have closed or re-armed the port; look it up again.
+        ComPort *after = openPort(number);
+        if (after && after->callback && after->notifyCount > 0 &&
+            after->serial.bytesAvailable() >= after->notifyCount)
+            queueDispatch();
+    }
+}
+
+} // namespace kvexplatform
+
+std::vector<SerialPortEntry> listSerialPorts() {
+    enumeratePorts();
+#ifdef Q_OS_WIN
+    std::vector<SerialPortEntry> list;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        const QString name = info.portName();
+        if (name.startsWith("COM"))
+            list.push_back({name.mid(3).toInt(), name.toStdString(),
+                            info.description().toStdString()});
+    }
+    std::sort(list.begin(), list.end(),
+              [](const SerialPortEntry &a, const SerialPortEntry &b) { return a.number < b.number; });
+#else
+    std::vector<SerialPortEntry> list = enumeratedPorts;
+#endif
+    for (const auto &binding : boundDevices) {
+        auto same = std::find_if(list.begin(), list.end(), [&](const SerialPortEntry &e) {
+            return e.number == binding.first;
+        });
+        if (same != list.end())
+            *same = {binding.first, binding.second, "bound device"};
+        else
+            list.push_back({binding.first, binding.second, "bound device"});
+    }
+    std::sort(list.begin(), list.end(),
+              [](const SerialPortEntry &a, const SerialPortEntry &b) { return a.number < b.number; });
+    return list;
+}
+
+void bindPortDevice(int port, const std::string &devicePath) {
+    if (devicePath.empty())
+        boundDevices.erase(port);
+    else
+        boundDevices[port] = devicePath;
+}
+
+std::string portDevicePath(int port) {
+    auto bound = boundDevices.find(port);
+    if (bound != boundDevices.end())
+        return bound->second;
+#ifdef Q_OS_WIN
+    return "COM" + std::to_string(port);
+#else
+    enumeratePorts();
+    if (port >= 1 && port <= static_cast<int>(enumeratedPorts.size()))
+        return enumeratedPorts[port - 1].device;
+    return "";
+#endif
+}
+
+int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize) {
+    if (port < 1 || port > kMaxPortNumber)
+        return kComInvalidPortNumber;
+    if (baudRate <= 0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 ||
+        stopBits < 1 || stopBits > 2 || inputQueueSize < 0 || outputQueueSize < 0)
+        return kComInvalidParameter;
+    CloseCom(port);
+
+    std::string device = deviceName && *deviceName ? deviceName : portDevicePath(port);
+    if (device.empty()) {
+        enumeratePorts();
+        return enumeratedPorts.empty() && boundDevices.empty() ? kComNoSerialPortFound
+                                                               : kComInvalidPortNumber;
+    }
+
+    auto p = std::make_unique<ComPort>();
+    p->serial.setPortName(QString::fromStdString(device));
+    if (!p->serial.open(QIODevice::ReadWrite))
+        return openErrorCode(p->serial.error());
+
+    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                   QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                                   QSerialPort::SpaceParity};
+    const bool configured =
+        p->serial.setBaudRate(static_cast<qint32>(baudRate)) &&
+        p->serial.setDataBits(static_cast<QSerialPort::DataBits>(dataBits)) &&
+        p->serial.setParity(parities[parity]) &&
+        p->serial.setStopBits(stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+        p->serial.setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        p->serial.close();
+        return kComInvalidParameter;
+    }
+    p->serial.setReadBufferSize(inputQueueSize > 0 ? inputQueueSize : kDefaultQueueSize);
+
+    ComPort *raw = p.get();
+    QObject::connect(&raw->serial, &QSerialPort::readyRead, [] { queueDispatch(); });
+    QObject::connect(&raw->serial, &QSerialPort::errorOccurred,
+                     [raw, port](QSerialPort::SerialPortError error) {
+                         if (error != QSerialPort::ResourceError || raw->gone)
+                             return;
+                         raw->gone = true;
+                         // Closing from inside the port's own notification is not safe; the
+                         // port is treated as closed from here on anyway.
+                         QMetaObject::invokeMethod(
+                             QCoreApplication::instance(),
+                             [port, raw] {
+                                 auto it = openPorts.find(port);
+                                 if (it != openPorts.end() && it->second.get() == raw)
+                                     raw->serial.close();
+                             },
+                             Qt::QueuedConnection);
+                     });
+    openPorts[port] = std::move(p);
+    return 0;
+}
+
+int CloseCom(int port) {
+    auto it = openPorts.find(port);
+    if (it == openPorts.end())
+        return 0;
+    it->second->serial.close();
+    openPorts.erase(it);
+    return 0;
+}
+
+int SetComTime(int port, double timeoutSeconds) {
+    auto it = openPorts.find(port);
+    if (it == openPorts.end())
+        return kComPortNotOpen;
+    if (timeoutSeconds < 0)
+        return kComInvalidParameter;
+    it->second->timeoutSeconds = timeoutSeconds;
+    return 0;
+}
+
+int SetCTSMode(int port, int mode) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    return p->serial.setFlowControl(mode ? QSerialPort::HardwareControl
+                                         : QSerialPort::NoFlowControl)
+               ? 0
+               : kComInvalidParameter;
+}
+
+int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbackPtr callback,
+                       void *callbackData) {
+    auto it = openPorts.find(port);
+    if (it == openPorts.end())
+        return kComPortNotOpen;
+    if (notifyCount < 0)
+        return kComInvalidParameter;
+    ComPort *p = it->second.get();
+    p->eventMask = callback ? eventMask : 0;
+    p->notifyCount = notifyCount;
+    p->callback = callback;
+    p->callbackData = callbackData;
+    if (callback)
+        queueDispatch();
+    return 0;
+}
+
+int ComWrt(int port, const char *buffer, int count) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    if (!buffer || count < 0)
+        return kComInvalidParameter;
+    const qint64 written = p->serial.write(buffer, count);
+    if (written < 0)
+        return kComUnknownIOError;
+    // Hand the bytes to the driver now: the caller may not pump events for a while.
+    p->serial.flush();
+    return static_cast<int>(written);
+}
+
+int ComRd(int port, char *buffer, int count) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    if (!buffer || count < 0)
+        return kComInvalidParameter;
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limitMs = static_cast<qint64>(p->timeoutSeconds * 1000.0);
+    int got = 0;
+    while (got < count) {
+        const qint64 n = p->serial.read(buffer + got, count - got);
+        if (n > 0)
+            got += static_cast<int>(n);
+        if (got >= count)
+            break;
+        const qint64 remaining = limitMs - clock.elapsed();
+        if (remaining <= 0 || p->gone || !p->serial.waitForReadyRead(static_cast<int>(remaining)))
+            break;
+    }
+    return got;
+}
+
+int GetInQLen(int port) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    pullArrivedBytes(p);
+    return static_cast<int>(p->serial.bytesAvailable());
+}
+
+int FlushInQ(int port) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    p->serial.clear(QSerialPort::Input);
+    return 0;
+}
+
+int FlushOutQ(int port) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    p->serial.clear(QSerialPort::Output);
+    return 0;
+}

@@ -1,0 +1,54 @@
+// Serial port services: the RS-232 operations the program uses, over Qt SerialPort.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Error codes of OpenComConfig and the other port calls.
+enum ComError {
+    kComUnknownSystemError = -1,
+    kComInvalidPortNumber = -2,
+    kComPortNotOpen = -3,
+    kComUnknownIOError = -4,
+    kComNoSerialPortFound = -6,
+    kComCannotOpenPort = -7,
+    kComInvalidParameter = -13,
+    kComTimeout = -99,
+};
+
+// Event bits delivered to a receive callback.
+enum ComEvent { LWRS_RXFLAG = 0x0002, LWRS_TXEMPTY = 0x0004, LWRS_RECEIVE = 0x8000 };
+
+typedef void (*ComCallbackPtr)(int port, int events, void *data);
+
+int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+int CloseCom(int port);
+int SetComTime(int port, double timeoutSeconds);
+int SetCTSMode(int port, int mode);
+// Arms (callback given) or disarms (nullptr) the receive notification. The callback runs on the
+// program's thread, only inside ProcessSystemEvents or the idle user-interface loop, never nested
+// inside itself and never from inside another serial call.
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void *callbackData);
+int ComWrt(int port, const char *buffer, int count);
+int ComRd(int port, char *buffer, int count);
+int GetInQLen(int port);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+
+// A serial device the machine offers, with the port number OpenComConfig knows it by.
+struct SerialPortEntry {
+    int number;
+    std::string device;
+    std::string description;
+};
+
+// The ports in the order they are numbered: on Windows COMn is port n; elsewhere the devices
+// present at the first call, USB adapters first, then the rest by name.
+std::vector<SerialPortEntry> listSerialPorts();
+// Puts an explicit device (a pseudo-terminal, a device the enumeration does not show) on a port
+// number; an empty path removes the binding.
+void bindPortDevice(int port, const std::string &devicePath);
+// The device a port number stands for now, or "" when there is none.
+std::string portDevicePath(int port);

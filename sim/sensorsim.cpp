@@ -1,0 +1,348 @@
+// Serial transport of the simulated sensor: a thread that reads requests and paces the answers.
+#include "sim/sensorsim.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace kvexsim {
+
+namespace {
+
+// Upper bound of one wait, so stop() never waits long for the thread.
+constexpr int kMaxPollMs = 5;
+
+void makeRaw19200(termios& tio) {
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B19200);
+    cfsetospeed(&tio, B19200);
+    tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
+bool addFdFlags(int fd, int statusFlags) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | statusFlags) < 0)
+        return false;
+    return fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC) == 0;
+}
+
+} // namespace
+
+SensorSim::SensorSim(const SensorProfile& profile) : core_(profile) {}
+
+SensorSim::~SensorSim() {
+    stop();
+    closeFds();
+}
+
+void SensorSim::closeFds() {
+    if (masterFd_ >= 0)
+        close(masterFd_);
+    if (slaveFd_ >= 0)
+        close(slaveFd_);
+    masterFd_ = -1;
+    slaveFd_ = -1;
+}
+
+bool SensorSim::openPty() {
+    const bool wasRunning = running_;
+    stop();
+    closeFds();
+
+    // The slave is created raw, so not a single byte is ever cooked or echoed.
+    termios tio{};
+    makeRaw19200(tio);
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, &tio, nullptr) != 0)
+        return false;
+    termios masterTio{};
+    char path[PATH_MAX] = {};
+    const bool ok = tcgetattr(master, &masterTio) == 0 &&
+                    (makeRaw19200(masterTio), tcsetattr(master, TCSANOW, &masterTio) == 0) &&
+                    ttyname_r(slave, path, sizeof path) == 0 && addFdFlags(master, O_NONBLOCK) &&
+                    addFdFlags(slave, 0);
+    if (!ok) {
+        close(master);
+        close(slave);
+        return false;
+    }
+    masterFd_ = master;
+    // Holding the slave open keeps the device alive between the program's opens; without it the
+    // master would see a hang-up each time the program closes the port.
+    slaveFd_ = slave;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        devicePath_ = path;
+    }
+    if (wasRunning)
+        start();
+    return true;
+}
+
+bool SensorSim::openDevice(const std::string& path) {
+    const bool wasRunning = running_;
+    stop();
+    closeFds();
+
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        close(fd);
+        return false;
+    }
+    makeRaw19200(tio);
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        close(fd);
+        return false;
+    }
+    tcflush(fd, TCIOFLUSH);
+    masterFd_ = fd;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        devicePath_ = path;
+    }
+    if (wasRunning)
+        start();
+    return true;
+}
+
+std::string SensorSim::devicePath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return devicePath_;
+}
+
+void SensorSim::start() {
+    if (running_ || masterFd_ < 0)
+        return;
+    assembler_.clear();
+    pendingRequests_.clear();
+    pendingAnswers_.clear();
+    lastRequestDue_ = 0.0;
+    lastAnswerEnd_ = 0.0;
+    outputBlocked_ = false;
+    running_ = true;
+    thread_ = std::thread(&SensorSim::serve, this);
+}
+
+void SensorSim::stop() {
+    running_ = false;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void SensorSim::hangUp() {
+    stop();
+    closeFds();
+}
+
+void SensorSim::setProfile(const SensorProfile& profile) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setProfile(profile);
+}
+
+SensorProfile SensorSim::profile() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.profile();
+}
+
+void SensorSim::setFault(int command, const Fault& fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.setFault(command, fault);
+}
+
+void SensorSim::clearFaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.clear();
+}
+
+void SensorSim::setRandomFaults(double rate, uint32_t seed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.setRandom(rate, seed);
+}
+
+Words SensorSim::ram() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.ram();
+}
+
+Words SensorSim::eeprom() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.eeprom();
+}
+
+void SensorSim::setRam(const Words& words) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setRam(words);
+}
+
+void SensorSim::setEeprom(const Words& words) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setEeprom(words);
+}
+
+void SensorSim::setObject(uint16_t left, uint16_t right) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setObject(left, right);
+}
+
+void SensorSim::releaseObject() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.releaseObject();
+}
+
+std::vector<Request> SensorSim::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+void SensorSim::clearRequests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.clear();
+}
+
+bool SensorSim::waitForRequests(std::size_t n, double timeoutSeconds) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return requestArrived_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                                    [&] { return requests_.size() >= n; });
+}
+
+std::size_t SensorSim::answersSent() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answersSent_;
+}
+
+void SensorSim::serve() {
+    while (running_) {
+        pollfd pfd{masterFd_, static_cast<short>(POLLIN | (outputBlocked_ ? POLLOUT : 0)), 0};
+        const int ready = poll(&pfd, 1, pollTimeoutMs(steadySeconds()));
+        if (ready > 0) {
+            if (pfd.revents & POLLOUT)
+                outputBlocked_ = false;
+            const bool gotData = (pfd.revents & POLLIN) && readInput(steadySeconds());
+            // A hung-up line reports itself on every poll; waiting out the interval instead of
+            // polling again keeps the thread from spinning until the line comes back.
+            if (!gotData && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                poll(nullptr, 0, kMaxPollMs);
+        }
+        completeRequests(steadySeconds());
+        writeAnswers(steadySeconds());
+    }
+}
+
+bool SensorSim::readInput(double now) {
+    bool gotData = false;
+    uint8_t buffer[1024];
+    for (;;) {
+        const ssize_t n = read(masterFd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        gotData = true;
+        for (const auto& frame : assembler_.push(buffer, static_cast<std::size_t>(n), now)) {
+            PendingRequest request;
+            request.bytes = frame.bytes;
+            // A request is only complete once its 36 bytes could have crossed the wire, and the
+            // wire carries one request after the other.
+            request.due = paced_ ? std::max({frame.lastByteTime,
+                                             frame.firstByteTime + kFrameSize * kByteTime,
+                                             lastRequestDue_ + kFrameSize * kByteTime})
+                                 : frame.lastByteTime;
+            lastRequestDue_ = request.due;
+            pendingRequests_.push_back(request);
+        }
+    }
+    return gotData;
+}
+
+void SensorSim::completeRequests(double now) {
+    while (!pendingRequests_.empty() && pendingRequests_.front().due <= now) {
+        const PendingRequest request = pendingRequests_.front();
+        pendingRequests_.pop_front();
+        FaultedAnswer answer;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(Request{request.due, request.bytes});
+            answer = faults_.apply(wordAt(request.bytes.data(), 1),
+                                   core_.handleRequest(request.bytes, request.due));
+        }
+        requestArrived_.notify_all();
+        if (answer.silent || answer.bytes.empty())
+            continue;
+        PendingAnswer pending;
+        pending.start = request.due + answer.delay;
+        if (paced_) {
+            pending.start = std::max(pending.start, lastAnswerEnd_);
+            lastAnswerEnd_ = pending.start + static_cast<double>(answer.bytes.size()) * kByteTime;
+        }
+        pending.bytes = std::move(answer.bytes);
+        pendingAnswers_.push_back(std::move(pending));
+    }
+}
+
+void SensorSim::writeAnswers(double now) {
+    while (!pendingAnswers_.empty() && !outputBlocked_) {
+        PendingAnswer& answer = pendingAnswers_.front();
+        if (now < answer.start)
+            return;
+        std::size_t due = answer.bytes.size();
+        if (paced_) {
+            // Byte k leaves no earlier than k + 1 byte times after the answer starts.
+            const auto elapsedBytes = static_cast<std::size_t>((now - answer.start) / kByteTime);
+            due = std::min(due, elapsedBytes);
+        }
+        if (due > answer.sent) {
+            const ssize_t n = write(masterFd_, answer.bytes.data() + answer.sent, due - answer.sent);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    outputBlocked_ = true;
+                else if (errno != EINTR)
+                    pendingAnswers_.pop_front(); // the line is gone; the answer is lost with it
+                return;
+            }
+            answer.sent += static_cast<std::size_t>(n);
+            if (answer.sent < due) {
+                outputBlocked_ = true;
+                return;
+            }
+        }
+        if (answer.sent < answer.bytes.size())
+            return;
+        pendingAnswers_.pop_front();
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++answersSent_;
+    }
+}
+
+int SensorSim::pollTimeoutMs(double now) const {
+    double next = now + kMaxPollMs / 1000.0;
+    if (!pendingRequests_.empty())
+        next = std::min(next, pendingRequests_.front().due);
+    if (!pendingAnswers_.empty() && !outputBlocked_) {
+        const PendingAnswer& answer = pendingAnswers_.front();
+        next = std::min(next, paced_ ? answer.start + static_cast<double>(answer.sent + 1) *
+                                                          kByteTime
+                                     : answer.start);
+    }
+    const double wait = next - now;
+    if (wait <= 0.0)
+        return 0;
+    return std::clamp(static_cast<int>(std::ceil(wait * 1000.0)), 1, kMaxPollMs);
+}
+
+} // namespace kvexsim

@@ -1,0 +1,301 @@
+// Simulated K-VEX-RTN line sensor: profiles, protocol engine, fault injection and transport.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace kvexsim {
+
+constexpr int kDataWords = 16;
+constexpr std::size_t kFrameSize = 36;
+constexpr uint16_t kRequestSync = 0x0055;
+constexpr uint16_t kAnswerSync = 0x00AA;
+constexpr uint16_t kFaultSync = 0x00BB;
+constexpr int kVideoSamples = 256;
+constexpr int kVideoBlockSamples = 64;
+constexpr std::size_t kFirmwareSize = 72;
+// 19 200 baud with 8N1 framing: ten bits on the wire for every byte.
+constexpr double kByteTime = 10.0 / 19200.0;
+
+using Frame = std::array<uint8_t, kFrameSize>;
+using Words = std::array<uint16_t, kDataWords>;
+using VideoLine = std::array<uint16_t, kVideoSamples>;
+
+// Seconds on the monotonic clock; request times and the moving scene use this time base.
+double steadySeconds();
+
+// Big-endian word at word index `index` of a byte buffer (index 0 is the sync word of a frame).
+uint16_t wordAt(const uint8_t* bytes, int index);
+Frame buildFrame(uint16_t sync, uint16_t command, const Words& data);
+Words frameData(const Frame& frame);
+
+// The parameter set a sensor leaves the factory with, in RAM and EEPROM alike.
+const Words& defaultParameterSet();
+
+// Parameter words the sensor itself evaluates.
+enum ParameterWord {
+    kParVideoThreshold = 2,
+    kParEvalMode = 5,
+    kParEvalBegin = 6,
+    kParEvalEnd = 7,
+    kParSetPoint = 8,
+    kParTolerance = 9,
+};
+
+// Measurement answer (command 8) word positions.
+enum MeasurementWord {
+    kMeasLeftEdge = 0,
+    kMeasRightEdge = 1,
+    kMeasValue = 2,
+    kMeasSetPoint = 3,
+    kMeasTolerance = 4,
+    kMeasPixel1 = 5,
+    kMeasEdgeCount = 6,
+    kMeasStart = 7,
+    kMeasEnd = 8,
+    kMeasFreeVar = 9,
+    kMeasAnaMax = 10,
+    kMeasAnaMin = 11,
+    kMeasLeftMax = 12,
+    kMeasRightMax = 13,
+    kMeasInput0 = 14,
+};
+
+struct SensorProfile {
+    std::string name;
+    uint16_t ccdtype = 0;
+    uint16_t ccdmaxpixel = 0;
+    uint16_t ccdresolution = 0;
+    uint16_t pcbtype = 0;
+    uint16_t ccdmaxpixelX8 = 0;
+    uint16_t ccdsubpixel = 0;
+    uint16_t ccdpixB = 0;
+    uint16_t ccdpixE = 0;
+    uint16_t softversion = 0;
+    uint16_t videoFullScale = 1023;
+    std::string firmwareText;
+};
+
+const std::vector<SensorProfile>& sensorProfiles();
+const SensorProfile* findProfile(const std::string& name);
+// Full scale of the video samples: 255 for the sensors the program draws on a 256 axis.
+uint16_t videoFullScaleFor(uint16_t ccdtype, uint16_t ccdresolution, uint16_t softversion);
+
+enum class FaultKind { None, Silence, Short, Extra, WrongSync, WrongCommand, Late, Garbage };
+
+const char* faultKindName(FaultKind kind);
+// Accepts the names faultKindName gives, in any case, with or without the hyphen.
+bool parseFaultKind(const std::string& text, FaultKind& kind);
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int bytes = 1;      // Short: bytes cut off the end; Extra: bytes appended
+    double delay = 0.0; // Late: seconds added before the answer starts
+    int times = 1;      // answers affected; -1 for every answer until cleared
+};
+
+struct Request {
+    double time = 0.0; // when the request was complete, steadySeconds()
+    Frame bytes{};
+    uint16_t command() const { return wordAt(bytes.data(), 1); }
+    uint16_t word(int i) const { return wordAt(bytes.data(), i + 2); }
+};
+
+// Collects request bytes into 36-byte frames; bytes that cannot start a frame are dropped one at
+// a time, so noise before a frame is skipped.
+class FrameAssembler {
+public:
+    struct Assembled {
+        Frame bytes{};
+        double firstByteTime = 0.0;
+        double lastByteTime = 0.0;
+    };
+
+    std::vector<Assembled> push(const uint8_t* data, std::size_t size, double now);
+    std::size_t buffered() const { return bytes_.size(); }
+    std::size_t droppedBytes() const { return dropped_; }
+    void clear();
+
+private:
+    std::vector<uint8_t> bytes_;
+    std::vector<double> times_;
+    std::size_t dropped_ = 0;
+};
+
+// The sensor's side of the protocol without threads or I/O: one request in, the answer bytes out.
+class SensorCore {
+public:
+    explicit SensorCore(const SensorProfile& profile = *findProfile("standard"));
+
+    // Empty when the command has no answer.
+    std::vector<uint8_t> handleRequest(const Frame& request, double now);
+
+    const SensorProfile& profile() const { return profile_; }
+    void setProfile(const SensorProfile& profile) { profile_ = profile; }
+    const Words& ram() const { return ram_; }
+    const Words& eeprom() const { return eeprom_; }
+    void setRam(const Words& words) { ram_ = words; }
+    void setEeprom(const Words& words) { eeprom_ = words; }
+
+    // Positions run from 1 to lineLength(), the unit of the profile's ccdsubpixel.
+    int lineLength() const;
+    void setObject(uint16_t left, uint16_t right);
+    void releaseObject() { frozen_ = false; }
+    bool objectFrozen() const { return frozen_; }
+    std::pair<double, double> objectEdges(double now) const;
+
+    // The words of a measurement answer as they would be sent now; max/min tracking untouched.
+    Words measurement(double now) const;
+    VideoLine videoLine(double now) const;
+    void resetExtremes();
+
+private:
+    struct Evaluation {
+        uint16_t ledge = 0;
+        uint16_t redge = 0;
+        uint16_t value = 0;
+        uint16_t edgeCount = 0;
+        uint16_t start = 0;
+        uint16_t end = 0;
+        uint16_t pixel1 = 0;
+    };
+
+    Evaluation evaluate(double now) const;
+    Words measurementWords(const Evaluation& e) const;
+    void trackExtremes(const Evaluation& e);
+    std::vector<uint8_t> firmwareAnswer() const;
+    std::vector<uint8_t> videoBytes(double now, int start, int count);
+
+    SensorProfile profile_;
+    Words ram_;
+    Words eeprom_;
+    bool frozen_ = false;
+    double frozenLeft_ = 0.0;
+    double frozenRight_ = 0.0;
+    uint16_t anaMax_ = 0;
+    uint16_t anaMin_ = 0;
+    bool anaMinSet_ = false;
+    uint16_t leftMax_ = 0;
+    uint16_t rightMax_ = 0;
+    uint16_t measurementCount_ = 0;
+    uint32_t lineCount_ = 0;
+};
+
+struct FaultedAnswer {
+    std::vector<uint8_t> bytes;
+    double delay = 0.0;
+    bool silent = false;
+    FaultKind kind = FaultKind::None;
+};
+
+// Spoils answers on purpose: per command for a number of answers, or at random with a fixed seed.
+class FaultInjector {
+public:
+    void setFault(int command, const Fault& fault);
+    Fault fault(int command) const;
+    void setRandom(double rate, uint32_t seed);
+    void clear();
+    // An empty answer (a command without one) passes untouched and uses up no fault.
+    FaultedAnswer apply(uint16_t command, std::vector<uint8_t> answer);
+
+private:
+    FaultedAnswer spoil(uint16_t command, std::vector<uint8_t> answer, const Fault& fault);
+    uint8_t randomByte() { return static_cast<uint8_t>(rng_() >> 24); }
+
+    std::map<int, Fault> faults_;
+    double randomRate_ = 0.0;
+    std::mt19937 rng_{0x4B56u};
+};
+
+// SensorCore behind a serial line: a pseudo-terminal or a real port, served by its own thread.
+class SensorSim {
+public:
+    explicit SensorSim(const SensorProfile& profile = *findProfile("standard"));
+    ~SensorSim();
+    SensorSim(const SensorSim&) = delete;
+    SensorSim& operator=(const SensorSim&) = delete;
+
+    bool openPty();
+    std::string devicePath() const;
+    bool openDevice(const std::string& path);
+    void start();
+    void stop();
+    bool running() const { return running_; }
+
+    void setPaced(bool paced) { paced_ = paced; }
+    bool paced() const { return paced_; }
+    void setProfile(const SensorProfile& profile);
+    SensorProfile profile() const;
+
+    void setFault(int command, const Fault& fault);
+    void clearFaults();
+    void setRandomFaults(double rate, uint32_t seed);
+
+    std::array<uint16_t, kDataWords> ram() const;
+    std::array<uint16_t, kDataWords> eeprom() const;
+    void setRam(const std::array<uint16_t, kDataWords>& words);
+    void setEeprom(const std::array<uint16_t, kDataWords>& words);
+    void setObject(uint16_t left, uint16_t right);
+    void releaseObject();
+
+    std::vector<Request> requests() const;
+    void clearRequests();
+    bool waitForRequests(std::size_t n, double timeoutSeconds) const;
+    std::size_t answersSent() const;
+
+    // The device vanishes: the thread stops and both ends are closed; openPty() brings up a new one.
+    void hangUp();
+
+private:
+    struct PendingRequest {
+        Frame bytes{};
+        double due = 0.0;
+    };
+    struct PendingAnswer {
+        std::vector<uint8_t> bytes;
+        double start = 0.0;
+        std::size_t sent = 0;
+    };
+
+    void closeFds();
+    void serve();
+    bool readInput(double now);
+    void completeRequests(double now);
+    void writeAnswers(double now);
+    int pollTimeoutMs(double now) const;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable requestArrived_;
+    SensorCore core_;
+    FaultInjector faults_;
+    std::vector<Request> requests_;
+    std::size_t answersSent_ = 0;
+
+    int masterFd_ = -1;
+    int slaveFd_ = -1;
+    std::string devicePath_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> paced_{true};
+    std::thread thread_;
+
+    // Owned by the transport thread while it runs.
+    FrameAssembler assembler_;
+    std::deque<PendingRequest> pendingRequests_;
+    std::deque<PendingAnswer> pendingAnswers_;
+    double lastRequestDue_ = 0.0;
+    double lastAnswerEnd_ = 0.0;
+    bool outputBlocked_ = false;
+};
+
+} // namespace kvexsim

@@ -1,0 +1,51 @@
+// Drives the real program in-process against a simulated sensor on a pseudo-terminal.
+#pragma once
+
+#include "sim/sensorsim.h"
+
+#include <QString>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class KvexGraph;
+class KvexStripChart;
+
+// Pumps the program's events until the condition holds or the time runs out.
+bool waitUntil(const std::function<bool()> &condition, double timeoutSeconds);
+// Runs action after delaySeconds from inside whatever loop pumps events then.
+void later(double delaySeconds, std::function<void()> action);
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A simulator on a pseudo-terminal, bound to port `port`.
+    kvexsim::SensorSim &startSensor(const std::string &profile = "standard", int port = 1);
+    // Start-up up to the visible panel; false when it failed.
+    bool startProgram();
+    void stopProgram();
+
+    QWidget *mainPanel() const;
+    template <class T = QWidget> T *find(const char *objectName) const {
+        return mainPanel() ? mainPanel()->findChild<T *>(objectName) : nullptr;
+    }
+    KvexGraph *graph(const char *objectName) const;
+    KvexStripChart *stripChart() const;
+    QString status() const;
+    int spinValue(const char *objectName) const;
+    // Left click (press and release) on a button, as the operator does it.
+    void click(const char *objectName);
+    // Types a value into a spin box and commits it with Enter.
+    void enterValue(const char *objectName, int value);
+    // Requests the simulator recorded, as command codes.
+    std::vector<int> commands() const;
+
+    std::vector<std::unique_ptr<kvexsim::SensorSim>> sensors;
+    bool programRunning = false;
+};
