@@ -32,7 +32,39 @@ bool applyAxisRange(QCustomPlot *plot, int axis, int mode, double min, double ma
     return true;
 }
 
+// Applies a panel-file property to the plot's axes; false for properties it does not know.
+bool applyPanelProperty(QCustomPlot *plot, QEvent *event) {
+    if (event->type() != QEvent::DynamicPropertyChange)
+        return false;
+    const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName();
+    const QVariant value = plot->property(name);
+    if (name == "xLabel")
+        plot->xAxis->setLabel(value.toString());
+    else if (name == "yLabel")
+        plot->yAxis->setLabel(value.toString());
+    else if (name == "yMin")
+        plot->yAxis->setRangeLower(value.toDouble());
+    else if (name == "yMax")
+        plot->yAxis->setRangeUpper(value.toDouble());
+    else if (name == "yTicks")
+        plot->yAxis->setTicks(value.toBool());
+    else
+        return false;
+    plot->replot(QCustomPlot::rpQueuedReplot);
+    return true;
+}
+
 } // namespace
+
+bool KvexGraph::event(QEvent *event) {
+    applyPanelProperty(this, event);
+    return QCustomPlot::event(event);
+}
+
+bool KvexStripChart::event(QEvent *event) {
+    applyPanelProperty(this, event);
+    return QCustomPlot::event(event);
+}
 
 KvexGraph::KvexGraph(QWidget *parent) : QCustomPlot(parent) {
     setUpPlot(this);

@@ -7,6 +7,9 @@
 #include <map>
 #include <vector>
 
+// Both graphs take their axis labels and fixed ranges from dynamic properties of the panel file
+// (xLabel, yLabel, yMin, yMax, yTicks), so the panel stays editable in Qt Designer.
+
 // x-y graph: curves, filled rectangles and three vertical cursors. Every change asks for one
 // queued repaint, so a pass that changes many things costs one redraw, done while the program
 // waits for the sensor.
@@ -27,6 +30,9 @@ class KvexGraph : public QCustomPlot {
     int plotCount() const { return static_cast<int>(plots_.size()); }
     // Rectangles in drawing order as (x1, y1, x2, y2, fill colour); for tests and checks.
     std::vector<std::vector<double>> rectangles() const;
+
+  protected:
+    bool event(QEvent *event) override;
 
   private:
     QCPLayer *cursorLayer_ = nullptr;
@@ -54,6 +60,9 @@ class KvexStripChart : public QCustomPlot {
     int pointsPerScreen() const { return pointsPerScreen_; }
     // The samples of one trace (1-based) now on screen, oldest first.
     std::vector<double> traceSamples(int trace) const;
+
+  protected:
+    bool event(QEvent *event) override;
 
   private:
     void refreshTraces();
