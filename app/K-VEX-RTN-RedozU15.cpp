@@ -132,7 +132,8 @@ void InitVars() {
 int startUpProgram() {
     if (InitCVIRTE(nullptr, nullptr, nullptr) == 0)
         return -1;
-    RegisterCallbacks(callbackTable, static_cast<int>(sizeof callbackTable / sizeof *callbackTable));
+    RegisterCallbacks(callbackTable,
+                      static_cast<int>(sizeof callbackTable / sizeof *callbackTable));
     pHandle = LoadPanel(0, PANEL_FILE, MAIN_PANEL);
     if (pHandle < 0)
         return -1;

@@ -97,9 +97,9 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
     const ExchangeScope exchange;
     showStatusText("Transmit...");
     if (target == DATFILE) {
-        const int chosen = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat",
-                                           "K-VEX-RTN-Series Parameter File", VAL_OK_BUTTON, 0, 1,
-                                           1, 1, file_name);
+        const int chosen =
+            FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-RTN-Series Parameter File",
+                            VAL_OK_BUTTON, 0, 1, 1, 1, file_name);
         if (chosen > 0)
             SendParaToFile();
         else if (chosen < 0)

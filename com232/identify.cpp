@@ -129,7 +129,8 @@ void applySensorType() {
             YAXISMAX = 256;
         break;
     case 103:
-        ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 0, "CCD-SENSOR:1180 pixel; 63.5\xB5m pixel-pitch;");
+        ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 0,
+                           "CCD-SENSOR:1180 pixel; 63.5\xB5m pixel-pitch;");
         ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 1,
                            "Working-Range: 74,9mm,   Resolution: 31.75\xB5m (subpixel x2)");
         setModeTexts();
@@ -138,7 +139,8 @@ void applySensorType() {
             YAXISMAX = 256;
         break;
     case 104:
-        ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 0, "CCD-SENSOR:1536 pixel; 63.5\xB5m pixel-pitch;");
+        ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 0,
+                           "CCD-SENSOR:1536 pixel; 63.5\xB5m pixel-pitch;");
         ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 1,
                            "Working-Range: 97,5mm,   Resolution: 63.5\xB5m");
         setModeTexts();
@@ -195,9 +197,9 @@ int GetHARDWAREInfo() {
     if (rx_flag != 1)
         return 0;
 
-    unsigned short *const fields[] = {&ccdtype,      &ccdmaxpixel, &ccdresolution,
-                                      &pcbtype,      &ccdmaxpixelX8, &ccdsubpixel,
-                                      &ccdpixB,      &ccdpixE,     &softversion};
+    unsigned short *const fields[] = {&ccdtype, &ccdmaxpixel,   &ccdresolution,
+                                      &pcbtype, &ccdmaxpixelX8, &ccdsubpixel,
+                                      &ccdpixB, &ccdpixE,       &softversion};
     for (int i = 0; i < 9; ++i)
         *fields[i] = readBufWord(2 + i);
     if (readBufWord(1) != 10)

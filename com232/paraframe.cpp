@@ -8,13 +8,12 @@ unsigned short Ledge, Redge, Mvalue, tol, pix1, edcnt, mvstart, mvend, freevar, 
     leftMax, rightMax, in0;
 
 namespace {
-unsigned short *const parameterWords[PNUM] = {&power, &pMode,     &vThd,   &anaMode,
-                                              &polarity, &eMode,  &eBeg,   &eEnd,
-                                              &tVal,  &tTol,      &opMode, &eHardware,
-                                              &para12, &para13,   &average, &para15};
-unsigned short *const measurementWords[PNUM - 1] = {
-    &Ledge, &Redge, &Mvalue, &tVal, &tol, &pix1, &edcnt, &mvstart,
-    &mvend, &freevar, &anaMax, &anaMin, &leftMax, &rightMax, &in0};
+unsigned short *const parameterWords[PNUM] = {
+    &power, &pMode, &vThd,   &anaMode,   &polarity, &eMode,  &eBeg,    &eEnd,
+    &tVal,  &tTol,  &opMode, &eHardware, &para12,   &para13, &average, &para15};
+unsigned short *const measurementWords[PNUM - 1] = {&Ledge,  &Redge,  &Mvalue,  &tVal,     &tol,
+                                                    &pix1,   &edcnt,  &mvstart, &mvend,    &freevar,
+                                                    &anaMax, &anaMin, &leftMax, &rightMax, &in0};
 } // namespace
 
 void CopyVarsToPP() {

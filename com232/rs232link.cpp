@@ -54,11 +54,17 @@ const char *comErrorText(int code) {
     }
 }
 
-void setStatus(const char *text) { std::snprintf(szStatus, sizeof szStatus, "%s", text); }
+void setStatus(const char *text) {
+    std::snprintf(szStatus, sizeof szStatus, "%s", text);
+}
 
-void showStatus() { SetCtrlVal(pHandle, TEXTStatus, szStatus); }
+void showStatus() {
+    SetCtrlVal(pHandle, TEXTStatus, szStatus);
+}
 
-void showStatusText(const char *text) { SetCtrlVal(pHandle, TEXTStatus, text); }
+void showStatusText(const char *text) {
+    SetCtrlVal(pHandle, TEXTStatus, text);
+}
 
 unsigned short readBufWord(int index) {
     const auto *bytes = reinterpret_cast<const unsigned char *>(szReadBuf);

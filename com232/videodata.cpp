@@ -19,7 +19,8 @@ struct BlockRead {
 };
 
 const BlockRead block64 = {9, 64, "Waiting for Data[64] ...",
-                           "Timeout-RS-232 while reading 64 data-words!", "Data[64] block received!"};
+                           "Timeout-RS-232 while reading 64 data-words!",
+                           "Data[64] block received!"};
 const BlockRead block256 = {11, 256, "Waiting for Data[256] ...",
                             "Timeout-RS-232 while reading 256 data-words!",
                             "Data[256] block received!"};

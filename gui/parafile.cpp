@@ -59,9 +59,9 @@ void SendParaToFile() {
 }
 
 int ReadParaFromFile() {
-    const int chosen = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat",
-                                       "K-VEX-RTN-Parameter-File", VAL_LOAD_BUTTON, 0, 1, 1, 1,
-                                       file_name);
+    const int chosen =
+        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-RTN-Parameter-File",
+                        VAL_LOAD_BUTTON, 0, 1, 1, 1, file_name);
     if (chosen == 0)
         return 0;
     if (chosen < 0) {
@@ -69,7 +69,8 @@ int ReadParaFromFile() {
         return -1;
     }
     unsigned int words[PNUM];
-    const int result = FileToArray(file_name, words, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, VAL_ASCII);
+    const int result =
+        FileToArray(file_name, words, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, VAL_ASCII);
     if (result < 0) {
         reportParameterFileError(result, file_name);
         return -1;

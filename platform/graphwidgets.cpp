@@ -5,7 +5,9 @@
 
 namespace {
 
-QColor rgb(int color) { return QColor((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF); }
+QColor rgb(int color) {
+    return QColor((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+}
 
 void setUpPlot(QCustomPlot *plot) {
     // Plots that change many times a second: no antialiasing, one buffer.
@@ -72,8 +74,8 @@ KvexGraph::KvexGraph(QWidget *parent) : QCustomPlot(parent) {
     cursorLayer_ = layer("cursors");
 }
 
-int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double> &y,
-                         int plotStyle, int color) {
+int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double> &y, int plotStyle,
+                         int color) {
     QCPGraph *graph = addGraph();
     QVector<QCPGraphData> data(static_cast<int>(std::min(x.size(), y.size())));
     for (int i = 0; i < data.size(); ++i)
@@ -208,23 +210,22 @@ void KvexStripChart::appendInterleaved(const double *values, int count, int skip
             if (static_cast<int>(trace.size()) > pointsPerScreen_)
                 trace.pop_front();
         }
-        ++samplesSeen_;
         i += traces * (1 + std::max(0, skip));
     }
     refreshTraces();
 }
 
 void KvexStripChart::refreshTraces() {
-    const long long first = samplesSeen_ - static_cast<long long>(pointsPerScreen_);
+    // x is the place on the screen: the newest sample stands at the right end.
     for (int t = 0; t < traceCount() && t < graphCount(); ++t) {
         const std::deque<double> &trace = history_[static_cast<size_t>(t)];
         QVector<QCPGraphData> data(static_cast<int>(trace.size()));
-        const long long start = samplesSeen_ - static_cast<long long>(trace.size());
+        const int first = pointsPerScreen_ - static_cast<int>(trace.size());
         for (int k = 0; k < data.size(); ++k)
-            data[k] = QCPGraphData(static_cast<double>(start + k), trace[static_cast<size_t>(k)]);
+            data[k] = QCPGraphData(first + k, trace[static_cast<size_t>(k)]);
         graph(t)->data()->set(data, true);
     }
-    xAxis->setRange(static_cast<double>(first), static_cast<double>(samplesSeen_ - 1));
+    xAxis->setRange(0, pointsPerScreen_ - 1);
     replot(rpQueuedReplot);
 }
 

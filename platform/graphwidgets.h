@@ -69,5 +69,4 @@ class KvexStripChart : public QCustomPlot {
 
     std::vector<std::deque<double>> history_;
     int pointsPerScreen_ = 100;
-    long long samplesSeen_ = 0;
 };

@@ -1,4 +1,5 @@
-// Serial port services over Qt SerialPort, with receive callbacks delivered on the program's thread.
+// Serial port services over Qt SerialPort, with receive callbacks delivered on the program's
+// thread.
 #include "platform/rs232.h"
 #include "platform/internal.h"
 
@@ -60,11 +61,10 @@ void enumeratePorts() {
     QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
 #ifdef Q_OS_MACOS
     // The call-out devices; their tty twins wait for carrier detect on open.
-    infos.erase(std::remove_if(infos.begin(), infos.end(),
-                               [](const QSerialPortInfo &i) {
-                                   return i.portName().startsWith("tty.");
-                               }),
-                infos.end());
+    infos.erase(
+        std::remove_if(infos.begin(), infos.end(),
+                       [](const QSerialPortInfo &i) { return i.portName().startsWith("tty."); }),
+        infos.end());
 #endif
     std::stable_sort(infos.begin(), infos.end(),
                      [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
@@ -79,8 +79,8 @@ void enumeratePorts() {
         if (!info.manufacturer().isEmpty() && !description.contains(info.manufacturer()))
             description = description.isEmpty() ? info.manufacturer()
                                                 : description + " (" + info.manufacturer() + ")";
-        enumeratedPorts.push_back({number++, info.systemLocation().toStdString(),
-                                   description.toStdString()});
+        enumeratedPorts.push_back(
+            {number++, info.systemLocation().toStdString(), description.toStdString()});
     }
 #endif
 }
@@ -167,11 +167,12 @@ std::vector<SerialPortEntry> listSerialPorts() {
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         const QString name = info.portName();
         if (name.startsWith("COM"))
-            list.push_back({name.mid(3).toInt(), name.toStdString(),
-                            info.description().toStdString()});
+            list.push_back(
+                {name.mid(3).toInt(), name.toStdString(), info.description().toStdString()});
     }
-    std::sort(list.begin(), list.end(),
-              [](const SerialPortEntry &a, const SerialPortEntry &b) { return a.number < b.number; });
+    std::sort(list.begin(), list.end(), [](const SerialPortEntry &a, const SerialPortEntry &b) {
+        return a.number < b.number;
+    });
 #else
     std::vector<SerialPortEntry> list = enumeratedPorts;
 #endif
@@ -184,8 +185,9 @@ std::vector<SerialPortEntry> listSerialPorts() {
         else
             list.push_back({binding.first, binding.second, "bound device"});
     }
-    std::sort(list.begin(), list.end(),
-              [](const SerialPortEntry &a, const SerialPortEntry &b) { return a.number < b.number; });
+    std::sort(list.begin(), list.end(), [](const SerialPortEntry &a, const SerialPortEntry &b) {
+        return a.number < b.number;
+    });
     return list;
 }
 
@@ -214,8 +216,8 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
                   int stopBits, int inputQueueSize, int outputQueueSize) {
     if (port < 1 || port > kMaxPortNumber)
         return kComInvalidPortNumber;
-    if (baudRate <= 0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 ||
-        stopBits < 1 || stopBits > 2 || inputQueueSize < 0 || outputQueueSize < 0)
+    if (baudRate <= 0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 || stopBits < 1 ||
+        stopBits > 2 || inputQueueSize < 0 || outputQueueSize < 0)
         return kComInvalidParameter;
     CloseCom(port);
 

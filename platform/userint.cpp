@@ -49,7 +49,9 @@ bool quitRequested = false;
 kvexplatform::FileSelectHook fileSelectHook;
 QString dataDirectory;
 
-QString fromProgram(const char *text) { return QString::fromLatin1(text ? text : ""); }
+QString fromProgram(const char *text) {
+    return QString::fromLatin1(text ? text : "");
+}
 
 void copyToProgram(const QByteArray &bytes, char *out, int size) {
     const int n = std::min(static_cast<int>(bytes.size()), size - 1);
@@ -57,7 +59,9 @@ void copyToProgram(const QByteArray &bytes, char *out, int size) {
     out[n] = '\0';
 }
 
-QColor rgb(int color) { return QColor((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF); }
+QColor rgb(int color) {
+    return QColor((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+}
 
 // A bare file name is looked up beside the program, then in the installed data folder.
 QString locateFile(const char *fileName) {
@@ -83,8 +87,7 @@ QString locateFile(const char *fileName) {
 
 class PanelLoader : public QUiLoader {
   public:
-    QWidget *createWidget(const QString &className, QWidget *parent,
-                          const QString &name) override {
+    QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override {
         QWidget *widget = nullptr;
         if (className == "KvexGraph")
             widget = new KvexGraph(parent);
@@ -177,7 +180,9 @@ class CloseFilter : public QObject {
     int panel_;
 };
 
-bool isFreeLabel(const QWidget *widget) { return widget->property("kvexFreeLabel").toBool(); }
+bool isFreeLabel(const QWidget *widget) {
+    return widget->property("kvexFreeLabel").toBool();
+}
 
 int setText(QWidget *widget, const QString &text) {
     if (auto *label = qobject_cast<QLabel *>(widget)) {
@@ -265,7 +270,9 @@ QWidget *panelWidget(int panel) {
     return p ? p->widget.get() : nullptr;
 }
 
-QWidget *controlWidget(int panel, int control) { return findControl(panel, control); }
+QWidget *controlWidget(int panel, int control) {
+    return findControl(panel, control);
+}
 
 int controlNumber(int panel, const QWidget *widget) {
     if (Panel *p = findPanel(panel))
@@ -275,7 +282,9 @@ int controlNumber(int panel, const QWidget *widget) {
     return 0;
 }
 
-void setFileSelectHook(FileSelectHook hook) { fileSelectHook = std::move(hook); }
+void setFileSelectHook(FileSelectHook hook) {
+    fileSelectHook = std::move(hook);
+}
 
 void setDataDirectory(const std::string &directory) {
     dataDirectory = QString::fromStdString(directory);
@@ -288,7 +297,9 @@ void RegisterCallbacks(const CallbackEntry *table, int count) {
         callbacks[table[i].name] = table[i];
 }
 
-int InitCVIRTE(void *, char **, void *) { return qobject_cast<QApplication *>(qApp) ? 1 : 0; }
+int InitCVIRTE(void *, char **, void *) {
+    return qobject_cast<QApplication *>(qApp) ? 1 : 0;
+}
 
 int LoadPanel(int, const char *fileName, int panelNumber) {
     const QString path = locateFile(fileName);
@@ -396,8 +407,9 @@ int QuitUserInterface(int returnCode) {
 }
 
 int GetProjectDir(char *directory) {
-    copyToProgram(QFile::encodeName(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())),
-                  directory, kPathSize);
+    copyToProgram(
+        QFile::encodeName(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())),
+        directory, kPathSize);
     return 0;
 }
 
@@ -702,7 +714,8 @@ int PlotXY(int panel, int control, const void *xArray, const void *yArray, int n
     if (!graph)
         return UIE_INVALID_CONTROL;
     std::vector<double> x, y;
-    if (!xArray || !yArray || numberOfPoints < 0 || !readArray(xArray, xDataType, numberOfPoints, x) ||
+    if (!xArray || !yArray || numberOfPoints < 0 ||
+        !readArray(xArray, xDataType, numberOfPoints, x) ||
         !readArray(yArray, yDataType, numberOfPoints, y))
         return UIE_INVALID_VALUE;
     return graph->plotCurve(x, y, plotStyle, color);
@@ -777,9 +790,10 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
     int result = VAL_NO_FILE_SELECTED;
     if (fileSelectHook) {
         std::string path;
-        result = fileSelectHook({directory.toStdString(), defaultFile.toStdString(),
-                                 types.toStdString(), fromProgram(title).toStdString(), buttonLabel},
-                                path);
+        result =
+            fileSelectHook({directory.toStdString(), defaultFile.toStdString(), types.toStdString(),
+                            fromProgram(title).toStdString(), buttonLabel},
+                           path);
         chosen = QString::fromStdString(path);
     } else {
         const QString filter = QString("%1 (%1)").arg(types.isEmpty() ? "*" : types);
@@ -822,7 +836,9 @@ int ArrayToFile(const char *fileName, const void *array, int dataType, int numbe
     QSaveFile file(QFile::decodeName(fileName));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return UIE_FILE_OPEN_ERROR;
-    if (file.write(text) != text.size()) {
+    // The text sits in the file's buffer until flushed; commit() renames the temporary file
+    // over the target even when that last flush comes up short (disk full), so flush here.
+    if (file.write(text) != text.size() || !file.flush()) {
         file.cancelWriting();
         return UIE_FILE_WRITE_ERROR;
     }
@@ -854,6 +870,7 @@ int FileToArray(const char *fileName, void *array, int dataType, int numberOfEle
     }
     if (static_cast<int>(numbers.size()) < numberOfElements)
         return UIE_FILE_TOO_SHORT;
-    std::copy(numbers.begin(), numbers.begin() + numberOfElements, static_cast<unsigned int *>(array));
+    std::copy(numbers.begin(), numbers.begin() + numberOfElements,
+              static_cast<unsigned int *>(array));
     return 0;
 }

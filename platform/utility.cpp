@@ -31,7 +31,8 @@ void Delay(double seconds) {
 int ProcessSystemEvents() {
     if (!QCoreApplication::instance())
         return 0;
-    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
+    QAbstractEventDispatcher *dispatcher =
+        QAbstractEventDispatcher::instance(QThread::currentThread());
     if (dispatcher && !dispatcher->processEvents(QEventLoop::AllEvents)) {
         static QPointer<QTimer> wake;
         if (!wake) {

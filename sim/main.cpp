@@ -36,7 +36,7 @@ struct Options {
     bool help = false;
 };
 
-const char* const kUsage =
+const char *const kUsage =
     "usage: kvex-sensor-sim [--profile NAME] [--device PATH] [--unpaced]\n"
     "                       [--fault CMD:KIND[:N]]... [--random-faults RATE:SEED]\n"
     "                       [--list-profiles] [--help]\n"
@@ -58,11 +58,11 @@ const char* const kUsage =
     "  --help                  show this text and exit\n";
 
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
-std::vector<std::string> splitFields(const std::string& text) {
+std::vector<std::string> splitFields(const std::string &text) {
     std::vector<std::string> fields;
     std::stringstream stream(text);
     std::string field;
@@ -73,8 +73,8 @@ std::vector<std::string> splitFields(const std::string& text) {
     return fields;
 }
 
-long parseInteger(const std::string& text, long low, long high, const std::string& what) {
-    char* end = nullptr;
+long parseInteger(const std::string &text, long low, long high, const std::string &what) {
+    char *end = nullptr;
     errno = 0;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high)
@@ -83,8 +83,8 @@ long parseInteger(const std::string& text, long low, long high, const std::strin
     return value;
 }
 
-double parseNumber(const std::string& text, double low, double high, const std::string& what) {
-    char* end = nullptr;
+double parseNumber(const std::string &text, double low, double high, const std::string &what) {
+    char *end = nullptr;
     errno = 0;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0' || errno != 0 || !(value >= low && value <= high))
@@ -93,7 +93,7 @@ double parseNumber(const std::string& text, double low, double high, const std::
     return value;
 }
 
-FaultOption parseFault(const std::string& text) {
+FaultOption parseFault(const std::string &text) {
     const std::vector<std::string> fields = splitFields(text);
     if (fields.size() < 2 || fields.size() > 3)
         throw UsageError("--fault wants CMD:KIND[:N], not \"" + text + "\"");
@@ -118,7 +118,7 @@ FaultOption parseFault(const std::string& text) {
     return option;
 }
 
-std::pair<double, uint32_t> parseRandomFaults(const std::string& text) {
+std::pair<double, uint32_t> parseRandomFaults(const std::string &text) {
     const std::vector<std::string> fields = splitFields(text);
     if (fields.size() != 2)
         throw UsageError("--random-faults wants RATE:SEED, not \"" + text + "\"");
@@ -127,7 +127,7 @@ std::pair<double, uint32_t> parseRandomFaults(const std::string& text) {
     return {rate, seed};
 }
 
-Options parseOptions(int argc, char** argv) {
+Options parseOptions(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -177,9 +177,9 @@ Options parseOptions(int argc, char** argv) {
 }
 
 void listProfiles() {
-    std::printf("%-16s %7s %8s %5s %4s %8s %8s %7s %5s  %s\n", "name", "ccdtype", "maxpixel",
-                "res", "pcb", "subpixel", "pixE", "version", "scale", "firmware text");
-    for (const auto& p : kvexsim::sensorProfiles())
+    std::printf("%-16s %7s %8s %5s %4s %8s %8s %7s %5s  %s\n", "name", "ccdtype", "maxpixel", "res",
+                "pcb", "subpixel", "pixE", "version", "scale", "firmware text");
+    for (const auto &p : kvexsim::sensorProfiles())
         std::printf("%-16s %7u %8u %5u %4u %8u %8u %7u %5u  %s\n", p.name.c_str(), p.ccdtype,
                     p.ccdmaxpixel, p.ccdresolution, p.pcbtype, p.ccdsubpixel, p.ccdpixE,
                     p.softversion, p.videoFullScale, p.firmwareText.c_str());
@@ -187,11 +187,11 @@ void listProfiles() {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     Options options;
     try {
         options = parseOptions(argc, argv);
-    } catch (const UsageError& e) {
+    } catch (const UsageError &e) {
         std::cerr << "kvex-sensor-sim: " << e.what() << "\n" << kUsage;
         return kExitUsage;
     }
@@ -211,10 +211,10 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    const kvexsim::SensorProfile& profile = *kvexsim::findProfile(options.profile);
+    const kvexsim::SensorProfile &profile = *kvexsim::findProfile(options.profile);
     kvexsim::SensorSim sim(profile);
     sim.setPaced(options.paced);
-    for (const auto& f : options.faults)
+    for (const auto &f : options.faults)
         sim.setFault(f.command, f.fault);
     if (options.randomFaults)
         sim.setRandomFaults(options.randomFaults->first, options.randomFaults->second);

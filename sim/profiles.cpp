@@ -66,22 +66,22 @@ std::vector<SensorProfile> buildProfiles() {
 } // namespace
 
 uint16_t videoFullScaleFor(uint16_t ccdtype, uint16_t ccdresolution, uint16_t softversion) {
-    const bool eightBit = (ccdtype == 2 && (ccdresolution == 350 || ccdresolution == 250) &&
-                           softversion == 220) ||
-                          (ccdtype == 102 && softversion > 220) ||
-                          ((ccdtype == 103 || ccdtype == 104) && softversion == 220);
+    const bool eightBit =
+        (ccdtype == 2 && (ccdresolution == 350 || ccdresolution == 250) && softversion == 220) ||
+        (ccdtype == 102 && softversion > 220) ||
+        ((ccdtype == 103 || ccdtype == 104) && softversion == 220);
     return eightBit ? 255 : 1023;
 }
 
-const std::vector<SensorProfile>& sensorProfiles() {
+const std::vector<SensorProfile> &sensorProfiles() {
     static const std::vector<SensorProfile> profiles = buildProfiles();
     return profiles;
 }
 
-const SensorProfile* findProfile(const std::string& name) {
-    const auto& profiles = sensorProfiles();
+const SensorProfile *findProfile(const std::string &name) {
+    const auto &profiles = sensorProfiles();
     auto it = std::find_if(profiles.begin(), profiles.end(),
-                           [&](const SensorProfile& p) { return p.name == name; });
+                           [&](const SensorProfile &p) { return p.name == name; });
     return it == profiles.end() ? nullptr : &*it;
 }
 

@@ -34,12 +34,12 @@ enum Command : uint16_t {
     kResetOrVideoLine = 11,
 };
 
-void putWord(std::vector<uint8_t>& out, uint16_t word) {
+void putWord(std::vector<uint8_t> &out, uint16_t word) {
     out.push_back(static_cast<uint8_t>(word >> 8));
     out.push_back(static_cast<uint8_t>(word & 0xFF));
 }
 
-std::vector<uint8_t> answerFrame(uint16_t command, const Words& data) {
+std::vector<uint8_t> answerFrame(uint16_t command, const Words &data) {
     const Frame frame = buildFrame(kAnswerSync, command, data);
     return std::vector<uint8_t>(frame.begin(), frame.end());
 }
@@ -61,11 +61,11 @@ double steadySeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-uint16_t wordAt(const uint8_t* bytes, int index) {
+uint16_t wordAt(const uint8_t *bytes, int index) {
     return static_cast<uint16_t>((bytes[2 * index] << 8) | bytes[2 * index + 1]);
 }
 
-Frame buildFrame(uint16_t sync, uint16_t command, const Words& data) {
+Frame buildFrame(uint16_t sync, uint16_t command, const Words &data) {
     Frame frame{};
     auto put = [&frame](int index, uint16_t word) {
         frame[2 * index] = static_cast<uint8_t>(word >> 8);
@@ -78,19 +78,19 @@ Frame buildFrame(uint16_t sync, uint16_t command, const Words& data) {
     return frame;
 }
 
-Words frameData(const Frame& frame) {
+Words frameData(const Frame &frame) {
     Words data{};
     for (int i = 0; i < kDataWords; ++i)
         data[i] = wordAt(frame.data(), i + 2);
     return data;
 }
 
-const Words& defaultParameterSet() {
+const Words &defaultParameterSet() {
     static const Words defaults{500, 0, 512, 0, 1, 1, 1, 1024, 512, 100, 0, 1, 0, 0, 0, 0};
     return defaults;
 }
 
-std::vector<FrameAssembler::Assembled> FrameAssembler::push(const uint8_t* data, std::size_t size,
+std::vector<FrameAssembler::Assembled> FrameAssembler::push(const uint8_t *data, std::size_t size,
                                                             double now) {
     bytes_.insert(bytes_.end(), data, data + size);
     times_.insert(times_.end(), size, now);
@@ -122,7 +122,7 @@ void FrameAssembler::clear() {
     times_.clear();
 }
 
-SensorCore::SensorCore(const SensorProfile& profile)
+SensorCore::SensorCore(const SensorProfile &profile)
     : profile_(profile), ram_(defaultParameterSet()), eeprom_(defaultParameterSet()) {}
 
 int SensorCore::lineLength() const {
@@ -170,8 +170,9 @@ SensorCore::Evaluation SensorCore::evaluate(double now) const {
         // stretch, so their order tells on which side the object lies.
         e.ledge = leftFound ? left : right;
         e.start = e.ledge;
-        e.end = leftFound ? static_cast<uint16_t>(std::max(std::min<int>(windowEnd, length), left + 1))
-                          : windowBegin;
+        e.end = leftFound
+                    ? static_cast<uint16_t>(std::max(std::min<int>(windowEnd, length), left + 1))
+                    : windowBegin;
     }
     if (leftFound)
         e.pixel1 = static_cast<uint16_t>(static_cast<uint32_t>(left) * profile_.ccdmaxpixel /
@@ -196,7 +197,7 @@ SensorCore::Evaluation SensorCore::evaluate(double now) const {
     return e;
 }
 
-Words SensorCore::measurementWords(const Evaluation& e) const {
+Words SensorCore::measurementWords(const Evaluation &e) const {
     Words w{};
     w[kMeasLeftEdge] = e.ledge;
     w[kMeasRightEdge] = e.redge;
@@ -221,7 +222,7 @@ Words SensorCore::measurement(double now) const {
     return measurementWords(evaluate(now));
 }
 
-void SensorCore::trackExtremes(const Evaluation& e) {
+void SensorCore::trackExtremes(const Evaluation &e) {
     anaMax_ = std::max(anaMax_, e.value);
     anaMin_ = anaMinSet_ ? std::min(anaMin_, e.value) : e.value;
     anaMinSet_ = true;
@@ -253,11 +254,11 @@ VideoLine SensorCore::videoLine(double now) const {
         const double intoRight = std::clamp((right - x) / ramp + 0.5, 0.0, 1.0);
         const double darkness = std::min(intoLeft, intoRight);
         const uint32_t hash = mixBits(static_cast<uint32_t>(i) + lineCount_ * kVideoSamples);
-        const int noise = static_cast<int>(hash % static_cast<uint32_t>(2 * noiseSpan + 1)) -
-                          noiseSpan;
+        const int noise =
+            static_cast<int>(hash % static_cast<uint32_t>(2 * noiseSpan + 1)) - noiseSpan;
         const double level = background - (background - object) * darkness + noise;
-        line[i] = static_cast<uint16_t>(std::clamp(std::lround(level), 0L,
-                                                   static_cast<long>(profile_.videoFullScale)));
+        line[i] = static_cast<uint16_t>(
+            std::clamp(std::lround(level), 0L, static_cast<long>(profile_.videoFullScale)));
     }
     return line;
 }
@@ -274,7 +275,7 @@ std::vector<uint8_t> SensorCore::videoBytes(double now, int start, int count) {
 std::vector<uint8_t> SensorCore::firmwareAnswer() const {
     std::vector<uint8_t> out;
     out.reserve(kFirmwareSize);
-    const std::string& text = profile_.firmwareText;
+    const std::string &text = profile_.firmwareText;
     if (profile_.pcbtype == 0) {
         // Board type 0 sends one character per word, in the low byte.
         for (std::size_t i = 0; i < kFirmwareSize / 2; ++i)
@@ -286,7 +287,7 @@ std::vector<uint8_t> SensorCore::firmwareAnswer() const {
     return out;
 }
 
-std::vector<uint8_t> SensorCore::handleRequest(const Frame& request, double now) {
+std::vector<uint8_t> SensorCore::handleRequest(const Frame &request, double now) {
     const uint16_t command = wordAt(request.data(), 1);
     const Words data = frameData(request);
     switch (command) {
@@ -320,17 +321,30 @@ std::vector<uint8_t> SensorCore::handleRequest(const Frame& request, double now)
         return videoBytes(now, start, kVideoBlockSamples);
     }
     case kHardwareInfo: {
-        const SensorProfile& p = profile_;
-        const Words words{p.ccdtype,       p.ccdmaxpixel, p.ccdresolution, p.pcbtype,
-                          p.ccdmaxpixelX8, p.ccdsubpixel, p.ccdpixB,       p.ccdpixE,
-                          p.softversion,   0,             0,               0,
-                          0,               0,             0,               0};
+        const SensorProfile &p = profile_;
+        const Words words{p.ccdtype,
+                          p.ccdmaxpixel,
+                          p.ccdresolution,
+                          p.pcbtype,
+                          p.ccdmaxpixelX8,
+                          p.ccdsubpixel,
+                          p.ccdpixB,
+                          p.ccdpixE,
+                          p.softversion,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0};
         return answerFrame(command, words);
     }
     case kResetOrVideoLine: {
         // The same code asks for the whole video line or resets the extremes; only the line
         // request carries sixteen zero words, and only boards beyond types 0 and 100 serve it.
-        const bool allZero = std::all_of(data.begin(), data.end(), [](uint16_t w) { return w == 0; });
+        const bool allZero =
+            std::all_of(data.begin(), data.end(), [](uint16_t w) { return w == 0; });
         if (allZero && profile_.pcbtype != 0 && profile_.pcbtype != 100) {
             ++lineCount_;
             return videoBytes(now, 0, kVideoSamples);
@@ -343,7 +357,7 @@ std::vector<uint8_t> SensorCore::handleRequest(const Frame& request, double now)
     }
 }
 
-const char* faultKindName(FaultKind kind) {
+const char *faultKindName(FaultKind kind) {
     switch (kind) {
     case FaultKind::None:
         return "none";
@@ -365,8 +379,8 @@ const char* faultKindName(FaultKind kind) {
     return "none";
 }
 
-bool parseFaultKind(const std::string& text, FaultKind& kind) {
-    auto normalise = [](const std::string& s) {
+bool parseFaultKind(const std::string &text, FaultKind &kind) {
+    auto normalise = [](const std::string &s) {
         std::string out;
         for (char c : s)
             if (c != '-' && c != '_')
@@ -374,9 +388,9 @@ bool parseFaultKind(const std::string& text, FaultKind& kind) {
         return out;
     };
     const std::string wanted = normalise(text);
-    for (FaultKind k : {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
-                        FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late,
-                        FaultKind::Garbage}) {
+    for (FaultKind k :
+         {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
+          FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late, FaultKind::Garbage}) {
         if (normalise(faultKindName(k)) == wanted) {
             kind = k;
             return true;
@@ -385,7 +399,7 @@ bool parseFaultKind(const std::string& text, FaultKind& kind) {
     return false;
 }
 
-void FaultInjector::setFault(int command, const Fault& fault) {
+void FaultInjector::setFault(int command, const Fault &fault) {
     if (fault.kind == FaultKind::None || fault.times == 0)
         faults_.erase(command);
     else
@@ -420,8 +434,8 @@ FaultedAnswer FaultInjector::apply(uint16_t command, std::vector<uint8_t> answer
     // Plain integer draws rather than std distributions keep a seed's sequence the same with
     // every standard library.
     if (randomRate_ > 0.0 && rng_() / 4294967296.0 < randomRate_) {
-        static constexpr FaultKind kinds[] = {FaultKind::Silence,   FaultKind::Short,
-                                              FaultKind::Extra,     FaultKind::WrongSync,
+        static constexpr FaultKind kinds[] = {FaultKind::Silence,      FaultKind::Short,
+                                              FaultKind::Extra,        FaultKind::WrongSync,
                                               FaultKind::WrongCommand, FaultKind::Garbage};
         Fault fault;
         fault.kind = kinds[rng_() % std::size(kinds)];
@@ -432,7 +446,7 @@ FaultedAnswer FaultInjector::apply(uint16_t command, std::vector<uint8_t> answer
 }
 
 FaultedAnswer FaultInjector::spoil(uint16_t command, std::vector<uint8_t> answer,
-                                   const Fault& fault) {
+                                   const Fault &fault) {
     FaultedAnswer out;
     out.kind = fault.kind;
     const bool isFrame = answer.size() == kFrameSize && wordAt(answer.data(), 0) == kAnswerSync;
@@ -475,7 +489,7 @@ FaultedAnswer FaultInjector::spoil(uint16_t command, std::vector<uint8_t> answer
         out.delay = std::max(fault.delay, 0.0);
         break;
     case FaultKind::Garbage:
-        for (uint8_t& b : answer)
+        for (uint8_t &b : answer)
             b = randomByte();
         break;
     }

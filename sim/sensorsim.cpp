@@ -20,7 +20,7 @@ namespace {
 // Upper bound of one wait, so stop() never waits long for the thread.
 constexpr int kMaxPollMs = 5;
 
-void makeRaw19200(termios& tio) {
+void makeRaw19200(termios &tio) {
     cfmakeraw(&tio);
     cfsetispeed(&tio, B19200);
     cfsetospeed(&tio, B19200);
@@ -40,7 +40,7 @@ bool addFdFlags(int fd, int statusFlags) {
 
 } // namespace
 
-SensorSim::SensorSim(const SensorProfile& profile) : core_(profile) {}
+SensorSim::SensorSim(const SensorProfile &profile) : core_(profile) {}
 
 SensorSim::~SensorSim() {
     stop();
@@ -92,7 +92,7 @@ bool SensorSim::openPty() {
     return true;
 }
 
-bool SensorSim::openDevice(const std::string& path) {
+bool SensorSim::openDevice(const std::string &path) {
     const bool wasRunning = running_;
     stop();
     closeFds();
@@ -150,7 +150,7 @@ void SensorSim::hangUp() {
     closeFds();
 }
 
-void SensorSim::setProfile(const SensorProfile& profile) {
+void SensorSim::setProfile(const SensorProfile &profile) {
     std::lock_guard<std::mutex> lock(mutex_);
     core_.setProfile(profile);
 }
@@ -160,7 +160,7 @@ SensorProfile SensorSim::profile() const {
     return core_.profile();
 }
 
-void SensorSim::setFault(int command, const Fault& fault) {
+void SensorSim::setFault(int command, const Fault &fault) {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.setFault(command, fault);
 }
@@ -185,12 +185,12 @@ Words SensorSim::eeprom() const {
     return core_.eeprom();
 }
 
-void SensorSim::setRam(const Words& words) {
+void SensorSim::setRam(const Words &words) {
     std::lock_guard<std::mutex> lock(mutex_);
     core_.setRam(words);
 }
 
-void SensorSim::setEeprom(const Words& words) {
+void SensorSim::setEeprom(const Words &words) {
     std::lock_guard<std::mutex> lock(mutex_);
     core_.setEeprom(words);
 }
@@ -217,8 +217,8 @@ void SensorSim::clearRequests() {
 
 bool SensorSim::waitForRequests(std::size_t n, double timeoutSeconds) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return requestArrived_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
-                                    [&] { return requests_.size() >= n; });
+    return progress_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                              [&] { return requests_.size() >= n; });
 }
 
 std::size_t SensorSim::answersSent() const {
@@ -226,10 +226,21 @@ std::size_t SensorSim::answersSent() const {
     return answersSent_;
 }
 
+bool SensorSim::waitForAnswers(std::size_t n, double timeoutSeconds) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return progress_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                              [&] { return answersSent_ >= n; });
+}
+
 void SensorSim::serve() {
     while (running_) {
         pollfd pfd{masterFd_, static_cast<short>(POLLIN | (outputBlocked_ ? POLLOUT : 0)), 0};
-        const int ready = poll(&pfd, 1, pollTimeoutMs(steadySeconds()));
+        // Nanosecond waits: millisecond rounding would add up to a millisecond to every answer.
+        const double wait = pollTimeout(steadySeconds());
+        timespec timeout{
+            static_cast<time_t>(wait),
+            static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
+        const int ready = ppoll(&pfd, 1, &timeout, nullptr);
         if (ready > 0) {
             if (pfd.revents & POLLOUT)
                 outputBlocked_ = false;
@@ -254,15 +265,15 @@ bool SensorSim::readInput(double now) {
         if (n <= 0)
             break;
         gotData = true;
-        for (const auto& frame : assembler_.push(buffer, static_cast<std::size_t>(n), now)) {
+        for (const auto &frame : assembler_.push(buffer, static_cast<std::size_t>(n), now)) {
             PendingRequest request;
             request.bytes = frame.bytes;
             // A request is only complete once its 36 bytes could have crossed the wire, and the
             // wire carries one request after the other.
-            request.due = paced_ ? std::max({frame.lastByteTime,
-                                             frame.firstByteTime + kFrameSize * kByteTime,
-                                             lastRequestDue_ + kFrameSize * kByteTime})
-                                 : frame.lastByteTime;
+            request.due =
+                paced_ ? std::max({frame.lastByteTime, frame.firstByteTime + kFrameSize * kByteTime,
+                                   lastRequestDue_ + kFrameSize * kByteTime})
+                       : frame.lastByteTime;
             lastRequestDue_ = request.due;
             pendingRequests_.push_back(request);
         }
@@ -281,7 +292,7 @@ void SensorSim::completeRequests(double now) {
             answer = faults_.apply(wordAt(request.bytes.data(), 1),
                                    core_.handleRequest(request.bytes, request.due));
         }
-        requestArrived_.notify_all();
+        progress_.notify_all();
         if (answer.silent || answer.bytes.empty())
             continue;
         PendingAnswer pending;
@@ -297,7 +308,7 @@ void SensorSim::completeRequests(double now) {
 
 void SensorSim::writeAnswers(double now) {
     while (!pendingAnswers_.empty() && !outputBlocked_) {
-        PendingAnswer& answer = pendingAnswers_.front();
+        PendingAnswer &answer = pendingAnswers_.front();
         if (now < answer.start)
             return;
         std::size_t due = answer.bytes.size();
@@ -307,7 +318,8 @@ void SensorSim::writeAnswers(double now) {
             due = std::min(due, elapsedBytes);
         }
         if (due > answer.sent) {
-            const ssize_t n = write(masterFd_, answer.bytes.data() + answer.sent, due - answer.sent);
+            const ssize_t n =
+                write(masterFd_, answer.bytes.data() + answer.sent, due - answer.sent);
             if (n < 0) {
                 if (errno == EAGAIN || errno == EWOULDBLOCK)
                     outputBlocked_ = true;
@@ -324,25 +336,25 @@ void SensorSim::writeAnswers(double now) {
         if (answer.sent < answer.bytes.size())
             return;
         pendingAnswers_.pop_front();
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++answersSent_;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++answersSent_;
+        }
+        progress_.notify_all();
     }
 }
 
-int SensorSim::pollTimeoutMs(double now) const {
+double SensorSim::pollTimeout(double now) const {
     double next = now + kMaxPollMs / 1000.0;
     if (!pendingRequests_.empty())
         next = std::min(next, pendingRequests_.front().due);
     if (!pendingAnswers_.empty() && !outputBlocked_) {
-        const PendingAnswer& answer = pendingAnswers_.front();
-        next = std::min(next, paced_ ? answer.start + static_cast<double>(answer.sent + 1) *
-                                                          kByteTime
-                                     : answer.start);
+        const PendingAnswer &answer = pendingAnswers_.front();
+        next =
+            std::min(next, paced_ ? answer.start + static_cast<double>(answer.sent + 1) * kByteTime
+                                  : answer.start);
     }
-    const double wait = next - now;
-    if (wait <= 0.0)
-        return 0;
-    return std::clamp(static_cast<int>(std::ceil(wait * 1000.0)), 1, kMaxPollMs);
+    return std::clamp(next - now, 0.0, kMaxPollMs / 1000.0);
 }
 
 } // namespace kvexsim

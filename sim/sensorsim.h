@@ -36,12 +36,12 @@ using VideoLine = std::array<uint16_t, kVideoSamples>;
 double steadySeconds();
 
 // Big-endian word at word index `index` of a byte buffer (index 0 is the sync word of a frame).
-uint16_t wordAt(const uint8_t* bytes, int index);
-Frame buildFrame(uint16_t sync, uint16_t command, const Words& data);
-Words frameData(const Frame& frame);
+uint16_t wordAt(const uint8_t *bytes, int index);
+Frame buildFrame(uint16_t sync, uint16_t command, const Words &data);
+Words frameData(const Frame &frame);
 
 // The parameter set a sensor leaves the factory with, in RAM and EEPROM alike.
-const Words& defaultParameterSet();
+const Words &defaultParameterSet();
 
 // Parameter words the sensor itself evaluates.
 enum ParameterWord {
@@ -87,16 +87,16 @@ struct SensorProfile {
     std::string firmwareText;
 };
 
-const std::vector<SensorProfile>& sensorProfiles();
-const SensorProfile* findProfile(const std::string& name);
+const std::vector<SensorProfile> &sensorProfiles();
+const SensorProfile *findProfile(const std::string &name);
 // Full scale of the video samples: 255 for the sensors the program draws on a 256 axis.
 uint16_t videoFullScaleFor(uint16_t ccdtype, uint16_t ccdresolution, uint16_t softversion);
 
 enum class FaultKind { None, Silence, Short, Extra, WrongSync, WrongCommand, Late, Garbage };
 
-const char* faultKindName(FaultKind kind);
+const char *faultKindName(FaultKind kind);
 // Accepts the names faultKindName gives, in any case, with or without the hyphen.
-bool parseFaultKind(const std::string& text, FaultKind& kind);
+bool parseFaultKind(const std::string &text, FaultKind &kind);
 
 struct Fault {
     FaultKind kind = FaultKind::None;
@@ -115,19 +115,19 @@ struct Request {
 // Collects request bytes into 36-byte frames; bytes that cannot start a frame are dropped one at
 // a time, so noise before a frame is skipped.
 class FrameAssembler {
-public:
+  public:
     struct Assembled {
         Frame bytes{};
         double firstByteTime = 0.0;
         double lastByteTime = 0.0;
     };
 
-    std::vector<Assembled> push(const uint8_t* data, std::size_t size, double now);
+    std::vector<Assembled> push(const uint8_t *data, std::size_t size, double now);
     std::size_t buffered() const { return bytes_.size(); }
     std::size_t droppedBytes() const { return dropped_; }
     void clear();
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
     std::vector<double> times_;
     std::size_t dropped_ = 0;
@@ -135,18 +135,18 @@ private:
 
 // The sensor's side of the protocol without threads or I/O: one request in, the answer bytes out.
 class SensorCore {
-public:
-    explicit SensorCore(const SensorProfile& profile = *findProfile("standard"));
+  public:
+    explicit SensorCore(const SensorProfile &profile = *findProfile("standard"));
 
     // Empty when the command has no answer.
-    std::vector<uint8_t> handleRequest(const Frame& request, double now);
+    std::vector<uint8_t> handleRequest(const Frame &request, double now);
 
-    const SensorProfile& profile() const { return profile_; }
-    void setProfile(const SensorProfile& profile) { profile_ = profile; }
-    const Words& ram() const { return ram_; }
-    const Words& eeprom() const { return eeprom_; }
-    void setRam(const Words& words) { ram_ = words; }
-    void setEeprom(const Words& words) { eeprom_ = words; }
+    const SensorProfile &profile() const { return profile_; }
+    void setProfile(const SensorProfile &profile) { profile_ = profile; }
+    const Words &ram() const { return ram_; }
+    const Words &eeprom() const { return eeprom_; }
+    void setRam(const Words &words) { ram_ = words; }
+    void setEeprom(const Words &words) { eeprom_ = words; }
 
     // Positions run from 1 to lineLength(), the unit of the profile's ccdsubpixel.
     int lineLength() const;
@@ -160,7 +160,7 @@ public:
     VideoLine videoLine(double now) const;
     void resetExtremes();
 
-private:
+  private:
     struct Evaluation {
         uint16_t ledge = 0;
         uint16_t redge = 0;
@@ -172,8 +172,8 @@ private:
     };
 
     Evaluation evaluate(double now) const;
-    Words measurementWords(const Evaluation& e) const;
-    void trackExtremes(const Evaluation& e);
+    Words measurementWords(const Evaluation &e) const;
+    void trackExtremes(const Evaluation &e);
     std::vector<uint8_t> firmwareAnswer() const;
     std::vector<uint8_t> videoBytes(double now, int start, int count);
 
@@ -201,16 +201,16 @@ struct FaultedAnswer {
 
 // Spoils answers on purpose: per command for a number of answers, or at random with a fixed seed.
 class FaultInjector {
-public:
-    void setFault(int command, const Fault& fault);
+  public:
+    void setFault(int command, const Fault &fault);
     Fault fault(int command) const;
     void setRandom(double rate, uint32_t seed);
     void clear();
     // An empty answer (a command without one) passes untouched and uses up no fault.
     FaultedAnswer apply(uint16_t command, std::vector<uint8_t> answer);
 
-private:
-    FaultedAnswer spoil(uint16_t command, std::vector<uint8_t> answer, const Fault& fault);
+  private:
+    FaultedAnswer spoil(uint16_t command, std::vector<uint8_t> answer, const Fault &fault);
     uint8_t randomByte() { return static_cast<uint8_t>(rng_() >> 24); }
 
     std::map<int, Fault> faults_;
@@ -220,44 +220,48 @@ private:
 
 // SensorCore behind a serial line: a pseudo-terminal or a real port, served by its own thread.
 class SensorSim {
-public:
-    explicit SensorSim(const SensorProfile& profile = *findProfile("standard"));
+  public:
+    explicit SensorSim(const SensorProfile &profile = *findProfile("standard"));
     ~SensorSim();
-    SensorSim(const SensorSim&) = delete;
-    SensorSim& operator=(const SensorSim&) = delete;
+    SensorSim(const SensorSim &) = delete;
+    SensorSim &operator=(const SensorSim &) = delete;
 
     bool openPty();
     std::string devicePath() const;
-    bool openDevice(const std::string& path);
+    bool openDevice(const std::string &path);
     void start();
     void stop();
     bool running() const { return running_; }
 
     void setPaced(bool paced) { paced_ = paced; }
     bool paced() const { return paced_; }
-    void setProfile(const SensorProfile& profile);
+    void setProfile(const SensorProfile &profile);
     SensorProfile profile() const;
 
-    void setFault(int command, const Fault& fault);
+    void setFault(int command, const Fault &fault);
     void clearFaults();
     void setRandomFaults(double rate, uint32_t seed);
 
     std::array<uint16_t, kDataWords> ram() const;
     std::array<uint16_t, kDataWords> eeprom() const;
-    void setRam(const std::array<uint16_t, kDataWords>& words);
-    void setEeprom(const std::array<uint16_t, kDataWords>& words);
+    void setRam(const std::array<uint16_t, kDataWords> &words);
+    void setEeprom(const std::array<uint16_t, kDataWords> &words);
     void setObject(uint16_t left, uint16_t right);
     void releaseObject();
 
     std::vector<Request> requests() const;
     void clearRequests();
     bool waitForRequests(std::size_t n, double timeoutSeconds) const;
+    // Counts an answer once its last byte has been written, which may be just after the reader
+    // sees it; waitForAnswers bridges that gap.
     std::size_t answersSent() const;
+    bool waitForAnswers(std::size_t n, double timeoutSeconds) const;
 
-    // The device vanishes: the thread stops and both ends are closed; openPty() brings up a new one.
+    // The device vanishes: the thread stops and both ends are closed; openPty() brings up a new
+    // one.
     void hangUp();
 
-private:
+  private:
     struct PendingRequest {
         Frame bytes{};
         double due = 0.0;
@@ -273,10 +277,11 @@ private:
     bool readInput(double now);
     void completeRequests(double now);
     void writeAnswers(double now);
-    int pollTimeoutMs(double now) const;
+    // Seconds until the next byte or request falls due, at most the poll interval.
+    double pollTimeout(double now) const;
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable requestArrived_;
+    mutable std::condition_variable progress_;
     SensorCore core_;
     FaultInjector faults_;
     std::vector<Request> requests_;

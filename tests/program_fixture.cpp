@@ -7,8 +7,8 @@
 #include "platform/rs232.h"
 #include "platform/utility.h"
 
-#include <QAbstractSpinBox>
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -64,11 +64,17 @@ void ProgramTest::stopProgram() {
     programRunning = false;
 }
 
-QWidget *ProgramTest::mainPanel() const { return kvexplatform::panelWidget(pHandle); }
+QWidget *ProgramTest::mainPanel() const {
+    return kvexplatform::panelWidget(pHandle);
+}
 
-KvexGraph *ProgramTest::graph(const char *objectName) const { return find<KvexGraph>(objectName); }
+KvexGraph *ProgramTest::graph(const char *objectName) const {
+    return find<KvexGraph>(objectName);
+}
 
-KvexStripChart *ProgramTest::stripChart() const { return find<KvexStripChart>("GRAPHStrip"); }
+KvexStripChart *ProgramTest::stripChart() const {
+    return find<KvexStripChart>("GRAPHStrip");
+}
 
 QString ProgramTest::status() const {
     auto *label = find<QLabel>("TEXTStatus");

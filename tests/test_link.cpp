@@ -60,10 +60,10 @@ TEST(FrameTest, EchoRequestOfTheStartValues) {
     com232::sync = 0x55;
     CopyVarsToPP();
     FillTxBuf(5, pp);
-    const unsigned char expected[36] = {
-        0x00, 0x55, 0x00, 0x05, 0x01, 0xF4, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
-        0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x04, 0x00, 0x02, 0x00, 0x00, 0x64,
-        0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const unsigned char expected[36] = {0x00, 0x55, 0x00, 0x05, 0x01, 0xF4, 0x00, 0x00, 0x02,
+                                        0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01,
+                                        0x04, 0x00, 0x02, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00,
+                                        0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(std::memcmp(szWriteBuf, expected, 36), 0);
 }
 
@@ -182,12 +182,18 @@ TEST(PortErrorTest, ErrorTextsOfTheCodes) {
     const struct {
         int code;
         const char *text;
-    } rows[] = {{-1, "Unknown system error"}, {-2, "Invalid port number"},
-                {-3, "Port is not open"},     {-4, "Unknown I/0 error"},
-                {-5, "RS-232 error!"},        {-6, "No serial port found"},
-                {-7, "Cannot open port"},     {-8, "RS-232 error!"},
-                {-12, "RS-232 error!"},       {-13, "Invalid parameter"},
-                {-99, "Timeout"},             {-50, "RS-232 error!"}};
+    } rows[] = {{-1, "Unknown system error"},
+                {-2, "Invalid port number"},
+                {-3, "Port is not open"},
+                {-4, "Unknown I/0 error"},
+                {-5, "RS-232 error!"},
+                {-6, "No serial port found"},
+                {-7, "Cannot open port"},
+                {-8, "RS-232 error!"},
+                {-12, "RS-232 error!"},
+                {-13, "Invalid parameter"},
+                {-99, "Timeout"},
+                {-50, "RS-232 error!"}};
     for (const auto &row : rows)
         EXPECT_STREQ(comErrorText(row.code), row.text) << row.code;
 }

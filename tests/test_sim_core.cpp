@@ -16,31 +16,31 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr double kNow = 1000.0;
 
-Frame request(uint16_t command, const Words& data = {}) {
+Frame request(uint16_t command, const Words &data = {}) {
     return buildFrame(kRequestSync, command, data);
 }
 
-Bytes answer(uint16_t command, const Words& data) {
+Bytes answer(uint16_t command, const Words &data) {
     const Frame f = buildFrame(kAnswerSync, command, data);
     return Bytes(f.begin(), f.end());
 }
 
-Words answerData(const Bytes& bytes) {
+Words answerData(const Bytes &bytes) {
     EXPECT_EQ(bytes.size(), kFrameSize);
     Frame f{};
     std::copy_n(bytes.begin(), std::min(bytes.size(), kFrameSize), f.begin());
     return frameData(f);
 }
 
-std::vector<uint16_t> wordsOf(const Bytes& bytes) {
+std::vector<uint16_t> wordsOf(const Bytes &bytes) {
     std::vector<uint16_t> words;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
         words.push_back(wordAt(bytes.data(), static_cast<int>(i / 2)));
     return words;
 }
 
-const SensorProfile& profile(const std::string& name) {
-    const SensorProfile* p = findProfile(name);
+const SensorProfile &profile(const std::string &name) {
+    const SensorProfile *p = findProfile(name);
     EXPECT_NE(p, nullptr) << name;
     return p ? *p : sensorProfiles().front();
 }
@@ -64,15 +64,25 @@ TEST(SimFrames, EchoAnswerMatchesTheWireExample) {
 
 TEST(SimFrames, EveryCommandAnswersAsDocumented) {
     const Words defaults = defaultParameterSet();
-    const SensorProfile& standard = profile("standard");
-    const Words hardware{standard.ccdtype,       standard.ccdmaxpixel, standard.ccdresolution,
-                         standard.pcbtype,       standard.ccdmaxpixelX8,
-                         standard.ccdsubpixel,   standard.ccdpixB,     standard.ccdpixE,
-                         standard.softversion,   0,                    0,
-                         0,                      0,                    0,
-                         0,                      0};
+    const SensorProfile &standard = profile("standard");
+    const Words hardware{standard.ccdtype,
+                         standard.ccdmaxpixel,
+                         standard.ccdresolution,
+                         standard.pcbtype,
+                         standard.ccdmaxpixelX8,
+                         standard.ccdsubpixel,
+                         standard.ccdpixB,
+                         standard.ccdpixE,
+                         standard.softversion,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0};
     struct Row {
-        const char* name;
+        const char *name;
         uint16_t command;
         Words data;
         Bytes expected;
@@ -90,7 +100,7 @@ TEST(SimFrames, EveryCommandAnswersAsDocumented) {
         {"command 12: no answer", 12, kSomeWords, {}},
         {"command 0xFFFF: no answer", 0xFFFF, kSomeWords, {}},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SensorCore core(standard);
         EXPECT_EQ(core.handleRequest(request(row.command, row.data), kNow), row.expected)
             << row.name;
@@ -120,7 +130,7 @@ TEST(SimFrames, WritesLandInTheirOwnStore) {
 
 TEST(SimIdentification, HardwareAnswerOfSeveralProfiles) {
     struct Row {
-        const char* profile;
+        const char *profile;
         Words expected;
     };
     const std::vector<Row> rows{
@@ -130,7 +140,7 @@ TEST(SimIdentification, HardwareAnswerOfSeveralProfiles) {
         {"type102-230", {102, 768, 0, 400, 6144, 768, 1, 768, 230, 0, 0, 0, 0, 0, 0, 0}},
         {"unknown-type", {7, 1024, 0, 0, 8192, 1024, 1, 1024, 220, 0, 0, 0, 0, 0, 0, 0}},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SensorCore core(profile(row.profile));
         EXPECT_EQ(core.handleRequest(request(10, kSomeWords), kNow), answer(10, row.expected))
             << row.profile;
@@ -169,7 +179,7 @@ TEST(SimIdentification, FirmwareOfFullLengthHasNoZeroByte) {
 TEST(SimProfiles, CoverEverySensorKindTheProgramTellsApart) {
     std::set<uint16_t> types, boards, versions, type2Resolutions;
     std::set<std::string> names;
-    for (const auto& p : sensorProfiles()) {
+    for (const auto &p : sensorProfiles()) {
         EXPECT_TRUE(names.insert(p.name).second) << "duplicate " << p.name;
         types.insert(p.ccdtype);
         boards.insert(p.pcbtype);
@@ -186,16 +196,16 @@ TEST(SimProfiles, CoverEverySensorKindTheProgramTellsApart) {
     for (uint16_t r : {250, 350, 750})
         EXPECT_TRUE(type2Resolutions.count(r)) << "resolution " << r;
     EXPECT_GE(type2Resolutions.size(), 4u);
-    for (const char* name :
-         {"standard", "type1-fw1001", "type2-750", "type2-350", "type2-250", "type2-other",
-          "type3", "type4", "type101", "type102-220", "type102-230", "type102-221", "type103",
-          "type104", "unknown-type", "fw-raw72"})
+    for (const char *name :
+         {"standard", "type1-fw1001", "type2-750", "type2-350", "type2-250", "type2-other", "type3",
+          "type4", "type101", "type102-220", "type102-230", "type102-221", "type103", "type104",
+          "unknown-type", "fw-raw72"})
         EXPECT_NE(findProfile(name), nullptr) << name;
     EXPECT_EQ(findProfile("no-such-sensor"), nullptr);
 }
 
 TEST(SimProfiles, AreSelfConsistent) {
-    for (const auto& p : sensorProfiles()) {
+    for (const auto &p : sensorProfiles()) {
         EXPECT_EQ(p.videoFullScale, videoFullScaleFor(p.ccdtype, p.ccdresolution, p.softversion))
             << p.name;
         EXPECT_LE(p.firmwareText.size(), p.pcbtype == 0 ? 36u : 72u) << p.name;
@@ -212,12 +222,12 @@ TEST(SimProfiles, VideoFullScaleFollowsTheProgramsAxisChoice) {
         uint16_t type, resolution, version, expected;
     };
     const std::vector<Row> rows{
-        {1, 0, 220, 1023},   {2, 750, 220, 1023},  {2, 350, 220, 255},  {2, 250, 220, 255},
-        {2, 350, 230, 1023}, {2, 500, 220, 1023},  {102, 0, 220, 1023}, {102, 0, 221, 255},
-        {102, 0, 230, 255},  {103, 0, 220, 255},   {103, 0, 230, 1023}, {104, 0, 220, 255},
-        {104, 0, 230, 1023}, {101, 0, 220, 1023},  {7, 0, 220, 1023},
+        {1, 0, 220, 1023},   {2, 750, 220, 1023}, {2, 350, 220, 255},  {2, 250, 220, 255},
+        {2, 350, 230, 1023}, {2, 500, 220, 1023}, {102, 0, 220, 1023}, {102, 0, 221, 255},
+        {102, 0, 230, 255},  {103, 0, 220, 255},  {103, 0, 230, 1023}, {104, 0, 220, 255},
+        {104, 0, 230, 1023}, {101, 0, 220, 1023}, {7, 0, 220, 1023},
     };
-    for (const Row& r : rows)
+    for (const Row &r : rows)
         EXPECT_EQ(videoFullScaleFor(r.type, r.resolution, r.version), r.expected)
             << r.type << "/" << r.resolution << "/" << r.version;
 }
@@ -253,7 +263,7 @@ TEST(SimVideo, BlockStartsOutsideTheLineAreClamped) {
         uint16_t start;
         int firstSample;
     };
-    for (const Row& row : std::vector<Row>{{10, 10}, {192, 192}, {200, 192}, {0xFFFF, 192}}) {
+    for (const Row &row : std::vector<Row>{{10, 10}, {192, 192}, {200, 192}, {0xFFFF, 192}}) {
         const Bytes block = core.handleRequest(request(9, Words{row.start}), kNow);
         ASSERT_EQ(block.size(), 128u) << row.start;
         const VideoLine line = core.videoLine(kNow);
@@ -264,7 +274,7 @@ TEST(SimVideo, BlockStartsOutsideTheLineAreClamped) {
 }
 
 TEST(SimVideo, EightBitSensorsStayWithinTheirScale) {
-    for (const char* name : {"type2-350", "type102-230", "type103"}) {
+    for (const char *name : {"type2-350", "type102-230", "type103"}) {
         SensorCore core(profile(name));
         for (double t = 0.0; t < 20.0; t += 0.7) {
             const VideoLine line = core.videoLine(t);
@@ -277,21 +287,20 @@ TEST(SimVideo, EightBitSensorsStayWithinTheirScale) {
 
 TEST(SimVideo, Code11HasTwoMeanings) {
     struct Row {
-        const char* profile;
+        const char *profile;
         bool zeroWords;
         bool expectLine;
     };
     const std::vector<Row> rows{
-        {"standard", true, false},     {"standard", false, false},
-        {"type1-fw1001", true, false}, {"type103", true, false},
-        {"type102-220", true, true},   {"type102-220", false, false},
-        {"type101", true, true},       {"fw-raw72", true, true},
+        {"standard", true, false}, {"standard", false, false},  {"type1-fw1001", true, false},
+        {"type103", true, false},  {"type102-220", true, true}, {"type102-220", false, false},
+        {"type101", true, true},   {"fw-raw72", true, true},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SensorCore core(profile(row.profile));
         core.setObject(300, 500);
-        const Bytes bytes = core.handleRequest(request(11, row.zeroWords ? Words{} : kSomeWords),
-                                               kNow);
+        const Bytes bytes =
+            core.handleRequest(request(11, row.zeroWords ? Words{} : kSomeWords), kNow);
         if (row.expectLine) {
             ASSERT_EQ(bytes.size(), 512u) << row.profile;
             const VideoLine line = core.videoLine(kNow);
@@ -305,7 +314,7 @@ TEST(SimVideo, Code11HasTwoMeanings) {
 
 TEST(SimMeasurement, EdgesValueAndWindow) {
     struct Row {
-        const char* name;
+        const char *name;
         uint16_t left, right, mode, windowBegin, windowEnd;
         uint16_t ledge, redge, value, edges;
         int order; // -1 mvstart < mvend, +1 mvstart >= mvend, 0 not checked
@@ -324,7 +333,7 @@ TEST(SimMeasurement, EdgesValueAndWindow) {
         {"edges on the window's ends count", 300, 500, 2, 300, 500, 300, 500, 200, 2, -1},
         {"edges beyond the line are clamped", 0, 5000, 0, 1, 1024, 1, 1024, 1, 2, -1},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SensorCore core;
         Words ram = defaultParameterSet();
         ram[kParEvalMode] = row.mode;
@@ -374,7 +383,7 @@ TEST(SimMeasurement, ExtremesAreTrackedAndReset) {
         {260, 300, false, 260, 250, 260, 700},
     };
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        const Step& s = steps[i];
+        const Step &s = steps[i];
         if (s.reset) {
             const Bytes reset = core.handleRequest(request(11, kSomeWords), kNow);
             EXPECT_EQ(reset, answer(11, core.ram()));
@@ -403,7 +412,7 @@ TEST(SimMeasurement, TeachTakesTheMeasuredValue) {
 }
 
 TEST(SimScene, ObjectMovesWithinTheLine) {
-    for (const char* name : {"standard", "type101", "type2-250"}) {
+    for (const char *name : {"standard", "type101", "type2-250"}) {
         SensorCore core(profile(name));
         const double length = core.lineLength();
         double lowest = length, highest = 0.0;
@@ -445,13 +454,13 @@ TEST(SimFraming, ByteStreams) {
         out.insert(out.end(), b.begin(), b.end());
         return out;
     }();
-    auto bytesOf = [](const Frame& f) { return Bytes(f.begin(), f.end()); };
-    auto concat = [](Bytes x, const Bytes& y) {
+    auto bytesOf = [](const Frame &f) { return Bytes(f.begin(), f.end()); };
+    auto concat = [](Bytes x, const Bytes &y) {
         x.insert(x.end(), y.begin(), y.end());
         return x;
     };
     struct Row {
-        const char* name;
+        const char *name;
         std::vector<Bytes> chunks;
         std::vector<Frame> frames;
         std::size_t leftOver;
@@ -459,8 +468,9 @@ TEST(SimFraming, ByteStreams) {
     const std::vector<Row> rows{
         {"one frame", {bytesOf(a)}, {a}, 0},
         {"leading garbage", {concat({0x12, 0x55, 0xAA, 0x00, 0x00}, bytesOf(a))}, {a}, 0},
-        {"split across reads", {Bytes(a.begin(), a.begin() + 1), Bytes(a.begin() + 1, a.begin() + 20),
-                                Bytes(a.begin() + 20, a.end())},
+        {"split across reads",
+         {Bytes(a.begin(), a.begin() + 1), Bytes(a.begin() + 1, a.begin() + 20),
+          Bytes(a.begin() + 20, a.end())},
          {a},
          0},
         {"byte by byte",
@@ -475,17 +485,20 @@ TEST(SimFraming, ByteStreams) {
         {"two back to back", {ab}, {a, b}, 0},
         {"one byte short", {Bytes(a.begin(), a.end() - 1)}, {}, 35},
         {"one byte long", {concat(bytesOf(a), {0x77})}, {a}, 0},
-        {"one byte long, then a frame", {concat(concat(bytesOf(a), {0x77}), bytesOf(b))}, {a, b}, 0},
+        {"one byte long, then a frame",
+         {concat(concat(bytesOf(a), {0x77}), bytesOf(b))},
+         {a, b},
+         0},
         {"lone zero byte waits", {{0x00}}, {}, 1},
         {"answer sync is not a request", {concat({0x00, 0xAA}, bytesOf(b))}, {b}, 0},
         {"garbage only", {{0x01, 0x02, 0x03, 0x55}}, {}, 0},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         FrameAssembler assembler;
         std::vector<Frame> frames;
         double t = 0.0;
-        for (const Bytes& chunk : row.chunks)
-            for (const auto& f : assembler.push(chunk.data(), chunk.size(), t += 1.0))
+        for (const Bytes &chunk : row.chunks)
+            for (const auto &f : assembler.push(chunk.data(), chunk.size(), t += 1.0))
                 frames.push_back(f.bytes);
         EXPECT_EQ(frames, row.frames) << row.name;
         EXPECT_EQ(assembler.buffered(), row.leftOver) << row.name;
@@ -514,22 +527,17 @@ TEST(SimFaults, EachKindSpoilsAFrame) {
         double delay;
     };
     const std::vector<Row> rows{
-        {{FaultKind::Silence}, 0, true, 0.0},
-        {{FaultKind::Short, 1}, 35, false, 0.0},
-        {{FaultKind::Short, 10}, 26, false, 0.0},
-        {{FaultKind::Short, 100}, 0, false, 0.0},
-        {{FaultKind::Extra, 1}, 37, false, 0.0},
-        {{FaultKind::Extra, 4}, 40, false, 0.0},
-        {{FaultKind::WrongSync}, 36, false, 0.0},
-        {{FaultKind::WrongCommand}, 36, false, 0.0},
-        {{FaultKind::Late, 1, 0.25}, 36, false, 0.25},
-        {{FaultKind::Garbage}, 36, false, 0.0},
+        {{FaultKind::Silence}, 0, true, 0.0},          {{FaultKind::Short, 1}, 35, false, 0.0},
+        {{FaultKind::Short, 10}, 26, false, 0.0},      {{FaultKind::Short, 100}, 0, false, 0.0},
+        {{FaultKind::Extra, 1}, 37, false, 0.0},       {{FaultKind::Extra, 4}, 40, false, 0.0},
+        {{FaultKind::WrongSync}, 36, false, 0.0},      {{FaultKind::WrongCommand}, 36, false, 0.0},
+        {{FaultKind::Late, 1, 0.25}, 36, false, 0.25}, {{FaultKind::Garbage}, 36, false, 0.0},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         FaultInjector injector;
         injector.setFault(5, row.fault);
         const FaultedAnswer out = injector.apply(5, clean);
-        const char* name = faultKindName(row.fault.kind);
+        const char *name = faultKindName(row.fault.kind);
         EXPECT_EQ(out.kind, row.fault.kind) << name;
         EXPECT_EQ(out.bytes.size(), row.size) << name;
         EXPECT_EQ(out.silent, row.silent) << name;
@@ -624,16 +632,16 @@ TEST(SimFaults, RandomModeIsReproducibleFromItsSeed) {
     EXPECT_EQ(kinds, (std::set<FaultKind>{FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
                                           FaultKind::WrongSync, FaultKind::WrongCommand,
                                           FaultKind::Garbage}));
-    for (const auto& out : run(0.0, 42))
+    for (const auto &out : run(0.0, 42))
         EXPECT_EQ(out.kind, FaultKind::None);
-    for (const auto& out : run(1.0, 7))
+    for (const auto &out : run(1.0, 7))
         EXPECT_NE(out.kind, FaultKind::None);
 }
 
 TEST(SimFaults, KindNamesRoundTrip) {
-    for (FaultKind k : {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
-                        FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late,
-                        FaultKind::Garbage}) {
+    for (FaultKind k :
+         {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
+          FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late, FaultKind::Garbage}) {
         FaultKind parsed = FaultKind::None;
         EXPECT_TRUE(parseFaultKind(faultKindName(k), parsed));
         EXPECT_EQ(parsed, k);

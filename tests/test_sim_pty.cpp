@@ -16,7 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-extern char** environ;
+extern char **environ;
 
 using namespace kvexsim;
 
@@ -56,7 +56,7 @@ Received readBytes(int fd, std::size_t count, double timeout) {
     return r;
 }
 
-bool writeAll(int fd, const uint8_t* data, std::size_t size) {
+bool writeAll(int fd, const uint8_t *data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR)
@@ -69,16 +69,16 @@ bool writeAll(int fd, const uint8_t* data, std::size_t size) {
     return true;
 }
 
-bool writeFrame(int fd, const Frame& frame) {
+bool writeFrame(int fd, const Frame &frame) {
     return writeAll(fd, frame.data(), frame.size());
 }
 
-Bytes answerBytes(uint16_t command, const Words& data) {
+Bytes answerBytes(uint16_t command, const Words &data) {
     const Frame f = buildFrame(kAnswerSync, command, data);
     return Bytes(f.begin(), f.end());
 }
 
-int openPort(const std::string& path) {
+int openPort(const std::string &path) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         termios tio{};
@@ -90,7 +90,7 @@ int openPort(const std::string& path) {
 }
 
 class SimPty : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(sim.openPty());
         ASSERT_EQ(sim.devicePath().rfind("/dev/", 0), 0u) << sim.devicePath();
@@ -125,6 +125,7 @@ TEST_F(SimPty, PacedEchoTakesTheWireTimeOfRequestAndAnswer) {
     EXPECT_GE(r.lastByteTime - sent, 2 * kFrameSize * kByteTime);
     // Generous, so a loaded machine does not fail it; pacing is about the lower bound.
     EXPECT_LT(r.lastByteTime - sent, 0.5);
+    EXPECT_TRUE(sim.waitForAnswers(1, 1.0));
     EXPECT_EQ(sim.answersSent(), 1u);
 }
 
@@ -178,6 +179,7 @@ TEST_F(SimPty, SilenceFaultSwallowsOneAnswer) {
     ASSERT_TRUE(writeFrame(fd, buildFrame(kRequestSync, 5, kEchoWords)));
     EXPECT_EQ(readBytes(fd, kFrameSize, 2.0).bytes, answerBytes(5, kEchoWords));
     EXPECT_EQ(sim.requests().size(), 2u);
+    EXPECT_TRUE(sim.waitForAnswers(1, 1.0));
     EXPECT_EQ(sim.answersSent(), 1u);
 }
 
@@ -260,7 +262,7 @@ namespace {
 
 // The standalone program, started and stopped from inside the test.
 class SimProgram {
-public:
+  public:
     explicit SimProgram(std::vector<std::string> args) {
         int pipeFds[2];
         if (pipe(pipeFds) != 0)
@@ -272,8 +274,8 @@ public:
         // Usage texts of the bad-argument cases would only clutter the test log.
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         args.insert(args.begin(), KVEX_SENSOR_SIM_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args)
+        std::vector<char *> argv;
+        for (auto &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         if (posix_spawn(&pid_, KVEX_SENSOR_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
@@ -311,7 +313,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int out_ = -1;
 };
@@ -351,7 +353,7 @@ TEST(SimProgram, BadArgumentsExitWithCode2) {
         {"--random-faults", "0.5"},
         {"--unpaced=yes"},
     };
-    for (const auto& args : cases) {
+    for (const auto &args : cases) {
         SimProgram program(args);
         EXPECT_EQ(program.waitForExit(), 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     }
@@ -363,6 +365,6 @@ TEST(SimProgram, ListsItsProfiles) {
     for (std::string line = program.readLine(5.0); !line.empty(); line = program.readLine(5.0))
         all += line;
     EXPECT_EQ(program.waitForExit(), 0);
-    for (const auto& p : sensorProfiles())
+    for (const auto &p : sensorProfiles())
         EXPECT_NE(all.find(p.name), std::string::npos) << p.name;
 }

@@ -8,8 +8,8 @@
 #include "platform/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
-#include "platform/utility.h"
 #include "platform/userint.h"
+#include "platform/utility.h"
 #include "program_fixture.h"
 
 #include <QComboBox>
@@ -44,9 +44,9 @@ using StartupTest = ProgramTest;
 TEST_F(StartupTest, ConnectionSequenceOnTheStandardSensor) {
     kvexsim::SensorSim &sensor = startSensor("standard");
     kvexsim::Words ram = kvexsim::defaultParameterSet();
-    ram[0] = 750;     // power
-    ram[2] = 300;     // threshold
-    ram[12] = 4242;   // a word with no control
+    ram[0] = 750;   // power
+    ram[2] = 300;   // threshold
+    ram[12] = 4242; // a word with no control
     sensor.setRam(ram);
     ASSERT_TRUE(startProgram());
     saveScreenshot(mainPanel(), "connected-idle");
@@ -160,7 +160,7 @@ TEST_F(StartupTest, HeaderOfTheProgramsBrand) {
 // The sensor-type and board-type rows: what each sensor makes of the panel.
 struct IdentificationRow {
     const char *profile;
-    const char *onText;   // SWITCHOpMode's texts, nullptr: left as the panel file has them
+    const char *onText; // SWITCHOpMode's texts, nullptr: left as the panel file has them
     unsigned short pixB, pixE, yAxisMax;
     bool opModeDimmed, pModeDimmed, anaDimmed, micronsVisible;
     const char *line0; // TEXTBOXHardware line 0, nullptr: unchanged

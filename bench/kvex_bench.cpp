@@ -1,0 +1,92 @@
+// Throughput and CPU cost of run mode and video mode against the simulator paced at 19 200 baud.
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/panelcontrols.h"
+#include "com232/identify.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "sim/sensorsim.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+constexpr double kByteSeconds = 10.0 / 19200.0;
+
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+size_t countCommand(const kvexsim::SensorSim &sensor, int command) {
+    size_t n = 0;
+    for (const auto &request : sensor.requests())
+        n += request.command() == command;
+    return n;
+}
+
+// Runs one live loop until `cycles` measurement requests went out; prints its figures.
+void measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start, int cycles,
+             double wireSecondsPerCycle) {
+    sensor.clearRequests();
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (countCommand(sensor, 8) >= static_cast<size_t>(cycles))
+            CC_BTNStop(pHandle, 0, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    });
+    stopper.start(50);
+    const double cpuStart = threadCpuSeconds();
+    const double wallStart = kvexsim::steadySeconds();
+    start(pHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
+    const double wall = kvexsim::steadySeconds() - wallStart;
+    const double cpu = threadCpuSeconds() - cpuStart;
+    stopper.stop();
+
+    // The rate between the first and the last measurement request, which the loop paces.
+    std::vector<double> times;
+    for (const auto &request : sensor.requests())
+        if (request.command() == 8)
+            times.push_back(request.time);
+    const double rate = times.size() > 1 ? (times.size() - 1) / (times.back() - times.front()) : 0;
+    const double limit = 1.0 / wireSecondsPerCycle;
+    std::printf("%-22s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  program thread CPU "
+                "%5.1f %%\n",
+                name, rate, 100.0 * rate / limit, limit, 100.0 * cpu / wall);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const int runCycles = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int videoLines = argc > 2 ? std::atoi(argv[2]) : 20;
+
+    for (const char *profile : {"standard", "type101"}) {
+        kvexsim::SensorSim sensor(*kvexsim::findProfile(profile));
+        if (!sensor.openPty())
+            return 1;
+        sensor.start();
+        bindPortDevice(1, sensor.devicePath());
+        if (startUpProgram() != 0)
+            return 1;
+        // A run cycle is a 36-byte request and a 36-byte answer.
+        if (pcbtype == 0)
+            measure(sensor, "run mode", CC_BTNRun, runCycles, 72 * kByteSeconds);
+        // A video line: the measurement exchange, then four 64-word or one 256-word block.
+        const bool blocks64 = pcbtype == 0 || pcbtype == 100;
+        const double lineBytes = blocks64 ? 72 + 4 * (36 + 128) : 72 + 36 + 512;
+        measure(sensor, blocks64 ? "video mode, 64 words" : "video mode, 256 words", CC_BTNVideo,
+                videoLines, lineBytes * kByteSeconds);
+        shutDownProgram();
+        sensor.stop();
+    }
+    return 0;
+}

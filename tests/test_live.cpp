@@ -1,0 +1,490 @@
+// Run mode and video mode on the real panel against the simulator, and the drawings they make.
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/panelcontrols.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "com232/videodata.h"
+#include "gui/graphs.h"
+#include "platform/graphwidgets.h"
+#include "platform/qtaccess.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+#include "program_fixture.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace {
+
+void saveScreenshot(QWidget *panel, const char *name) {
+    const char *folder = std::getenv("KVEX_SCREENSHOT_DIR");
+    if (folder && panel)
+        panel->grab().save(QString("%1/%2.png").arg(folder, name));
+}
+
+std::vector<kvexsim::Request> withCommand(const std::vector<kvexsim::Request> &requests,
+                                          int command) {
+    std::vector<kvexsim::Request> out;
+    for (const auto &r : requests)
+        if (r.command() == command)
+            out.push_back(r);
+    return out;
+}
+
+// Calls action once, from inside the running loop, as soon as condition holds.
+void whenever(std::function<bool()> condition, std::function<void()> action) {
+    auto *poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        if (!condition())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start(1);
+}
+
+class LiveTest : public ProgramTest {
+  protected:
+    kvexsim::SensorSim &connect(const char *profile) {
+        kvexsim::SensorSim &sensor = startSensor(profile);
+        sensor.setObject(400, 600);
+        EXPECT_TRUE(startProgram());
+        sensor.clearRequests();
+        return sensor;
+    }
+    bool dimmed(const char *name) const { return !find<QWidget>(name)->isEnabled(); }
+};
+
+TEST_F(LiveTest, RunModeRequestsMeasurementsAndShowsThem) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    power = 321; // the requests carry the variables, whatever the panel shows
+    bool dimmedWhileRunning = false;
+    whenever([&] { return sensor.requests().size() >= 10; },
+             [&] {
+                 dimmedWhileRunning = dimmed("BTNRun") && dimmed("BTNVideo") && dimmed("BTNGet") &&
+                                      dimmed("BTNSend") && dimmed("ButtonTeach") &&
+                                      dimmed("ButtonReset");
+                 saveScreenshot(mainPanel(), "run-mode");
+                 click("BTNStop");
+             });
+    click("BTNRun");
+    EXPECT_TRUE(dimmedWhileRunning);
+    const auto requests = sensor.requests();
+    ASSERT_GE(requests.size(), 10u);
+    for (const auto &r : requests) {
+        EXPECT_EQ(r.command(), 8);
+        EXPECT_EQ(r.word(0), 321);
+    }
+    EXPECT_EQ(Ledge, 400);
+    EXPECT_EQ(Redge, 600);
+    EXPECT_EQ(spinValue("NUMLeftEdge"), 400);
+    EXPECT_EQ(spinValue("NUMRightEdge"), 600);
+    EXPECT_EQ(spinValue("NUMMeasValueB"), Mvalue);
+    const auto values = stripChart()->traceSamples(4);
+    ASSERT_FALSE(values.empty());
+    EXPECT_DOUBLE_EQ(values.back(), Mvalue);
+    EXPECT_TRUE(stripChart()->isVisibleTo(mainPanel()));
+    EXPECT_FALSE(graph("GRAPHVideo")->isVisibleTo(mainPanel()));
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_FALSE(dimmed("BTNRun"));
+    EXPECT_FALSE(dimmed("BTNGet"));
+    EXPECT_FALSE(dimmed("ButtonReset"));
+}
+
+TEST_F(LiveTest, RunModeSelectsRamAndCarriesTheReportedSetPoint) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    click("RBTEeprom");
+    kvexsim::Words ram = sensor.ram();
+    ram[8] = 777;
+    sensor.setRam(ram);
+    whenever([&] { return sensor.requests().size() >= 3; }, [&] { click("BTNStop"); });
+    click("BTNRun");
+    EXPECT_EQ(target, RAM);
+    EXPECT_TRUE(find<QAbstractButton>("RBTRam")->isChecked());
+    EXPECT_FALSE(find<QAbstractButton>("RBTEeprom")->isChecked());
+    const auto requests = sensor.requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0].word(8), 512);
+    EXPECT_EQ(requests[1].word(8), 777);
+}
+
+TEST_F(LiveTest, RunModeEndsByItselfWhenTheSensorFallsSilent) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    whenever([&] { return sensor.requests().size() >= 3; },
+             [&] {
+                 sensor.setFault(8, {kvexsim::FaultKind::Silence, 1, 0.0, -1});
+             });
+    click("BTNRun");
+    EXPECT_EQ(status(), "Timeout RS232-Line!");
+    const auto requests = sensor.requests();
+    ASSERT_FALSE(requests.empty());
+    const double silentFor = kvexsim::steadySeconds() - requests.back().time;
+    EXPECT_GE(silentFor, 1.45);
+    EXPECT_LT(silentFor, 2.5);
+    EXPECT_FALSE(dimmed("BTNRun"));
+}
+
+TEST_F(LiveTest, ClosingTheWindowDuringRunModeEndsTheLoop) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    whenever([&] { return sensor.requests().size() >= 3; }, [&] { mainPanel()->close(); });
+    click("BTNRun");
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(GetInQLen(com), kComPortNotOpen);
+}
+
+struct VideoRow {
+    const char *profile;
+    int blockCommand;
+    int blocksPerLine;
+};
+
+class VideoModeTest : public LiveTest, public ::testing::WithParamInterface<VideoRow> {};
+
+TEST_P(VideoModeTest, ReadsTheLineInTheBoardsBlocks) {
+    const VideoRow &row = GetParam();
+    kvexsim::SensorSim &sensor = connect(row.profile);
+    std::fill(std::begin(adcbuf), std::end(adcbuf), 0);
+    whenever([&] { return withCommand(sensor.requests(), 8).size() >= 3; },
+             [&] {
+                 saveScreenshot(mainPanel(), "video-mode");
+                 click("BTNStop");
+             });
+    click("BTNVideo");
+    const auto requests = sensor.requests();
+    const auto blocks = withCommand(requests, row.blockCommand);
+    ASSERT_GE(blocks.size(), static_cast<size_t>(2 * row.blocksPerLine));
+    if (row.blocksPerLine == 4) {
+        for (int b = 0; b < 4; ++b) {
+            EXPECT_EQ(blocks[b].word(0), 64 * b);
+            EXPECT_EQ(blocks[b].word(1), b == 3 ? 1 : 0);
+        }
+    } else {
+        for (int i = 0; i < 16; ++i)
+            EXPECT_EQ(blocks[0].word(i), 0);
+    }
+    // The first pass: one measurement, then the line's blocks.
+    EXPECT_EQ(requests[0].command(), 8);
+    EXPECT_EQ(requests[1].command(), row.blockCommand);
+    // The dark object lies between the edges 400 and 600 of the line.
+    const int length = ccdsubpixel;
+    const int inside = 500 * 256 / length, outside = 100 * 256 / length;
+    EXPECT_LT(adcbuf[inside], adcbuf[outside]);
+    EXPECT_GT(adcbuf[outside], 0);
+    EXPECT_TRUE(graph("GRAPHVideo")->isVisibleTo(mainPanel()));
+    EXPECT_EQ(graph("GRAPHVideo")->plotCount(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(BoardTypes, VideoModeTest,
+                         ::testing::Values(VideoRow{"standard", 9, 4},
+                                           VideoRow{"type1-fw1001", 9, 4},
+                                           VideoRow{"type101", 11, 1}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.blocksPerLine) + "blocks_" +
+                                    std::to_string(info.index);
+                         });
+
+TEST_F(LiveTest, ShortBlockReportsItsTimeoutAndTheLoopGoesOn) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    // The last block of the first line comes one byte short.
+    whenever([&] { return withCommand(sensor.requests(), 9).size() >= 3; },
+             [&] {
+                 sensor.setFault(9, {kvexsim::FaultKind::Short, 1});
+             });
+    QString seen;
+    whenever([&] { return status().startsWith("Timeout-RS-232 while"); }, [&] { seen = status(); });
+    whenever([&] { return withCommand(sensor.requests(), 8).size() >= 3; },
+             [&] { click("BTNStop"); });
+    click("BTNVideo");
+    EXPECT_EQ(seen, "Timeout-RS-232 while reading 64 data-words!");
+    EXPECT_GE(withCommand(sensor.requests(), 8).size(), 3u);
+}
+
+TEST_F(LiveTest, ShortBlockKeepsTheWordsThatCame) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    InstallComCallback(com, 0, 36, 0x55, nullptr, nullptr);
+    ReadData64(0, 0);
+    EXPECT_STREQ(szStatus, "Data[64] block received!");
+    unsigned short whole[64];
+    std::copy(adcbuf, adcbuf + 64, whole);
+    adcbuf[62] = adcbuf[63] = 4242;
+    sensor.setFault(9, {kvexsim::FaultKind::Short, 2});
+    const double start = Timer();
+    ReadData64(0, 0);
+    EXPECT_GE(Timer() - start, 1.5);
+    EXPECT_STREQ(szStatus, "Timeout-RS-232 while reading 64 data-words!");
+    EXPECT_EQ(nBytesR, 126);
+    // Words 0 to 62 arrived; the scene is frozen, so they match the whole block's.
+    for (int k = 0; k < 63; ++k)
+        EXPECT_NEAR(adcbuf[k], whole[k], 40) << k;
+}
+
+TEST_F(LiveTest, StopDuringABlockReadFinishesThatPass) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    whenever([&] { return withCommand(sensor.requests(), 9).size() >= 5; },
+             [&] { click("BTNStop"); });
+    click("BTNVideo");
+    const auto requests = sensor.requests();
+    // Two whole passes: the stop came during the second pass's first block.
+    EXPECT_EQ(withCommand(requests, 8).size(), 2u);
+    EXPECT_EQ(withCommand(requests, 9).size(), 8u);
+    EXPECT_EQ(requests.back().command(), 9);
+    EXPECT_EQ(requests.back().word(1), 1);
+}
+
+TEST_F(LiveTest, ThresholdAndEdgeEditsWhileVideoModeRuns) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    whenever([&] { return withCommand(sensor.requests(), 8).size() >= 2; },
+             [&] {
+                 enterValue("NUMVideoThreshold", 700);
+                 enterValue("NEDITEdgeLeft", 2000);
+                 enterValue("NEDITEdgeRight", 0);
+             });
+    whenever([&] { return withCommand(sensor.requests(), 8).size() >= 4; },
+             [&] { click("BTNStop"); });
+    click("BTNVideo");
+    for (unsigned short level : thdArray)
+        ASSERT_EQ(level, 700);
+    EXPECT_NE(vThd, 700); // the variable follows at the next read of the panel
+    EXPECT_EQ(spinValue("NEDITEdgeLeft"), pixE - 1);
+    EXPECT_EQ(eBeg, pixE - 1);
+    EXPECT_EQ(spinValue("NEDITEdgeRight"), pixB + 1);
+    EXPECT_EQ(eEnd, pixB + 1);
+}
+
+TEST(ArrayHelperTest, ShiftAndCopy) {
+    double in[500], out[500];
+    for (int i = 0; i < 500; ++i)
+        in[i] = i;
+    EXPECT_EQ(Shift(in, 500, -5, out), 0);
+    EXPECT_EQ(out[0], 5);
+    EXPECT_EQ(out[494], 499);
+    for (int i = 495; i < 500; ++i)
+        EXPECT_EQ(out[i], 0.0);
+    EXPECT_EQ(Shift(in, 500, 3, out), 0);
+    EXPECT_EQ(out[3], 0);
+    EXPECT_EQ(out[0], 0.0);
+    EXPECT_EQ(Shift(in, 500, -5, in), 0); // in place
+    EXPECT_EQ(in[0], 5);
+    out[0] = -1;
+    EXPECT_EQ(Shift(in, 500, 500, out), -20102);
+    EXPECT_EQ(Shift(in, 500, -500, out), -20102);
+    EXPECT_EQ(Shift(in, 0, 0, out), -20003);
+    EXPECT_EQ(Copy1D(in, 0, out), -20003);
+    EXPECT_EQ(out[0], -1); // nothing written on an error
+    EXPECT_EQ(Copy1D(in, 3, out), 0);
+    EXPECT_EQ(out[2], in[2]);
+}
+
+// The bar graph drawn from one measurement.
+class BarGraphTest : public LiveTest {
+  protected:
+    void SetUp() override { connect("standard"); }
+    std::vector<std::vector<double>> bars() { return graph("GRAPHBar")->rectangles(); }
+    void measure(int mode, int left, int right, int count, int setPoint, int tolerance) {
+        eMode = mode;
+        Ledge = left;
+        Redge = right;
+        edcnt = count;
+        tVal = setPoint;
+        tol = tolerance;
+        PlotVIDEOBarGraph();
+    }
+};
+
+TEST_F(BarGraphTest, Cases) {
+    pixB = 1;
+    pixE = 1024;
+    ccdsubpixel = 1024;
+    struct Row {
+        const char *name;
+        int mode, left, right, count, setPoint, tolerance, mvStart, mvEnd;
+        double cursor1;
+        std::vector<std::vector<double>> bars; // x1, x2, colour
+    } rows[] = {
+        {"left edge, two edges",
+         0,
+         300,
+         700,
+         2,
+         512,
+         100,
+         0,
+         0,
+         300,
+         {{1, 300, 0xFF0000}, {700, 1024, 0xFF0000}, {412, 612, 0x00FF00}}},
+        {"right edge",
+         1,
+         300,
+         700,
+         2,
+         512,
+         100,
+         0,
+         0,
+         700,
+         {{1, 300, 0xFF0000}, {700, 1024, 0xFF0000}, {412, 612, 0x00FF00}}},
+        {"width band, odd values",
+         2,
+         450,
+         550,
+         2,
+         101,
+         21,
+         0,
+         0,
+         500,
+         {{1, 450, 0xFF0000}, {550, 1024, 0xFF0000}, {440, 460, 0x00FF00}, {540, 560, 0x00FF00}}},
+        {"width band without edges",
+         2,
+         450,
+         550,
+         0,
+         101,
+         21,
+         0,
+         0,
+         500,
+         {{1, 450, 0xFF0000}, {550, 1024, 0xFF0000}}},
+        {"centre, no left edge",
+         3,
+         0,
+         550,
+         2,
+         512,
+         100,
+         0,
+         0,
+         1,
+         {{1, 0, 0xFF0000}, {550, 1024, 0xFF0000}, {412, 612, 0x00FF00}}},
+        {"one edge, dark to the right",
+         1,
+         300,
+         0,
+         1,
+         512,
+         100,
+         1,
+         2,
+         1,
+         {{300, 1024, 0xFF0000}, {412, 612, 0x00FF00}}},
+        {"one edge, dark to the left",
+         0,
+         300,
+         0,
+         1,
+         512,
+         100,
+         2,
+         2,
+         300,
+         {{1, 300, 0xFF0000}, {412, 612, 0x00FF00}}},
+        {"band starting at 0",
+         0,
+         300,
+         700,
+         2,
+         100,
+         100,
+         0,
+         0,
+         300,
+         {{1, 300, 0xFF0000}, {700, 1024, 0xFF0000}, {0, 200, 0x00FF00}}},
+        {"band below 0 starts at 1",
+         0,
+         300,
+         700,
+         2,
+         50,
+         100,
+         0,
+         0,
+         300,
+         {{1, 300, 0xFF0000}, {700, 1024, 0xFF0000}, {1, 150, 0x00FF00}}},
+        {"band beyond the line",
+         0,
+         300,
+         700,
+         2,
+         1000,
+         100,
+         0,
+         0,
+         300,
+         {{1, 300, 0xFF0000}, {700, 1024, 0xFF0000}, {900, 1024, 0x00FF00}}},
+        {"position beyond the line stops at its end",
+         1,
+         300,
+         2000,
+         2,
+         512,
+         100,
+         0,
+         0,
+         1024,
+         {{1, 300, 0xFF0000}, {2000, 1024, 0xFF0000}, {412, 612, 0x00FF00}}},
+    };
+    for (const Row &row : rows) {
+        mvstart = row.mvStart;
+        mvend = row.mvEnd;
+        measure(row.mode, row.left, row.right, row.count, row.setPoint, row.tolerance);
+        EXPECT_DOUBLE_EQ(graph("GRAPHBar")->cursorX(1), row.cursor1) << row.name;
+        const auto drawn = bars();
+        ASSERT_EQ(drawn.size(), row.bars.size()) << row.name;
+        for (size_t i = 0; i < drawn.size(); ++i) {
+            EXPECT_DOUBLE_EQ(std::min(drawn[i][0], drawn[i][2]),
+                             std::min(row.bars[i][0], row.bars[i][1]))
+                << row.name << " bar " << i;
+            EXPECT_DOUBLE_EQ(std::max(drawn[i][0], drawn[i][2]),
+                             std::max(row.bars[i][0], row.bars[i][1]))
+                << row.name << " bar " << i;
+            EXPECT_EQ(static_cast<int>(drawn[i][4]), static_cast<int>(row.bars[i][2]))
+                << row.name << " bar " << i;
+        }
+    }
+}
+
+TEST_F(BarGraphTest, CursorStopsAtTheUsableRange) {
+    ccdsubpixel = 1024;
+    pixB = 100;
+    pixE = 900;
+    measure(2, 0, 500, 1, 512, 10);
+    EXPECT_DOUBLE_EQ(graph("GRAPHBar")->cursorX(1), 100);
+    measure(1, 0, 950, 2, 512, 10);
+    EXPECT_DOUBLE_EQ(graph("GRAPHBar")->cursorX(1), 900);
+}
+
+TEST_F(BarGraphTest, StripChartZoomWindow) {
+    auto *zoom = find<QPushButton>("TOGGBTN_Zoom");
+    zoom->setChecked(true);
+    ccdmaxpixelX8 = 8192;
+    tVal = 500;
+    tol = 5;
+    Mvalue = 530;
+    PlotRAWGraphX8();
+    EXPECT_DOUBLE_EQ(stripChart()->yAxis->range().lower, 480);
+    EXPECT_DOUBLE_EQ(stripChart()->yAxis->range().upper, 540);
+    tol = 50;
+    Mvalue = 10;
+    PlotRAWGraphX8();
+    EXPECT_DOUBLE_EQ(stripChart()->yAxis->range().lower, 1);
+    EXPECT_DOUBLE_EQ(stripChart()->yAxis->range().upper, 600);
+    zoom->setChecked(false);
+    PlotRAWGraphX8();
+    EXPECT_DOUBLE_EQ(stripChart()->yAxis->range().upper, 8192);
+    // Lower limit at 0, not negative; the analogue trace shows the minimum, 1 at the top.
+    anaMode = 3;
+    anaMin = 8191;
+    tVal = 20;
+    tol = 50;
+    PlotRAWGraphX8();
+    EXPECT_DOUBLE_EQ(arrayNORM[496], 0);
+    EXPECT_DOUBLE_EQ(arrayNORM[499], 1);
+    EXPECT_DOUBLE_EQ(stripChart()->traceSamples(5).back(), 1);
+}
+
+} // namespace
