@@ -1,5 +1,4 @@
-// The operator's parameter commands (GET, SEND, target choice, teach, reset, the parameter file)
-// on the real panel against the simulated sensor.
+// The operator's parameter commands and the parameter file, on the real panel against the sensor.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "com232/paraframe.h"

@@ -6,6 +6,7 @@
 #include "platform/utility.h"
 #include "sim/sensorsim.h"
 
+#include <QProcess>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -196,6 +197,32 @@ TEST(PortErrorTest, ErrorTextsOfTheCodes) {
                 {-50, "RS-232 error!"}};
     for (const auto &row : rows)
         EXPECT_STREQ(comErrorText(row.code), row.text) << row.code;
+}
+
+} // namespace
+
+namespace {
+
+TEST(StandaloneSimulatorTest, AnswersTheProgramsLineCheckOverItsPseudoTerminal) {
+    QProcess simulator;
+    simulator.start(KVEX_SENSOR_SIM_PATH, {"--profile", "type101"});
+    ASSERT_TRUE(simulator.waitForStarted(5000));
+    ASSERT_TRUE(simulator.waitForReadyRead(5000));
+    const QString line = QString::fromLocal8Bit(simulator.readLine()).trimmed();
+    const QString device = line.section(" on ", -1);
+    ASSERT_TRUE(device.startsWith("/dev/")) << line.toStdString();
+
+    bindPortDevice(kPort, device.toStdString());
+    com = kPort;
+    ASSERT_EQ(OpenComConfig(kPort, "", 19200, 0, 8, 1, 4096, 4096), 0);
+    InstallComCallback(kPort, eventMask, 36, com232::sync, RX_Receive_Function, nullptr);
+    EXPECT_EQ(CheckComLine(kPort), 1);
+    EXPECT_STREQ(szStatus, "Echo Check - Line Ok!");
+    CloseCom(kPort);
+    bindPortDevice(kPort, "");
+    com = 1;
+    simulator.terminate();
+    EXPECT_TRUE(simulator.waitForFinished(5000));
 }
 
 } // namespace
