@@ -30,7 +30,8 @@ struct ComPort {
 };
 
 std::map<int, std::unique_ptr<ComPort>> openPorts;
-std::map<int, std::string> boundDevices;
+// Port number -> device path and description.
+std::map<int, std::pair<std::string, std::string>> boundDevices;
 std::vector<SerialPortEntry> enumeratedPorts;
 bool portsEnumerated = false;
 bool callbackRunning = false;
@@ -180,10 +181,11 @@ std::vector<SerialPortEntry> listSerialPorts() {
         auto same = std::find_if(list.begin(), list.end(), [&](const SerialPortEntry &e) {
             return e.number == binding.first;
         });
+        const SerialPortEntry entry{binding.first, binding.second.first, binding.second.second};
         if (same != list.end())
-            *same = {binding.first, binding.second, "bound device"};
+            *same = entry;
         else
-            list.push_back({binding.first, binding.second, "bound device"});
+            list.push_back(entry);
     }
     std::sort(list.begin(), list.end(), [](const SerialPortEntry &a, const SerialPortEntry &b) {
         return a.number < b.number;
@@ -191,17 +193,17 @@ std::vector<SerialPortEntry> listSerialPorts() {
     return list;
 }
 
-void bindPortDevice(int port, const std::string &devicePath) {
+void bindPortDevice(int port, const std::string &devicePath, const std::string &description) {
     if (devicePath.empty())
         boundDevices.erase(port);
     else
-        boundDevices[port] = devicePath;
+        boundDevices[port] = {devicePath, description};
 }
 
 std::string portDevicePath(int port) {
     auto bound = boundDevices.find(port);
     if (bound != boundDevices.end())
-        return bound->second;
+        return bound->second.first;
 #ifdef Q_OS_WIN
     return "COM" + std::to_string(port);
 #else

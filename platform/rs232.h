@@ -48,7 +48,8 @@ struct SerialPortEntry {
 // present at the first call, USB adapters first, then the rest by name.
 std::vector<SerialPortEntry> listSerialPorts();
 // Puts an explicit device (a pseudo-terminal, a device the enumeration does not show) on a port
-// number; an empty path removes the binding.
-void bindPortDevice(int port, const std::string &devicePath);
+// number, shown in the port list with its description; an empty path removes the binding.
+void bindPortDevice(int port, const std::string &devicePath,
+                    const std::string &description = "bound device");
 // The device a port number stands for now, or "" when there is none.
 std::string portDevicePath(int port);
