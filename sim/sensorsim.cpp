@@ -31,6 +31,14 @@ void makeRaw19200(termios &tio) {
     tio.c_cc[VTIME] = 0;
 }
 
+bool configureRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    makeRaw19200(tio);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
 bool addFdFlags(int fd, int statusFlags) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | statusFlags) < 0)
@@ -68,12 +76,9 @@ bool SensorSim::openPty() {
     int slave = -1;
     if (openpty(&master, &slave, nullptr, &tio, nullptr) != 0)
         return false;
-    termios masterTio{};
     char path[PATH_MAX] = {};
-    const bool ok = tcgetattr(master, &masterTio) == 0 &&
-                    (makeRaw19200(masterTio), tcsetattr(master, TCSANOW, &masterTio) == 0) &&
-                    ttyname_r(slave, path, sizeof path) == 0 && addFdFlags(master, O_NONBLOCK) &&
-                    addFdFlags(slave, 0);
+    const bool ok = configureRaw(master) && ttyname_r(slave, path, sizeof path) == 0 &&
+                    addFdFlags(master, O_NONBLOCK) && addFdFlags(slave, 0);
     if (!ok) {
         close(master);
         close(slave);
@@ -100,13 +105,7 @@ bool SensorSim::openDevice(const std::string &path) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        close(fd);
-        return false;
-    }
-    makeRaw19200(tio);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (!configureRaw(fd)) {
         close(fd);
         return false;
     }

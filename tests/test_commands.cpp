@@ -86,9 +86,11 @@ void setPanel(const Words &words) {
 }
 
 void expectPanelShows(const Words &words) {
-    for (int i = 0; i < PNUM; ++i)
-        if (parameterControls[i])
+    for (int i = 0; i < PNUM; ++i) {
+        if (parameterControls[i]) {
             EXPECT_EQ(shownValue(parameterControls[i]), words[i]) << "word " << i;
+        }
+    }
 }
 
 Words requestWords(const kvexsim::Request &request) {
@@ -351,8 +353,9 @@ TEST_P(TeachTest, AnswerInTimeReadsTheNewSetPointBack) {
     EXPECT_NEAR(taught, 600, 2);
     if (row.readsBack) {
         EXPECT_EQ(commands(), (std::vector<int>{6, 2}));
-        if (requests.size() == 2 && row.lateness > 0)
+        if (requests.size() == 2 && row.lateness > 0) {
             EXPECT_GE(requests[1].time - requests[0].time, row.lateness);
+        }
         EXPECT_EQ(tVal, taught);
         EXPECT_EQ(spinValue("NUMTeachValue"), taught);
         EXPECT_EQ(status(), "Parameter-frame received! - Line Ok!");

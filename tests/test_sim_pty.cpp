@@ -198,7 +198,9 @@ TEST_F(SimPty, LateFaultDelaysTheAnswer) {
 TEST_F(SimPty, ShortAndWrongSyncFaultsReachTheWire) {
     sim.setFault(10, Fault{FaultKind::Short, 3});
     ASSERT_TRUE(writeFrame(fd, buildFrame(kRequestSync, 10, {})));
-    EXPECT_EQ(readBytes(fd, kFrameSize, 0.3).bytes.size(), kFrameSize - 3);
+    // Once the answer counts as sent, all that will ever come of it is waiting to be read.
+    ASSERT_TRUE(sim.waitForAnswers(1, 2.0));
+    EXPECT_EQ(readBytes(fd, kFrameSize, 0.05).bytes.size(), kFrameSize - 3);
     sim.setFault(5, Fault{FaultKind::WrongSync});
     ASSERT_TRUE(writeFrame(fd, buildFrame(kRequestSync, 5, kEchoWords)));
     const Bytes bytes = readBytes(fd, kFrameSize, 2.0).bytes;
@@ -254,7 +256,7 @@ TEST_F(SimPty, WaitForRequestsTimesOutAndStopIsPrompt) {
     EXPECT_FALSE(sim.waitForRequests(1, 0.05));
     const double before = steadySeconds();
     sim.stop();
-    EXPECT_LT(steadySeconds() - before, 0.1);
+    EXPECT_LT(steadySeconds() - before, 0.25);
     EXPECT_FALSE(sim.running());
 }
 
