@@ -6,49 +6,208 @@
 #include "platform/userint.h"
 #include "sim/sensorsim.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+namespace {
+
+const char *const kUsage =
+    "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
+    "                     [--state idle|run|run-zoom|video|no-sensor|popup]\n"
+    "\n"
+    "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
+    "--list-profiles lists the profiles).\n"
+    "\n"
+    "  --profile NAME      the simulated sensor (default \"standard\")\n"
+    "  --device PATH       bind port 1 to PATH instead of the built-in simulator, for\n"
+    "                      example the pseudo-terminal of a kvex-sensor-sim of your own\n"
+    "  --state STATE       after start-up: idle, run (run mode), run-zoom (run mode with\n"
+    "                      the strip chart zoomed), video (video mode), no-sensor (the\n"
+    "                      simulator leaves the line check unanswered), popup (sensor\n"
+    "                      information shown)\n"
+    "  --screenshot FILE   once the state has settled, save the main panel (for popup with\n"
+    "                      the sensor information below it), print the status line, end\n";
+
+enum class State { Idle, Run, RunZoom, Video, NoSensor, Popup };
+
+bool parseState(const char *text, State &state) {
+    static const struct {
+        const char *name;
+        State state;
+    } names[] = {{"idle", State::Idle},          {"run", State::Run},
+                 {"run-zoom", State::RunZoom},   {"video", State::Video},
+                 {"no-sensor", State::NoSensor}, {"popup", State::Popup}};
+    for (const auto &entry : names)
+        if (std::strcmp(text, entry.name) == 0) {
+            state = entry.state;
+            return true;
+        }
+    return false;
+}
+
+QAbstractButton *mainButton(const char *objectName) {
+    QWidget *panel = kvexplatform::panelWidget(pHandle);
+    return panel ? panel->findChild<QAbstractButton *>(objectName) : nullptr;
+}
+
+void clickButton(const char *objectName) {
+    if (QAbstractButton *button = mainButton(objectName))
+        button->click();
+}
+
+// The pop-up is its own window, so its picture goes below the main panel's on one canvas, set
+// apart by a dark band.
+QImage stacked(const QPixmap &top, const QPixmap &bottom) {
+    constexpr int gap = 16;
+    const qreal ratio = top.devicePixelRatio();
+    const QSize topSize = top.deviceIndependentSize().toSize();
+    const QSize bottomSize = bottom.deviceIndependentSize().toSize();
+    const QSize size(std::max(topSize.width(), bottomSize.width()),
+                     topSize.height() + gap + bottomSize.height());
+    QImage canvas(size * ratio, QImage::Format_RGB32);
+    canvas.setDevicePixelRatio(ratio);
+    canvas.fill(QColor(0x60, 0x60, 0x60));
+    QPainter painter(&canvas);
+    painter.drawPixmap(0, 0, top);
+    painter.drawPixmap(0, topSize.height() + gap, bottom);
+    return canvas;
+}
+
+bool saveScreenshot(const char *file, State state) {
+    QWidget *panel = kvexplatform::panelWidget(pHandle);
+    if (!panel)
+        return false;
+    if (state == State::Popup) {
+        QWidget *popup = kvexplatform::panelWidget(pPopup);
+        if (!popup || !popup->isVisible())
+            return false;
+        return stacked(panel->grab(), popup->grab()).save(file);
+    }
+    return panel->grab().save(file);
+}
+
+// Milliseconds from the end of start-up until the state is reached and has something to show:
+// run mode fills its strip chart (101 points at about 25 cycles a second), video mode draws a
+// few lines.
+int settleTime(State state) {
+    switch (state) {
+    case State::Run:
+    case State::RunZoom:
+        return 5000;
+    case State::Video:
+        return 2500;
+    default:
+        return 800;
+    }
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
+    // Help needs no display.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
     QApplication application(argc, argv);
     const char *profileName = "standard";
     const char *screenshot = nullptr;
+    const char *device = nullptr;
+    State state = State::Idle;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
             profileName = argv[++i];
+        } else if (std::strcmp(argv[i], "--device") == 0 && i + 1 < argc) {
+            device = argv[++i];
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
             screenshot = argv[++i];
+        } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
+            if (!parseState(argv[++i], state)) {
+                std::fprintf(stderr, "kvex-rtn-demo: no state \"%s\"\n%s", argv[i], kUsage);
+                return 2;
+            }
         } else {
-            std::fprintf(stderr, "usage: kvex-rtn-demo [--profile NAME] [--screenshot FILE.png]\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
-    // For the documentation: the connected panel, saved a moment after start-up, then the end.
-    if (screenshot)
-        QTimer::singleShot(1500, [screenshot] {
-            if (QWidget *panel = kvexplatform::panelWidget(pHandle))
-                panel->grab().save(screenshot);
-            QuitUserInterface(0);
-        });
     const kvexsim::SensorProfile *profile = kvexsim::findProfile(profileName);
     if (!profile) {
         std::fprintf(stderr, "kvex-rtn-demo: no sensor profile \"%s\"\n", profileName);
         return 2;
     }
     kvexsim::SensorSim sensor(*profile);
-    if (!sensor.openPty()) {
-        std::fprintf(stderr, "kvex-rtn-demo: cannot open a pseudo-terminal\n");
-        return 1;
+    if (device) {
+        // Whatever answers there is the sensor; the built-in one stays off.
+        bindPortDevice(1, device, "given with --device");
+    } else {
+        if (!sensor.openPty()) {
+            std::fprintf(stderr, "kvex-rtn-demo: cannot open a pseudo-terminal\n");
+            return 1;
+        }
+        // The port opens, but the line check goes unanswered: what a missing sensor looks like.
+        if (state == State::NoSensor)
+            sensor.setFault(5, {kvexsim::FaultKind::Silence, 1, 0.0, -1});
+        sensor.start();
+        bindPortDevice(1, sensor.devicePath(),
+                       std::string("simulated sensor \"") + profileName + "\"");
     }
-    sensor.start();
-    bindPortDevice(1, sensor.devicePath(), std::string("simulated sensor \"") + profileName + "\"");
-    const int result = WinMain();
+
+    if (startUpProgram() < 0) {
+        sensor.stop();
+        return -1;
+    }
+    // The timers start once the connection sequence is over, so every state is timed from a
+    // panel that shows its sensor (or its timeout).
+    switch (state) {
+    case State::RunZoom:
+        QTimer::singleShot(200, [] { clickButton("TOGGBTN_Zoom"); });
+        [[fallthrough]];
+    case State::Run:
+        QTimer::singleShot(300, [] { clickButton("BTNRun"); });
+        break;
+    case State::Video:
+        QTimer::singleShot(300, [] { clickButton("BTNVideo"); });
+        break;
+    case State::Popup:
+        QTimer::singleShot(300, [] { clickButton("TOGGBTN_ParaII"); });
+        break;
+    default:
+        break;
+    }
+    int result = 0;
+    if (screenshot) {
+        // Fires inside the run or video loop's event pump; Stop ends that loop, and the quit
+        // request then ends the program once the Run or Video callback has returned.
+        QTimer::singleShot(300 + settleTime(state), [screenshot, state, &result] {
+            // The status line tells whoever makes screenshots in bulk that the state was reached.
+            if (QWidget *panel = kvexplatform::panelWidget(pHandle))
+                if (auto *status = panel->findChild<QLabel *>("TEXTStatus"))
+                    std::printf("kvex-rtn-demo: status \"%s\"\n", qPrintable(status->text()));
+            if (!saveScreenshot(screenshot, state)) {
+                std::fprintf(stderr, "kvex-rtn-demo: cannot save %s\n", screenshot);
+                result = 1;
+            }
+            QuitUserInterface(0);
+            clickButton("BTNStop");
+        });
+    }
+    RunUserInterface();
+    shutDownProgram();
     sensor.stop();
     return result;
 }

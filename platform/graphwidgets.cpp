@@ -44,6 +44,10 @@ bool applyPanelProperty(QCustomPlot *plot, QEvent *event) {
         plot->xAxis->setLabel(value.toString());
     else if (name == "yLabel")
         plot->yAxis->setLabel(value.toString());
+    else if (name == "xMin")
+        plot->xAxis->setRangeLower(value.toDouble());
+    else if (name == "xMax")
+        plot->xAxis->setRangeUpper(value.toDouble());
     else if (name == "yMin")
         plot->yAxis->setRangeLower(value.toDouble());
     else if (name == "yMax")

@@ -8,7 +8,7 @@
 #include <vector>
 
 // Both graphs take their axis labels and fixed ranges from dynamic properties of the panel file
-// (xLabel, yLabel, yMin, yMax, yTicks), so the panel stays editable in Qt Designer.
+// (xLabel, yLabel, xMin, xMax, yMin, yMax, yTicks), so the panel stays editable in Qt Designer.
 
 // x-y graph: curves, filled rectangles and three vertical cursors. Every change asks for one
 // queued repaint, so a pass that changes many things costs one redraw, done while the program

@@ -16,6 +16,8 @@ namespace {
 
 constexpr int kMaxPortNumber = 1000;
 constexpr int kDefaultQueueSize = 512;
+// Read errors with no data in between after which the device counts as gone.
+constexpr int kReadErrorsOfALostDevice = 20;
 
 struct ComPort {
     QSerialPort serial;
@@ -27,6 +29,7 @@ struct ComPort {
     // The device vanished (USB adapter pulled, pseudo-terminal closed): every call treats the
     // port as closed from then on, without an error storm.
     bool gone = false;
+    int readErrorsInARow = 0;
 };
 
 std::map<int, std::unique_ptr<ComPort>> openPorts;
@@ -251,10 +254,20 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
     p->serial.setReadBufferSize(inputQueueSize > 0 ? inputQueueSize : kDefaultQueueSize);
 
     ComPort *raw = p.get();
-    QObject::connect(&raw->serial, &QSerialPort::readyRead, [] { queueDispatch(); });
+    QObject::connect(&raw->serial, &QSerialPort::readyRead, [raw] {
+        raw->readErrorsInARow = 0;
+        queueDispatch();
+    });
     QObject::connect(&raw->serial, &QSerialPort::errorOccurred,
                      [raw, port](QSerialPort::SerialPortError error) {
-                         if (error != QSerialPort::ResourceError || raw->gone)
+                         // A vanished device shows as a resource error, or as read errors that
+                         // repeat for as long as the port stays open; a single read error can
+                         // be a passing one (a queue flushed under a pending notification).
+                         if (error == QSerialPort::ReadError)
+                             ++raw->readErrorsInARow;
+                         const bool lost = error == QSerialPort::ResourceError ||
+                                           raw->readErrorsInARow >= kReadErrorsOfALostDevice;
+                         if (!lost || raw->gone)
                              return;
                          raw->gone = true;
                          // Closing from inside the port's own notification is not safe; the

@@ -70,7 +70,9 @@ QString locateFile(const char *fileName) {
         return {};
     if (QFileInfo(name).isAbsolute())
         return QFileInfo::exists(name) ? name : QString();
-    QStringList folders{QCoreApplication::applicationDirPath()};
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    // Beside the program, then the data folder of an installation wherever its root lies.
+    QStringList folders{programFolder, QDir(programFolder).filePath("../share/kvex-rtn")};
     if (!dataDirectory.isEmpty())
         folders << dataDirectory;
 #ifdef KVEX_DATA_DIR

@@ -7,6 +7,7 @@ packages=(
   libqcustomplot-dev libqcustomplot2.1-qt6
   googletest libgtest-dev
   xvfb xauth fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -447,6 +447,7 @@ FaultedAnswer FaultInjector::apply(uint16_t command, std::vector<uint8_t> answer
 
 FaultedAnswer FaultInjector::spoil(uint16_t command, std::vector<uint8_t> answer,
                                    const Fault &fault) {
+    ++injected_;
     FaultedAnswer out;
     out.kind = fault.kind;
     const bool isFrame = answer.size() == kFrameSize && wordAt(answer.data(), 0) == kAnswerSync;

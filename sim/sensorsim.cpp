@@ -225,6 +225,11 @@ std::size_t SensorSim::answersSent() const {
     return answersSent_;
 }
 
+std::size_t SensorSim::faultsInjected() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faults_.injected();
+}
+
 bool SensorSim::waitForAnswers(std::size_t n, double timeoutSeconds) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return progress_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),

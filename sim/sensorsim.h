@@ -208,6 +208,8 @@ class FaultInjector {
     void clear();
     // An empty answer (a command without one) passes untouched and uses up no fault.
     FaultedAnswer apply(uint16_t command, std::vector<uint8_t> answer);
+    // Answers spoiled so far.
+    std::size_t injected() const { return injected_; }
 
   private:
     FaultedAnswer spoil(uint16_t command, std::vector<uint8_t> answer, const Fault &fault);
@@ -216,6 +218,7 @@ class FaultInjector {
     std::map<int, Fault> faults_;
     double randomRate_ = 0.0;
     std::mt19937 rng_{0x4B56u};
+    std::size_t injected_ = 0;
 };
 
 // SensorCore behind a serial line: a pseudo-terminal or a real port, served by its own thread.
@@ -255,6 +258,7 @@ class SensorSim {
     // Counts an answer once its last byte has been written, which may be just after the reader
     // sees it; waitForAnswers bridges that gap.
     std::size_t answersSent() const;
+    std::size_t faultsInjected() const;
     bool waitForAnswers(std::size_t n, double timeoutSeconds) const;
 
     // The device vanishes: the thread stops and both ends are closed; openPty() brings up a new

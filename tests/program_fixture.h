@@ -9,8 +9,14 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Readable failure messages for texts of the panel.
+inline void PrintTo(const QString &text, std::ostream *out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 class KvexGraph;
 class KvexStripChart;

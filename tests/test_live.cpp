@@ -148,6 +148,9 @@ class VideoModeTest : public LiveTest, public ::testing::WithParamInterface<Vide
 TEST_P(VideoModeTest, ReadsTheLineInTheBoardsBlocks) {
     const VideoRow &row = GetParam();
     kvexsim::SensorSim &sensor = connect(row.profile);
+    // The dark object in the middle fifth of this sensor's line.
+    const int length = ccdsubpixel;
+    sensor.setObject(static_cast<uint16_t>(length * 2 / 5), static_cast<uint16_t>(length * 3 / 5));
     std::fill(std::begin(adcbuf), std::end(adcbuf), 0);
     whenever([&] { return withCommand(sensor.requests(), 8).size() >= 3; },
              [&] {
@@ -170,9 +173,7 @@ TEST_P(VideoModeTest, ReadsTheLineInTheBoardsBlocks) {
     // The first pass: one measurement, then the line's blocks.
     EXPECT_EQ(requests[0].command(), 8);
     EXPECT_EQ(requests[1].command(), row.blockCommand);
-    // The dark object lies between the edges 400 and 600 of the line.
-    const int length = ccdsubpixel;
-    const int inside = 500 * 256 / length, outside = 100 * 256 / length;
+    const int inside = 128, outside = 25;
     EXPECT_LT(adcbuf[inside], adcbuf[outside]);
     EXPECT_GT(adcbuf[outside], 0);
     EXPECT_TRUE(graph("GRAPHVideo")->isVisibleTo(mainPanel()));

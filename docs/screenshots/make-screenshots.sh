@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Renews the operator's guide screenshots from the demo program under Xvfb, at 100 % and 200 %:
+# usage make-screenshots.sh [BUILD_DIR] (default: build); needs xvfb-run.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build_dir=$(cd "${1:-$here/../../build}" && pwd)
+demo="$build_dir/bin/kvex-rtn-demo"
+[ -x "$demo" ] || { echo "no $demo: build first" >&2; exit 1; }
+
+# state, sensor profile, and the status line the state must show for the picture to count.
+shots=(
+    "idle standard FW"
+    "run standard ^Line Ok!$"
+    "run-zoom standard ^Line Ok!$"
+    "video standard Data\\["
+    "no-sensor standard ^Timeout-RS-232\\.\\.\\.$"
+    "popup type104 FW"
+)
+
+take() {
+    local state=$1 profile=$2 expected=$3 scale=$4 file=$5 output status
+    for attempt in 1 2 3; do
+        output=$(QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2600x1800x24" \
+            "$demo" --profile "$profile" --state "$state" --screenshot "$file" 2>/dev/null) || true
+        status=$(sed -n 's/^kvex-rtn-demo: status "\(.*\)"$/\1/p' <<<"$output" | sed 's/ *$//')
+        if [ -s "$file" ] && [[ $status =~ $expected ]]; then
+            echo "$(basename "$file"): $status"
+            return 0
+        fi
+        echo "$(basename "$file"): status \"$status\" is not the state's; again ($attempt)" >&2
+    done
+    echo "$(basename "$file"): gave up" >&2
+    return 1
+}
+
+for shot in "${shots[@]}"; do
+    read -r state profile expected <<<"$shot"
+    take "$state" "$profile" "$expected" 1 "$here/$state.png"
+    take "$state" "$profile" "$expected" 2 "$here/$state-200.png"
+done

@@ -1,0 +1,283 @@
+// Fuzz-only serial port and clock: an in-memory line fed by the fuzz input, a virtual clock.
+#include "fuzz/fake_platform.h"
+#include "platform/internal.h"
+#include "platform/rs232.h"
+#include "platform/utility.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <utility>
+
+namespace {
+
+constexpr int kMaxPortNumber = 1000;
+// Each reading of the clock and each pass of the event pump costs this much virtual time, so
+// every wait loop of the program reaches its time limit after a bounded number of passes.
+constexpr double kTimerStep = 0.001;
+constexpr double kPumpStep = 0.001;
+constexpr double kComRdStep = 0.001;
+// Pieces of the answer come at least this far apart, so a wait loop that both pumps events and
+// polls the queue sees them one pass at a time.
+constexpr double kPieceSpacing = 0.002;
+
+struct Line {
+    int port = 0; // 0: no port open
+    double timeoutSeconds = 10.0;
+    int eventMask = 0;
+    int notifyCount = 0;
+    ComCallbackPtr callback = nullptr;
+    void *callbackData = nullptr;
+    std::deque<char> queue;
+};
+
+Line line;
+std::vector<kvexfuzz::Arrival> arrivals;
+std::size_t nextArrival = 0;
+double quietUntil = 0.0;
+double lastArrival = 0.0;
+double now = 0.0;
+bool watching = false;
+double watchStart = 0.0;
+double watchLimit = 0.0;
+int callbackCount = 0;
+bool callbackRunning = false;
+bool hookRunning = false;
+std::function<void()> pumpHook;
+std::map<int, std::pair<std::string, std::string>> boundDevices;
+
+void advance(double seconds) {
+    now += seconds;
+    if (watching && now - watchStart > watchLimit) {
+        std::fprintf(stderr, "kvex fuzz: an exchange ran past %.1f virtual seconds\n", watchLimit);
+        std::abort();
+    }
+}
+
+bool isOpen(int port) {
+    return line.port != 0 && port == line.port;
+}
+
+// The next piece of the answer stream reaches the input queue, unless the line is quiet.
+void arrive() {
+    if (line.port == 0 || now < quietUntil || now < lastArrival + kPieceSpacing ||
+        nextArrival >= arrivals.size())
+        return;
+    lastArrival = now;
+    const kvexfuzz::Arrival &piece = arrivals[nextArrival++];
+    if (piece.quietSeconds > 0.0) {
+        quietUntil = now + piece.quietSeconds;
+        return;
+    }
+    line.queue.insert(line.queue.end(), piece.bytes.begin(), piece.bytes.end());
+}
+
+} // namespace
+
+namespace kvexfuzz {
+
+void resetLink() {
+    line = Line();
+    arrivals.clear();
+    nextArrival = 0;
+    quietUntil = now;
+    lastArrival = now - kPieceSpacing;
+    callbackCount = 0;
+    callbackRunning = false;
+    watching = false;
+}
+
+void setArrivals(std::vector<Arrival> pieces) {
+    arrivals = std::move(pieces);
+    nextArrival = 0;
+    quietUntil = now;
+    lastArrival = now - kPieceSpacing;
+}
+
+double virtualNow() {
+    return now;
+}
+
+void startWatch(double limitSeconds) {
+    watching = true;
+    watchStart = now;
+    watchLimit = limitSeconds;
+}
+
+void stopWatch() {
+    watching = false;
+}
+
+int callbacksDelivered() {
+    return callbackCount;
+}
+
+void setPumpHook(std::function<void()> hook) {
+    pumpHook = std::move(hook);
+}
+
+} // namespace kvexfuzz
+
+namespace kvexplatform {
+
+void dispatchComCallbacks() {
+    if (callbackRunning || line.port == 0 || !line.callback || line.notifyCount <= 0 ||
+        !(line.eventMask & LWRS_RECEIVE))
+        return;
+    if (static_cast<int>(line.queue.size()) < line.notifyCount)
+        return;
+    callbackRunning = true;
+    ++callbackCount;
+    line.callback(line.port, LWRS_RECEIVE, line.callbackData);
+    callbackRunning = false;
+}
+
+} // namespace kvexplatform
+
+double Timer() {
+    advance(kTimerStep);
+    return now;
+}
+
+void Delay(double seconds) {
+    if (seconds > 0)
+        advance(seconds);
+}
+
+int ProcessSystemEvents() {
+    advance(kPumpStep);
+    arrive();
+    kvexplatform::dispatchComCallbacks();
+    if (pumpHook && !hookRunning && !callbackRunning) {
+        hookRunning = true;
+        pumpHook();
+        hookRunning = false;
+    }
+    return 0;
+}
+
+std::vector<SerialPortEntry> listSerialPorts() {
+    std::vector<SerialPortEntry> list{{1, "fuzz-line", "in-memory sensor line"}};
+    for (const auto &binding : boundDevices) {
+        if (binding.first == 1)
+            list[0] = {1, binding.second.first, binding.second.second};
+        else
+            list.push_back({binding.first, binding.second.first, binding.second.second});
+    }
+    std::sort(list.begin(), list.end(), [](const SerialPortEntry &a, const SerialPortEntry &b) {
+        return a.number < b.number;
+    });
+    return list;
+}
+
+void bindPortDevice(int port, const std::string &devicePath, const std::string &description) {
+    if (devicePath.empty())
+        boundDevices.erase(port);
+    else
+        boundDevices[port] = {devicePath, description};
+}
+
+std::string portDevicePath(int port) {
+    auto bound = boundDevices.find(port);
+    if (bound != boundDevices.end())
+        return bound->second.first;
+    return port == 1 ? "fuzz-line" : "";
+}
+
+int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
+                  int inputQueueSize, int outputQueueSize) {
+    if (port < 1 || port > kMaxPortNumber)
+        return kComInvalidPortNumber;
+    if (baudRate <= 0 || parity < 0 || parity > 4 || dataBits < 5 || dataBits > 8 || stopBits < 1 ||
+        stopBits > 2 || inputQueueSize < 0 || outputQueueSize < 0)
+        return kComInvalidParameter;
+    CloseCom(port);
+    // One line only: opening another port takes it over, as the port list allows one connection.
+    line = Line();
+    line.port = port;
+    return 0;
+}
+
+int CloseCom(int port) {
+    if (isOpen(port))
+        line = Line();
+    return 0;
+}
+
+int SetComTime(int port, double timeoutSeconds) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    if (timeoutSeconds < 0)
+        return kComInvalidParameter;
+    line.timeoutSeconds = timeoutSeconds;
+    return 0;
+}
+
+int SetCTSMode(int port, int) {
+    return isOpen(port) ? 0 : kComPortNotOpen;
+}
+
+int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbackPtr callback,
+                       void *callbackData) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    if (notifyCount < 0)
+        return kComInvalidParameter;
+    line.eventMask = callback ? eventMask : 0;
+    line.notifyCount = notifyCount;
+    line.callback = callback;
+    line.callbackData = callbackData;
+    return 0;
+}
+
+int ComWrt(int port, const char *buffer, int count) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    if (!buffer || count < 0)
+        return kComInvalidParameter;
+    return count;
+}
+
+// Like the real port, waits up to the port's time limit for bytes still on their way, without
+// running any callback meanwhile.
+int ComRd(int port, char *buffer, int count) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    if (!buffer || count < 0)
+        return kComInvalidParameter;
+    const double deadline = now + line.timeoutSeconds;
+    int got = 0;
+    for (;;) {
+        while (got < count && !line.queue.empty()) {
+            buffer[got++] = line.queue.front();
+            line.queue.pop_front();
+        }
+        if (got >= count || now >= deadline)
+            break;
+        advance(kComRdStep);
+        arrive();
+    }
+    return got;
+}
+
+// The real port moves what the system holds into the queue here too, so a loop that only polls
+// the queue still sees the answer come in.
+int GetInQLen(int port) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    arrive();
+    return static_cast<int>(line.queue.size());
+}
+
+int FlushInQ(int port) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    line.queue.clear();
+    return 0;
+}
+
+int FlushOutQ(int port) {
+    return isOpen(port) ? 0 : kComPortNotOpen;
+}
