@@ -183,16 +183,9 @@ int GetHARDWAREInfo() {
     FlushInQ(com);
     rx_flag = 0;
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    tstart = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            setStatus("Timeout-RS-232...");
-            return 0;
-        }
-        if (rx_flag != 0)
-            break;
+    if (waitTimeFirst(TIMEOUT)) {
+        setStatus("Timeout-RS-232...");
+        return 0;
     }
     if (rx_flag != 1)
         return 0;

@@ -100,6 +100,18 @@ void RX_Receive_Function(int, int events, void *) {
     FlushInQ(com);
 }
 
+bool waitTimeFirst(double limit) {
+    tstart = Timer();
+    for (;;) {
+        ProcessSystemEvents();
+        tdiff = Timer() - tstart;
+        if (tdiff > limit)
+            return true;
+        if (rx_flag != 0)
+            return false;
+    }
+}
+
 int CheckComLine(int port) {
     int result = 0;
     CopyVarsToPP();
@@ -109,17 +121,8 @@ int CheckComLine(int port) {
     FlushInQ(port);
     rx_flag = 0;
     nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
-    tstart = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            setStatus("Timeout-RS-232...");
-            break;
-        }
-        if (rx_flag != 0)
-            break;
-    }
+    if (waitTimeFirst(TIMEOUT))
+        setStatus("Timeout-RS-232...");
     // An echo that came in the pass that timed out still decides the outcome.
     if (rx_flag == 1) {
         const unsigned short w = readBufWord(0);

@@ -48,6 +48,9 @@ void RX_Receive_Function(int port, int events, void *data);
 void FillTxBuf(unsigned short command, const unsigned short *words);
 void GetRxBuf(int count);
 int CheckComLine(int port);
+// Waits for an answer frame, looking at the clock before the flag in each pass; true when the
+// limit passed (an answer may still have come in that last pass).
+bool waitTimeFirst(double limit);
 
 // The status text for an error code of the port services.
 const char *comErrorText(int code);
