@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+class QSerialPort;
 class QWidget;
 
 namespace kvexplatform {
@@ -24,6 +25,9 @@ struct FileSelectRequest {
 };
 using FileSelectHook = std::function<int(const FileSelectRequest &, std::string &path)>;
 void setFileSelectHook(FileSelectHook hook);
+
+// The Qt port behind an open port number, or nullptr.
+QSerialPort *serialPort(int port);
 
 // Where LoadPanel and DisplayImageFile look for bare file names after the program's own folder.
 void setDataDirectory(const std::string &directory);

@@ -2,6 +2,7 @@
 // thread.
 #include "platform/rs232.h"
 #include "platform/internal.h"
+#include "platform/qtaccess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,8 +17,8 @@ namespace {
 
 constexpr int kMaxPortNumber = 1000;
 constexpr int kDefaultQueueSize = 512;
-// Read errors with no data in between after which the device counts as gone.
-constexpr int kReadErrorsOfALostDevice = 20;
+// Port errors with no data in between after which the device counts as gone.
+constexpr int kErrorsOfALostDevice = 20;
 
 struct ComPort {
     QSerialPort serial;
@@ -29,7 +30,7 @@ struct ComPort {
     // The device vanished (USB adapter pulled, pseudo-terminal closed): every call treats the
     // port as closed from then on, without an error storm.
     bool gone = false;
-    int readErrorsInARow = 0;
+    int errorsInARow = 0;
 };
 
 std::map<int, std::unique_ptr<ComPort>> openPorts;
@@ -133,6 +134,11 @@ int openErrorCode(QSerialPort::SerialPortError error) {
 } // namespace
 
 namespace kvexplatform {
+
+QSerialPort *serialPort(int port) {
+    ComPort *p = openPort(port);
+    return p ? &p->serial : nullptr;
+}
 
 void dispatchComCallbacks() {
     if (callbackRunning)
@@ -255,19 +261,20 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
 
     ComPort *raw = p.get();
     QObject::connect(&raw->serial, &QSerialPort::readyRead, [raw] {
-        raw->readErrorsInARow = 0;
+        raw->errorsInARow = 0;
         queueDispatch();
     });
+    QObject::connect(&raw->serial, &QSerialPort::bytesWritten, [raw] { raw->errorsInARow = 0; });
     QObject::connect(&raw->serial, &QSerialPort::errorOccurred,
                      [raw, port](QSerialPort::SerialPortError error) {
-                         // A vanished device shows as a resource error, or as read errors that
-                         // repeat for as long as the port stays open; a single read error can
-                         // be a passing one (a queue flushed under a pending notification).
-                         if (error == QSerialPort::ReadError)
-                             ++raw->readErrorsInARow;
-                         const bool lost = error == QSerialPort::ResourceError ||
-                                           raw->readErrorsInARow >= kReadErrorsOfALostDevice;
-                         if (!lost || raw->gone)
+                         // A vanished device shows as read or resource errors that repeat for
+                         // as long as the port stays open. One such error on its own can be a
+                         // passing one (a queue flushed under a pending notification, a full
+                         // buffer), so only a run of them without data in between counts.
+                         if (error != QSerialPort::ReadError && error != QSerialPort::WriteError &&
+                             error != QSerialPort::ResourceError)
+                             return;
+                         if (++raw->errorsInARow < kErrorsOfALostDevice || raw->gone)
                              return;
                          raw->gone = true;
                          // Closing from inside the port's own notification is not safe; the

@@ -1,8 +1,10 @@
 // The serial services over a real pseudo-terminal: queue counts, callback delivery, time-outs.
+#include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 #include "sim/sensorsim.h"
 
+#include <QSerialPort>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -148,6 +150,24 @@ TEST_F(SerialTest, ClosedAndUnknownPorts) {
     bindPortDevice(7, "/dev/kvex-no-such-device");
     EXPECT_EQ(OpenComConfig(7, "", 19200, 0, 8, 1, 4096, 4096), kComCannotOpenPort);
     bindPortDevice(7, "");
+}
+
+TEST_F(SerialTest, PassingErrorsKeepThePortAndAStormClosesIt) {
+    QSerialPort *port = kvexplatform::serialPort(kPort);
+    ASSERT_NE(port, nullptr);
+    // A full buffer or a read under a flushed queue reports one error and goes on.
+    emit port->errorOccurred(QSerialPort::ResourceError);
+    emit port->errorOccurred(QSerialPort::ReadError);
+    ProcessSystemEvents();
+    sendEcho();
+    ASSERT_TRUE(sensor.waitForRequests(1, 2.0));
+    // A vanished device repeats its errors as long as the port is open.
+    for (int i = 0; i < 50; ++i)
+        emit port->errorOccurred(QSerialPort::ReadError);
+    ProcessSystemEvents();
+    char byte = 0;
+    EXPECT_EQ(ComWrt(kPort, &byte, 1), kComPortNotOpen);
+    EXPECT_EQ(kvexplatform::serialPort(kPort), nullptr);
 }
 
 TEST(TimingTest, TimerIsMonotonicAndDelayBlocks) {
