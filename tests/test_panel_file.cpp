@@ -20,6 +20,9 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 struct ControlRow {
@@ -147,6 +150,48 @@ TEST_F(PanelFileTest, OneChoiceInThePortListReconnectsOnce) {
     QTest::keyClick(ports->view(), Qt::Key_Return);
     waitUntil([&] { return sensor.requests().size() >= 4; }, 3.0);
     EXPECT_EQ(commands(), (std::vector<int>{5, 10, 2, 7}));
+}
+
+TEST_F(PanelFileTest, KeyboardReachesEveryControlInASensibleOrder) {
+    const std::vector<QString> expected = {
+        "DropDCom",       "NUMPower",       "SWITCHPMode",   "NUMVideoThreshold",
+        "SWITCHPolarity", "RINGEMode",      "NEDITEdgeLeft", "NEDITEdgeRight",
+        "NUMTeachValue",  "NEDITTolerance", "SWITCHOpMode",  "RINGEHardware",
+        "NUMAverage",     "NUMCtrl17",      "RINGAnaMode",   "RBTRam",
+        "RBTEeprom",      "RBTFile",        "BTNGet",        "BTNSend",
+        "ButtonTeach",    "ButtonReset",    "BTNRun",        "BTNVideo",
+        "BTNStop",        "TOGGBTN_Zoom",   "TOGGBTN_ParaII"};
+    std::vector<QString> chain;
+    QWidget *first = find<QWidget>("DropDCom");
+    QWidget *w = first;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus && !w->objectName().startsWith("qt_"))
+            chain.push_back(w->objectName());
+        w = w->nextInFocusChain();
+    } while (w && w != first && chain.size() < 100);
+    std::vector<QString> named;
+    for (const QString &name : chain)
+        if (std::find(expected.begin(), expected.end(), name) != expected.end())
+            named.push_back(name);
+    EXPECT_EQ(named, expected);
+
+    // Buttons have mnemonics; parameter controls say which word they hold.
+    for (const char *button : {"BTNGet", "BTNSend", "ButtonTeach", "ButtonReset", "BTNRun",
+                               "BTNVideo", "BTNStop", "TOGGBTN_Zoom", "TOGGBTN_ParaII"})
+        EXPECT_TRUE(find<QPushButton>(button)->text().contains('&')) << button;
+    for (const char *parameter :
+         {"NUMPower", "SWITCHPMode", "NUMVideoThreshold", "RINGAnaMode", "SWITCHPolarity",
+          "RINGEMode", "NEDITEdgeLeft", "NEDITEdgeRight", "NUMTeachValue", "NEDITTolerance",
+          "SWITCHOpMode", "RINGEHardware", "NUMAverage"})
+        EXPECT_TRUE(find<QWidget>(parameter)->toolTip().contains("word")) << parameter;
+}
+
+TEST_F(PanelFileTest, SpaceOnAFocusedTargetChoosesIt) {
+    auto *eeprom = find<QRadioButton>("RBTEeprom");
+    eeprom->setFocus();
+    QTest::keyClick(eeprom, Qt::Key_Space);
+    EXPECT_EQ(target, EEPROM);
+    EXPECT_FALSE(find<QRadioButton>("RBTRam")->isChecked());
 }
 
 TEST_F(PanelFileTest, MissingOrBrokenPanelFileEndsStartUp) {
