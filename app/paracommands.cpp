@@ -44,6 +44,20 @@ void onTargetButton(int control, int buttonTarget) {
     }
 }
 
+// Waits for an answer frame, looking at the flag before the clock in each pass, until the limit
+// is reached; true when the flag was seen in time.
+bool waitFlagFirst(double limit) {
+    tstart = Timer();
+    for (;;) {
+        if (rx_flag == 1)
+            return true;
+        ProcessSystemEvents();
+        tdiff = Timer() - tstart;
+        if (tdiff >= limit)
+            return false;
+    }
+}
+
 } // namespace
 
 void PushGET(int source) {
@@ -141,17 +155,8 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
     const ExchangeScope exchange;
     sendCurrentPP(6);
     showStatusText("New setpoint value teached!");
-    tstart = Timer();
-    for (;;) {
-        if (rx_flag == 1) {
-            PushGET(RAM);
-            break;
-        }
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff >= TEACH_TIMEOUT)
-            break;
-    }
+    if (waitFlagFirst(TEACH_TIMEOUT))
+        PushGET(RAM);
     return 0;
 }
 
@@ -161,15 +166,7 @@ int CC_ButtonReset(int, int, int event, void *, int, int) {
     const ExchangeScope exchange;
     sendCurrentPP(11);
     showStatusText("Reset Max/Min values...");
-    tstart = Timer();
-    for (;;) {
-        if (rx_flag == 1)
-            break;
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff >= TIMEOUT)
-            break;
-    }
+    waitFlagFirst(TIMEOUT);
     // Whether the sensor answered decides, not the last reading of the clock.
     setStatus(rx_flag == 1 ? "Reset of analog-output Max/Min OK!" : "Timeout-RS-232...");
     showStatus();
