@@ -1,6 +1,7 @@
 // Run mode and video mode: the live loops inside the Run and Video buttons' callbacks, and the
 // edits that change the video view while it runs.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/liveobservers.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
@@ -71,6 +72,8 @@ void readVideoLine() {
 
 void PushRUN() {
     enterLiveMode(GRAPHStrip, GRAPHVideo);
+    notifyRunStarted();
+    LiveEnd end = LiveEnd::Stopped;
 
     CopyVarsToPP();
     FlushInQ(com);
@@ -92,6 +95,7 @@ void PushRUN() {
             PlotVIDEOBarGraph();
             PlotRAWGraphX8();
             graphrefresh = 0;
+            notifyRunSample();
         }
         if (rx_flag == 1)
             sendRunRequest();
@@ -99,6 +103,7 @@ void PushRUN() {
         if (tdiff > TIMEOUT) {
             showStatusText("Timeout RS232-Line!");
             stop_flag = 1;
+            end = LiveEnd::Timeout;
             break;
         }
         ProcessSystemEvents();
@@ -109,6 +114,7 @@ void PushRUN() {
     FlushOutQ(com);
     graphrefresh = 0;
     leaveLiveMode();
+    notifyRunEnded(end);
 }
 
 int CC_BTNRun(int, int, int event, void *, int, int) {
@@ -134,6 +140,8 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     const ExchangeScope exchange;
     enterLiveMode(GRAPHVideo, GRAPHStrip);
     SetAxisScalingMode(pHandle, GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdpixE);
+    notifyVideoStarted();
+    LiveEnd end = LiveEnd::Stopped;
     stop_flag = 0;
     while (stop_flag == 0) {
         FlushInQ(com);
@@ -151,6 +159,7 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
             if (tdiff > TIMEOUT) {
                 showStatusText("Timeout RS232-Line!");
                 stop_flag = 1;
+                end = LiveEnd::Timeout;
                 break;
             }
         }
@@ -159,6 +168,7 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
             readVideoLine();
             PlotVIDEOBarGraph();
             PlotVIDEOCurve(adcbuf, xArray8);
+            notifyVideoLine();
         }
         ProcessSystemEvents();
     }
@@ -166,6 +176,7 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     armReceiveCallback();
     FlushOutQ(com);
     FlushInQ(com);
+    notifyVideoEnded(end);
     return 0;
 }
 

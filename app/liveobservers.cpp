@@ -1,0 +1,48 @@
+// The registry of live-loop observers.
+#include "app/liveobservers.h"
+
+#include <map>
+
+namespace {
+
+std::map<int, LiveObserver> observers;
+int nextId = 1;
+
+template <typename Member, typename... Args> void notifyAll(Member member, Args... args) {
+    // An observer may remove itself while it is called.
+    const std::map<int, LiveObserver> current = observers;
+    for (const auto &entry : current)
+        if (const auto &hook = entry.second.*member)
+            hook(args...);
+}
+
+} // namespace
+
+int addLiveObserver(LiveObserver observer) {
+    const int id = nextId++;
+    observers[id] = std::move(observer);
+    return id;
+}
+
+void removeLiveObserver(int id) {
+    observers.erase(id);
+}
+
+void notifyRunStarted() {
+    notifyAll(&LiveObserver::runStarted);
+}
+void notifyRunSample() {
+    notifyAll(&LiveObserver::runSample);
+}
+void notifyRunEnded(LiveEnd end) {
+    notifyAll(&LiveObserver::runEnded, end);
+}
+void notifyVideoStarted() {
+    notifyAll(&LiveObserver::videoStarted);
+}
+void notifyVideoLine() {
+    notifyAll(&LiveObserver::videoLine);
+}
+void notifyVideoEnded(LiveEnd end) {
+    notifyAll(&LiveObserver::videoEnded, end);
+}

@@ -1,0 +1,30 @@
+// Hooks through which features that follow the live loops (recording, statistics, the traffic
+// monitor) learn of each answer without the loops knowing them.
+#pragma once
+
+#include <functional>
+
+// Why a run or video loop ended.
+enum class LiveEnd { Stopped, Timeout };
+
+struct LiveObserver {
+    std::function<void()> runStarted;
+    // The measurement variables hold the answer just taken; called once per run-mode cycle.
+    std::function<void()> runSample;
+    std::function<void(LiveEnd)> runEnded;
+    std::function<void()> videoStarted;
+    // The measurement variables and adcbuf hold the line just read.
+    std::function<void()> videoLine;
+    std::function<void(LiveEnd)> videoEnded;
+};
+
+// Returns an id for removeLiveObserver.
+int addLiveObserver(LiveObserver observer);
+void removeLiveObserver(int id);
+
+void notifyRunStarted();
+void notifyRunSample();
+void notifyRunEnded(LiveEnd end);
+void notifyVideoStarted();
+void notifyVideoLine();
+void notifyVideoEnded(LiveEnd end);

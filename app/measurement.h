@@ -1,0 +1,28 @@
+// One run-mode answer as the operator reads it: the tolerance verdict the bar graph shows, the
+// value in micrometres, and its CSV row (shared by the panel's recording and the command line).
+#pragma once
+
+#include <string>
+
+struct Measurement {
+    std::string time; // ISO-8601 UTC with milliseconds, when the answer was taken
+    unsigned short left, right, value;
+    double microns; // NaN when the sensor's pitch is not known
+    unsigned short setpoint, tolerance;
+    bool inTolerance;
+    unsigned short anaMax, anaMin;
+};
+
+// The single tolerance window of the current evaluation mode, from the set-point and tolerance
+// the sensor reported; false in the mode with two windows (eMode 2).
+bool toleranceWindow(int *lower, int *upper);
+// Whether the latest answer lies inside the green window(s) of the bar graph.
+bool measurementInTolerance();
+// The measurement variables as they stand now, stamped with the current time.
+Measurement currentMeasurement();
+// The current UTC time as 2026-12-08T04:35:12.345Z.
+std::string isoTimeNow();
+
+std::string measurementCsvHeader();
+// One CSV line with its line end.
+std::string measurementCsvLine(const Measurement &m);
