@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and screenshots need (Debian 12 / Ubuntu).
+# Installs the Debian packages that building, testing, fuzzing, screenshots, packaging and the
+# gateway need (Debian 12 / Ubuntu), without recommended packages, so nothing is there by luck.
+# --list prints the list and installs nothing (scripts/check-package-closure.sh reads it).
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-serialbus-dev qt6-tools-dev qt6-tools-dev-tools
+  # The UiTools CMake package needs Qt6OpenGL's, which qt6-base-dev only recommends.
+  libqt6opengl6-dev libgl-dev
   libqcustomplot-dev libqcustomplot2.1-qt6
   googletest libgtest-dev
   xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
+  # cpack's dpkg-shlibdeps runs file; the report tests read PDFs.
+  file dpkg-dev poppler-utils
+  # The gateway: its MQTT library, and a broker and independent clients for its tests.
+  libmosquitto-dev mosquitto mosquitto-clients mbpoll python3-pymodbus
 )
+if [ "${1:-}" = "--list" ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
