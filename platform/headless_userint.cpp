@@ -1,6 +1,7 @@
 // The user-interface services without a screen: panels are plain stores of control values, so
 // the program's code runs unchanged on machines with no display; graphs and dialogs do nothing.
 #include "platform/headless.h"
+#include "platform/monitorwindow.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -247,4 +248,8 @@ int FileSelectPopup(const char *, const char *, const char *, const char *, int,
     if (pathOut)
         pathOut[0] = '\0';
     return VAL_NO_FILE_SELECTED;
+}
+
+int OpenMonitorWindow(int, const MonitorSource &) {
+    return UIE_INVALID_PANEL;
 }
