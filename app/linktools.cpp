@@ -16,6 +16,7 @@ MonitorSource trafficSource() {
     MonitorSource source;
     source.title = "K-VEX-RTN traffic";
     source.columns = trafficColumns();
+    source.widths = trafficColumnWidths();
     source.record = [](bool on) {
         if (on)
             startTraffic();

@@ -130,6 +130,10 @@ std::vector<std::string> trafficColumns() {
     return {"time (s)", "dir", "code", "bytes", "words", "marks"};
 }
 
+std::vector<int> trafficColumnWidths() {
+    return {10, 4, 5, 8, 0, 22};
+}
+
 std::vector<std::string> trafficCells(const TrafficFrame &f) {
     char time[32];
     std::snprintf(time, sizeof time, "%.3f", f.time);

@@ -34,6 +34,8 @@ unsigned long trafficVersion();
 
 // The columns of a frame as the monitor shows them: time, direction, code, bytes, words, marks.
 std::vector<std::string> trafficColumns();
+// Their widths in characters, 0 for the words, which take what is left.
+std::vector<int> trafficColumnWidths();
 std::vector<std::string> trafficCells(const TrafficFrame &frame);
 // The record as text, one frame a line under a header; false when the file cannot be written.
 bool saveTraffic(const std::string &path);

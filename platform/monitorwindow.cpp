@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QBrush>
 #include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -71,8 +73,24 @@ class MonitorWindow : public QWidget {
         table->setObjectName("TABLETraffic");
         table->setModel(model_);
         table->verticalHeader()->hide();
-        table->horizontalHeader()->setStretchLastSection(true);
+        table->setWordWrap(false);
+        table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
+        // Fixed sizes: 2 000 rows measured on every refresh would cost more than the rows.
+        const QFontMetrics metrics(table->font());
+        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        table->verticalHeader()->setDefaultSectionSize(metrics.height() + 4);
+        QHeaderView *header = table->horizontalHeader();
+        for (size_t i = 0; i < source.columns.size(); ++i) {
+            const int chars = i < source.widths.size() ? source.widths[i] : 0;
+            if (chars > 0) {
+                header->setSectionResizeMode(static_cast<int>(i), QHeaderView::Interactive);
+                header->resizeSection(static_cast<int>(i),
+                                      metrics.horizontalAdvance('0') * chars + 12);
+            } else {
+                header->setSectionResizeMode(static_cast<int>(i), QHeaderView::Stretch);
+            }
+        }
         table_ = table;
 
         auto *pause = new QPushButton("&Pause", this);
@@ -93,7 +111,7 @@ class MonitorWindow : public QWidget {
         auto *layout = new QVBoxLayout(this);
         layout->addWidget(table);
         layout->addLayout(buttons);
-        resize(900, 420);
+        resize(1100, 440);
 
         connect(pause, &QPushButton::toggled, this, [this](bool paused) {
             paused_ = paused;

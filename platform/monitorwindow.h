@@ -14,6 +14,8 @@ struct MonitorRow {
 struct MonitorSource {
     std::string title;
     std::vector<std::string> columns;
+    // Width of each column in characters; 0 lets the column take the room that is left.
+    std::vector<int> widths;
     // true when the window opens, false when it closes: the record exists only in between.
     std::function<void(bool)> record;
     std::function<void(bool)> pause;

@@ -1,5 +1,6 @@
 // kvex-rtn-cli run as its own process, with no display, against a simulated sensor on a
-// pseudo-terminal: every command, its files, its exit codes, and waiting for a lost device.
+// pseudo-terminal: every command, its files, its exit codes, waiting for a lost device; and the
+// panel program opening the port given with --port.
 #include "sim/sensorsim.h"
 
 #include <QCoreApplication>
@@ -10,10 +11,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -252,6 +252,23 @@ TEST_F(CliTest, WaitsForTheDeviceAndForItsReturnDuringARun) {
     for (const kvexsim::Request &r : sensor->requests())
         identifiedAgain = identifiedAgain || r.command() == 10;
     EXPECT_TRUE(identifiedAgain);
+}
+
+TEST_F(CliTest, PanelProgramOpensThePortGivenWithItsOption) {
+    QProcess panel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    panel.setProcessEnvironment(env);
+    panel.start(KVEX_PANEL_PATH, {"--port", port()});
+    ASSERT_TRUE(panel.waitForStarted(5000));
+    const bool connected = sensor->waitForRequests(4, 20.0);
+    panel.kill();
+    panel.waitForFinished(5000);
+    ASSERT_TRUE(connected);
+    std::vector<int> commands;
+    for (const kvexsim::Request &r : sensor->requests())
+        commands.push_back(r.command());
+    EXPECT_EQ(commands, (std::vector<int>{5, 10, 2, 7}));
 }
 
 } // namespace
