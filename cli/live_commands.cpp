@@ -6,8 +6,11 @@
 #include "app/panelcontrols.h"
 #include "cli/cli.h"
 #include "com232/paraframe.h"
+#include "com232/rs232link.h"
 #include "com232/videodata.h"
+#include "platform/rs232.h"
 #include "platform/userint.h"
+#include "platform/utility.h"
 
 #include <cstdio>
 #include <functional>
@@ -16,6 +19,8 @@
 namespace {
 
 constexpr int kVideoSamples = 256;
+// Longer than a request and its answer take on the wire (two 36-byte frames: 38 ms).
+constexpr double kLastAnswerSeconds = 0.1;
 
 struct LiveRequest {
     long count = 0;
@@ -89,6 +94,12 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
             break;
     }
     removeLiveObserver(id);
+    // The loop's last request may still be answered: let that answer come and go, so the next
+    // program on the port does not take its tail for the start of an answer of its own.
+    const double until = Timer() + kLastAnswerSeconds;
+    while (Timer() < until)
+        ProcessSystemEvents();
+    FlushInQ(com);
     if (std::fclose(file) != 0 || writeFailed)
         return fail(EXIT_FILE_ERROR, "cannot write " + request.csv);
     if (rows < request.count)
