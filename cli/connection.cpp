@@ -105,7 +105,8 @@ int connectSensor(const CliOptions &options) {
 }
 
 bool reconnectAfterLoss(const CliOptions &options) {
-    if (!options.wait || !comDeviceGone(com))
+    // A pulled adapter takes its device node with it at once; the port notices a little later.
+    if (!options.wait || (!comDeviceGone(com) && comDevicePresent(com)))
         return false;
     std::fprintf(stderr, "kvex-rtn-cli: %s is gone, waiting for it to come back\n", device.c_str());
     for (;;) {
