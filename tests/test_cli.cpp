@@ -236,12 +236,13 @@ TEST_F(CliTest, WaitsForTheDeviceAndForItsReturnDuringARun) {
     QProcess run;
     startCli(run, {"--wait", "--port", link, "run", "--cycles", "60", "--csv", file("r.csv")});
     ASSERT_TRUE(sensor->waitForRequests(20, 20.0));
+    // Unplugged: the device and its stable name vanish together.
     sensor->hangUp();
+    QFile::remove(link);
     run.waitForFinished(2500);
     ASSERT_EQ(run.state(), QProcess::Running);
     ASSERT_TRUE(sensor->openPty());
     sensor->start();
-    QFile::remove(link);
     ASSERT_TRUE(QFile::link(port(), link));
     const CliResult result = finish(run);
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();

@@ -155,14 +155,15 @@ TEST_F(LinkToolsTest, ReconnectIsOfferedWhenTheDeviceIsBack) {
     auto *reconnect = find<QPushButton>("BTNReconnect");
     EXPECT_FALSE(reconnect->isEnabled());
 
+    // Unplugged: the device and its stable name vanish together.
     sensor.hangUp();
+    QFile::remove(link);
     ASSERT_TRUE(waitUntil([] { return comDeviceGone(1); }, 5.0));
     waitUntil([] { return false; }, 1.2);
     EXPECT_FALSE(reconnect->isEnabled());
 
     ASSERT_TRUE(sensor.openPty());
     sensor.start();
-    QFile::remove(link);
     ASSERT_TRUE(QFile::link(QString::fromStdString(sensor.devicePath()), link));
     ASSERT_TRUE(waitUntil([&] { return reconnect->isEnabled(); }, 3.0));
     EXPECT_EQ(status(), "Device is back - press Reconnect!");
