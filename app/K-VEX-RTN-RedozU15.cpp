@@ -1,5 +1,6 @@
 // Start-up, shutdown, the panel callbacks and the port choice.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/linktools.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
@@ -45,6 +46,8 @@ const CallbackEntry callbackTable[] = {
     {"CC_NUMVideoThreshold", CC_NUMVideoThreshold, nullptr},
     {"CC_NEDITEdgeLeft", CC_NEDITEdgeLeft, nullptr},
     {"CC_NEDITEdgeRight", CC_NEDITEdgeRight, nullptr},
+    {"CC_BTNTraffic", CC_BTNTraffic, nullptr},
+    {"CC_BTNReconnect", CC_BTNReconnect, nullptr},
 };
 
 // The port list shows each port's device and description; its value is the port number.
@@ -147,11 +150,13 @@ int startUpProgram() {
     fillPortList();
     InitVars();
     InitRS232(com);
+    offerReconnects();
     DisplayPanel(pHandle);
     return 0;
 }
 
 void shutDownProgram() {
+    stopOfferingReconnects();
     CloseCom(com);
     DiscardPanel(pPopup);
     DiscardPanel(pHandle);

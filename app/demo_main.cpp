@@ -26,7 +26,7 @@ namespace {
 
 const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
-    "                     [--state idle|run|run-zoom|video|no-sensor|popup]\n"
+    "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
     "\n"
     "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
     "--list-profiles lists the profiles).\n"
@@ -37,11 +37,13 @@ const char *const kUsage =
     "  --state STATE       after start-up: idle, run (run mode), run-zoom (run mode with\n"
     "                      the strip chart zoomed), video (video mode), no-sensor (the\n"
     "                      simulator leaves the line check unanswered), popup (sensor\n"
-    "                      information shown)\n"
+    "                      information shown), traffic (the traffic monitor over run\n"
+    "                      mode, one answer with a bad sync word)\n"
     "  --screenshot FILE   once the state has settled, save the main panel (for popup with\n"
-    "                      the sensor information below it), print the status line, end\n";
+    "                      the sensor information below it; for traffic the monitor), print\n"
+    "                      the status line, end\n";
 
-enum class State { Idle, Run, RunZoom, Video, NoSensor, Popup };
+enum class State { Idle, Run, RunZoom, Video, NoSensor, Popup, Traffic };
 
 bool parseState(const char *text, State &state) {
     static const struct {
@@ -49,7 +51,8 @@ bool parseState(const char *text, State &state) {
         State state;
     } names[] = {{"idle", State::Idle},          {"run", State::Run},
                  {"run-zoom", State::RunZoom},   {"video", State::Video},
-                 {"no-sensor", State::NoSensor}, {"popup", State::Popup}};
+                 {"no-sensor", State::NoSensor}, {"popup", State::Popup},
+                 {"traffic", State::Traffic}};
     for (const auto &entry : names)
         if (std::strcmp(text, entry.name) == 0) {
             state = entry.state;
@@ -96,6 +99,10 @@ bool saveScreenshot(const char *file, State state) {
             return false;
         return stacked(panel->grab(), popup->grab()).save(file);
     }
+    if (state == State::Traffic) {
+        QWidget *monitor = panel->findChild<QWidget *>("TrafficWindow");
+        return monitor && monitor->grab().save(file);
+    }
     return panel->grab().save(file);
 }
 
@@ -108,6 +115,7 @@ int settleTime(State state) {
     case State::RunZoom:
         return 5000;
     case State::Video:
+    case State::Traffic:
         return 2500;
     default:
         return 800;
@@ -185,6 +193,14 @@ int main(int argc, char *argv[]) {
         break;
     case State::Popup:
         QTimer::singleShot(300, [] { clickButton("TOGGBTN_ParaII"); });
+        break;
+    case State::Traffic:
+        QTimer::singleShot(200, [] { clickButton("BTNTraffic"); });
+        QTimer::singleShot(300, [] { clickButton("BTNRun"); });
+        // One spoiled answer shortly before the picture, so the monitor shows its mark.
+        QTimer::singleShot(300 + settleTime(state) - 300, [&sensor] {
+            sensor.setFault(8, {kvexsim::FaultKind::WrongSync, 1, 0.0, 1});
+        });
         break;
     default:
         break;

@@ -47,6 +47,8 @@ enum MainPanelControl {
     BTNSend = 58,
     ButtonTeach = 59,
     ButtonReset = 60,
+    BTNReconnect = 140,
+    BTNTraffic = 141,
 };
 
 // Popup panel.

@@ -1,13 +1,16 @@
 // Throughput and CPU cost of run mode and video mode against the simulator paced at 19 200 baud.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/linktools.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
+#include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "sim/sensorsim.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,8 +81,16 @@ int main(int argc, char *argv[]) {
         if (startUpProgram() != 0)
             return 1;
         // A run cycle is a 36-byte request and a 36-byte answer.
-        if (pcbtype == 0)
+        if (pcbtype == 0) {
             measure(sensor, "run mode", CC_BTNRun, runCycles, 72 * kByteSeconds);
+            // The traffic monitor open records and shows every frame; closed it must cost nothing.
+            CC_BTNTraffic(pHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
+            measure(sensor, "run mode, traffic open", CC_BTNRun, runCycles, 72 * kByteSeconds);
+            if (QWidget *monitor =
+                    kvexplatform::panelWidget(pHandle)->findChild<QWidget *>("TrafficWindow"))
+                monitor->close();
+            measure(sensor, "run mode, traffic shut", CC_BTNRun, runCycles, 72 * kByteSeconds);
+        }
         // A video line: the measurement exchange, then four 64-word or one 256-word block.
         const bool blocks64 = pcbtype == 0 || pcbtype == 100;
         const double lineBytes = blocks64 ? 72 + 4 * (36 + 128) : 72 + 36 + 512;

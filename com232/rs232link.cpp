@@ -138,32 +138,47 @@ int CheckComLine(int port) {
     return result;
 }
 
-void InitRS232(int port) {
+int InitRS232(int port) {
     const ExchangeScope exchange;
     ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();
-        return;
+        return LINK_NO_PORT;
     }
     SetComTime(port, 2.0);
     FlushInQ(port);
     FlushOutQ(port);
     SetCTSMode(port, 0);
     InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+    // The first step that fails decides the outcome; a step with no answer at all is a time-out.
+    int outcome = LINK_OK;
+    auto fail = [&outcome](bool answered) {
+        if (outcome == LINK_OK)
+            outcome = answered ? LINK_BAD_ANSWER : LINK_NO_ANSWER;
+    };
     ret = CheckComLine(port);
     if (ret == 1) {
         Delay(0.1);
         ret = GetHARDWAREInfo();
-        if (ret == 0)
+        if (ret == 0) {
             setStatus("Error reading HARDWARE-info!");
+            fail(rx_flag == 1);
+        }
         Delay(0.1);
         target = RAM;
         PushGET(RAM);
+        if (rx_flag != 1)
+            fail(false);
         Delay(0.1);
         ret = GetVERSIONInfo();
-        if (ret < 72)
+        if (ret < 72) {
             setStatus("Error reading firmware-info!");
+            fail(ret > 0);
+        }
+    } else {
+        fail(rx_flag == 1);
     }
     showStatus();
+    return outcome;
 }

@@ -43,7 +43,10 @@ struct ExchangeScope {
     ExchangeScope &operator=(const ExchangeScope &) = delete;
 };
 
-void InitRS232(int port);
+// What the connection sequence came to.
+enum LinkOutcome { LINK_OK = 0, LINK_NO_PORT = -1, LINK_NO_ANSWER = -2, LINK_BAD_ANSWER = -3 };
+// Opens the port, checks the line and identifies the sensor; the status line says how it went.
+int InitRS232(int port);
 void RX_Receive_Function(int port, int events, void *data);
 void FillTxBuf(unsigned short command, const unsigned short *words);
 void GetRxBuf(int count);

@@ -81,6 +81,8 @@ expected=(
     bin/kvex-rtn
     bin/kvex-rtn-demo
     bin/kvex-sensor-sim
+    bin/kvex-rtn-cli
+    share/man/man1/kvex-rtn-cli.1
     "$data/K-VEX-RTN-RedozU15.uir"
     "$data/kvex-logo-2.png"
     "$data/kvex-logo-3.png"
@@ -98,7 +100,7 @@ for file in "${expected[@]}"; do
         fail "/usr/$file missing or empty"
     fi
 done
-for program in kvex-rtn kvex-rtn-demo kvex-sensor-sim; do
+for program in kvex-rtn kvex-rtn-demo kvex-sensor-sim kvex-rtn-cli; do
     [ -x "$prefix/bin/$program" ] || fail "/usr/bin/$program is not executable"
 done
 # Only the data folder may hold the panel file: a copy beside the programs would make the
@@ -130,6 +132,13 @@ if ! (cd "$run_dir" && "${run_env[@]}" "$prefix/bin/kvex-sensor-sim" --list-prof
     fail "kvex-sensor-sim --list-profiles"
 elif ! grep -q '^standard ' "$scratch/sim.log"; then
     fail "kvex-sensor-sim lists no \"standard\" profile"
+fi
+
+echo "== kvex-rtn-cli ports, with no display"
+if ! (cd "$run_dir" && env -i PATH=/usr/bin:/bin HOME="$scratch" LANG=C.UTF-8 \
+    "$prefix/bin/kvex-rtn-cli" ports) >"$scratch/cli.log" 2>&1; then
+    cat "$scratch/cli.log" >&2
+    fail "installed kvex-rtn-cli ports"
 fi
 
 echo "== kvex-rtn-demo --screenshot"

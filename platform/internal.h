@@ -1,7 +1,11 @@
 // Hooks between the platform's serial and event parts; not for the program's code.
 #pragma once
 
+#include <vector>
+
 namespace kvexplatform {
 // Runs the receive callbacks whose ports hold enough bytes; a no-op inside a running callback.
 void dispatchComCallbacks();
+// Copies count values of a program array of the given VAL_ type; false for a type not handled.
+bool readNumberArray(const void *array, int type, int count, std::vector<double> &out);
 } // namespace kvexplatform

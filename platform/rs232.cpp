@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
@@ -39,6 +40,7 @@ std::map<int, std::pair<std::string, std::string>> boundDevices;
 std::vector<SerialPortEntry> enumeratedPorts;
 bool portsEnumerated = false;
 bool callbackRunning = false;
+ComTapPtr comTap = nullptr;
 bool dispatchQueued = false;
 
 bool isUsbAdapter(const QSerialPortInfo &info) {
@@ -84,6 +86,9 @@ void enumeratePorts() {
         if (!info.manufacturer().isEmpty() && !description.contains(info.manufacturer()))
             description = description.isEmpty() ? info.manufacturer()
                                                 : description + " (" + info.manufacturer() + ")";
+        // Two adapters of one make differ only in their serial number.
+        if (!info.serialNumber().isEmpty())
+            description += (description.isEmpty() ? "S/N " : ", S/N ") + info.serialNumber();
         enumeratedPorts.push_back(
             {number++, info.systemLocation().toStdString(), description.toStdString()});
     }
@@ -349,6 +354,8 @@ int ComWrt(int port, const char *buffer, int count) {
         return kComUnknownIOError;
     // Hand the bytes to the driver now: the caller may not pump events for a while.
     p->serial.flush();
+    if (comTap)
+        comTap(port, true, buffer, static_cast<int>(written), count);
     return static_cast<int>(written);
 }
 
@@ -372,6 +379,8 @@ int ComRd(int port, char *buffer, int count) {
         if (remaining <= 0 || p->gone || !p->serial.waitForReadyRead(static_cast<int>(remaining)))
             break;
     }
+    if (comTap)
+        comTap(port, false, buffer, got, count);
     return got;
 }
 
@@ -397,4 +406,28 @@ int FlushOutQ(int port) {
         return kComPortNotOpen;
     p->serial.clear(QSerialPort::Output);
     return 0;
+}
+
+bool comDeviceGone(int port) {
+    auto it = openPorts.find(port);
+    return it != openPorts.end() && it->second->gone;
+}
+
+bool comDevicePresent(int port) {
+    const std::string path = portDevicePath(port);
+    if (path.empty())
+        return false;
+#ifdef Q_OS_WIN
+    const QString name = QString::fromStdString(path);
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        if (info.portName() == name)
+            return true;
+    return false;
+#else
+    return QFileInfo::exists(QString::fromStdString(path));
+#endif
+}
+
+void setComTap(ComTapPtr tap) {
+    comTap = tap;
 }

@@ -53,3 +53,13 @@ void bindPortDevice(int port, const std::string &devicePath,
                     const std::string &description = "bound device");
 // The device a port number stands for now, or "" when there is none.
 std::string portDevicePath(int port);
+
+// True while the port's device has vanished (adapter pulled, pseudo-terminal closed).
+bool comDeviceGone(int port);
+// True when the device a port number stands for is present on the machine now.
+bool comDevicePresent(int port);
+
+// Sees every block written to (sent) or read from a port, with the byte count asked for; with no
+// tap set (the default) the port calls cost one pointer check more.
+typedef void (*ComTapPtr)(int port, bool sent, const char *bytes, int count, int requested);
+void setComTap(ComTapPtr tap);

@@ -1,6 +1,7 @@
 // User-interface services: panels from the panel file, controls by number, events to callbacks.
 #include "platform/userint.h"
 #include "platform/graphwidgets.h"
+#include "platform/internal.h"
 #include "platform/qtaccess.h"
 
 #include <QAbstractButton>
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -33,7 +33,6 @@ namespace {
 // Control numbers handed out to controls the panel file gives no number, and to NewCtrl.
 constexpr int kFirstFreeControlNumber = 1000;
 constexpr int kPathSize = 260;
-constexpr qint64 kMaxArrayFileBytes = 1 << 20;
 
 struct Panel {
     std::unique_ptr<QWidget> widget;
@@ -686,30 +685,6 @@ int DisplayImageFile(int panel, int control, const char *fileName) {
     return 0;
 }
 
-namespace {
-
-bool readArray(const void *array, int type, int count, std::vector<double> &out) {
-    out.resize(static_cast<size_t>(std::max(0, count)));
-    for (int i = 0; i < count; ++i) {
-        switch (type) {
-        case VAL_DOUBLE:
-            out[i] = static_cast<const double *>(array)[i];
-            break;
-        case VAL_UNSIGNED_SHORT_INTEGER:
-            out[i] = static_cast<const unsigned short *>(array)[i];
-            break;
-        case VAL_UNSIGNED_INTEGER:
-            out[i] = static_cast<const unsigned int *>(array)[i];
-            break;
-        default:
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
 int PlotXY(int panel, int control, const void *xArray, const void *yArray, int numberOfPoints,
            int xDataType, int yDataType, int plotStyle, int, int, int, int color) {
     auto *graph = qobject_cast<KvexGraph *>(findControl(panel, control));
@@ -717,8 +692,8 @@ int PlotXY(int panel, int control, const void *xArray, const void *yArray, int n
         return UIE_INVALID_CONTROL;
     std::vector<double> x, y;
     if (!xArray || !yArray || numberOfPoints < 0 ||
-        !readArray(xArray, xDataType, numberOfPoints, x) ||
-        !readArray(yArray, yDataType, numberOfPoints, y))
+        !kvexplatform::readNumberArray(xArray, xDataType, numberOfPoints, x) ||
+        !kvexplatform::readNumberArray(yArray, yDataType, numberOfPoints, y))
         return UIE_INVALID_VALUE;
     return graph->plotCurve(x, y, plotStyle, color);
 }
@@ -738,7 +713,7 @@ int PlotStripChart(int panel, int control, const void *yArray, int numberOfPoint
         return UIE_INVALID_CONTROL;
     std::vector<double> values;
     if (!yArray || numberOfPoints < 0 || startIndex < 0 || startIndex > numberOfPoints ||
-        !readArray(yArray, dataType, numberOfPoints, values))
+        !kvexplatform::readNumberArray(yArray, dataType, numberOfPoints, values))
         return UIE_INVALID_VALUE;
     chart->appendInterleaved(values.data() + startIndex, numberOfPoints - startIndex, skipCount);
     return 0;
@@ -816,63 +791,4 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
         return UIE_PATH_TOO_LONG;
     copyToProgram(encoded, pathOut, kPathSize);
     return result;
-}
-
-int ArrayToFile(const char *fileName, const void *array, int dataType, int numberOfElements,
-                int numberOfGroups, int, int, int, int fieldWidth, int fileType, int fileAction) {
-    if (!fileName || !array || numberOfElements < 0 || numberOfGroups != 1 ||
-        fileType != VAL_ASCII || fileAction != 0)
-        return UIE_INVALID_VALUE;
-    std::vector<double> values;
-    if (!readArray(array, dataType, numberOfElements, values))
-        return UIE_INVALID_VALUE;
-    QByteArray text;
-    for (double v : values) {
-        const QString number = dataType == VAL_DOUBLE ? QString::number(v)
-                                                      : QString::number(static_cast<qulonglong>(v));
-        text += number.rightJustified(std::max(0, fieldWidth), ' ').toLatin1();
-        text += '\n';
-    }
-    // Written beside the target and renamed over it only when complete: a failed save never
-    // leaves an emptied or half-written file.
-    QSaveFile file(QFile::decodeName(fileName));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return UIE_FILE_OPEN_ERROR;
-    // The text sits in the file's buffer until flushed; commit() renames the temporary file
-    // over the target even when that last flush comes up short (disk full), so flush here.
-    if (file.write(text) != text.size() || !file.flush()) {
-        file.cancelWriting();
-        return UIE_FILE_WRITE_ERROR;
-    }
-    return file.commit() ? 0 : UIE_FILE_WRITE_ERROR;
-}
-
-int FileToArray(const char *fileName, void *array, int dataType, int numberOfElements,
-                int numberOfGroups, int, int, int fileType) {
-    if (!fileName || !array || numberOfElements < 0 || numberOfGroups != 1 ||
-        fileType != VAL_ASCII || dataType != VAL_UNSIGNED_INTEGER)
-        return UIE_INVALID_VALUE;
-    QFile file(QFile::decodeName(fileName));
-    if (!file.open(QIODevice::ReadOnly))
-        return UIE_FILE_OPEN_ERROR;
-    const QByteArray content = file.read(kMaxArrayFileBytes + 1);
-    if (content.size() > kMaxArrayFileBytes)
-        return UIE_FILE_FORMAT_ERROR;
-    std::vector<unsigned int> numbers;
-    for (const QByteArray &token : content.simplified().split(' ')) {
-        if (token.isEmpty())
-            continue;
-        bool ok = false;
-        const qulonglong v = token.toULongLong(&ok, 10);
-        const bool digitsOnly =
-            std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (!ok || !digitsOnly || v > 0xFFFFFFFFull)
-            return UIE_FILE_FORMAT_ERROR;
-        numbers.push_back(static_cast<unsigned int>(v));
-    }
-    if (static_cast<int>(numbers.size()) < numberOfElements)
-        return UIE_FILE_TOO_SHORT;
-    std::copy(numbers.begin(), numbers.begin() + numberOfElements,
-              static_cast<unsigned int *>(array));
-    return 0;
 }

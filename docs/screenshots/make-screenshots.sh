@@ -16,6 +16,7 @@ shots=(
     "video standard Data\\["
     "no-sensor standard ^Timeout-RS-232\\.\\.\\.$"
     "popup type104 FW"
+    "traffic standard ^Line Ok!$"
 )
 
 take() {

@@ -1,0 +1,93 @@
+// kvex-rtn-cli: the sensor's set-up and measurement without a screen, over the program's own link.
+#include "cli/cli.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A new command is a function in a file of its own and one line here.
+const CliCommand commands[] = {
+    {"ports", "ports", runPorts},
+    {"identify", "--port PORT identify", runIdentify},
+    {"get", "--port PORT get --from ram|eeprom [-o FILE]", runGet},
+    {"send", "--port PORT send --to ram|eeprom FILE", runSend},
+    {"run", "--port PORT run --cycles N --csv FILE", runRun},
+    {"video", "--port PORT video --lines N --csv FILE", runVideo},
+};
+
+void printHelp() {
+    std::printf("usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] COMMAND ...\n\n"
+                "Commands:\n");
+    for (const CliCommand &c : commands)
+        std::printf("  kvex-rtn-cli %s\n", c.usage);
+    std::printf(
+        "\nPORT is a device path (/dev/ttyUSB0, a pseudo-terminal) or a port number as the\n"
+        "panel program lists it. --json prints machine-readable output. --wait waits for the\n"
+        "device to appear, and for a lost device to come back, then connects again.\n"
+        "--verbose copies the status line's texts to stderr.\n\n"
+        "Exit codes: 0 ok, 2 usage, 3 no answer or time-out, 4 bad answer, 5 file error.\n");
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication application(argc, argv);
+    CliOptions options;
+    const CliCommand *command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (command) {
+            options.args.push_back(arg);
+        } else if (arg == "--help" || arg == "-h") {
+            printHelp();
+            return EXIT_OK;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--wait") {
+            options.wait = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else if (arg == "--port" || arg.rfind("--port=", 0) == 0) {
+            if (arg == "--port" && i + 1 >= argc)
+                return fail(EXIT_USAGE, "--port needs a device path or a port number");
+            options.port = arg == "--port" ? argv[++i] : arg.substr(7);
+        } else if (arg.rfind("-", 0) == 0) {
+            return fail(EXIT_USAGE, "unknown option " + arg + " (see --help)");
+        } else {
+            for (const CliCommand &c : commands)
+                if (arg == c.name)
+                    command = &c;
+            if (!command)
+                return fail(EXIT_USAGE, "unknown command " + arg + " (see --help)");
+        }
+    }
+    if (!command)
+        return fail(EXIT_USAGE, "no command given (see --help)");
+    // Options given after the command word count as well.
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < options.args.size(); ++i) {
+        const std::string &arg = options.args[i];
+        if (arg == "--port" && i + 1 < options.args.size())
+            options.port = options.args[++i];
+        else if (arg.rfind("--port=", 0) == 0)
+            options.port = arg.substr(7);
+        else if (arg == "--json")
+            options.json = true;
+        else if (arg == "--wait")
+            options.wait = true;
+        else if (arg == "--verbose" || arg == "-v")
+            options.verbose = true;
+        else
+            rest.push_back(arg);
+    }
+    options.args = rest;
+    if (hasFlag(options.args, "--help") || hasFlag(options.args, "-h")) {
+        std::printf("usage: kvex-rtn-cli %s\n", command->usage);
+        return EXIT_OK;
+    }
+    return command->run(options);
+}

@@ -1,0 +1,12 @@
+// The user-interface back end without a screen: what it offers beyond platform/userint.h.
+#pragma once
+
+#include <functional>
+
+namespace kvexplatform {
+
+// Receives every text the program puts into a control (the status line among them).
+using TextSink = std::function<void(int panel, int control, const char *text)>;
+void setHeadlessTextSink(TextSink sink);
+
+} // namespace kvexplatform

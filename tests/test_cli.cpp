@@ -1,0 +1,281 @@
+// kvex-rtn-cli run as its own process, with no display, against a simulated sensor on a
+// pseudo-terminal: every command, its files, its exit codes, waiting for a lost device; and the
+// panel program opening the port given with --port.
+#include "sim/sensorsim.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QStringList readLines(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        sensor = std::make_unique<kvexsim::SensorSim>(*kvexsim::findProfile("standard"));
+        ASSERT_TRUE(sensor->openPty());
+        sensor->start();
+    }
+
+    QString port() const { return QString::fromStdString(sensor->devicePath()); }
+    QString file(const char *name) const { return dir.filePath(name); }
+
+    // No display and no platform plug-in: the tool must need neither.
+    void startCli(QProcess &process, const QStringList &args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        process.setProcessEnvironment(env);
+        process.start(KVEX_CLI_PATH, args);
+        ASSERT_TRUE(process.waitForStarted(5000));
+    }
+
+    CliResult finish(QProcess &process) {
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    CliResult cli(const QStringList &args) {
+        QProcess process;
+        startCli(process, args);
+        return finish(process);
+    }
+
+    void writeWords(const QString &path, const kvexsim::Words &words) {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Text));
+        for (uint16_t w : words)
+            out.write(QByteArray::number(w).rightJustified(5, ' ') + '\n');
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<kvexsim::SensorSim> sensor;
+};
+
+TEST_F(CliTest, IdentifiesTheSensorAsTextAndJson) {
+    const CliResult text = cli({"--port", port(), "identify"});
+    EXPECT_EQ(text.exitCode, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains("firmware:         KVEX-RTN FW 2.20 standard"))
+        << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains("pixels:           1024"));
+    EXPECT_TRUE(text.err.isEmpty()) << text.err.toStdString();
+
+    const CliResult json = cli({"--json", "--port", port(), "identify"});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_TRUE(json.out.contains("\"firmware\":\"KVEX-RTN FW 2.20 standard\""))
+        << json.out.toStdString();
+    EXPECT_TRUE(json.out.contains("\"sensorType\":1,"));
+    EXPECT_TRUE(json.out.contains("\"pixels\":1024,"));
+}
+
+TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
+    kvexsim::Words eeprom = sensor->eeprom();
+    eeprom[1] = 1;
+    eeprom[8] = 640;
+    sensor->setEeprom(eeprom);
+    const CliResult got = cli({"--port", port(), "get", "--from", "eeprom", "-o", file("p.dat")});
+    ASSERT_EQ(got.exitCode, 0) << got.err.toStdString();
+    const QStringList lines = readLines(file("p.dat"));
+    ASSERT_EQ(lines.size(), 16);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(lines[i], QString::number(eeprom[i]).rightJustified(5, ' ')) << i;
+
+    const CliResult json = cli({"--port", port(), "--json", "get", "--from", "eeprom"});
+    EXPECT_TRUE(json.out.startsWith("{\"memory\":\"eeprom\",\"words\":[500,1,"))
+        << json.out.toStdString();
+
+    kvexsim::Words changed = sensor->ram();
+    changed[0] = 700;
+    changed[9] = 55;
+    writeWords(file("new.dat"), changed);
+    const CliResult sent = cli({"--port", port(), "send", "--to", "ram", file("new.dat")});
+    EXPECT_EQ(sent.exitCode, 0) << sent.err.toStdString();
+    EXPECT_EQ(sensor->ram(), changed);
+}
+
+TEST_F(CliTest, ACorruptedReadBackNamesTheDifferingWords) {
+    writeWords(file("set.dat"), sensor->eeprom());
+    // Identification reads RAM; only the read-back of the EEPROM comes back spoiled.
+    sensor->setFault(4, {kvexsim::FaultKind::Garbage, 1, 0.0, 1});
+    const CliResult sent = cli({"--port", port(), "send", "--to", "eeprom", file("set.dat")});
+    EXPECT_EQ(sent.exitCode, 4);
+    EXPECT_TRUE(sent.err.startsWith("kvex-rtn-cli: read-back from eeprom differs from "))
+        << sent.err.toStdString();
+    EXPECT_TRUE(sent.err.contains("word 0 (sent 500, read ")) << sent.err.toStdString();
+    EXPECT_EQ(sent.err.count('\n'), 1);
+}
+
+TEST_F(CliTest, RunAndVideoWriteTheAskedNumberOfRows) {
+    const CliResult run =
+        cli({"--port", port(), "run", "--cycles", "25", "--csv", file("run.csv")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList runRows = readLines(file("run.csv"));
+    ASSERT_EQ(runRows.size(), 26);
+    EXPECT_TRUE(runRows[0].startsWith("time (UTC),left edge (units),"));
+    EXPECT_EQ(runRows[1].count(','), runRows[0].count(','));
+
+    const CliResult video =
+        cli({"--port", port(), "video", "--lines", "3", "--csv", file("v.csv")});
+    ASSERT_EQ(video.exitCode, 0) << video.err.toStdString();
+    const QStringList videoRows = readLines(file("v.csv"));
+    ASSERT_EQ(videoRows.size(), 4);
+    for (const QString &row : videoRows)
+        EXPECT_EQ(row.split(',').size(), 4 + 256);
+}
+
+TEST_F(CliTest, FailuresExitWithTheirCodeAndOneLine) {
+    QFile bad(file("bad.dat"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("1 2 three\n");
+    bad.close();
+    struct Case {
+        const char *what;
+        int silentCommand; // a command the sensor does not answer, or 0
+        kvexsim::FaultKind fault;
+        QStringList args;
+        int exitCode;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"no port", 0, kvexsim::FaultKind::None, {"identify"}, 2, "--port PORT is needed"},
+        {"unknown command",
+         0,
+         kvexsim::FaultKind::None,
+         {"--port", port(), "fly"},
+         2,
+         "unknown command"},
+        {"no count",
+         0,
+         kvexsim::FaultKind::None,
+         {"--port", port(), "run", "--csv", file("x.csv")},
+         2,
+         "--cycles N"},
+        {"no device",
+         0,
+         kvexsim::FaultKind::None,
+         {"--port", file("none"), "identify"},
+         3,
+         "cannot use port"},
+        {"silent sensor",
+         5,
+         kvexsim::FaultKind::Silence,
+         {"--port", port(), "identify"},
+         3,
+         "no answer"},
+        {"wrong sync",
+         5,
+         kvexsim::FaultKind::WrongSync,
+         {"--port", port(), "identify"},
+         4,
+         "bad answer"},
+        {"bad file",
+         0,
+         kvexsim::FaultKind::None,
+         {"--port", port(), "send", "--to", "ram", file("bad.dat")},
+         5,
+         "holds text that is not a number"},
+        {"no file",
+         0,
+         kvexsim::FaultKind::None,
+         {"--port", port(), "send", "--to", "ram", file("none.dat")},
+         5,
+         "Cannot open parameter file none.dat"},
+    };
+    for (const Case &c : cases) {
+        sensor->clearFaults();
+        sensor->clearRequests();
+        if (c.silentCommand)
+            sensor->setFault(c.silentCommand, {c.fault, 1, 0.0, -1});
+        const CliResult r = cli(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what;
+        EXPECT_TRUE(r.err.startsWith("kvex-rtn-cli: ") && r.err.contains(c.message))
+            << c.what << ": " << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << c.what;
+        // A file that cannot be used is refused before the sensor is spoken to.
+        if (c.exitCode == 5)
+            EXPECT_TRUE(sensor->requests().empty()) << c.what;
+    }
+}
+
+TEST_F(CliTest, WaitsForTheDeviceAndForItsReturnDuringARun) {
+    // A stable name for a device whose own path changes, as udev gives a USB adapter.
+    const QString link = file("sensor");
+    QProcess late;
+    startCli(late, {"--wait", "--port", link, "identify"});
+    late.waitForFinished(700);
+    EXPECT_EQ(late.state(), QProcess::Running);
+    ASSERT_TRUE(QFile::link(port(), link));
+    const CliResult identified = finish(late);
+    EXPECT_EQ(identified.exitCode, 0) << identified.err.toStdString();
+
+    QProcess run;
+    startCli(run, {"--wait", "--port", link, "run", "--cycles", "60", "--csv", file("r.csv")});
+    ASSERT_TRUE(sensor->waitForRequests(20, 20.0));
+    // Unplugged: the device and its stable name vanish together.
+    sensor->hangUp();
+    QFile::remove(link);
+    run.waitForFinished(2500);
+    ASSERT_EQ(run.state(), QProcess::Running);
+    ASSERT_TRUE(sensor->openPty());
+    sensor->start();
+    ASSERT_TRUE(QFile::link(port(), link));
+    const CliResult result = finish(run);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("is gone, waiting for it to come back"));
+    EXPECT_EQ(readLines(file("r.csv")).size(), 61);
+    // It identified the sensor again on the new device before going on.
+    bool identifiedAgain = false;
+    for (const kvexsim::Request &r : sensor->requests())
+        identifiedAgain = identifiedAgain || r.command() == 10;
+    EXPECT_TRUE(identifiedAgain);
+}
+
+TEST_F(CliTest, PanelProgramOpensThePortGivenWithItsOption) {
+    QProcess panel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    panel.setProcessEnvironment(env);
+    panel.start(KVEX_PANEL_PATH, {"--port", port()});
+    ASSERT_TRUE(panel.waitForStarted(5000));
+    const bool connected = sensor->waitForRequests(4, 20.0);
+    panel.kill();
+    panel.waitForFinished(5000);
+    ASSERT_TRUE(connected);
+    std::vector<int> commands;
+    for (const kvexsim::Request &r : sensor->requests())
+        commands.push_back(r.command());
+    EXPECT_EQ(commands, (std::vector<int>{5, 10, 2, 7}));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
