@@ -47,6 +47,18 @@ enum MainPanelControl {
     BTNSend = 58,
     ButtonTeach = 59,
     ButtonReset = 60,
+    // Statistics of the run, its histogram, and the commissioning report.
+    STATSamples = 151,
+    STATMean = 152,
+    STATSigma = 153,
+    STATMinimum = 154,
+    STATMaximum = 155,
+    STATInTolerance = 156,
+    STATCp = 157,
+    STATCpk = 158,
+    GRAPHHistogram = 159,
+    BTNResetStatistics = 160,
+    BTNReport = 161,
 };
 
 // Popup panel.

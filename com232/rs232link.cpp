@@ -9,6 +9,7 @@
 #include "platform/utility.h"
 
 #include <cstdio>
+#include <string>
 
 using com232::sync;
 
@@ -144,6 +145,9 @@ void InitRS232(int port) {
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();
+        // The reason and its fix do not fit szStatus; the status line shows them after it.
+        if (ret == kComCannotOpenPort && !lastOpenFailure().empty())
+            showStatusText((std::string(szStatus) + ": " + lastOpenFailure()).c_str());
         return;
     }
     SetComTime(port, 2.0);
