@@ -65,13 +65,18 @@ std::string format(const char *pattern, double value) {
     return text;
 }
 
+// The micrometre sign as the panel's texts (Latin-1) and the report (UTF-8) spell it.
+const char *const kPanelMicrons = " (%.1f \xB5m)";
+const char *const kReportMicrons = " (%.1f \xC2\xB5m)";
+
 // A value in the sensor's units, and in micrometres where the pitch is known; "" when NaN.
-std::string unitsAndMicrons(double units, const char *pattern, double micronsPerUnitValue) {
+std::string unitsAndMicrons(double units, const char *pattern, double micronsPerUnitValue,
+                            const char *micronsPattern) {
     if (std::isnan(units))
         return "";
     std::string text = format(pattern, units);
     if (!std::isnan(micronsPerUnitValue))
-        text += format(" (%.1f µm)", units * micronsPerUnitValue);
+        text += format(micronsPattern, units * micronsPerUnitValue);
     return text;
 }
 
@@ -79,17 +84,17 @@ struct Figures {
     std::string samples, mean, sigma, minimum, maximum, inTolerance, cp, cpk, capabilityNote;
 };
 
-Figures currentFigures() {
+Figures currentFigures(const char *micronsPattern) {
     const double mpu = micronsPerUnit();
     int lower = 0, upper = 0;
     const bool window = toleranceWindow(&lower, &upper);
     const Capability capability = processCapability(statistics, window, lower, upper);
     Figures f;
     f.samples = std::to_string(statistics.count());
-    f.mean = unitsAndMicrons(statistics.mean(), "%.2f", mpu);
-    f.sigma = unitsAndMicrons(statistics.standardDeviation(), "%.3f", mpu);
-    f.minimum = unitsAndMicrons(statistics.minimum(), "%.0f", mpu);
-    f.maximum = unitsAndMicrons(statistics.maximum(), "%.0f", mpu);
+    f.mean = unitsAndMicrons(statistics.mean(), "%.2f", mpu, micronsPattern);
+    f.sigma = unitsAndMicrons(statistics.standardDeviation(), "%.3f", mpu, micronsPattern);
+    f.minimum = unitsAndMicrons(statistics.minimum(), "%.0f", mpu, micronsPattern);
+    f.maximum = unitsAndMicrons(statistics.maximum(), "%.0f", mpu, micronsPattern);
     const double share = statistics.inToleranceShare();
     f.inTolerance = std::isnan(share) ? "" : format("%.1f %%", 100.0 * share);
     f.cp = std::isnan(capability.cp) ? "" : format("%.2f", capability.cp);
@@ -124,7 +129,7 @@ void showHistogram() {
 
 void showStatistics() {
     lastShown = Timer();
-    const Figures f = currentFigures();
+    const Figures f = currentFigures(kPanelMicrons);
     SetCtrlVal(pHandle, STATSamples, f.samples.c_str());
     SetCtrlVal(pHandle, STATMean, f.mean.c_str());
     SetCtrlVal(pHandle, STATSigma, f.sigma.c_str());
@@ -200,7 +205,7 @@ ReportDocument composeReport(const std::string &note) {
     doc.parameterNote = eepromRead ? "Compared with the EEPROM as read at " + eepromTime +
                                          "; words that differ show the EEPROM's value."
                                    : "The EEPROM was not read in this session: no comparison.";
-    const Figures f = currentFigures();
+    const Figures f = currentFigures(kReportMicrons);
     int lower = 0, upper = 0;
     const bool window = toleranceWindow(&lower, &upper);
     doc.statistics = {
@@ -209,8 +214,8 @@ ReportDocument composeReport(const std::string &note) {
         {"Std. deviation", f.sigma},
         {"Minimum", f.minimum},
         {"Maximum", f.maximum},
-        {"Tolerance window", window ? std::to_string(lower) + " to " + std::to_string(upper)
-                                    : "two windows, one per edge"},
+        {"Limits (LSL to USL)", window ? std::to_string(lower) + " to " + std::to_string(upper)
+                                       : "two windows, one per edge"},
         {"In tolerance", f.inTolerance},
         {"Cp", f.cp.empty() ? "- (" + f.capabilityNote + ")" : f.cp},
         {"Cpk", f.cpk.empty() ? "-" : f.cpk},

@@ -7,4 +7,5 @@
 // left out. The graph repaints once, queued. Returns 0 or a negative user-interface error.
 int PlotHistogram(int panel, int control, const long *counts, int bins, double lower,
                   double binWidth, const double markers[3]);
+// text in UTF-8.
 int SetCtrlToolTip(int panel, int control, const char *text);

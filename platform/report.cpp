@@ -45,12 +45,11 @@ class PageWriter {
     }
 
     // A heading and key/value rows in a column of the page; returns the height used.
-    double rows(double x, double top, double width, const std::string &heading,
+    double rows(double x, double top, double width, double keyWidth, const std::string &heading,
                 const ReportRows &rows) {
         double at = top;
         at += headingAt(x, at, width, heading);
         setFont(8.5, false);
-        const double keyWidth = width * 0.38;
         for (const auto &row : rows) {
             p_.drawText(QRectF(x, at, keyWidth, kLine), Qt::AlignLeft | Qt::AlignVCenter,
                         qs(row.first));
@@ -154,12 +153,12 @@ bool paintReport(QPdfWriter &writer, const ReportDocument &document) {
     PageWriter out(painter, width);
 
     out.title(document.title);
-    out.y += out.rows(0, out.y, width, "Sensor and connection", document.header) + kGap;
+    out.y += out.rows(0, out.y, width, 90, "Sensor and connection", document.header) + kGap;
 
     const double left = width * 0.56, right = width - left - 14;
     const double used = std::max(
         out.parameters(0, out.y, left, document.parameters, document.parameterNote),
-        out.rows(left + 14, out.y, right, "Statistics of the last run", document.statistics));
+        out.rows(left + 14, out.y, right, 92, "Statistics of the last run", document.statistics));
     out.y += used + kGap;
 
     constexpr double graphHeight = 165;
