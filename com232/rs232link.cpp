@@ -55,6 +55,13 @@ const char *comErrorText(int code) {
     }
 }
 
+std::string openFailureText(int code) {
+    std::string text = comErrorText(code);
+    if (code == kComCannotOpenPort && !lastOpenFailure().empty())
+        text += ": " + lastOpenFailure();
+    return text;
+}
+
 void setStatus(const char *text) {
     std::snprintf(szStatus, sizeof szStatus, "%s", text);
 }
@@ -146,8 +153,7 @@ void InitRS232(int port) {
         setStatus(comErrorText(ret));
         showStatus();
         // The reason and its fix do not fit szStatus; the status line shows them after it.
-        if (ret == kComCannotOpenPort && !lastOpenFailure().empty())
-            showStatusText((std::string(szStatus) + ": " + lastOpenFailure()).c_str());
+        showStatusText(openFailureText(ret).c_str());
         return;
     }
     SetComTime(port, 2.0);
