@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev
   xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
+  poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do
