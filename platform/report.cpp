@@ -199,6 +199,7 @@ bool ReportSetupPopup(ReportRequest &request) {
     dialog.setWindowTitle("Commissioning report");
     auto *form = new QFormLayout(&dialog);
     auto *path = new QLineEdit(qs(request.path));
+    path->setObjectName("reportPath");
     path->setMinimumWidth(360);
     auto *browse = new QPushButton("&Browse…");
     auto *pathRow = new QHBoxLayout;
@@ -206,10 +207,12 @@ bool ReportSetupPopup(ReportRequest &request) {
     pathRow->addWidget(browse);
     form->addRow("&File", pathRow);
     auto *pageSize = new QComboBox;
+    pageSize->setObjectName("reportPageSize");
     pageSize->addItems({"A4", "Letter"});
     pageSize->setCurrentIndex(request.letter ? 1 : 0);
     form->addRow("&Page size", pageSize);
     auto *note = new QPlainTextEdit(qs(request.note));
+    note->setObjectName("reportNote");
     note->setPlaceholderText("Optional: where the sensor is fitted, what was set and why");
     form->addRow("&Note", note);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);

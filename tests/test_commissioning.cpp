@@ -14,11 +14,18 @@
 #include "platform/rs232.h"
 #include "program_fixture.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <qcustomplot.h>
 
@@ -310,6 +317,55 @@ TEST_F(CommissioningTest, ReportHoldsIdentityParametersStatisticsAndNote) {
     const QString letter = folder.filePath("letter.pdf");
     writeReport(letter, "", true);
     EXPECT_NE(pdfInfo(letter).find("(letter)"), std::string::npos) << pdfInfo(letter);
+}
+
+TEST_F(CommissioningTest, ReportDialogAsksForFilePageSizeAndNote) {
+    startSensor("standard");
+    ASSERT_TRUE(startProgram());
+    QTemporaryDir folder;
+    const QString path = folder.filePath("asked.pdf");
+    // The proposed file lies in the home folder; keep it in the scratch folder.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", folder.path().toLocal8Bit());
+    struct Answer {
+        bool save;
+        QString path;
+    };
+    for (const Answer &answer : {Answer{false, path}, Answer{true, ""}, Answer{true, path}}) {
+        bool proposedAFile = false;
+        later(0.3, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            auto *file = dialog->findChild<QLineEdit *>("reportPath");
+            proposedAFile = file->text().endsWith(".pdf");
+            file->clear();
+            QTest::keyClicks(file, answer.path);
+            dialog->findChild<QComboBox *>("reportPageSize")->setCurrentIndex(1);
+            QTest::keyClicks(dialog->findChild<QPlainTextEdit *>("reportNote"), "Typed note");
+            auto *buttons = dialog->findChild<QDialogButtonBox *>();
+            QTest::mouseClick(
+                buttons->button(answer.save ? QDialogButtonBox::Save : QDialogButtonBox::Cancel),
+                Qt::LeftButton);
+            // Save without a file name keeps the dialog open.
+            if (answer.save && answer.path.isEmpty()) {
+                EXPECT_TRUE(dialog->isVisible());
+                dialog->close();
+            }
+        });
+        const QString before = status();
+        click("BTNReport");
+        EXPECT_TRUE(proposedAFile);
+        if (answer.save && !answer.path.isEmpty()) {
+            EXPECT_EQ(status(), "Report written: " + path);
+            EXPECT_NE(pdfInfo(path).find("(letter)"), std::string::npos);
+            EXPECT_NE(pdfText(path).find("Typed note"), std::string::npos);
+        } else {
+            EXPECT_EQ(status(), before);
+            EXPECT_FALSE(QFile::exists(path));
+        }
+    }
+    qputenv("HOME", home);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"asked.pdf"});
 }
 
 TEST_F(CommissioningTest, ReportThatCannotBeWrittenLeavesNoFileAndSaysSo) {
