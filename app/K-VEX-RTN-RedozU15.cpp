@@ -1,5 +1,6 @@
 // Start-up, shutdown, the panel callbacks and the port choice.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/commissioning.h"
 #include "app/linktools.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
@@ -137,6 +138,7 @@ int startUpProgram() {
         return -1;
     RegisterCallbacks(callbackTable,
                       static_cast<int>(sizeof callbackTable / sizeof *callbackTable));
+    installCommissioning();
     pHandle = LoadPanel(0, PANEL_FILE, MAIN_PANEL);
     if (pHandle < 0)
         return -1;

@@ -49,6 +49,18 @@ enum MainPanelControl {
     ButtonReset = 60,
     BTNReconnect = 140,
     BTNTraffic = 141,
+    // Statistics of the run, its histogram, and the commissioning report.
+    STATSamples = 151,
+    STATMean = 152,
+    STATSigma = 153,
+    STATMinimum = 154,
+    STATMaximum = 155,
+    STATInTolerance = 156,
+    STATCp = 157,
+    STATCpk = 158,
+    GRAPHHistogram = 159,
+    BTNResetStatistics = 160,
+    BTNReport = 161,
 };
 
 // Popup panel.

@@ -1,5 +1,6 @@
 // The operator's commands on the parameter set: GET, SEND, target choice, teach and reset.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/commissioning.h"
 #include "app/panelcontrols.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -77,6 +78,7 @@ void PushGET(int source) {
             if (rx_flag == 1) {
                 GetRxBuf(PNUM);
                 CopyPPtoVars();
+                noteParameterGet(source);
                 setStatus("Parameter-frame received! - Line Ok!");
                 break;
             }

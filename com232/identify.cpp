@@ -6,6 +6,7 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 
+#include <cstdio>
 #include <cstring>
 
 using com232::sync;
@@ -258,6 +259,7 @@ int GetVERSIONInfo() {
             char text[FIRMWARE_BYTES + 1];
             std::memcpy(text, bytes, FIRMWARE_BYTES);
             text[FIRMWARE_BYTES] = '\0';
+            std::snprintf(szVersion, sizeof szVersion, "%s", text);
             setStatus(text);
         }
     }

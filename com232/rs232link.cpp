@@ -9,6 +9,7 @@
 #include "platform/utility.h"
 
 #include <cstdio>
+#include <string>
 
 using com232::sync;
 
@@ -52,6 +53,13 @@ const char *comErrorText(int code) {
     default:
         return "RS-232 error!";
     }
+}
+
+std::string openFailureText(int code) {
+    std::string text = comErrorText(code);
+    if (code == kComCannotOpenPort && !lastOpenFailure().empty())
+        text += ": " + lastOpenFailure();
+    return text;
 }
 
 void setStatus(const char *text) {
@@ -144,6 +152,8 @@ int InitRS232(int port) {
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();
+        // The reason and its fix do not fit szStatus; the status line shows them after it.
+        showStatusText(openFailureText(ret).c_str());
         return LINK_NO_PORT;
     }
     SetComTime(port, 2.0);

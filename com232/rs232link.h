@@ -2,6 +2,8 @@
 // line check.
 #pragma once
 
+#include <string>
+
 // Data words per frame.
 constexpr int PNUM = 16;
 // Bytes of a request or answer frame: sync word, command word and PNUM data words.
@@ -57,6 +59,9 @@ bool waitTimeFirst(double limit);
 
 // The status text for an error code of the port services.
 const char *comErrorText(int code);
+// The status text for a port that did not open: the error code's text, and for a port that
+// cannot be opened why and what fixes it.
+std::string openFailureText(int code);
 // Copies text into szStatus, cut to fit.
 void setStatus(const char *text);
 // Shows szStatus on the status line.

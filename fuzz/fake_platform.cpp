@@ -186,6 +186,11 @@ std::string portDevicePath(int port) {
     return port == 1 ? "fuzz-line" : "";
 }
 
+// The in-memory line always opens.
+std::string lastOpenFailure() {
+    return "";
+}
+
 int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int outputQueueSize) {
     if (port < 1 || port > kMaxPortNumber)

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <vector>
+#include <string>
 
 namespace kvexplatform {
 // Runs the receive callbacks whose ports hold enough bytes; a no-op inside a running callback.
 void dispatchComCallbacks();
 // Copies count values of a program array of the given VAL_ type; false for a type not handled.
 bool readNumberArray(const void *array, int type, int count, std::vector<double> &out);
+// Keeps the reason the device would not open for lastOpenFailure; an empty device clears it.
+void recordOpenFailure(const std::string &device, const std::string &systemText);
 } // namespace kvexplatform

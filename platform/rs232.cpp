@@ -236,6 +236,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
         stopBits > 2 || inputQueueSize < 0 || outputQueueSize < 0)
         return kComInvalidParameter;
     CloseCom(port);
+    kvexplatform::recordOpenFailure("", "");
 
     std::string device = deviceName && *deviceName ? deviceName : portDevicePath(port);
     if (device.empty()) {
@@ -246,8 +247,10 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
 
     auto p = std::make_unique<ComPort>();
     p->serial.setPortName(QString::fromStdString(device));
-    if (!p->serial.open(QIODevice::ReadWrite))
+    if (!p->serial.open(QIODevice::ReadWrite)) {
+        kvexplatform::recordOpenFailure(device, p->serial.errorString().toStdString());
         return openErrorCode(p->serial.error());
+    }
 
     static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
                                                    QSerialPort::EvenParity, QSerialPort::MarkParity,

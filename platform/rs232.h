@@ -23,6 +23,10 @@ typedef void (*ComCallbackPtr)(int port, int events, void *data);
 
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
+// Why the last OpenComConfig that returned kComCannotOpenPort failed, in the operator's words
+// with the fix: no such device (and the ports there are), permission denied (and the group that
+// gives access), or in use (and by which program); "" after an open that did not fail so.
+std::string lastOpenFailure();
 int CloseCom(int port);
 int SetComTime(int port, double timeoutSeconds);
 int SetCTSMode(int port, int mode);

@@ -1,0 +1,288 @@
+// Statistics of run mode shown live with their histogram, and the commissioning report that
+// documents the sensor, its parameter set and the last run.
+#include "app/commissioning.h"
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/liveobservers.h"
+#include "app/measurement.h"
+#include "app/panelcontrols.h"
+#include "app/runstatistics.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "com232/sensorunits.h"
+#include "gui/graphs.h"
+#include "platform/histogram.h"
+#include "platform/report.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <string>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// The panel's figures and histogram follow the run at most this often; each sample still counts.
+constexpr double kDisplayInterval = 0.2;
+constexpr int kHistogramBins = 40;
+
+RunStatistics statistics;
+bool statisticsEnabled = true;
+double lastShown = -1e9;
+int observerId = 0;
+
+bool eepromRead = false;
+unsigned short eepromWords[PNUM];
+std::string eepromTime;
+
+const char *const parameterNames[PNUM] = {
+    "Power",     "P-mode",     "Video threshold", "Analogue mode",
+    "Polarity",  "Evaluation", "Window left",     "Window right",
+    "Set-point", "Tolerance",  "Operating mode",  "Hardware setting",
+    "Word 12",   "Word 13",    "Average",         "Aux. value"};
+
+unsigned short parameterWord(int index) {
+    const unsigned short words[PNUM] = {power,  pMode,  vThd,    anaMode, polarity, eMode,
+                                        eBeg,   eEnd,   tVal,    tTol,    opMode,   eHardware,
+                                        para12, para13, average, para15};
+    return words[index];
+}
+
+const CallbackEntry callbacks[] = {
+    {"CC_BTNResetStatistics", CC_BTNResetStatistics, nullptr},
+    {"CC_BTNReport", CC_BTNReport, nullptr},
+};
+
+std::string format(const char *pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+// The micrometre sign as the panel's texts (Latin-1) and the report (UTF-8) spell it.
+const char *const kPanelMicrons = " (%.1f \xB5m)";
+const char *const kReportMicrons = " (%.1f \xC2\xB5m)";
+
+// A value in the sensor's units, and in micrometres where the pitch is known; "" when NaN.
+std::string unitsAndMicrons(double units, const char *pattern, double micronsPerUnitValue,
+                            const char *micronsPattern) {
+    if (std::isnan(units))
+        return "";
+    std::string text = format(pattern, units);
+    if (!std::isnan(micronsPerUnitValue))
+        text += format(micronsPattern, units * micronsPerUnitValue);
+    return text;
+}
+
+struct Figures {
+    std::string samples, mean, sigma, minimum, maximum, inTolerance, cp, cpk, capabilityNote;
+};
+
+Figures currentFigures(const char *micronsPattern) {
+    const double mpu = micronsPerUnit();
+    int lower = 0, upper = 0;
+    const bool window = toleranceWindow(&lower, &upper);
+    const Capability capability = processCapability(statistics, window, lower, upper);
+    Figures f;
+    f.samples = std::to_string(statistics.count());
+    f.mean = unitsAndMicrons(statistics.mean(), "%.2f", mpu, micronsPattern);
+    f.sigma = unitsAndMicrons(statistics.standardDeviation(), "%.3f", mpu, micronsPattern);
+    f.minimum = unitsAndMicrons(statistics.minimum(), "%.0f", mpu, micronsPattern);
+    f.maximum = unitsAndMicrons(statistics.maximum(), "%.0f", mpu, micronsPattern);
+    const double share = statistics.inToleranceShare();
+    f.inTolerance = std::isnan(share) ? "" : format("%.1f %%", 100.0 * share);
+    f.cp = std::isnan(capability.cp) ? "" : format("%.2f", capability.cp);
+    f.cpk = std::isnan(capability.cpk) ? "" : format("%.2f", capability.cpk);
+    f.capabilityNote = capability.reason;
+    if (window && capability.reason.empty())
+        f.capabilityNote = "Against the tolerance window " + std::to_string(lower) + " to " +
+                           std::to_string(upper) + " (set-point ± tolerance)";
+    return f;
+}
+
+void showHistogram() {
+    int lower = 0, upper = 0;
+    const bool window = toleranceWindow(&lower, &upper);
+    const double markers[3] = {window ? lower : kNaN, static_cast<double>(tVal),
+                               window ? upper : kNaN};
+    if (statistics.count() == 0) {
+        PlotHistogram(pHandle, GRAPHHistogram, nullptr, 0, 0.0, 1.0, markers);
+        return;
+    }
+    long from = std::lround(statistics.minimum()), to = std::lround(statistics.maximum());
+    if (window) {
+        from = std::min<long>(from, lower);
+        to = std::max<long>(to, upper);
+    }
+    const long width = std::max(1L, (to - from + kHistogramBins) / kHistogramBins);
+    const int bins = static_cast<int>((to - from) / width + 1);
+    const std::vector<long> counts = statistics.binCounts(from, width, bins);
+    PlotHistogram(pHandle, GRAPHHistogram, counts.data(), bins, from - 0.5,
+                  static_cast<double>(width), markers);
+}
+
+void showStatistics() {
+    lastShown = Timer();
+    const Figures f = currentFigures(kPanelMicrons);
+    SetCtrlVal(pHandle, STATSamples, f.samples.c_str());
+    SetCtrlVal(pHandle, STATMean, f.mean.c_str());
+    SetCtrlVal(pHandle, STATSigma, f.sigma.c_str());
+    SetCtrlVal(pHandle, STATMinimum, f.minimum.c_str());
+    SetCtrlVal(pHandle, STATMaximum, f.maximum.c_str());
+    SetCtrlVal(pHandle, STATInTolerance, f.inTolerance.c_str());
+    SetCtrlVal(pHandle, STATCp, f.cp.c_str());
+    SetCtrlVal(pHandle, STATCpk, f.cpk.c_str());
+    SetCtrlToolTip(pHandle, STATCp, f.capabilityNote.c_str());
+    SetCtrlToolTip(pHandle, STATCpk, f.capabilityNote.c_str());
+    showHistogram();
+}
+
+void resetStatistics() {
+    statistics.reset();
+    showStatistics();
+}
+
+void addSample() {
+    if (!statisticsEnabled)
+        return;
+    statistics.add(Mvalue, measurementInTolerance());
+    if (Timer() - lastShown >= kDisplayInterval)
+        showStatistics();
+}
+
+std::string localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string defaultReportPath() {
+    const char *home = std::getenv("HOME");
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char name[64];
+    std::strftime(name, sizeof name, "kvex-report-%Y%m%d-%H%M.pdf", &local);
+    return std::string(home && *home ? home : proj_dir) + "/" + name;
+}
+
+ReportDocument composeReport(const std::string &note) {
+    ReportDocument doc;
+    doc.title = "K-VEX-RTN commissioning report";
+    doc.header = {
+        {"Date and time", localTimeNow() + " (" + isoTimeNow() + ")"},
+        {"Port", std::to_string(com) + ": " + portDevicePath(com)},
+        {"Sensor type", std::to_string(ccdtype)},
+        {"Board", std::to_string(pcbtype)},
+        {"Pixels", std::to_string(ccdmaxpixel)},
+        {"Firmware", szVersion},
+        {"Program", std::string(szSoftName) + " " + szSoftVersion},
+    };
+    for (int i = 0; i < PNUM; ++i) {
+        const unsigned short word = parameterWord(i);
+        std::string mark;
+        if (eepromRead && eepromWords[i] != word)
+            mark = "EEPROM: " + std::to_string(eepromWords[i]);
+        doc.parameters.push_back({parameterNames[i], std::to_string(word), mark});
+    }
+    doc.parameterNote = eepromRead ? "Compared with the EEPROM as read at " + eepromTime +
+                                         "; words that differ show the EEPROM's value."
+                                   : "The EEPROM was not read in this session: no comparison.";
+    const Figures f = currentFigures(kReportMicrons);
+    int lower = 0, upper = 0;
+    const bool window = toleranceWindow(&lower, &upper);
+    doc.statistics = {
+        {"Samples", f.samples},
+        {"Mean", f.mean},
+        {"Std. deviation", f.sigma},
+        {"Minimum", f.minimum},
+        {"Maximum", f.maximum},
+        {"Limits (LSL to USL)", window ? std::to_string(lower) + " to " + std::to_string(upper)
+                                       : "two windows, one per edge"},
+        {"In tolerance", f.inTolerance},
+        {"Cp", f.cp.empty() ? "- (" + f.capabilityNote + ")" : f.cp},
+        {"Cpk", f.cpk.empty() ? "-" : f.cpk},
+    };
+    doc.graphs = {
+        {pHandle, GRAPHVideo, "Last video line, threshold " + std::to_string(thdArray[0])},
+        {pHandle, GRAPHStrip, "Strip chart of the last run"},
+        {pHandle, GRAPHHistogram, "Histogram of the last run"},
+    };
+    doc.note = note;
+    return doc;
+}
+
+} // namespace
+
+void installCommissioning() {
+    RegisterCallbacks(callbacks, static_cast<int>(sizeof callbacks / sizeof *callbacks));
+    statistics.reset();
+    eepromRead = false;
+    if (observerId)
+        removeLiveObserver(observerId);
+    LiveObserver observer;
+    observer.runStarted = resetStatistics;
+    observer.runSample = addSample;
+    observer.runEnded = [](LiveEnd) { showStatistics(); };
+    observerId = addLiveObserver(std::move(observer));
+}
+
+void noteParameterGet(int source) {
+    if (source != EEPROM)
+        return;
+    std::copy(pp, pp + PNUM, eepromWords);
+    eepromRead = true;
+    eepromTime = localTimeNow();
+}
+
+const RunStatistics &runStatistics() {
+    return statistics;
+}
+
+void setRunStatisticsEnabled(bool enabled) {
+    statisticsEnabled = enabled;
+}
+
+int CC_BTNResetStatistics(int, int, int event, void *, int, int) {
+    if (event == EVENT_COMMIT)
+        resetStatistics();
+    return 0;
+}
+
+int CC_BTNReport(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT)
+        return 0;
+    // The dialog would hold up a live loop's exchange until the operator answered it.
+    if (exchangeDepth > 0) {
+        showStatusText("Report: stop run or video mode first");
+        return 0;
+    }
+    ReportRequest request;
+    request.path = defaultReportPath();
+    if (!ReportSetupPopup(request))
+        return 0;
+    showStatistics();
+    std::string error;
+    if (WriteReportPdf(composeReport(request.note), request, error) < 0)
+        showStatusText(("Report not written: " + error).c_str());
+    else
+        showStatusText(("Report written: " + request.path).c_str());
+    return 0;
+}
