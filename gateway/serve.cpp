@@ -12,6 +12,7 @@
 #include "gateway/payloads.h"
 #include "gateway/registermap.h"
 #include "gateway/samplequeue.h"
+#include "platform/eventwait.h"
 #include "platform/inisettings.h"
 #include "platform/modbusserver.h"
 #include "platform/mqttclient.h"
@@ -42,6 +43,12 @@ constexpr std::size_t kMaxOutstanding = 200;
 // How often repeated conditions (drops) reach the log and the info topic at most.
 constexpr double kReportInterval = 10.0;
 constexpr double kSensorRetrySeconds = 1.0;
+// The longest the loops sleep without looking at the broker's events and the backlog.
+constexpr double kLongestWait = 0.05;
+// A request and its answer on the wire at 19 200 baud, ten bits a byte.
+constexpr double kExchangeWireSeconds = 2 * FRAME_BYTES * 10.0 / 19200.0;
+constexpr double kEarlyWakeSeconds = 0.004;
+constexpr double kGatherSeconds = 0.002;
 // How long a stop waits for the queue and the last messages to go out.
 constexpr double kStopFlushSeconds = 3.0;
 
@@ -235,9 +242,15 @@ Gateway::PollEnd Gateway::poll() {
         rx_flag = 0;
         tstart = Timer();
         nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-        while (rx_flag == 0 && Timer() - tstart <= TIMEOUT) {
-            ProcessSystemEvents();
+        // The answer cannot be complete before request and answer have crossed the wire;
+        // sleeping until just before then spares a wake-up for every byte that trickles in.
+        Delay(kExchangeWireSeconds - kEarlyWakeSeconds);
+        for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
+            waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));
             tick();
+            // Lets a few more bytes gather before the next wake-up.
+            if (rx_flag == 0)
+                Delay(kGatherSeconds);
         }
         if (rx_flag == 0)
             return PollEnd::Lost;
@@ -294,8 +307,8 @@ void Gateway::takeSample(bool serialError) {
 }
 
 void Gateway::pumpUntil(double until) {
-    while (!quitRequested && Timer() < until) {
-        ProcessSystemEvents();
+    for (double left = until - Timer(); !quitRequested && left > 0.0; left = until - Timer()) {
+        waitForEvents(std::min(kLongestWait, left));
         tick();
     }
 }
