@@ -138,10 +138,12 @@ std::string readFile(const std::string &path) {
 // subscriber misses nothing while the broker is away.
 class Broker {
   public:
-    explicit Broker(const std::string &dir) : dir_(dir), port_(freePort()) {
+    // `extra`: more configuration, which may use port() + 1 for a second listener.
+    explicit Broker(const std::string &dir, const std::string &extra = "allow_anonymous true\n")
+        : dir_(dir), port_(freePort()) {
         std::ofstream conf(dir_ + "/mosquitto.conf");
-        conf << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n"
-             << "persistence true\npersistence_location " << dir_ << "/\n"
+        conf << "listener " << port_ << " 127.0.0.1\n"
+             << extra << "\npersistence true\npersistence_location " << dir_ << "/\n"
              << "queue_qos0_messages true\nmax_queued_messages 1000000\n";
         // Run as root, mosquitto would switch to its own user, which cannot write here.
         if (const passwd *user = ::getpwuid(::getuid()))
@@ -174,9 +176,13 @@ struct Message {
 // A subscriber with a persistent session that reconnects by itself.
 class Subscriber {
   public:
-    Subscriber(int port, const std::string &filter) : filter_(filter) {
+    Subscriber(int port, const std::string &filter, const char *user = nullptr,
+               const char *password = nullptr)
+        : filter_(filter) {
         mosquitto_lib_init();
         client_ = mosquitto_new("kvex-gateway-test-subscriber", false, this);
+        if (user)
+            mosquitto_username_pw_set(client_, user, password);
         mosquitto_connect_callback_set(client_, [](mosquitto *m, void *self, int rc) {
             if (rc == 0) {
                 auto *s = static_cast<Subscriber *>(self);
@@ -463,6 +469,68 @@ TEST_F(GatewayTest, SilentSensorIsReportedAndFoundAgainWithSeqGoingOn) {
     for (std::size_t i = 0; i < samples.size(); ++i)
         EXPECT_EQ(samples[i]["seq"].toInt(), static_cast<int>(i) + 1);
     EXPECT_NE(log().find("sensor lost"), std::string::npos);
+}
+
+// Credentials from the environment or a file, a refused password, and TLS to the broker.
+TEST_F(GatewayTest, BrokerCredentialsAndTls) {
+    const std::string script =
+        "cd " + dir +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=kvex-test-ca"
+        " -keyout ca.key -out ca.crt"
+        " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key"
+        " -out server.csr && printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext"
+        " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1"
+        " -extfile san.ext -out server.crt && chmod 644 server.key"
+        " && mosquitto_passwd -b -c passwd line3 s3cret && chmod 644 passwd"
+        " && echo s3cret > good.pw && echo wrong > bad.pw";
+    ASSERT_EQ(std::system(("(" + script + ") > /dev/null 2>&1").c_str()), 0);
+    const int tlsPort = freePort();
+    Broker broker(dir, "allow_anonymous false\npassword_file " + dir + "/passwd\nlistener " +
+                           std::to_string(tlsPort) + " 127.0.0.1\ncafile " + dir +
+                           "/ca.crt\ncertfile " + dir + "/server.crt\nkeyfile " + dir +
+                           "/server.key\n");
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitFor([&] { return portAccepts(tlsPort); }, 10.0));
+    Subscriber subscriber(broker.port(), "test/#", "line3", "s3cret");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+
+    struct Case {
+        const char *prefix;
+        bool tls;
+        const char *environment; // KVEX_MQTT_PASSWORD
+        const char *passwordFile;
+        bool accepted;
+    };
+    for (const Case &c : {Case{"test/env", false, "s3cret", nullptr, true},
+                          Case{"test/tls", true, nullptr, "good.pw", true},
+                          Case{"test/refused", false, nullptr, "bad.pw", false}}) {
+        SCOPED_TRACE(c.prefix);
+        std::vector<std::string> options = {
+            "--mqtt",         "127.0.0.1:" + std::to_string(c.tls ? tlsPort : broker.port()),
+            "--topic-prefix", c.prefix,
+            "--username",     "line3"};
+        if (c.tls)
+            options.insert(options.end(), {"--cafile", dir + "/ca.crt"});
+        if (c.passwordFile)
+            options.insert(options.end(), {"--password-file", dir + "/" + c.passwordFile});
+        if (c.environment)
+            ::setenv("KVEX_MQTT_PASSWORD", c.environment, 1);
+        const std::size_t logged = log().size();
+        ASSERT_TRUE(startGateway(options));
+        ::unsetenv("KVEX_MQTT_PASSWORD");
+        const std::string meas = std::string(c.prefix) + "/meas";
+        if (c.accepted) {
+            EXPECT_TRUE(waitFor([&] { return subscriber.messages(meas).size() >= 5; }, 20.0));
+            EXPECT_EQ(subscriber.last(std::string(c.prefix) + "/status"), "online");
+        } else {
+            EXPECT_TRUE(waitFor(
+                [&] { return log().find("not authorised", logged) != std::string::npos; }, 20.0));
+            EXPECT_TRUE(subscriber.messages(meas).empty());
+        }
+        gateway.kill(SIGTERM);
+        EXPECT_EQ(gateway.wait(10.0), 0);
+    }
+    broker.stop();
 }
 
 // What an independent Modbus client (mbpoll) prints for one request.
