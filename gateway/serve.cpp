@@ -210,6 +210,8 @@ bool Gateway::identifySensor() {
     info_.pcbtype = pcbtype;
     info_.pixels = ccdmaxpixel;
     info_.firmware = szVersion;
+    while (!info_.firmware.empty() && info_.firmware.back() == ' ')
+        info_.firmware.pop_back();
     const SensorGeometry *geometry = sensorGeometry(ccdtype);
     info_.pitchMicrons = geometry ? geometry->pitchMicrons : std::nan("");
     const unsigned short words[16] = {power,  pMode,  vThd,    anaMode, polarity, eMode,
