@@ -72,7 +72,10 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
     const std::string key = rawKey.rfind("General/", 0) == 0 ? rawKey.substr(8) : rawKey;
     long n = 0;
     auto bad = [&](const char *what) {
-        *error = "--" + key + ": " + what + " (got \"" + value + "\")";
+        *error = "--" + key + ": " + what;
+        // A secret is not repeated into the log.
+        if (key != "password")
+            *error += " (got \"" + value + "\")";
         return false;
     };
     if (key == "config") {

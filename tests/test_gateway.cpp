@@ -783,6 +783,8 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
     }
     GatewayOptions options;
     std::string error;
+    EXPECT_FALSE(applyOption(&options, "password", "s3cret", false, &error));
+    EXPECT_EQ(error.find("s3cret"), std::string::npos) << "the password is repeated in the log";
     ASSERT_TRUE(applyOption(&options, "mqtt", "broker.plant:1884", false, &error));
     EXPECT_EQ(options.mqttHost, "broker.plant");
     EXPECT_EQ(options.mqttPort, 1884);
