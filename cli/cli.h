@@ -35,6 +35,9 @@ std::string lastStatus();
 // The program's start-up over the headless panels (they only store values); status texts are
 // kept for lastStatus and, with verbose, copied to stderr. Runs once.
 void startHeadless(bool verbose);
+// Puts the device named by --port behind the program's port (com, always 1) after the headless
+// start-up. EXIT_OK, or the exit code after its message was printed.
+int choosePort(const CliOptions &options);
 // Opens the port named by --port, checks the line and identifies the sensor (waiting for the
 // device first with --wait). EXIT_OK, or the exit code after its message was printed.
 int connectSensor(const CliOptions &options);
@@ -59,3 +62,4 @@ int runGet(const CliOptions &options);
 int runSend(const CliOptions &options);
 int runRun(const CliOptions &options);
 int runVideo(const CliOptions &options);
+int runServe(const CliOptions &options);

@@ -82,7 +82,7 @@ std::string connectedDevice() {
     return device;
 }
 
-int connectSensor(const CliOptions &options) {
+int choosePort(const CliOptions &options) {
     if (options.port.empty())
         return fail(EXIT_USAGE, "--port PORT is needed for this command");
     char *end = nullptr;
@@ -99,6 +99,12 @@ int connectSensor(const CliOptions &options) {
     // The program always talks over port 1; the chosen device stands behind it.
     com = 1;
     bindPortDevice(com, device, "--port");
+    return EXIT_OK;
+}
+
+int connectSensor(const CliOptions &options) {
+    if (const int chosen = choosePort(options))
+        return chosen;
     if (options.wait)
         waitForDevice();
     return linkExit(InitRS232(com));

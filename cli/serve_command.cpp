@@ -1,0 +1,11 @@
+// The serve command: the gateway to the plant network, on the port --port names.
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "cli/cli.h"
+#include "com232/rs232link.h"
+#include "gateway/serve.h"
+
+int runServe(const CliOptions &options) {
+    if (const int chosen = choosePort(options))
+        return chosen;
+    return runServeCommand(com, options.args);
+}

@@ -1,0 +1,45 @@
+// The gateway's settings: command-line words and INI keys share one set of names.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct GatewayOptions {
+    std::string config;
+    bool mqtt = false;
+    std::string mqttHost;
+    int mqttPort = 1883;
+    std::string topicPrefix;
+    int measQos = 0;
+    int stateQos = 1;
+    std::string cafile, cert, key;
+    std::string username;
+    std::string passwordFile;
+    // From the INI file or the environment only.
+    std::string password;
+    std::string clientId;
+    int batch = 1;
+    std::size_t queue = 100000;
+    // Samples per second; 0 polls at the wire rate.
+    double rate = 0.0;
+    // Replayed messages per second while a backlog drains.
+    double replayRate = 500.0;
+    bool modbus = false;
+    std::string modbusAddress = "127.0.0.1";
+    int modbusPort = 0;
+    int unitId = 255;
+    bool swapWords = false;
+};
+
+using OptionList = std::vector<std::pair<std::string, std::string>>;
+
+// "--key value" and "--key=value" words as key/value pairs; false with a reason.
+bool splitOptionWords(const std::vector<std::string> &words, OptionList *options,
+                      std::string *error);
+// Sets one option; `fromFile` allows the keys that must not appear on a command line.
+bool applyOption(GatewayOptions *options, const std::string &key, const std::string &value,
+                 bool fromFile, std::string *error);
+// What `serve --help` prints.
+std::string optionsHelp();

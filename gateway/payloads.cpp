@@ -1,0 +1,98 @@
+// Hand-written JSON: the payloads are small and fixed, and numbers keep their exact form.
+#include "gateway/payloads.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const char *const kParameterNames[16] = {
+    "power", "pMode", "vThd",   "anaMode",   "polarity", "eMode",  "eBeg",    "eEnd",
+    "tVal",  "tTol",  "opMode", "eHardware", "para12",   "para13", "average", "para15"};
+
+std::string jsonNumberOrNull(double value, const char *format) {
+    if (std::isnan(value) || std::isinf(value))
+        return "null";
+    char text[40];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string sampleObject(const GatewaySample &s) {
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "{\"ts\":\"%s\",\"seq\":%u,\"left\":%u,\"right\":%u,\"value\":%u,\"um\":%s,"
+                  "\"setpoint\":%u,\"tol\":%u,\"in_tol\":%s,\"ana_max\":%u,\"ana_min\":%u%s}",
+                  s.ts, static_cast<unsigned>(s.seq), s.left, s.right, s.value,
+                  jsonNumberOrNull(s.um, "%.3f").c_str(), s.setpoint, s.tol,
+                  s.inTol ? "true" : "false", s.anaMax, s.anaMin,
+                  s.replay ? ",\"replay\":true" : "");
+    return text;
+}
+
+} // namespace
+
+std::string defaultTopicPrefix(const std::string &host, const std::string &devicePath) {
+    const auto slash = devicePath.rfind('/');
+    std::string name =
+        host + "-" + (slash == std::string::npos ? devicePath : devicePath.substr(slash + 1));
+    for (char &c : name)
+        if (c == '/' || c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    return "kvex/" + name;
+}
+
+std::string jsonString(const std::string &text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else if (c >= 0x80) {
+            // Firmware texts are single bytes of no declared encoding: kept as Latin-1.
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string measJson(const std::vector<GatewaySample> &samples) {
+    if (samples.size() == 1)
+        return sampleObject(samples.front());
+    std::string out = "[";
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += sampleObject(samples[i]);
+    }
+    return out + "]";
+}
+
+std::string infoJson(const SensorInfo &info) {
+    std::string firmware = info.firmware;
+    while (!firmware.empty() && (firmware.back() == ' ' || firmware.back() == '\0'))
+        firmware.pop_back();
+    return "{\"sensor_type\":" + std::to_string(info.ccdtype) +
+           ",\"board\":" + std::to_string(info.pcbtype) +
+           ",\"pixels\":" + std::to_string(info.pixels) + ",\"firmware\":" + jsonString(firmware) +
+           ",\"pitch_um\":" + jsonNumberOrNull(info.pitchMicrons, "%.3f") +
+           ",\"port\":" + jsonString(info.port) + ",\"version\":" + jsonString(info.version) +
+           ",\"dropped\":" + std::to_string(info.dropped) + "}";
+}
+
+std::string paramsJson(const uint16_t words[16]) {
+    std::string out = "{";
+    for (int i = 0; i < 16; ++i) {
+        if (i > 0)
+            out += ',';
+        out += "\"" + std::string(kParameterNames[i]) + "\":" + std::to_string(words[i]);
+    }
+    return out + "}";
+}

@@ -1,0 +1,27 @@
+// Topic names and the JSON payloads the gateway publishes.
+#pragma once
+
+#include "gateway/sample.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SensorInfo {
+    unsigned ccdtype, pcbtype, pixels;
+    std::string firmware;
+    double pitchMicrons; // NaN when not known
+    std::string port;
+    std::string version;
+    uint64_t dropped;
+};
+
+// kvex/<host>-<port name>, with characters that would split or widen a topic replaced.
+std::string defaultTopicPrefix(const std::string &host, const std::string &devicePath);
+// A JSON string literal.
+std::string jsonString(const std::string &text);
+// One sample as an object, or several as an array.
+std::string measJson(const std::vector<GatewaySample> &samples);
+std::string infoJson(const SensorInfo &info);
+// The 16 parameter words under their names.
+std::string paramsJson(const uint16_t words[16]);

@@ -1,0 +1,587 @@
+// The gateway's serve loop: identification and run-mode polling over the program's own link
+// code, the MQTT topics with their bounded backlog, and the Modbus register block.
+#include "gateway/serve.h"
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/measurement.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "com232/sensorunits.h"
+#include "gateway/backoff.h"
+#include "gateway/options.h"
+#include "gateway/payloads.h"
+#include "gateway/registermap.h"
+#include "gateway/samplequeue.h"
+#include "platform/eventwait.h"
+#include "platform/inisettings.h"
+#include "platform/modbusserver.h"
+#include "platform/mqttclient.h"
+#include "platform/rs232.h"
+#include "platform/stopsignals.h"
+#include "platform/utility.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <unistd.h>
+
+#ifndef KVEX_VERSION
+#define KVEX_VERSION "unknown"
+#endif
+
+namespace {
+
+// Messages sent but not yet delivered; more wait in the queue, so memory stays bounded even
+// when the broker accepts the connection but reads slowly.
+constexpr std::size_t kMaxOutstanding = 200;
+// How often repeated conditions (drops) reach the log and the info topic at most.
+constexpr double kReportInterval = 10.0;
+constexpr double kSensorRetrySeconds = 1.0;
+// The longest the loops sleep without looking at the broker's events and the backlog.
+constexpr double kLongestWait = 0.05;
+// A request and its answer on the wire at 19 200 baud, ten bits a byte.
+constexpr double kExchangeWireSeconds = 2 * FRAME_BYTES * 10.0 / 19200.0;
+constexpr double kEarlyWakeSeconds = 0.004;
+constexpr double kGatherSeconds = 0.002;
+// How long a stop waits for the queue and the last messages to go out.
+constexpr double kStopFlushSeconds = 3.0;
+
+bool quitRequested = false;
+int quitSignal = 0;
+
+void logEvent(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+std::string hostName() {
+    char name[256] = "";
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    return name;
+}
+
+class Gateway {
+  public:
+    Gateway(const GatewayOptions &options, int port, std::string device, std::string prefix,
+            std::string clientId)
+        : o_(options), port_(port), device_(std::move(device)), prefix_(std::move(prefix)),
+          clientId_(std::move(clientId)), queue_(options.queue),
+          backoff_(1.0, 30.0, static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(Timer())) {}
+
+    bool start();
+    void run();
+    int finish();
+
+  private:
+    enum class PollEnd { Quit, Lost };
+
+    bool identifySensor();
+    PollEnd poll();
+    void takeSample(bool serialError);
+    void pumpUntil(double until);
+    void tick();
+    void handleMqttEvents();
+    void sendBacklog(bool unpaced);
+    bool sendMeas(std::vector<GatewaySample> samples);
+    void publishState();
+    void publishStatus();
+    void publishInfo();
+    void reportDrops();
+    void updateModbus(bool freshSample);
+    int publishRetained(const std::string &topic, const std::string &payload);
+
+    GatewayOptions o_;
+    int port_;
+    std::string device_, prefix_, clientId_;
+
+    std::unique_ptr<MqttClient> mqtt_;
+    bool mqttUp_ = false;
+    bool attemptPending_ = false;
+    bool failureLogged_ = false;
+    double nextAttempt_ = 0.0;
+    Backoff backoff_;
+    std::map<int, std::vector<GatewaySample>> outstanding_;
+    SampleQueue queue_;
+    std::vector<GatewaySample> batch_;
+    double replayCredit_ = 0.0;
+    double lastReplayTime_ = 0.0;
+    uint64_t replayed_ = 0;
+    uint64_t droppedReported_ = 0;
+    uint64_t droppedPublished_ = 0;
+    double lastDropReport_ = -1e9;
+
+    std::unique_ptr<ModbusServer> modbus_;
+    RegisterState registers_;
+
+    bool sensorChecked_ = false;
+    bool sensorPresent_ = false;
+    SensorInfo info_{};
+    uint16_t params_[16] = {};
+    uint32_t seq_ = 0;
+};
+
+bool Gateway::start() {
+    if (o_.modbus) {
+        modbus_ = std::make_unique<ModbusServer>();
+        std::string error;
+        if (!modbus_->start(o_.modbusAddress, o_.modbusPort, o_.unitId, &error)) {
+            logEvent("cannot serve Modbus TCP on %s:%d: %s%s", o_.modbusAddress.c_str(),
+                     o_.modbusPort, error.c_str(),
+                     o_.modbusPort < 1024 ? " (ports below 1024 need privileges)" : "");
+            return false;
+        }
+        logEvent("Modbus TCP on %s:%d, unit id %d", o_.modbusAddress.c_str(), o_.modbusPort,
+                 o_.unitId);
+        updateModbus(false);
+    }
+    if (o_.mqtt) {
+        MqttSettings settings;
+        settings.host = o_.mqttHost;
+        settings.port = o_.mqttPort;
+        settings.clientId = clientId_;
+        settings.username = o_.username;
+        settings.password = o_.password;
+        settings.cafile = o_.cafile;
+        settings.certfile = o_.cert;
+        settings.keyfile = o_.key;
+        settings.willTopic = prefix_ + "/status";
+        settings.willPayload = "offline";
+        settings.willQos = o_.stateQos;
+        mqtt_ = std::make_unique<MqttClient>(settings);
+        logEvent("MQTT broker %s:%d, topics under %s/", o_.mqttHost.c_str(), o_.mqttPort,
+                 prefix_.c_str());
+    }
+    info_.port = device_;
+    info_.version = KVEX_VERSION;
+    info_.pitchMicrons = std::nan("");
+    return true;
+}
+
+void Gateway::run() {
+    bool failureLogged = false;
+    while (!quitRequested) {
+        if (identifySensor()) {
+            failureLogged = false;
+            logEvent("sensor found on %s: type %u, board %u, %u pixels, firmware \"%s\"",
+                     device_.c_str(), info_.ccdtype, info_.pcbtype, info_.pixels,
+                     info_.firmware.c_str());
+            publishState();
+            if (poll() == PollEnd::Quit)
+                break;
+            logEvent("sensor lost on %s: no answer within %.1f s; retrying", device_.c_str(),
+                     TIMEOUT);
+        } else if (!failureLogged) {
+            failureLogged = true;
+            logEvent("no sensor answering on %s (%s); retrying every %.0f s", device_.c_str(),
+                     szStatus, kSensorRetrySeconds);
+        }
+        if (sensorPresent_ || !sensorChecked_) {
+            sensorPresent_ = false;
+            sensorChecked_ = true;
+            registers_.sensorAnswering = false;
+            updateModbus(false);
+            publishStatus();
+        }
+        pumpUntil(Timer() + kSensorRetrySeconds);
+    }
+}
+
+bool Gateway::identifySensor() {
+    CloseCom(port_);
+    com = port_;
+    setStatus("");
+    InitRS232(port_);
+    if (ret < 72)
+        return false;
+    sensorChecked_ = true;
+    sensorPresent_ = true;
+    info_.ccdtype = ccdtype;
+    info_.pcbtype = pcbtype;
+    info_.pixels = ccdmaxpixel;
+    info_.firmware = szVersion;
+    while (!info_.firmware.empty() && info_.firmware.back() == ' ')
+        info_.firmware.pop_back();
+    const SensorGeometry *geometry = sensorGeometry(ccdtype);
+    info_.pitchMicrons = geometry ? geometry->pitchMicrons : std::nan("");
+    const unsigned short words[16] = {power,  pMode,  vThd,    anaMode, polarity, eMode,
+                                      eBeg,   eEnd,   tVal,    tTol,    opMode,   eHardware,
+                                      para12, para13, average, para15};
+    std::copy(std::begin(words), std::end(words), params_);
+    std::copy(std::begin(words), std::end(words), registers_.params);
+    registers_.sensorAnswering = true;
+    updateModbus(false);
+    return true;
+}
+
+Gateway::PollEnd Gateway::poll() {
+    const ExchangeScope exchange;
+    const double interval = o_.rate > 0.0 ? 1.0 / o_.rate : 0.0;
+    double nextRequest = Timer();
+    bool serialError = false;
+    while (!quitRequested) {
+        if (interval > 0.0) {
+            pumpUntil(nextRequest);
+            if (quitRequested)
+                break;
+            nextRequest = std::max(nextRequest + interval, Timer());
+        }
+        FlushInQ(com);
+        FlushOutQ(com);
+        CopyVarsToPP();
+        order = 8;
+        FillTxBuf(8, pp);
+        rx_flag = 0;
+        tstart = Timer();
+        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+        // The answer cannot be complete before request and answer have crossed the wire;
+        // sleeping until just before then spares a wake-up for every byte that trickles in.
+        Delay(kExchangeWireSeconds - kEarlyWakeSeconds);
+        for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
+            waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));
+            tick();
+            // Lets a few more bytes gather before the next wake-up.
+            if (rx_flag == 0)
+                Delay(kGatherSeconds);
+        }
+        if (rx_flag == 0)
+            return PollEnd::Lost;
+        if (readBufWord(0) != 0x00AA || readBufWord(1) != 8) {
+            serialError = true;
+            continue;
+        }
+        takeSample(serialError);
+        serialError = false;
+    }
+    rx_flag = 0;
+    FlushInQ(com);
+    FlushOutQ(com);
+    return PollEnd::Quit;
+}
+
+void Gateway::takeSample(bool serialError) {
+    CopyPPtoMeasurement();
+    const Measurement m = currentMeasurement();
+    GatewaySample s{};
+    std::snprintf(s.ts, sizeof s.ts, "%s", m.time.c_str());
+    s.seq = ++seq_;
+    s.left = m.left;
+    s.right = m.right;
+    s.value = m.value;
+    s.um = m.microns;
+    s.setpoint = m.setpoint;
+    s.tol = m.tolerance;
+    s.inTol = m.inTolerance;
+    s.anaMax = m.anaMax;
+    s.anaMin = m.anaMin;
+    s.replay = false;
+
+    registers_.sensorAnswering = true;
+    registers_.serialError = serialError;
+    registers_.heartbeat = static_cast<uint16_t>(registers_.heartbeat + 1);
+    registers_.haveSample = true;
+    registers_.sample = s;
+    updateModbus(true);
+
+    if (!mqtt_)
+        return;
+    batch_.push_back(s);
+    if (batch_.size() < static_cast<std::size_t>(o_.batch))
+        return;
+    std::vector<GatewaySample> samples;
+    samples.swap(batch_);
+    if (mqttUp_ && outstanding_.size() < kMaxOutstanding && sendMeas(samples))
+        return;
+    for (GatewaySample &late : samples) {
+        late.replay = true;
+        queue_.push(late);
+    }
+}
+
+void Gateway::pumpUntil(double until) {
+    for (double left = until - Timer(); !quitRequested && left > 0.0; left = until - Timer()) {
+        waitForEvents(std::min(kLongestWait, left));
+        tick();
+    }
+}
+
+void Gateway::tick() {
+    if (!mqtt_)
+        return;
+    handleMqttEvents();
+    sendBacklog(false);
+    reportDrops();
+}
+
+void Gateway::handleMqttEvents() {
+    for (const MqttEvent &event : mqtt_->takeEvents()) {
+        switch (event.kind) {
+        case MqttEvent::Connected:
+            mqttUp_ = true;
+            attemptPending_ = false;
+            failureLogged_ = false;
+            backoff_.reset();
+            logEvent("broker connected: %s:%d as %s", o_.mqttHost.c_str(), o_.mqttPort,
+                     clientId_.c_str());
+            publishState();
+            if (!queue_.empty())
+                logEvent("sending backlog of %zu samples", queue_.size());
+            lastReplayTime_ = Timer();
+            replayCredit_ = 0.0;
+            break;
+        case MqttEvent::Lost: {
+            const double delay = backoff_.next();
+            if (mqttUp_)
+                logEvent("broker lost: %s; samples wait in the queue (at most %zu)",
+                         event.text.c_str(), queue_.capacity());
+            else if (!failureLogged_)
+                logEvent("broker not reachable: %s; retrying with back-off", event.text.c_str());
+            failureLogged_ = !mqttUp_ || failureLogged_;
+            mqttUp_ = false;
+            attemptPending_ = false;
+            std::vector<GatewaySample> undelivered;
+            for (auto &entry : outstanding_)
+                for (GatewaySample &s : entry.second) {
+                    s.replay = true;
+                    undelivered.push_back(s);
+                }
+            outstanding_.clear();
+            queue_.requeue(std::move(undelivered));
+            nextAttempt_ = Timer() + delay;
+            break;
+        }
+        case MqttEvent::Delivered:
+            outstanding_.erase(event.messageId);
+            break;
+        }
+    }
+    if (!mqttUp_ && !attemptPending_ && !quitRequested && Timer() >= nextAttempt_) {
+        attemptPending_ = true;
+        mqtt_->connect();
+    }
+}
+
+void Gateway::sendBacklog(bool unpaced) {
+    const double now = Timer();
+    if (!mqttUp_ || queue_.empty()) {
+        lastReplayTime_ = now;
+        replayCredit_ = 0.0;
+        return;
+    }
+    // Credit for at most a tenth of a second, so a stall is not followed by a burst.
+    replayCredit_ = std::min(replayCredit_ + (now - lastReplayTime_) * o_.replayRate,
+                             std::max(1.0, o_.replayRate / 10.0));
+    lastReplayTime_ = now;
+    while ((unpaced || replayCredit_ >= 1.0) && !queue_.empty() &&
+           outstanding_.size() < kMaxOutstanding) {
+        std::vector<GatewaySample> samples = queue_.take(static_cast<std::size_t>(o_.batch));
+        const std::size_t count = samples.size();
+        if (!sendMeas(samples)) {
+            queue_.requeue(std::move(samples));
+            return;
+        }
+        replayed_ += count;
+        replayCredit_ -= 1.0;
+    }
+    if (queue_.empty() && replayed_ > 0) {
+        logEvent("backlog sent: %llu samples", static_cast<unsigned long long>(replayed_));
+        replayed_ = 0;
+    }
+}
+
+bool Gateway::sendMeas(std::vector<GatewaySample> samples) {
+    const int mid = mqtt_->publish(prefix_ + "/meas", measJson(samples), o_.measQos, false);
+    if (mid < 0)
+        return false;
+    outstanding_[mid] = std::move(samples);
+    return true;
+}
+
+int Gateway::publishRetained(const std::string &topic, const std::string &payload) {
+    return mqtt_->publish(prefix_ + "/" + topic, payload, o_.stateQos, true);
+}
+
+void Gateway::publishStatus() {
+    if (mqtt_ && mqttUp_ && sensorChecked_)
+        publishRetained("status", sensorPresent_ ? "online" : "no-sensor");
+}
+
+void Gateway::publishInfo() {
+    info_.dropped = queue_.dropped();
+    droppedPublished_ = info_.dropped;
+    publishRetained("info", infoJson(info_));
+}
+
+void Gateway::publishState() {
+    if (!mqtt_ || !mqttUp_ || !sensorChecked_)
+        return;
+    publishStatus();
+    if (!sensorPresent_)
+        return;
+    publishInfo();
+    publishRetained("params", paramsJson(params_));
+}
+
+void Gateway::reportDrops() {
+    const uint64_t dropped = queue_.dropped();
+    const double now = Timer();
+    if (dropped == droppedReported_ || now - lastDropReport_ < kReportInterval)
+        return;
+    logEvent("samples dropped: %llu so far (queue of %zu full)",
+             static_cast<unsigned long long>(dropped), queue_.capacity());
+    droppedReported_ = dropped;
+    lastDropReport_ = now;
+    if (mqttUp_ && sensorPresent_ && dropped != droppedPublished_)
+        publishInfo();
+}
+
+void Gateway::updateModbus(bool freshSample) {
+    if (modbus_)
+        modbus_->update(buildRegisterBlock(registers_, o_.swapWords), freshSample);
+}
+
+int Gateway::finish() {
+    logEvent("stopping on signal %d", quitSignal);
+    if (mqtt_) {
+        handleMqttEvents();
+        if (!batch_.empty()) {
+            std::vector<GatewaySample> rest;
+            rest.swap(batch_);
+            if (!(mqttUp_ && sendMeas(rest)))
+                for (GatewaySample &s : rest) {
+                    s.replay = true;
+                    queue_.push(s);
+                }
+        }
+        const double deadline = Timer() + kStopFlushSeconds;
+        while (mqttUp_ && (!queue_.empty() || !outstanding_.empty()) && Timer() < deadline) {
+            handleMqttEvents();
+            sendBacklog(true);
+            Delay(0.005);
+        }
+        std::size_t unsent = queue_.size();
+        for (const auto &entry : outstanding_)
+            unsent += entry.second.size();
+        if (unsent > 0) {
+            queue_.countDropped(unsent);
+            logEvent("%zu samples not published before the stop: counted as dropped", unsent);
+        }
+        if (mqttUp_) {
+            if (sensorPresent_)
+                publishInfo();
+            const int mid = publishRetained("status", "offline");
+            const double end = Timer() + 2.0;
+            bool delivered = mid < 0;
+            while (!delivered && Timer() < end) {
+                for (const MqttEvent &event : mqtt_->takeEvents())
+                    delivered = delivered ||
+                                (event.kind == MqttEvent::Delivered && event.messageId == mid) ||
+                                event.kind == MqttEvent::Lost;
+                Delay(0.005);
+            }
+            mqtt_->disconnect();
+        }
+        mqtt_.reset();
+    }
+    modbus_.reset();
+    CloseCom(port_);
+    logEvent("stopped; %u samples taken, %llu dropped", static_cast<unsigned>(seq_),
+             static_cast<unsigned long long>(queue_.dropped()));
+    return 0;
+}
+
+bool readPasswordFile(const std::string &path, std::string *password) {
+    std::ifstream in(path);
+    if (!in)
+        return false;
+    std::getline(in, *password);
+    while (!password->empty() && (password->back() == '\r' || password->back() == '\n'))
+        password->pop_back();
+    return true;
+}
+
+} // namespace
+
+int runServeCommand(int port, const std::vector<std::string> &args) {
+    OptionList words;
+    std::string error;
+    if (!splitOptionWords(args, &words, &error)) {
+        logEvent("serve: %s", error.c_str());
+        return 2;
+    }
+    GatewayOptions options;
+    for (const auto &word : words) {
+        if (word.first == "help") {
+            std::fputs(optionsHelp().c_str(), stdout);
+            return 0;
+        }
+        if (word.first == "config")
+            options.config = word.second;
+    }
+    if (!options.config.empty()) {
+        std::map<std::string, std::string> values;
+        if (!readIniFile(options.config, &values, &error)) {
+            logEvent("serve: %s", error.c_str());
+            return 2;
+        }
+        for (const auto &value : values)
+            if (!applyOption(&options, value.first, value.second, true, &error)) {
+                logEvent("serve: %s: %s", options.config.c_str(), error.c_str());
+                return 2;
+            }
+    }
+    for (const auto &word : words)
+        if (!applyOption(&options, word.first, word.second, false, &error)) {
+            logEvent("serve: %s", error.c_str());
+            return 2;
+        }
+    if (!options.passwordFile.empty()) {
+        if (!readPasswordFile(options.passwordFile, &options.password)) {
+            logEvent("serve: cannot read the password file %s", options.passwordFile.c_str());
+            return 2;
+        }
+    } else if (options.password.empty()) {
+        if (const char *env = std::getenv("KVEX_MQTT_PASSWORD"))
+            options.password = env;
+    }
+    if (!options.mqtt && !options.modbus) {
+        logEvent("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT");
+        return 2;
+    }
+    const std::string device = portDevicePath(port);
+    if (device.empty()) {
+        logEvent("serve: port %d has no device", port);
+        return 2;
+    }
+    const std::string host = hostName();
+    const std::string prefix =
+        options.topicPrefix.empty() ? defaultTopicPrefix(host, device) : options.topicPrefix;
+    std::string clientId = options.clientId;
+    if (clientId.empty()) {
+        clientId =
+            "kvex-rtn-" + prefix.substr(prefix.find('/') + 1) + "-" + std::to_string(getpid());
+        std::replace(clientId.begin(), clientId.end(), '/', '-');
+    }
+
+    quitRequested = false;
+    installStopSignals([](int number) {
+        quitRequested = true;
+        quitSignal = number;
+        stop_flag = 1;
+    });
+    Gateway gateway(options, port, device, prefix, clientId);
+    if (!gateway.start())
+        return 1;
+    gateway.run();
+    return gateway.finish();
+}

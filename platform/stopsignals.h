@@ -1,0 +1,8 @@
+// SIGTERM and SIGINT as events of the program's thread.
+#pragma once
+
+#include <functional>
+
+// From now on SIGTERM and SIGINT call `onStop` with the signal number, inside
+// ProcessSystemEvents, instead of ending the process.
+void installStopSignals(std::function<void(int)> onStop);

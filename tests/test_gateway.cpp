@@ -1,0 +1,812 @@
+// The gateway against a real mosquitto broker and an independent Modbus client, with the
+// simulated sensor on a pseudo-terminal; and its Qt-free parts on their own.
+#include "gateway/backoff.h"
+#include "gateway/options.h"
+#include "gateway/payloads.h"
+#include "gateway/registermap.h"
+#include "gateway/samplequeue.h"
+#include "sim/sensorsim.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <set>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool waitFor(const std::function<bool()> &condition, double seconds) {
+    const double end = now() + seconds;
+    while (!condition()) {
+        if (now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool portAccepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A child process with its stderr in a file.
+class Child {
+  public:
+    ~Child() { kill(SIGKILL); }
+    bool start(const std::vector<std::string> &args, const std::string &errorFile) {
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return rc == 0;
+    }
+    void kill(int signal) {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+            if (signal == SIGKILL)
+                wait(5.0);
+        }
+    }
+    // The exit code, -1 when it did not end in time, 128+N after signal N.
+    int wait(double seconds) {
+        const double end = now() + seconds;
+        while (pid_ > 0) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (now() > end)
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+std::string makeTempDir() {
+    char pattern[] = "/tmp/kvex-gateway-test-XXXXXX";
+    return ::mkdtemp(pattern);
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A mosquitto broker on a free localhost port, keeping sessions across its own restarts, so a
+// subscriber misses nothing while the broker is away.
+class Broker {
+  public:
+    // `extra`: more configuration, which may use port() + 1 for a second listener.
+    explicit Broker(const std::string &dir, const std::string &extra = "allow_anonymous true\n")
+        : dir_(dir), port_(freePort()) {
+        std::ofstream conf(dir_ + "/mosquitto.conf");
+        conf << "listener " << port_ << " 127.0.0.1\n"
+             << extra << "\npersistence true\npersistence_location " << dir_ << "/\n"
+             << "queue_qos0_messages true\nmax_queued_messages 1000000\n";
+        // Run as root, mosquitto would switch to its own user, which cannot write here.
+        if (const passwd *user = ::getpwuid(::getuid()))
+            conf << "user " << user->pw_name << "\n";
+    }
+    bool start() {
+        process_ = std::make_unique<Child>();
+        return process_->start({"/usr/sbin/mosquitto", "-c", dir_ + "/mosquitto.conf"},
+                               dir_ + "/mosquitto.log") &&
+               waitFor([this] { return portAccepts(port_); }, 10.0);
+    }
+    void stop() {
+        process_->kill(SIGTERM);
+        process_->wait(10.0);
+    }
+    int port() const { return port_; }
+
+  private:
+    std::string dir_;
+    int port_;
+    std::unique_ptr<Child> process_;
+};
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retained;
+};
+
+// A subscriber with a persistent session that reconnects by itself.
+class Subscriber {
+  public:
+    Subscriber(int port, const std::string &filter, const char *user = nullptr,
+               const char *password = nullptr)
+        : filter_(filter) {
+        mosquitto_lib_init();
+        client_ = mosquitto_new("kvex-gateway-test-subscriber", false, this);
+        if (user)
+            mosquitto_username_pw_set(client_, user, password);
+        mosquitto_connect_callback_set(client_, [](mosquitto *m, void *self, int rc) {
+            if (rc == 0) {
+                auto *s = static_cast<Subscriber *>(self);
+                mosquitto_subscribe(m, nullptr, s->filter_.c_str(), 1);
+            }
+        });
+        mosquitto_message_callback_set(
+            client_, [](mosquitto *, void *self, const mosquitto_message *m) {
+                auto *s = static_cast<Subscriber *>(self);
+                const std::lock_guard<std::mutex> lock(s->mutex_);
+                s->messages_.push_back({m->topic,
+                                        std::string(static_cast<const char *>(m->payload),
+                                                    static_cast<std::size_t>(m->payloadlen)),
+                                        m->retain});
+            });
+        mosquitto_subscribe_callback_set(client_,
+                                         [](mosquitto *, void *self, int, int, const int *) {
+                                             static_cast<Subscriber *>(self)->subscribed_ = true;
+                                         });
+        mosquitto_reconnect_delay_set(client_, 1, 1, false);
+        mosquitto_connect(client_, "127.0.0.1", port, 10);
+        mosquitto_loop_start(client_);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, true);
+        mosquitto_destroy(client_);
+    }
+    bool waitSubscribed() {
+        return waitFor([this] { return subscribed_.load(); }, 10.0);
+    }
+    std::vector<Message> messages(const std::string &topicEnd) const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Message> found;
+        for (const Message &m : messages_)
+            if (m.topic.size() >= topicEnd.size() &&
+                m.topic.compare(m.topic.size() - topicEnd.size(), topicEnd.size(), topicEnd) == 0)
+                found.push_back(m);
+        return found;
+    }
+    std::string last(const std::string &topicEnd) const {
+        const auto found = messages(topicEnd);
+        return found.empty() ? std::string() : found.back().payload;
+    }
+
+  private:
+    std::string filter_;
+    mosquitto *client_ = nullptr;
+    std::atomic<bool> subscribed_{false};
+    mutable std::mutex mutex_;
+    std::vector<Message> messages_;
+};
+
+QJsonObject jsonObject(const std::string &text) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+// Every sample of the meas messages, arrays of a batch taken apart.
+std::vector<QJsonObject> samplesOf(const std::vector<Message> &messages) {
+    std::vector<QJsonObject> samples;
+    for (const Message &m : messages) {
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(m.payload));
+        if (doc.isArray())
+            for (const QJsonValue &v : doc.array())
+                samples.push_back(v.toObject());
+        else
+            samples.push_back(doc.object());
+    }
+    return samples;
+}
+
+const char *const kPrefix = "test/gw";
+
+// Whether a live process holds Qt's lock file on a device (a dead owner's lock Qt breaks).
+bool lockedByLiveProcess(const std::string &device) {
+    std::string name = device.substr(5);
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::ifstream lock("/run/lock/LCK.." + name);
+    long pid = 0;
+    return lock >> pid && pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+class GatewayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = makeTempDir();
+        openSensor();
+    }
+    void TearDown() override {
+        gateway.kill(SIGKILL);
+        // A gateway killed on purpose leaves its lock file behind.
+        if (!lockedByLiveProcess(sensor->devicePath())) {
+            std::string name = sensor->devicePath().substr(5);
+            std::replace(name.begin(), name.end(), '/', '_');
+            std::remove(("/run/lock/LCK.." + name).c_str());
+        }
+        sensor->stop();
+        if (HasFailure())
+            std::fprintf(stderr, "gateway log:\n%s\n", log().c_str());
+        else
+            std::filesystem::remove_all(dir);
+    }
+
+    // Qt locks a serial device by its name, machine-wide: a pseudo-terminal whose number another
+    // live process still holds a lock on cannot be opened, so take another one (the old one
+    // stays open, so its number is not handed out again).
+    void openSensor() {
+        if (sensor)
+            spares.push_back(std::move(sensor));
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            sensor = std::make_unique<kvexsim::SensorSim>();
+            ASSERT_TRUE(sensor->openPty());
+            if (!lockedByLiveProcess(sensor->devicePath()))
+                break;
+            spares.push_back(std::move(sensor));
+        }
+        if (!sensor) {
+            sensor = std::move(spares.back());
+            spares.pop_back();
+        }
+        if (held.first)
+            sensor->setObject(held.first, held.second);
+        sensor->start();
+    }
+    void holdObject(uint16_t left, uint16_t right) {
+        held = {left, right};
+        sensor->setObject(left, right);
+    }
+
+    // Starts the gateway and waits until it has found the sensor.
+    bool startGateway(const std::vector<std::string> &options) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const std::size_t logged = log().size();
+            std::vector<std::string> args = {KVEX_CLI_PATH, "--port", sensor->devicePath(), "serve"};
+            args.insert(args.end(), options.begin(), options.end());
+            if (!gateway.start(args, dir + "/gateway.log"))
+                return false;
+            bool lockedOut = false;
+            const bool settled = waitFor(
+                [&] {
+                    const std::string text = log();
+                    lockedOut = text.find("Cannot open port", logged) != std::string::npos;
+                    return lockedOut || text.find("sensor found", logged) != std::string::npos;
+                },
+                15.0);
+            if (settled && !lockedOut)
+                return true;
+            gateway.kill(SIGKILL);
+            if (!lockedOut)
+                return false;
+            openSensor();
+        }
+        return false;
+    }
+    std::string log() const { return readFile(dir + "/gateway.log"); }
+    std::string writeConfig(const std::string &text) {
+        const std::string path = dir + "/gateway.conf";
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    // The answer words the simulator gives for an object held still between two positions.
+    kvexsim::Words expectedWords(uint16_t left, uint16_t right) {
+        kvexsim::SensorCore core(sensor->profile());
+        core.setRam(sensor->ram());
+        core.setObject(left, right);
+        return core.measurement(kvexsim::steadySeconds());
+    }
+
+    std::string dir;
+    std::unique_ptr<kvexsim::SensorSim> sensor;
+    std::vector<std::unique_ptr<kvexsim::SensorSim>> spares;
+    std::pair<uint16_t, uint16_t> held{0, 0};
+    Child gateway;
+};
+
+TEST_F(GatewayTest, MeasCarriesTheSensorsValuesInOrderAndTheWillSaysOffline) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    Subscriber subscriber(broker.port(), std::string(kPrefix) + "/#");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    holdObject(300, 600);
+    // The broker and the prefix from the INI file, the way the systemd unit passes them.
+    const std::string config =
+        writeConfig("[General]\nmqtt=127.0.0.1:" + std::to_string(broker.port()) +
+                    "\ntopic-prefix=" + kPrefix + "\n");
+    ASSERT_TRUE(startGateway({"--config", config}));
+    ASSERT_TRUE(waitFor([&] { return subscriber.messages("/meas").size() >= 15; }, 20.0));
+    holdObject(400, 700);
+    const std::size_t before = subscriber.messages("/meas").size();
+    ASSERT_TRUE(waitFor([&] { return subscriber.messages("/meas").size() >= before + 15; }, 20.0));
+
+    EXPECT_EQ(subscriber.last("/status"), "online");
+    const QJsonObject info = jsonObject(subscriber.last("/info"));
+    EXPECT_EQ(info["pixels"].toInt(), sensor->profile().ccdmaxpixel);
+    EXPECT_EQ(info["port"].toString().toStdString(), sensor->devicePath());
+    EXPECT_TRUE(info["pitch_um"].isNull());
+    const QJsonObject params = jsonObject(subscriber.last("/params"));
+    ASSERT_EQ(params.size(), 16);
+    EXPECT_EQ(params["vThd"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
+    EXPECT_EQ(params["tTol"].toInt(), sensor->ram()[kvexsim::kParTolerance]);
+
+    const kvexsim::Words first = expectedWords(300, 600);
+    const kvexsim::Words second = expectedWords(400, 700);
+    std::vector<QJsonObject> samples = samplesOf(subscriber.messages("/meas"));
+    // Live samples arrive in the order taken; a sample taken before the broker connection was
+    // up comes late, flagged.
+    int firstLive = 0, lastLive = 0, lastLate = 0;
+    for (const QJsonObject &s : samples)
+        if (!s.contains("replay")) {
+            EXPECT_GT(s["seq"].toInt(), lastLive);
+            lastLive = s["seq"].toInt();
+            firstLive = firstLive ? firstLive : lastLive;
+        } else {
+            lastLate = std::max(lastLate, s["seq"].toInt());
+        }
+    EXPECT_LT(lastLate, firstLive) << "a late sample without an outage";
+    std::sort(samples.begin(), samples.end(), [](const QJsonObject &a, const QJsonObject &b) {
+        return a["seq"].toInt() < b["seq"].toInt();
+    });
+    int switches = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const QJsonObject &s = samples[i];
+        EXPECT_EQ(s["seq"].toInt(), static_cast<int>(i) + 1);
+        const bool isFirst = s["left"].toInt() == first[kvexsim::kMeasLeftEdge];
+        const kvexsim::Words &w = isFirst ? first : second;
+        EXPECT_EQ(s["left"].toInt(), w[kvexsim::kMeasLeftEdge]) << i;
+        EXPECT_EQ(s["right"].toInt(), w[kvexsim::kMeasRightEdge]) << i;
+        EXPECT_EQ(s["value"].toInt(), w[kvexsim::kMeasValue]) << i;
+        EXPECT_EQ(s["setpoint"].toInt(), w[kvexsim::kMeasSetPoint]) << i;
+        EXPECT_EQ(s["tol"].toInt(), w[kvexsim::kMeasTolerance]) << i;
+        EXPECT_TRUE(s["um"].isNull());
+        EXPECT_EQ(s["ts"].toString().size(), 24);
+        if (i > 0 && isFirst != (samples[i - 1]["left"].toInt() == first[kvexsim::kMeasLeftEdge]))
+            ++switches;
+    }
+    EXPECT_EQ(switches, 1) << "the values of the two positions interleave";
+    for (const Message &m : subscriber.messages("/meas"))
+        EXPECT_FALSE(m.retained);
+
+    gateway.kill(SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return subscriber.last("/status") == "offline"; }, 10.0))
+        << "the broker did not publish the last will";
+}
+
+// The broker goes away mid-run and comes back: every sample that fitted in the queue arrives,
+// the late ones flagged; with a queue too small the oldest are dropped and counted.
+TEST_F(GatewayTest, BrokerOutageLosesNothingThatFitsTheQueueAndCountsTheRest) {
+    struct Case {
+        const char *queue;
+        bool expectDrops;
+    };
+    for (const Case &c : {Case{"100000", false}, Case{"10", true}}) {
+        SCOPED_TRACE(c.queue);
+        const std::string caseDir = makeTempDir();
+        Broker broker(caseDir);
+        ASSERT_TRUE(broker.start());
+        auto subscriber = std::make_unique<Subscriber>(broker.port(), std::string(kPrefix) + "/#");
+        ASSERT_TRUE(subscriber->waitSubscribed());
+        // QoS 1: a sample counts as delivered only once the broker has it.
+        ASSERT_TRUE(
+            startGateway({"--mqtt", "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix",
+                          kPrefix, "--meas-qos", "1", "--queue", c.queue}));
+        ASSERT_TRUE(waitFor([&] { return subscriber->messages("/meas").size() >= 10; }, 20.0));
+        broker.stop();
+        // About 50 samples at the wire rate.
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        ASSERT_TRUE(broker.start());
+        ASSERT_TRUE(waitFor(
+            [&] {
+                for (const QJsonObject &s : samplesOf(subscriber->messages("/meas")))
+                    if (s.contains("replay"))
+                        return samplesOf(subscriber->messages("/meas")).back()["seq"].toInt() >
+                               s["seq"].toInt() + 20;
+                return false;
+            },
+            30.0))
+            << samplesOf(subscriber->messages("/meas")).size() << " samples; broker log:\n"
+            << readFile(caseDir + "/mosquitto.log");
+        gateway.kill(SIGTERM);
+        EXPECT_EQ(gateway.wait(10.0), 0);
+        ASSERT_TRUE(waitFor([&] { return subscriber->last("/status") == "offline"; }, 10.0));
+
+        std::map<int, bool> seen; // seq -> flagged replay
+        for (const QJsonObject &s : samplesOf(subscriber->messages("/meas")))
+            seen[s["seq"].toInt()] = seen[s["seq"].toInt()] || s["replay"].toBool();
+        const int last = seen.rbegin()->first;
+        int missing = 0, replayed = 0;
+        for (int seq = 1; seq <= last; ++seq) {
+            missing += seen.count(seq) == 0;
+            replayed += seen.count(seq) && seen[seq];
+        }
+        const QJsonObject info = jsonObject(subscriber->last("/info"));
+        if (c.expectDrops) {
+            EXPECT_GT(missing, 0);
+            // Exactly the dropped samples are missing: the oldest of the outage, in one run.
+            EXPECT_EQ(info["dropped"].toInt(), missing);
+            int firstMissing = 0, lastMissing = 0;
+            for (int seq = 1; seq <= last; ++seq)
+                if (!seen.count(seq)) {
+                    firstMissing = firstMissing ? firstMissing : seq;
+                    lastMissing = seq;
+                }
+            int replayedAfter = 0;
+            for (int seq = lastMissing + 1; seq <= last; ++seq)
+                replayedAfter += seen.count(seq) && seen[seq];
+            EXPECT_EQ(lastMissing - firstMissing + 1, missing) << "drops not contiguous";
+            EXPECT_TRUE(seen.count(lastMissing + 1) && seen[lastMissing + 1])
+                << "the oldest sample kept was not replayed: a newer one was dropped first";
+            EXPECT_LE(replayedAfter, 10);
+        } else {
+            EXPECT_EQ(missing, 0);
+            EXPECT_EQ(info["dropped"].toInt(), 0);
+            EXPECT_GT(replayed, 20);
+        }
+        for (const Message &m : subscriber->messages("/meas"))
+            EXPECT_FALSE(m.retained);
+        EXPECT_NE(log().find("backlog sent"), std::string::npos);
+        subscriber.reset();
+        broker.stop();
+        if (!HasFailure())
+            std::filesystem::remove_all(caseDir);
+    }
+}
+
+TEST_F(GatewayTest, SilentSensorIsReportedAndFoundAgainWithSeqGoingOn) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    Subscriber subscriber(broker.port(), std::string(kPrefix) + "/#");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    ASSERT_TRUE(startGateway({"--mqtt", "127.0.0.1:" + std::to_string(broker.port()),
+                              "--topic-prefix", kPrefix, "--batch", "3"}));
+    ASSERT_TRUE(waitFor([&] { return samplesOf(subscriber.messages("/meas")).size() >= 9; }, 20.0));
+    kvexsim::Fault silence;
+    silence.kind = kvexsim::FaultKind::Silence;
+    silence.times = -1;
+    for (int command = 0; command < 16; ++command)
+        sensor->setFault(command, silence);
+    ASSERT_TRUE(waitFor([&] { return subscriber.last("/status") == "no-sensor"; }, 10.0));
+    const std::size_t before = samplesOf(subscriber.messages("/meas")).size();
+    sensor->clearFaults();
+    ASSERT_TRUE(waitFor([&] { return subscriber.last("/status") == "online"; }, 10.0));
+    ASSERT_TRUE(waitFor(
+        [&] { return samplesOf(subscriber.messages("/meas")).size() >= before + 9; }, 20.0));
+    EXPECT_GE(subscriber.messages("/params").size(), 2u) << "params not sent again";
+
+    const std::vector<QJsonObject> samples = samplesOf(subscriber.messages("/meas"));
+    for (const Message &m : subscriber.messages("/meas"))
+        EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(m.payload)).isArray());
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        EXPECT_EQ(samples[i]["seq"].toInt(), static_cast<int>(i) + 1);
+    EXPECT_NE(log().find("sensor lost"), std::string::npos);
+}
+
+// Credentials from the environment or a file, a refused password, and TLS to the broker.
+TEST_F(GatewayTest, BrokerCredentialsAndTls) {
+    const std::string script =
+        "cd " + dir +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=kvex-test-ca"
+        " -keyout ca.key -out ca.crt"
+        " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key"
+        " -out server.csr && printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext"
+        " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1"
+        " -extfile san.ext -out server.crt && chmod 644 server.key"
+        " && mosquitto_passwd -b -c passwd line3 s3cret && chmod 644 passwd"
+        " && echo s3cret > good.pw && echo wrong > bad.pw";
+    ASSERT_EQ(std::system(("(" + script + ") > /dev/null 2>&1").c_str()), 0);
+    const int tlsPort = freePort();
+    Broker broker(dir, "allow_anonymous false\npassword_file " + dir + "/passwd\nlistener " +
+                           std::to_string(tlsPort) + " 127.0.0.1\ncafile " + dir +
+                           "/ca.crt\ncertfile " + dir + "/server.crt\nkeyfile " + dir +
+                           "/server.key\n");
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitFor([&] { return portAccepts(tlsPort); }, 10.0));
+    Subscriber subscriber(broker.port(), "test/#", "line3", "s3cret");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+
+    struct Case {
+        const char *prefix;
+        bool tls;
+        const char *environment; // KVEX_MQTT_PASSWORD
+        const char *passwordFile;
+        bool accepted;
+    };
+    for (const Case &c : {Case{"test/env", false, "s3cret", nullptr, true},
+                          Case{"test/tls", true, nullptr, "good.pw", true},
+                          Case{"test/refused", false, nullptr, "bad.pw", false}}) {
+        SCOPED_TRACE(c.prefix);
+        std::vector<std::string> options = {
+            "--mqtt",         "127.0.0.1:" + std::to_string(c.tls ? tlsPort : broker.port()),
+            "--topic-prefix", c.prefix,
+            "--username",     "line3"};
+        if (c.tls)
+            options.insert(options.end(), {"--cafile", dir + "/ca.crt"});
+        if (c.passwordFile)
+            options.insert(options.end(), {"--password-file", dir + "/" + c.passwordFile});
+        if (c.environment)
+            ::setenv("KVEX_MQTT_PASSWORD", c.environment, 1);
+        const std::size_t logged = log().size();
+        ASSERT_TRUE(startGateway(options));
+        ::unsetenv("KVEX_MQTT_PASSWORD");
+        const std::string meas = std::string(c.prefix) + "/meas";
+        if (c.accepted) {
+            EXPECT_TRUE(waitFor([&] { return subscriber.messages(meas).size() >= 5; }, 20.0));
+            EXPECT_EQ(subscriber.last(std::string(c.prefix) + "/status"), "online");
+        } else {
+            EXPECT_TRUE(waitFor(
+                [&] { return log().find("not authorised", logged) != std::string::npos; }, 20.0));
+            EXPECT_TRUE(subscriber.messages(meas).empty());
+        }
+        gateway.kill(SIGTERM);
+        EXPECT_EQ(gateway.wait(10.0), 0);
+    }
+    broker.stop();
+}
+
+// What an independent Modbus client (mbpoll) prints for one request.
+std::string mbpoll(int port, const std::string &args) {
+    const std::string command =
+        "timeout 10 mbpoll -m tcp -p " + std::to_string(port) + " -0 -1 -o 1 -q " + args + " 2>&1";
+    std::string out;
+    if (FILE *pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+// Register values from mbpoll's "[n]: \tvalue" lines.
+std::map<int, long> registersOf(const std::string &out) {
+    std::map<int, long> values;
+    std::size_t at = 0;
+    while ((at = out.find('[', at)) != std::string::npos) {
+        int index = 0;
+        long value = 0;
+        if (std::sscanf(out.c_str() + at, "[%d]: %ld", &index, &value) == 2)
+            values[index] = value;
+        ++at;
+    }
+    return values;
+}
+
+TEST_F(GatewayTest, ModbusBlockHoldsTheLastSampleAndRefusesWhatItMust) {
+    holdObject(250, 650);
+    const int port = freePort();
+    ASSERT_TRUE(startGateway({"--modbus", "127.0.0.1:" + std::to_string(port), "--unit-id", "7"}));
+    const std::string host = " 127.0.0.1";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto r = registersOf(mbpoll(port, "-a 7 -t 3 -r 0 -c 6" + host));
+            return r.size() == 6 && (r.at(1) & 1) && r.at(5) > 3;
+        },
+        20.0));
+
+    const kvexsim::Words w = expectedWords(250, 650);
+    const auto input = registersOf(mbpoll(port, "-a 7 -t 3 -r 0 -c 32" + host));
+    const auto holding = registersOf(mbpoll(port, "-a 7 -t 4 -r 0 -c 32" + host));
+    ASSERT_EQ(input.size(), 32u);
+    ASSERT_EQ(holding.size(), 32u);
+    EXPECT_EQ(input.at(0), 1);
+    EXPECT_EQ(input.at(1) & 0b1001, 0b0001) << "answering, and no µm without a pitch";
+    EXPECT_EQ(input.at(6), w[kvexsim::kMeasLeftEdge]);
+    EXPECT_EQ(input.at(7), w[kvexsim::kMeasRightEdge]);
+    EXPECT_EQ(input.at(8), w[kvexsim::kMeasValue]);
+    EXPECT_EQ(input.at(9), w[kvexsim::kMeasSetPoint]);
+    EXPECT_EQ(input.at(10), w[kvexsim::kMeasTolerance]);
+    EXPECT_EQ(input.at(11), 0x7FC0) << "float32 NaN, high word first";
+    EXPECT_EQ(input.at(15), 0);
+    EXPECT_LT(input.at(3), 2000) << "age of the last sample";
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(input.at(16 + i), sensor->ram()[static_cast<std::size_t>(i)]) << i;
+    for (int i : {0, 1, 6, 7, 8, 9, 10, 11, 12, 15, 16, 31})
+        EXPECT_EQ(holding.at(i), input.at(i)) << i;
+
+    const long heartbeat = input.at(2);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto r = registersOf(mbpoll(port, "-a 7 -t 3 -r 2 -c 1" + host));
+            return r.count(2) && r.at(2) != heartbeat;
+        },
+        10.0));
+
+    struct Refusal {
+        const char *args;
+        const char *answer;
+    };
+    for (const Refusal &r : {
+             Refusal{"-a 7 -t 3 -r 30 -c 10", "Illegal data address"},
+             Refusal{"-a 7 -t 4 -r 16", "Illegal function"}, // a write: the block is read-only
+             Refusal{"-a 7 -t 0 -r 0 -c 4", "Illegal function"},
+             Refusal{"-a 5 -t 3 -r 0 -c 4", "Target device failed to respond"},
+         }) {
+        std::string args = std::string(r.args) + host;
+        if (std::string(r.args).find("-t 4 -r 16") != std::string::npos)
+            args += " 5";
+        EXPECT_NE(mbpoll(port, args).find(r.answer), std::string::npos) << r.args;
+    }
+    EXPECT_EQ(registersOf(mbpoll(port, "-a 7 -t 4 -r 16 -c 1" + host)).at(16), sensor->ram()[0]);
+
+    gateway.kill(SIGTERM);
+    EXPECT_EQ(gateway.wait(10.0), 0);
+}
+
+TEST(GatewayCore, QueueDropsTheOldestAndCountsThem) {
+    SampleQueue queue(3);
+    auto sample = [](uint32_t seq) {
+        GatewaySample s{};
+        s.seq = seq;
+        return s;
+    };
+    for (uint32_t seq = 1; seq <= 5; ++seq)
+        queue.push(sample(seq));
+    EXPECT_EQ(queue.dropped(), 2u);
+    auto taken = queue.take(2);
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].seq, 3u);
+    // Undelivered samples go back in front; what no longer fits counts as dropped, oldest first.
+    queue.push(sample(6));
+    queue.requeue({sample(4), sample(3)});
+    EXPECT_EQ(queue.dropped(), 3u);
+    taken = queue.take(10);
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].seq, 4u);
+    EXPECT_EQ(taken[1].seq, 5u);
+    EXPECT_EQ(taken[2].seq, 6u);
+}
+
+TEST(GatewayCore, RegisterBlockPacksWordsInEitherOrder) {
+    RegisterState state;
+    state.sensorAnswering = true;
+    state.haveSample = true;
+    state.sample.seq = 0x00012345;
+    state.sample.um = 1.5;
+    state.sample.inTol = true;
+    state.params[15] = 77;
+    for (bool swap : {false, true}) {
+        const RegisterBlock r = buildRegisterBlock(state, swap);
+        EXPECT_EQ(r[1], 0b1011);
+        EXPECT_EQ(r[swap ? 5 : 4], 0x0001);
+        EXPECT_EQ(r[swap ? 4 : 5], 0x2345);
+        EXPECT_EQ(r[swap ? 12 : 11], 0x3FC0); // 1.5f is 0x3FC00000
+        EXPECT_EQ(r[swap ? 11 : 12], 0x0000);
+        EXPECT_EQ(r[31], 77);
+    }
+}
+
+TEST(GatewayCore, PayloadsAreValidJson) {
+    GatewaySample s{};
+    std::snprintf(s.ts, sizeof s.ts, "2026-12-08T04:35:12.345Z");
+    s.seq = 4000000000u;
+    s.um = std::nan("");
+    s.replay = true;
+    const QJsonObject one = jsonObject(measJson({s}));
+    EXPECT_EQ(one["seq"].toDouble(), 4000000000.0);
+    EXPECT_TRUE(one["um"].isNull());
+    EXPECT_TRUE(one["replay"].toBool());
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(measJson({s, s}))).array().size(),
+              2);
+    SensorInfo info{104,          1,     1536, std::string("FW \"x\"\x01\xe9  ", 10), 63.5,
+                    "/dev/ttyS0", "1.5", 7};
+    const QJsonObject parsed = jsonObject(infoJson(info));
+    EXPECT_EQ(parsed["firmware"].toString(), QString::fromUtf8("FW \"x\"\x01\xc3\xa9"));
+    EXPECT_EQ(parsed["pitch_um"].toDouble(), 63.5);
+    EXPECT_EQ(parsed["dropped"].toInt(), 7);
+    EXPECT_EQ(defaultTopicPrefix("line3", "/dev/ttyUSB0"), "kvex/line3-ttyUSB0");
+    EXPECT_EQ(defaultTopicPrefix("a+b", "com#1"), "kvex/a_b-com_1");
+}
+
+TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
+    struct Case {
+        std::string key, value;
+        bool fromFile, ok;
+    };
+    const Case cases[] = {
+        {"mqtt", "broker.plant:1884", false, true},
+        {"mqtt", "broker:x", false, false},
+        {"modbus", "1502", false, true},
+        {"modbus", "0.0.0.0:502", false, true},
+        {"modbus", "host", false, false},
+        {"unit-id", "256", false, false},
+        {"word-order", "swap", false, true},
+        {"word-order", "little", false, false},
+        {"password", "secret", false, false},
+        {"General/password", "secret", true, true},
+        {"topic-prefix", "a/#", false, false},
+        {"queue", "0", false, false},
+        {"config", "x.conf", true, false},
+        {"colour", "red", false, false},
+    };
+    for (const Case &c : cases) {
+        GatewayOptions options;
+        std::string error;
+        EXPECT_EQ(applyOption(&options, c.key, c.value, c.fromFile, &error), c.ok)
+            << c.key << "=" << c.value << " " << error;
+    }
+    GatewayOptions options;
+    std::string error;
+    EXPECT_FALSE(applyOption(&options, "password", "s3cret", false, &error));
+    EXPECT_EQ(error.find("s3cret"), std::string::npos) << "the password is repeated in the log";
+    ASSERT_TRUE(applyOption(&options, "mqtt", "broker.plant:1884", false, &error));
+    EXPECT_EQ(options.mqttHost, "broker.plant");
+    EXPECT_EQ(options.mqttPort, 1884);
+    ASSERT_TRUE(applyOption(&options, "modbus", "1502", false, &error));
+    EXPECT_EQ(options.modbusAddress, "127.0.0.1");
+    EXPECT_EQ(options.modbusPort, 1502);
+    OptionList words;
+    EXPECT_TRUE(splitOptionWords({"--batch=5", "--queue", "9"}, &words, &error));
+    EXPECT_EQ(words.size(), 2u);
+    EXPECT_FALSE(splitOptionWords({"--batch"}, &words, &error));
+}
+
+TEST(GatewayCore, BackoffDoublesWithJitterUpToItsLimit) {
+    Backoff backoff(1.0, 8.0, 42);
+    const double bases[] = {1, 2, 4, 8, 8, 8};
+    for (double base : bases) {
+        const double delay = backoff.next();
+        EXPECT_GE(delay, base * 0.75);
+        EXPECT_LE(delay, base * 1.25);
+    }
+    backoff.reset();
+    EXPECT_LE(backoff.next(), 1.25);
+}
+
+} // namespace
