@@ -1,6 +1,8 @@
 // What the command-line tool's commands share: options, exit codes, the connection and messages.
 #pragma once
 
+#include "app/jsontext.h"
+
 #include <string>
 #include <vector>
 
@@ -54,7 +56,6 @@ std::vector<std::string> positional(const std::vector<std::string> &args,
                                     const std::vector<std::string> &withValue);
 // A positive count, or -1 when text is not one.
 long parseCount(const std::string &text);
-std::string jsonString(const std::string &text);
 
 int runPorts(const CliOptions &options);
 int runIdentify(const CliOptions &options);

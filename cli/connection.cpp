@@ -171,23 +171,3 @@ long parseCount(const std::string &text) {
     return (!text.empty() && end && *end == '\0' && n > 0) ? n : -1;
 }
 
-std::string jsonString(const std::string &text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else if (c >= 0x80) {
-            // Firmware texts are Latin-1; JSON wants UTF-8.
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}

@@ -42,26 +42,6 @@ std::string defaultTopicPrefix(const std::string &host, const std::string &devic
     return "kvex/" + name;
 }
 
-std::string jsonString(const std::string &text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else if (c >= 0x80) {
-            // Firmware texts are single bytes of no declared encoding: kept as Latin-1.
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 std::string measJson(const std::vector<GatewaySample> &samples) {
     if (samples.size() == 1)

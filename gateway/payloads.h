@@ -1,6 +1,7 @@
 // Topic names and the JSON payloads the gateway publishes.
 #pragma once
 
+#include "app/jsontext.h"
 #include "gateway/sample.h"
 
 #include <cstdint>
@@ -18,8 +19,6 @@ struct SensorInfo {
 
 // kvex/<host>-<port name>, with characters that would split or widen a topic replaced.
 std::string defaultTopicPrefix(const std::string &host, const std::string &devicePath);
-// A JSON string literal.
-std::string jsonString(const std::string &text);
 // One sample as an object, or several as an array.
 std::string measJson(const std::vector<GatewaySample> &samples);
 std::string infoJson(const SensorInfo &info);
