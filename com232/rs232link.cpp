@@ -30,6 +30,13 @@ double tstart = 0.0;
 double tdiff = 0.0;
 char szStatus[STATUS_SIZE];
 int exchangeDepth = 0;
+int rxFrameBytes = 0;
+bool rxSurplus = false;
+
+namespace {
+// Twenty byte times at 19 200 baud: bytes that belong to the same answer come well within it.
+constexpr double SURPLUS_WAIT = 0.02;
+} // namespace
 
 const char *comErrorText(int code) {
     switch (code) {
@@ -92,7 +99,8 @@ void GetRxBuf(int count) {
 void RX_Receive_Function(int, int events, void *) {
     if (!(events & LWRS_RECEIVE))
         return;
-    ComRd(com, szReadBuf, FRAME_BYTES);
+    rxFrameBytes = ComRd(com, szReadBuf, FRAME_BYTES);
+    rxSurplus = GetInQLen(com) > 0;
     GetRxBuf(PNUM);
     rx_flag = 1;
     graphrefresh = 1;
@@ -110,6 +118,24 @@ bool waitTimeFirst(double limit) {
         if (rx_flag != 0)
             return false;
     }
+}
+
+const char *answerFrameFault(unsigned short command) {
+    rx_flag = 0;
+    const double quietUntil = Timer() + SURPLUS_WAIT;
+    while (!rxSurplus && Timer() < quietUntil) {
+        ProcessSystemEvents();
+        // A second whole frame counts as surplus as well; the first is gone by then anyway.
+        rxSurplus = rx_flag != 0 || GetInQLen(com) > 0;
+    }
+    rx_flag = 1;
+    if (readBufWord(0) != ANSWER_SYNC)
+        return "Bad parameter-frame: wrong sync word!";
+    if (readBufWord(1) != command)
+        return "Bad parameter-frame: wrong answer code!";
+    if (rxFrameBytes != FRAME_BYTES || rxSurplus)
+        return "Bad parameter-frame: wrong length!";
+    return nullptr;
 }
 
 int CheckComLine(int port) {
@@ -153,17 +179,29 @@ void InitRS232(int port) {
     InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
     ret = CheckComLine(port);
     if (ret == 1) {
+        // The first error of the sequence stays on the status line: the texts of the steps after
+        // it, the firmware text above all, would hide that the sensor is not answering as it
+        // should.
+        char firstError[STATUS_SIZE] = "";
+        auto keepFirstError = [&firstError](bool failed) {
+            if (failed && firstError[0] == '\0')
+                std::snprintf(firstError, sizeof firstError, "%s", szStatus);
+        };
         Delay(0.1);
         ret = GetHARDWAREInfo();
         if (ret == 0)
             setStatus("Error reading HARDWARE-info!");
+        keepFirstError(ret == 0);
         Delay(0.1);
         target = RAM;
-        PushGET(RAM);
+        keepFirstError(!PushGET(RAM));
         Delay(0.1);
         ret = GetVERSIONInfo();
         if (ret < 72)
             setStatus("Error reading firmware-info!");
+        keepFirstError(ret < 72);
+        if (firstError[0] != '\0')
+            setStatus(firstError);
     }
     showStatus();
 }

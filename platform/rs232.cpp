@@ -262,7 +262,9 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
     ComPort *raw = p.get();
     QObject::connect(&raw->serial, &QSerialPort::readyRead, [raw] {
         raw->errorsInARow = 0;
-        queueDispatch();
+        // Bytes arrive one by one; only a complete notification is worth a dispatch.
+        if (raw->callback && raw->serial.bytesAvailable() >= raw->notifyCount)
+            queueDispatch();
     });
     QObject::connect(&raw->serial, &QSerialPort::bytesWritten, [raw] { raw->errorsInARow = 0; });
     QObject::connect(&raw->serial, &QSerialPort::errorOccurred,
