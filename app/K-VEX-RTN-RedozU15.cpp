@@ -75,8 +75,6 @@ void resetModuleState() {
     exchangeDepth = 0;
     std::memset(pp, 0, sizeof pp);
     std::memset(adcbuf, 0, sizeof adcbuf);
-    shortVideoBlocks = 0;
-    videoLineHeld = false;
     std::memset(arrayNORM, 0, sizeof arrayNORM);
     std::memset(xArray8, 0, sizeof xArray8);
     umValue = 0;

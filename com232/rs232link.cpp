@@ -4,6 +4,7 @@
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
+#include "com232/videodata.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
@@ -172,6 +173,8 @@ void InitRS232(int port) {
         showStatus();
         return;
     }
+    shortVideoBlocks = 0;
+    videoLineHeld = false;
     SetComTime(port, 2.0);
     FlushInQ(port);
     FlushOutQ(port);

@@ -3,7 +3,7 @@
 
 // The last video line that arrived whole; a line with a short block leaves it as it was.
 extern unsigned short adcbuf[256];
-// Blocks that arrived short since the program started, and whether the last line was held.
+// Blocks that arrived short since the port was opened, and whether the last line was held.
 extern int shortVideoBlocks;
 extern bool videoLineHeld;
 
