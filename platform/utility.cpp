@@ -14,7 +14,7 @@
 namespace {
 // The longest an idle wait blocks when no event comes: serial bytes, timers and input wake it at
 // once, so this only bounds how late a wait loop sees its own time limit pass.
-constexpr int kIdleWaitMs = 10;
+constexpr int kIdleWaitMs = 50;
 
 const auto clockStart = std::chrono::steady_clock::now();
 } // namespace
