@@ -46,6 +46,7 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
 
     int count = 0;
     bool timedOut = false;
+    SetComWakeCount(com, bytesAwaited);
     tstart = Timer();
     for (;;) {
         ProcessSystemEvents();
@@ -58,6 +59,7 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
         if (count >= bytesAwaited)
             break;
     }
+    SetComWakeCount(com, 0);
 
     // Never more than the receive buffer holds; whatever else waits is stale.
     int toRead = count < 0 ? 0 : count;

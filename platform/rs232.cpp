@@ -38,6 +38,8 @@ struct ComPort {
     int errorsInARow = 0;
     // The driver's VMIN as last set; the port opens with 0.
     int wakeCount = 0;
+    // Bytes a wait loop without a callback waits for (SetComWakeCount).
+    int awaitedBytes = 0;
 };
 
 std::map<int, std::unique_ptr<ComPort>> openPorts;
@@ -130,11 +132,14 @@ void setWakeCount(ComPort *p, int count) {
 #endif
 }
 
-// The bytes the callback still waits for, or 0 when no callback waits.
+// The bytes the callback or a wait loop still waits for, or 0 when nothing waits.
 int bytesStillAwaited(ComPort *p) {
-    if (!p->callback || p->notifyCount <= 0 || !(p->eventMask & LWRS_RECEIVE))
+    const bool callbackWaits =
+        p->callback && p->notifyCount > 0 && (p->eventMask & LWRS_RECEIVE) != 0;
+    const int awaited = callbackWaits ? p->notifyCount : p->awaitedBytes;
+    if (awaited <= 0)
         return 0;
-    return std::max(1, p->notifyCount - static_cast<int>(p->serial.bytesAvailable()));
+    return std::max(1, awaited - static_cast<int>(p->serial.bytesAvailable()));
 }
 
 // Bytes the driver holds that the port's queue has not taken yet: with a wake count set, a
@@ -390,6 +395,17 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbac
     return 0;
 }
 
+int SetComWakeCount(int port, int count) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    if (count < 0)
+        return kComInvalidParameter;
+    p->awaitedBytes = count;
+    setWakeCount(p, bytesStillAwaited(p));
+    return 0;
+}
+
 int ComWrt(int port, const char *buffer, int count) {
     ComPort *p = openPort(port);
     if (!p)
@@ -434,6 +450,7 @@ int GetInQLen(int port) {
     if (!p)
         return kComPortNotOpen;
     pullArrivedBytes(p);
+    setWakeCount(p, bytesStillAwaited(p));
     return static_cast<int>(p->serial.bytesAvailable()) + bytesHeldByDriver(p);
 }
 
