@@ -34,7 +34,9 @@ void GetPanelValues();
 void SetPanelValues();
 
 // Parameter commands.
-void PushGET(int source);
+// True when the set was taken; a failed read leaves the variables as they were, and the panel
+// shows them.
+bool PushGET(int source);
 int CC_BTNGet(int panel, int control, int event, void *callbackData, int eventData1,
               int eventData2);
 int CC_BTNSend(int panel, int control, int event, void *callbackData, int eventData1,

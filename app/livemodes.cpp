@@ -89,16 +89,19 @@ void PushRUN() {
     graphrefresh = 0;
 
     while (stop_flag == 0) {
-        // Drawing only prepares the graphs; they repaint while the next request is on the wire.
-        if (graphrefresh == 1) {
+        // The answer is taken and the next request sent before drawing, so the graphs are drawn
+        // while that request and its answer are on the wire.
+        const bool answered = graphrefresh == 1;
+        if (answered)
             CopyPPtoMeasurement();
+        if (rx_flag == 1)
+            sendRunRequest();
+        if (answered) {
             PlotVIDEOBarGraph();
             PlotRAWGraphX8();
             graphrefresh = 0;
             notifyRunSample();
         }
-        if (rx_flag == 1)
-            sendRunRequest();
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             showStatusText("Timeout RS232-Line!");

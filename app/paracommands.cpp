@@ -61,7 +61,8 @@ bool waitFlagFirst(double limit) {
 
 } // namespace
 
-void PushGET(int source) {
+bool PushGET(int source) {
+    bool taken = source == DATFILE;
     if (source != DATFILE) {
         order = source == EEPROM ? 4 : 2;
         CopyVarsToPP();
@@ -76,10 +77,15 @@ void PushGET(int source) {
         for (;;) {
             ProcessSystemEvents();
             if (rx_flag == 1) {
-                GetRxBuf(PNUM);
-                CopyPPtoVars();
-                noteParameterGet(source);
-                setStatus("Parameter-frame received! - Line Ok!");
+                if (const char *fault = answerFrameFault(static_cast<unsigned short>(order))) {
+                    setStatus(fault);
+                } else {
+                    GetRxBuf(PNUM);
+                    CopyPPtoVars();
+                    noteParameterGet(source);
+                    setStatus("Parameter-frame received! - Line Ok!");
+                    taken = true;
+                }
                 break;
             }
             tdiff = Timer() - tstart;
@@ -91,6 +97,7 @@ void PushGET(int source) {
     }
     SetPanelValues();
     showStatus();
+    return taken;
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int) {
@@ -157,8 +164,17 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
     const ExchangeScope exchange;
     sendCurrentPP(6);
     showStatusText("New setpoint value teached!");
-    if (waitFlagFirst(TEACH_TIMEOUT))
+    // Only an answer that is the teach answer means the sensor took a new set-point; until then
+    // the set-point display keeps the old one.
+    if (!waitFlagFirst(TEACH_TIMEOUT)) {
+        setStatus("Timeout RS232-Line!");
+    } else if (const char *fault = answerFrameFault(6)) {
+        setStatus(fault);
+    } else {
         PushGET(RAM);
+        return 0;
+    }
+    showStatus();
     return 0;
 }
 
@@ -170,7 +186,13 @@ int CC_ButtonReset(int, int, int event, void *, int, int) {
     showStatusText("Reset Max/Min values...");
     waitFlagFirst(TIMEOUT);
     // Whether the sensor answered decides, not the last reading of the clock.
-    setStatus(rx_flag == 1 ? "Reset of analog-output Max/Min OK!" : "Timeout-RS-232...");
+    if (rx_flag != 1) {
+        setStatus("Timeout-RS-232...");
+    } else if (const char *fault = answerFrameFault(11)) {
+        setStatus(fault);
+    } else {
+        setStatus("Reset of analog-output Max/Min OK!");
+    }
     showStatus();
     return 0;
 }

@@ -190,14 +190,17 @@ int GetHARDWAREInfo() {
     }
     if (rx_flag != 1)
         return 0;
+    // A spoilt answer would give the panel the scales of a sensor that is not there.
+    if (const char *fault = answerFrameFault(10)) {
+        setStatus(fault);
+        return 0;
+    }
 
     unsigned short *const fields[] = {&ccdtype, &ccdmaxpixel,   &ccdresolution,
                                       &pcbtype, &ccdmaxpixelX8, &ccdsubpixel,
                                       &ccdpixB, &ccdpixE,       &softversion};
     for (int i = 0; i < 9; ++i)
         *fields[i] = readBufWord(2 + i);
-    if (readBufWord(1) != 10)
-        return 0;
 
     result = 1;
     SetAxisScalingMode(pHandle, GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdsubpixel);
@@ -228,6 +231,7 @@ int GetVERSIONInfo() {
     int count = 0;
     tstart = Timer();
     for (;;) {
+        ProcessSystemEvents();
         count = GetInQLen(com);
         tdiff = Timer() - tstart;
         if (tdiff > FIRMWARE_TIMEOUT) {

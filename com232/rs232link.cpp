@@ -4,6 +4,7 @@
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
+#include "com232/videodata.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
@@ -31,6 +32,13 @@ double tstart = 0.0;
 double tdiff = 0.0;
 char szStatus[STATUS_SIZE];
 int exchangeDepth = 0;
+int rxFrameBytes = 0;
+bool rxSurplus = false;
+
+namespace {
+// Twenty byte times at 19 200 baud: bytes that belong to the same answer come well within it.
+constexpr double SURPLUS_WAIT = 0.02;
+} // namespace
 
 const char *comErrorText(int code) {
     switch (code) {
@@ -100,7 +108,8 @@ void GetRxBuf(int count) {
 void RX_Receive_Function(int, int events, void *) {
     if (!(events & LWRS_RECEIVE))
         return;
-    ComRd(com, szReadBuf, FRAME_BYTES);
+    rxFrameBytes = ComRd(com, szReadBuf, FRAME_BYTES);
+    rxSurplus = GetInQLen(com) > 0;
     GetRxBuf(PNUM);
     rx_flag = 1;
     graphrefresh = 1;
@@ -118,6 +127,24 @@ bool waitTimeFirst(double limit) {
         if (rx_flag != 0)
             return false;
     }
+}
+
+const char *answerFrameFault(unsigned short command) {
+    rx_flag = 0;
+    const double quietUntil = Timer() + SURPLUS_WAIT;
+    while (!rxSurplus && Timer() < quietUntil) {
+        ProcessSystemEvents();
+        // A second whole frame counts as surplus as well; the first is gone by then anyway.
+        rxSurplus = rx_flag != 0 || GetInQLen(com) > 0;
+    }
+    rx_flag = 1;
+    if (readBufWord(0) != ANSWER_SYNC)
+        return "Bad parameter-frame: wrong sync word!";
+    if (readBufWord(1) != command)
+        return "Bad parameter-frame: wrong answer code!";
+    if (rxFrameBytes != FRAME_BYTES || rxSurplus)
+        return "Bad parameter-frame: wrong length!";
+    return nullptr;
 }
 
 int CheckComLine(int port) {
@@ -156,6 +183,8 @@ int InitRS232(int port) {
         showStatusText(openFailureText(ret).c_str());
         return LINK_NO_PORT;
     }
+    shortVideoBlocks = 0;
+    videoLineHeld = false;
     SetComTime(port, 2.0);
     FlushInQ(port);
     FlushOutQ(port);
@@ -169,23 +198,36 @@ int InitRS232(int port) {
     };
     ret = CheckComLine(port);
     if (ret == 1) {
+        // The first error of the sequence stays on the status line: the texts of the steps after
+        // it, the firmware text above all, would hide that the sensor is not answering as it
+        // should.
+        char firstError[STATUS_SIZE] = "";
+        auto keepFirstError = [&firstError](bool failed) {
+            if (failed && firstError[0] == '\0')
+                std::snprintf(firstError, sizeof firstError, "%s", szStatus);
+        };
         Delay(0.1);
         ret = GetHARDWAREInfo();
         if (ret == 0) {
             setStatus("Error reading HARDWARE-info!");
             fail(rx_flag == 1);
         }
+        keepFirstError(ret == 0);
         Delay(0.1);
         target = RAM;
-        PushGET(RAM);
-        if (rx_flag != 1)
-            fail(false);
+        if (!PushGET(RAM)) {
+            fail(rx_flag == 1);
+            keepFirstError(true);
+        }
         Delay(0.1);
         ret = GetVERSIONInfo();
         if (ret < 72) {
             setStatus("Error reading firmware-info!");
             fail(ret > 0);
         }
+        keepFirstError(ret < 72);
+        if (firstError[0] != '\0')
+            setStatus(firstError);
     } else {
         fail(rx_flag == 1);
     }

@@ -11,6 +11,8 @@ constexpr int FRAME_BYTES = 4 + 2 * PNUM;
 // Answer time limit in seconds.
 constexpr double TIMEOUT = 1.5;
 constexpr int BUFFER_SIZE = 1024;
+// The sync word every answer frame of the sensor starts with.
+constexpr unsigned short ANSWER_SYNC = 0x00AA;
 // 72 characters and the terminator: a full raw firmware text fits.
 constexpr int STATUS_SIZE = 73;
 
@@ -33,6 +35,9 @@ extern unsigned short pp[PNUM];
 extern double tstart;
 extern double tdiff;
 extern char szStatus[STATUS_SIZE];
+// Bytes the receive callback took as the last answer frame, and whether bytes followed it.
+extern int rxFrameBytes;
+extern bool rxSurplus;
 
 // Nonzero while an exchange with the sensor waits for its answer (the connection sequence,
 // GET, teach, reset, or a run or video loop). Commands that would start another exchange do
@@ -56,6 +61,10 @@ int CheckComLine(int port);
 // Waits for an answer frame, looking at the clock before the flag in each pass; true when the
 // limit passed (an answer may still have come in that last pass).
 bool waitTimeFirst(double limit);
+// Why the answer frame the receive callback took cannot be the answer to `command`, as a status
+// text, or nullptr when it can. Waits a little for bytes beyond the frame first: they make it
+// a longer answer than the request asked for.
+const char *answerFrameFault(unsigned short command);
 
 // The status text for an error code of the port services.
 const char *comErrorText(int code);

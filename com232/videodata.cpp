@@ -6,9 +6,19 @@
 #include "platform/userint.h"
 #include "platform/utility.h"
 
+#include <algorithm>
+#include <cstdio>
+
 unsigned short adcbuf[256];
+int shortVideoBlocks = 0;
+bool videoLineHeld = false;
 
 namespace {
+
+// The line being read, block by block; whole while every block of it since the one at word 0
+// came complete.
+unsigned short lineWords[256];
+bool lineWhole = false;
 
 struct BlockRead {
     unsigned short command;
@@ -35,18 +45,21 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
     showStatusText(block.waiting);
 
     int count = 0;
+    bool timedOut = false;
+    SetComWakeCount(com, bytesAwaited);
     tstart = Timer();
     for (;;) {
         ProcessSystemEvents();
         count = GetInQLen(com);
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
-            setStatus(block.timeout);
+            timedOut = true;
             break;
         }
         if (count >= bytesAwaited)
             break;
     }
+    SetComWakeCount(com, 0);
 
     // Never more than the receive buffer holds; whatever else waits is stale.
     int toRead = count < 0 ? 0 : count;
@@ -55,10 +68,39 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
     nBytesR = toRead > 0 ? ComRd(com, szReadBuf, toRead) : 0;
     if (count > toRead)
         FlushInQ(com);
-    if (nBytesR == bytesAwaited)
-        setStatus(block.received);
-    for (int k = 0; k < block.words && start + k < 256; ++k)
-        adcbuf[start + k] = readBufWord(k);
+
+    if (start == 0)
+        lineWhole = true;
+    // A longer block keeps the status text it found; its words are all there.
+    const char *said = nBytesR == bytesAwaited ? block.received
+                       : timedOut              ? block.timeout
+                                               : nullptr;
+    if (nBytesR >= bytesAwaited) {
+        for (int k = 0; k < block.words && start + k < 256; ++k)
+            lineWords[start + k] = readBufWord(k);
+    } else {
+        ++shortVideoBlocks;
+        lineWhole = false;
+    }
+    const bool lineEnds = start + block.words >= 256;
+    if (lineEnds) {
+        // Words that did not come would be drawn from whatever the buffer held before, so a
+        // line with a short block is not drawn at all: the last whole line stays.
+        videoLineHeld = !lineWhole;
+        if (lineWhole)
+            std::copy(lineWords, lineWords + 256, adcbuf);
+    }
+    char text[STATUS_SIZE];
+    if (lineEnds && !lineWhole) {
+        std::snprintf(text, sizeof text, "Short video block: previous line held! Short blocks: %d",
+                      shortVideoBlocks);
+        setStatus(text);
+    } else if (said && shortVideoBlocks > 0) {
+        std::snprintf(text, sizeof text, "%s Short blocks: %d", said, shortVideoBlocks);
+        setStatus(text);
+    } else if (said) {
+        setStatus(said);
+    }
     showStatus();
 }
 

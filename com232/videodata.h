@@ -1,8 +1,14 @@
 // Video line transfer in 64- or 256-word blocks, and the array helpers of the strip chart.
 #pragma once
 
+// The last video line that arrived whole; a line with a short block leaves it as it was.
 extern unsigned short adcbuf[256];
+// Blocks that arrived short since the port was opened, and whether the last line was held.
+extern int shortVideoBlocks;
+extern bool videoLineHeld;
 
+// A line is the blocks from start 0 up to the one that reaches word 255; adcbuf takes it when
+// its last block came in.
 int ReadData64(int start, int last);
 int ReadData256();
 // 0, or -20003 when n < 1.

@@ -276,6 +276,12 @@ int GetInQLen(int port) {
     return static_cast<int>(line.queue.size());
 }
 
+int SetComWakeCount(int port, int count) {
+    if (!isOpen(port))
+        return kComPortNotOpen;
+    return count < 0 ? kComInvalidParameter : 0;
+}
+
 int FlushInQ(int port) {
     if (!isOpen(port))
         return kComPortNotOpen;

@@ -14,6 +14,11 @@
 #include <map>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
 namespace {
 
 constexpr int kMaxPortNumber = 1000;
@@ -32,6 +37,10 @@ struct ComPort {
     // port as closed from then on, without an error storm.
     bool gone = false;
     int errorsInARow = 0;
+    // The driver's VMIN as last set; the port opens with 0.
+    int wakeCount = 0;
+    // Bytes a wait loop without a callback waits for (SetComWakeCount).
+    int awaitedBytes = 0;
 };
 
 std::map<int, std::unique_ptr<ComPort>> openPorts;
@@ -108,6 +117,49 @@ void pullArrivedBytes(ComPort *p) {
         p->serial.waitForReadyRead(0);
 }
 
+// Bytes arrive one at a time; waking the program for each of them costs more than everything
+// else a live loop does. While a receive callback waits for its notification, the driver is
+// told to report the port readable only once the rest of it is in (VMIN), so a wait loop sleeps
+// until a whole frame came or its time ran out. `count` 0 reports every byte.
+void setWakeCount(ComPort *p, int count) {
+#ifdef Q_OS_UNIX
+    count = std::clamp(count, 0, 255);
+    const int fd = static_cast<int>(p->serial.handle());
+    termios settings{};
+    if (count == p->wakeCount || fd < 0 || tcgetattr(fd, &settings) != 0)
+        return;
+    settings.c_cc[VMIN] = static_cast<cc_t>(count);
+    if (tcsetattr(fd, TCSANOW, &settings) == 0)
+        p->wakeCount = count;
+#else
+    (void)p;
+    (void)count;
+#endif
+}
+
+// The bytes the callback or a wait loop still waits for, or 0 when nothing waits.
+int bytesStillAwaited(ComPort *p) {
+    const bool callbackWaits =
+        p->callback && p->notifyCount > 0 && (p->eventMask & LWRS_RECEIVE) != 0;
+    const int awaited = callbackWaits ? p->notifyCount : p->awaitedBytes;
+    if (awaited <= 0)
+        return 0;
+    return std::max(1, awaited - static_cast<int>(p->serial.bytesAvailable()));
+}
+
+// Bytes the driver holds that the port's queue has not taken yet: with a wake count set, a
+// readiness check does not see them.
+int bytesHeldByDriver(ComPort *p) {
+#ifdef Q_OS_UNIX
+    int held = 0;
+    if (ioctl(static_cast<int>(p->serial.handle()), FIONREAD, &held) == 0 && held > 0)
+        return held;
+#else
+    (void)p;
+#endif
+    return 0;
+}
+
 void queueDispatch() {
     if (dispatchQueued || !QCoreApplication::instance())
         return;
@@ -158,8 +210,10 @@ void dispatchComCallbacks() {
         // Bytes the system holds are pending events too.
         if (p->serial.bytesAvailable() < p->notifyCount)
             pullArrivedBytes(p);
-        if (p->serial.bytesAvailable() < p->notifyCount)
+        if (p->serial.bytesAvailable() < p->notifyCount) {
+            setWakeCount(p, bytesStillAwaited(p));
             continue;
+        }
         ComCallbackPtr callback = p->callback;
         void *data = p->callbackData;
         callbackRunning = true;
@@ -270,7 +324,9 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
     ComPort *raw = p.get();
     QObject::connect(&raw->serial, &QSerialPort::readyRead, [raw] {
         raw->errorsInARow = 0;
-        queueDispatch();
+        // Bytes arrive one by one; only a complete notification is worth a dispatch.
+        if (raw->callback && raw->serial.bytesAvailable() >= raw->notifyCount)
+            queueDispatch();
     });
     QObject::connect(&raw->serial, &QSerialPort::bytesWritten, [raw] { raw->errorsInARow = 0; });
     QObject::connect(&raw->serial, &QSerialPort::errorOccurred,
@@ -341,8 +397,20 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbac
     p->notifyCount = notifyCount;
     p->callback = callback;
     p->callbackData = callbackData;
+    setWakeCount(p, bytesStillAwaited(p));
     if (callback)
         queueDispatch();
+    return 0;
+}
+
+int SetComWakeCount(int port, int count) {
+    ComPort *p = openPort(port);
+    if (!p)
+        return kComPortNotOpen;
+    if (count < 0)
+        return kComInvalidParameter;
+    p->awaitedBytes = count;
+    setWakeCount(p, bytesStillAwaited(p));
     return 0;
 }
 
@@ -379,6 +447,8 @@ int ComRd(int port, char *buffer, int count) {
         if (got >= count)
             break;
         const qint64 remaining = limitMs - clock.elapsed();
+        // A read waits for the bytes it asks for, not for the callback's notification.
+        setWakeCount(p, 0);
         if (remaining <= 0 || p->gone || !p->serial.waitForReadyRead(static_cast<int>(remaining)))
             break;
     }
@@ -392,7 +462,8 @@ int GetInQLen(int port) {
     if (!p)
         return kComPortNotOpen;
     pullArrivedBytes(p);
-    return static_cast<int>(p->serial.bytesAvailable());
+    setWakeCount(p, bytesStillAwaited(p));
+    return static_cast<int>(p->serial.bytesAvailable()) + bytesHeldByDriver(p);
 }
 
 int FlushInQ(int port) {

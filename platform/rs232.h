@@ -35,6 +35,10 @@ int SetCTSMode(int port, int mode);
 // inside itself and never from inside another serial call.
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData);
+// A wait loop that polls GetInQLen until `count` bytes are in the queue, with no receive callback
+// armed, sleeps in ProcessSystemEvents until they are (or its time runs out) instead of waking
+// for every byte. 0 when the loop is done.
+int SetComWakeCount(int port, int count);
 int ComWrt(int port, const char *buffer, int count);
 int ComRd(int port, char *buffer, int count);
 int GetInQLen(int port);

@@ -6,6 +6,7 @@ double Timer();
 // Blocks the caller; events are not processed meanwhile.
 void Delay(double seconds);
 // Handles pending user-interface and serial events on the calling thread. When nothing is pending
-// it may wait a few milliseconds for the next event, so wait loops that call it over and over do
-// not spin a core; nothing depends on that wait.
+// it sleeps until the next event (bytes a receive callback waits for, a timer, input), at most
+// 50 ms, so wait loops that call it over and over do not spin a core; nothing depends on that
+// wait.
 int ProcessSystemEvents();

@@ -363,7 +363,7 @@ TEST_P(TeachTest, AnswerInTimeReadsTheNewSetPointBack) {
         EXPECT_EQ(commands(), std::vector<int>{6});
         EXPECT_EQ(variables(), before);
         EXPECT_EQ(spinValue("NUMTeachValue"), 512);
-        EXPECT_EQ(status(), "New setpoint value teached!");
+        EXPECT_EQ(status(), "Timeout RS232-Line!");
     }
 }
 

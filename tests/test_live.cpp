@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -189,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(BoardTypes, VideoModeTest,
                                     std::to_string(info.index);
                          });
 
-TEST_F(LiveTest, ShortBlockReportsItsTimeoutAndTheLoopGoesOn) {
+TEST_F(LiveTest, ShortBlockHoldsTheLineAndTheLoopGoesOn) {
     kvexsim::SensorSim &sensor = connect("standard");
     // The last block of the first line comes one byte short.
     whenever([&] { return withCommand(sensor.requests(), 9).size() >= 3; },
@@ -197,30 +198,47 @@ TEST_F(LiveTest, ShortBlockReportsItsTimeoutAndTheLoopGoesOn) {
                  sensor.setFault(9, {kvexsim::FaultKind::Short, 1});
              });
     QString seen;
-    whenever([&] { return status().startsWith("Timeout-RS-232 while"); }, [&] { seen = status(); });
+    whenever([&] { return status().startsWith("Short video block"); }, [&] { seen = status(); });
     whenever([&] { return withCommand(sensor.requests(), 8).size() >= 3; },
              [&] { click("BTNStop"); });
     click("BTNVideo");
-    EXPECT_EQ(seen, "Timeout-RS-232 while reading 64 data-words!");
+    EXPECT_EQ(seen, "Short video block: previous line held! Short blocks: 1");
+    EXPECT_EQ(status(), "Data[64] block received! Short blocks: 1");
     EXPECT_GE(withCommand(sensor.requests(), 8).size(), 3u);
 }
 
-TEST_F(LiveTest, ShortBlockKeepsTheWordsThatCame) {
+TEST_F(LiveTest, ShortBlockDrawsNothingOfItsLine) {
     kvexsim::SensorSim &sensor = connect("standard");
     InstallComCallback(com, 0, 36, 0x55, nullptr, nullptr);
-    ReadData64(0, 0);
+    const auto readLine = [] {
+        ReadData64(0, 0);
+        ReadData64(64, 0);
+        ReadData64(128, 0);
+        ReadData64(192, 1);
+    };
+    readLine();
     EXPECT_STREQ(szStatus, "Data[64] block received!");
-    unsigned short whole[64];
-    std::copy(adcbuf, adcbuf + 64, whole);
-    adcbuf[62] = adcbuf[63] = 4242;
+    EXPECT_FALSE(videoLineHeld);
+    unsigned short whole[256];
+    std::copy(adcbuf, adcbuf + 256, whole);
+
+    // What the graph shows now; a line that is held leaves every word of it.
+    std::fill(adcbuf, adcbuf + 256, 4242);
     sensor.setFault(9, {kvexsim::FaultKind::Short, 2});
-    const double start = Timer();
-    ReadData64(0, 0);
-    EXPECT_GE(Timer() - start, 1.5);
-    EXPECT_STREQ(szStatus, "Timeout-RS-232 while reading 64 data-words!");
-    EXPECT_EQ(nBytesR, 126);
-    // Words 0 to 62 arrived; the scene is frozen, so they match the whole block's.
-    for (int k = 0; k < 63; ++k)
+    sensor.clearRequests();
+    readLine();
+    EXPECT_EQ(withCommand(sensor.requests(), 9).size(), 4u);
+    EXPECT_EQ(nBytesR, 128);
+    EXPECT_TRUE(videoLineHeld);
+    EXPECT_EQ(shortVideoBlocks, 1);
+    EXPECT_STREQ(szStatus, "Short video block: previous line held! Short blocks: 1");
+    EXPECT_EQ(std::count(adcbuf, adcbuf + 256, 4242), 256);
+
+    readLine();
+    EXPECT_FALSE(videoLineHeld);
+    EXPECT_STREQ(szStatus, "Data[64] block received! Short blocks: 1");
+    // The scene is frozen, so the next whole line matches the first.
+    for (int k = 0; k < 256; ++k)
         EXPECT_NEAR(adcbuf[k], whole[k], 40) << k;
 }
 

@@ -63,6 +63,68 @@ TEST_F(ParameterSafetyTest, TeachWhoseReadBackGetsNoAnswer) {
     expectOwnSet();
 }
 
+// A spoilt answer to a GET, a teach or its read-back: the sensor holds another set by then, which
+// a frame taken unchecked would bring onto the panel.
+struct BadAnswerRow {
+    const char *name;
+    const char *target; // radio button chosen first, or nullptr for RAM
+    const char *button; // the command
+    int command;        // the answer that is spoilt
+    kvexsim::FaultKind fault;
+    const char *status;
+};
+
+const BadAnswerRow badAnswerRows[] = {
+    {"GetRamWrongSync", nullptr, "BTNGet", 2, kvexsim::FaultKind::WrongSync,
+     "Bad parameter-frame: wrong sync word!"},
+    {"GetRamWrongCode", nullptr, "BTNGet", 2, kvexsim::FaultKind::WrongCommand,
+     "Bad parameter-frame: wrong answer code!"},
+    {"GetRamTooLong", nullptr, "BTNGet", 2, kvexsim::FaultKind::Extra,
+     "Bad parameter-frame: wrong length!"},
+    {"GetEepromWrongSync", "RBTEeprom", "BTNGet", 4, kvexsim::FaultKind::WrongSync,
+     "Bad parameter-frame: wrong sync word!"},
+    {"GetEepromWrongCode", "RBTEeprom", "BTNGet", 4, kvexsim::FaultKind::WrongCommand,
+     "Bad parameter-frame: wrong answer code!"},
+    {"TeachReadBackWrongSync", nullptr, "ButtonTeach", 2, kvexsim::FaultKind::WrongSync,
+     "Bad parameter-frame: wrong sync word!"},
+    {"TeachAnswerWrongCode", nullptr, "ButtonTeach", 6, kvexsim::FaultKind::WrongCommand,
+     "Bad parameter-frame: wrong answer code!"},
+    {"TeachAnswerTooLong", nullptr, "ButtonTeach", 6, kvexsim::FaultKind::Extra,
+     "Bad parameter-frame: wrong length!"},
+    {"TeachWithoutAnswer", nullptr, "ButtonTeach", 6, kvexsim::FaultKind::Silence,
+     "Timeout RS232-Line!"},
+};
+
+class BadAnswerTest : public ParameterSafetyTest,
+                      public ::testing::WithParamInterface<BadAnswerRow> {};
+
+TEST_P(BadAnswerTest, LeavesTheSetAsItWas) {
+    const BadAnswerRow &row = GetParam();
+    kvexsim::SensorSim &sensor = connectWithOwnSet();
+    const unsigned short setPoint = tVal;
+    kvexsim::Words other = kvexsim::defaultParameterSet();
+    other[0] = 111;
+    other[2] = 222;
+    other[9] = 33;
+    other[12] = 1234;
+    sensor.setRam(other);
+    sensor.setEeprom(other);
+    sensor.setObject(300, 600);
+    if (row.target)
+        click(row.target);
+    sensor.setFault(row.command, {row.fault, 1});
+    sensor.clearRequests();
+    click(row.button);
+    EXPECT_EQ(commands().back(), row.command);
+    EXPECT_EQ(status(), row.status);
+    expectOwnSet();
+    EXPECT_EQ(tVal, setPoint);
+    EXPECT_EQ(spinValue("NUMTeachValue"), setPoint);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, BadAnswerTest, ::testing::ValuesIn(badAnswerRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(ParameterSafetyTest, PortChangeToASilentSensor) {
     kvexsim::SensorSim *silent = nullptr;
     connectWithOwnSet(&silent);

@@ -85,16 +85,50 @@ TEST_F(StartupTest, SilentSensorShowsThePanelWithTheStartValuesAfterTheTimeout) 
     saveScreenshot(mainPanel(), "no-sensor");
 }
 
-TEST_F(StartupTest, MissingHardwareAnswerIsReportedAndTheSequenceGoesOn) {
+// The first error of the sequence stays on the status line after the sequence went on.
+struct StartupFaultRow {
+    const char *name;
+    int command;
+    kvexsim::FaultKind fault;
+    const char *status;
+};
+
+const StartupFaultRow startupFaultRows[] = {
+    {"HardwareSilent", 10, kvexsim::FaultKind::Silence, "Error reading HARDWARE-info!"},
+    {"HardwareWrongSync", 10, kvexsim::FaultKind::WrongSync, "Error reading HARDWARE-info!"},
+    {"HardwareWrongCode", 10, kvexsim::FaultKind::WrongCommand, "Error reading HARDWARE-info!"},
+    {"ParametersSilent", 2, kvexsim::FaultKind::Silence, "Timeout-RS-232..."},
+    {"ParametersWrongSync", 2, kvexsim::FaultKind::WrongSync,
+     "Bad parameter-frame: wrong sync word!"},
+    {"ParametersWrongCode", 2, kvexsim::FaultKind::WrongCommand,
+     "Bad parameter-frame: wrong answer code!"},
+    {"FirmwareShort", 7, kvexsim::FaultKind::Short, "Error reading firmware-info!"},
+};
+
+class StartupFaultTest : public StartupTest,
+                         public ::testing::WithParamInterface<StartupFaultRow> {};
+
+TEST_P(StartupFaultTest, FirstErrorStaysVisibleAndTheSequenceGoesOn) {
+    const StartupFaultRow &row = GetParam();
     kvexsim::SensorSim &sensor = startSensor("standard");
-    sensor.setFault(10, {kvexsim::FaultKind::Silence});
-    sensor.setFault(7, {kvexsim::FaultKind::Short, 1});
+    sensor.setFault(row.command, {row.fault, 1});
+    // A later step failing as well does not replace the first error.
+    if (row.command != 7)
+        sensor.setFault(7, {kvexsim::FaultKind::Short, 1});
     ASSERT_TRUE(startProgram());
     EXPECT_EQ(commands(), (std::vector<int>{5, 10, 2, 7}));
-    EXPECT_EQ(status(), "Error reading firmware-info!");
-    EXPECT_EQ(YAXISMAX, 1024);
-    EXPECT_EQ(ccdsubpixel, 0);
+    EXPECT_EQ(status(), row.status);
+    if (row.command == 10) {
+        EXPECT_EQ(YAXISMAX, 1024);
+        EXPECT_EQ(ccdsubpixel, 0);
+    }
+    if (row.command == 2) {
+        EXPECT_EQ(spinValue("NUMPower"), 500);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, StartupFaultTest, ::testing::ValuesIn(startupFaultRows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StartupTest, PortChangeConnectsToAnotherSensor) {
     startSensor("standard", 1);
