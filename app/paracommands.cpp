@@ -1,6 +1,7 @@
 // The operator's commands on the parameter set: GET, SEND, target choice, teach and reset.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "app/paramcompare.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
@@ -120,6 +121,9 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
             reportParameterFileError(chosen, "");
         return 0;
     }
+    // A permanent write shows what it changes and asks first; RAM sends stay one click.
+    if (target == EEPROM && !confirmEepromSend())
+        return 0;
     sync = 0x55;
     order = target == EEPROM ? 3 : 1;
     GetPanelValues();
