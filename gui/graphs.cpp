@@ -105,7 +105,7 @@ void PlotVIDEOBarGraph() {
     SetCtrlVal(pHandle, NUMMeasValueA, Mvalue);
     umValue = positionMicrons(Mvalue);
     const bool micronsKnown = !std::isnan(umValue);
-    // The display's minimum shows as blank: no false 0 for a sensor without a known pitch.
+    // The display's minimum shows as a dash: no false 0 for a sensor without a known pitch.
     SetCtrlVal(pHandle, NUMMeasMicrons, micronsKnown ? umValue : -1.0);
     SetCtrlAttribute(pHandle, NUMMeasMicrons, ATTR_DIMMED, !micronsKnown);
     SetCtrlVal(pHandle, NUMTolerance, tol);

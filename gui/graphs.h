@@ -5,7 +5,7 @@
 extern unsigned short thdArray[256];
 extern double arrayNORM[500];
 // The measured value in micrometres shown on NUMMeasMicrons; NaN when the sensor type names no
-// pixel pitch, and the display is then blank and dimmed.
+// pixel pitch, and the display then shows a dash, dimmed.
 extern double umValue;
 
 void PlotVIDEOCurve(const unsigned short *y, const double *x);
