@@ -139,7 +139,7 @@ bool confirmEepromSend() {
         if (panel[w] == eeprom[w])
             continue;
         char line[96];
-        std::snprintf(line, sizeof line, "\n%2d %-22s %5u -> %5u", w, wordNames[w], eeprom[w],
+        std::snprintf(line, sizeof line, "\n    %s (word %d): %u -> %u", wordNames[w], w, eeprom[w],
                       panel[w]);
         changes += line;
     }

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <cstdlib>
 #include <fstream>
 
 namespace {
@@ -45,6 +47,24 @@ void whenever(std::function<bool()> condition, std::function<void()> action) {
         action();
     });
     poll->start(1);
+}
+
+// With KVEX_SCREENSHOT_DIR set, saves a widget's picture there for the documentation; a panel
+// first gets the size it opens with on a desktop, not the offscreen screen's.
+void saveScreenshot(QWidget *widget, const char *name, bool panel = false) {
+    const char *folder = std::getenv("KVEX_SCREENSHOT_DIR");
+    if (!folder || !widget)
+        return;
+    if (panel)
+        widget->window()->resize(1290, 700);
+    widget->grab().save(QString("%1/%2.png").arg(folder, name));
+}
+
+QWidget *visibleWindow(const char *objectName) {
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == objectName && w->isVisible())
+            return w;
+    return nullptr;
 }
 
 bool pictureSaved(const QString &png, const QString &pdf) {
@@ -116,6 +136,10 @@ TEST_F(OperatorViewTest, ExportLineSavesTheShownVideoLineAndItsPicture) {
     }
     EXPECT_TRUE(pictureSaved(dir.filePath("line.png"), dir.filePath("line.pdf")));
     EXPECT_EQ(status(), "Saved line.csv, line.png and line.pdf");
+    if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR")) {
+        QFile::remove(QString("%1/exported-line.png").arg(folder));
+        QFile::copy(dir.filePath("line.png"), QString("%1/exported-line.png").arg(folder));
+    }
 }
 
 TEST_F(OperatorViewTest, ExportChartSavesThePointsOnScreen) {
@@ -142,7 +166,7 @@ TEST_F(OperatorViewTest, ExportChartSavesThePointsOnScreen) {
 
 TEST_F(OperatorViewTest, TheValueUnderTheMouseAndAZoomThatLiveUpdatesKeep) {
     connect();
-    runCycles("BTNRun", 20);
+    runCycles("BTNRun", 40);
     KvexStripChart *strip = stripChart();
     OperatorView *view = strip->operatorView();
     ASSERT_NE(view, nullptr);
@@ -161,12 +185,24 @@ TEST_F(OperatorViewTest, TheValueUnderTheMouseAndAZoomThatLiveUpdatesKeep) {
 
     // The wheel zooms in; the next samples keep that view.
     const QCPRange before = strip->yAxis->range();
-    QWheelEvent wheel(middle, strip->mapToGlobal(middle), QPoint(), QPoint(0, 240), Qt::NoButton,
+    strip->replot();
+    const QPoint onCurve(static_cast<int>(strip->xAxis->coordToPixel(strip->pointsPerScreen() - 8)),
+                         static_cast<int>(strip->yAxis->coordToPixel(measured.back())));
+    QWheelEvent wheel(onCurve, strip->mapToGlobal(onCurve), QPoint(), QPoint(0, 1200), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(strip, &wheel);
     const QCPRange zoomed = strip->yAxis->range();
     EXPECT_LT(zoomed.size(), before.size());
     EXPECT_TRUE(view->zoomed());
+    if (std::getenv("KVEX_SCREENSHOT_DIR")) {
+        mainPanel()->window()->resize(1290, 700);
+        strip->replot();
+        QMouseEvent over(QEvent::MouseMove, onCurve, strip->mapToGlobal(onCurve), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(strip, &over);
+        strip->replot();
+        saveScreenshot(mainPanel(), "graph-zoom");
+    }
     runCycles("BTNRun", 10);
     EXPECT_EQ(strip->yAxis->range(), zoomed);
     EXPECT_EQ(strip->xAxis->range().size() < strip->pointsPerScreen() - 1, true);
@@ -219,21 +255,21 @@ TEST_F(OperatorViewTest, CompareHighlightsTheWordsThatDiffer) {
         return seen;
     };
     std::vector<Seen> seen;
-    later(0.3, [&] {
-        QWidget *view = nullptr;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->objectName() == "CompareView" && w->isVisible())
-                view = w;
-        ASSERT_NE(view, nullptr);
-        seen.push_back(look(view));
-        auto *second = view->findChild<QComboBox *>("compareSecond");
-        second->setCurrentIndex(second->findText("Sensor EEPROM"));
-        seen.push_back(look(view));
-        auto *first = view->findChild<QComboBox *>("compareFirst");
-        first->setCurrentIndex(first->findText("Sensor RAM"));
-        seen.push_back(look(view));
-        static_cast<QDialog *>(view)->reject();
-    });
+    whenever([] { return visibleWindow("CompareView") != nullptr; },
+             [&] {
+                 QWidget *view = visibleWindow("CompareView");
+                 seen.push_back(look(view));
+                 auto *second = view->findChild<QComboBox *>("compareSecond");
+                 second->setCurrentIndex(second->findText("Sensor EEPROM"));
+                 seen.push_back(look(view));
+                 auto *first = view->findChild<QComboBox *>("compareFirst");
+                 first->setCurrentIndex(first->findText("Sensor RAM"));
+                 seen.push_back(look(view));
+                 second->setCurrentIndex(second->findText("Sensor RAM"));
+                 first->setCurrentIndex(first->findText("Panel"));
+                 saveScreenshot(view, "compare");
+                 static_cast<QDialog *>(view)->reject();
+             });
     click("BTNCompare");
 
     ASSERT_EQ(seen.size(), 3u);
@@ -246,7 +282,7 @@ TEST_F(OperatorViewTest, CompareHighlightsTheWordsThatDiffer) {
     // The comparison changed nothing: the panel keeps its edit, the sensor its sets.
     EXPECT_EQ(spinValue("NEDITTolerance"), 150);
     EXPECT_EQ(sensor.ram()[9], 100);
-    EXPECT_EQ(commands(), (std::vector<int>{2, 4, 2}));
+    EXPECT_EQ(commands(), (std::vector<int>{2, 4, 2, 2}));
 }
 
 TEST_F(OperatorViewTest, EepromSendShowsTheChangesAndAsksRamSendDoesNot) {
@@ -254,7 +290,7 @@ TEST_F(OperatorViewTest, EepromSendShowsTheChangesAndAsksRamSendDoesNot) {
         const char *name;
         int target; // radio button to choose
         int tolerance;
-        int answer;
+        int answer; // -1: the real question box, answered with its Cancel button
         bool asked;
         int sentCommand; // 0: nothing sent
         const char *statusText;
@@ -263,6 +299,7 @@ TEST_F(OperatorViewTest, EepromSendShowsTheChangesAndAsksRamSendDoesNot) {
         {"EEPROM unchanged", EEPROM, 100, 1, false, 0,
          "EEPROM already holds this parameter set - nothing sent."},
         {"EEPROM changed, no", EEPROM, 150, 0, true, 0, "EEPROM write cancelled."},
+        {"EEPROM changed, box cancelled", EEPROM, 150, -1, true, 0, "EEPROM write cancelled."},
         {"EEPROM changed, yes", EEPROM, 150, 1, true, 3, "Line Ok!"},
         {"RAM changed", RAM, 150, 0, false, 1, "Line Ok!"},
     };
@@ -270,10 +307,20 @@ TEST_F(OperatorViewTest, EepromSendShowsTheChangesAndAsksRamSendDoesNot) {
         SCOPED_TRACE(c.name);
         kvexsim::SensorSim &sensor = connect();
         std::vector<std::string> questions;
-        kvexplatform::setConfirmHook([&](const std::string &, const std::string &message) {
-            questions.push_back(message);
-            return c.answer;
-        });
+        if (c.answer >= 0) {
+            kvexplatform::setConfirmHook([&](const std::string &, const std::string &message) {
+                questions.push_back(message);
+                return c.answer;
+            });
+        } else {
+            whenever([] { return visibleWindow("ConfirmPopup") != nullptr; },
+                     [&] {
+                         auto *box = static_cast<QMessageBox *>(visibleWindow("ConfirmPopup"));
+                         questions.push_back(box->text().toStdString());
+                         saveScreenshot(box, "confirm-eeprom");
+                         box->button(QMessageBox::Cancel)->click();
+                     });
+        }
         enterValue("NEDITTolerance", c.tolerance);
         click(c.target == EEPROM ? "RBTEeprom" : "RBTRam");
         ASSERT_EQ(target, c.target);
@@ -282,8 +329,7 @@ TEST_F(OperatorViewTest, EepromSendShowsTheChangesAndAsksRamSendDoesNot) {
 
         EXPECT_EQ(questions.size(), c.asked ? 1u : 0u);
         if (c.asked)
-            EXPECT_NE(questions[0].find(" 9 Tolerance                100 ->   150"),
-                      std::string::npos)
+            EXPECT_NE(questions[0].find("Tolerance (word 9): 100 -> 150"), std::string::npos)
                 << questions[0];
         std::vector<int> sent;
         for (int code : commands())

@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 
@@ -95,7 +96,14 @@ TEST_F(RecordingTest, EveryCycleIsOneRowWithTheMeasurement) {
     connect();
     chooseRecording(path);
     EXPECT_EQ(recordingText(), "Recording: 0 rows");
-    whenever([&] { return sampleTimes.size() >= 25; }, [&] { click("BTNStop"); });
+    whenever([&] { return sampleTimes.size() >= 40; },
+             [&] {
+                 if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR")) {
+                     mainPanel()->window()->resize(1290, 700);
+                     mainPanel()->grab().save(QString("%1/recording.png").arg(folder));
+                 }
+                 click("BTNStop");
+             });
     click("BTNRun");
 
     const auto lines = readLines(path);
@@ -172,7 +180,8 @@ TEST_F(RecordingTest, EveryEndOfTheRunFlushesAndClosesTheFile) {
 TEST_F(RecordingTest, AFileThatCannotBeWrittenStopsTheRecordingNotTheRun) {
     kvexsim::SensorSim &sensor = connect();
     chooseRecording(dir.filePath("missing/run.csv").toStdString());
-    EXPECT_TRUE(recordingText().startsWith("Cannot record to run.csv: ")) << recordingText().toStdString();
+    EXPECT_TRUE(recordingText().startsWith("Cannot record to run.csv: "))
+        << recordingText().toStdString();
     EXPECT_FALSE(recordingActive());
 
     // A file that fills up after a few rows (a full disk, a quota).
