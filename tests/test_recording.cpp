@@ -126,6 +126,20 @@ TEST_F(RecordingTest, EveryCycleIsOneRowWithTheMeasurement) {
     EXPECT_EQ(recordingText(), QString("Recorded %1 rows to run.csv").arg(sampleTimes.size()));
 }
 
+TEST_F(RecordingTest, RecordingStartedDuringARunTakesTheCyclesFromThenOn) {
+    connect();
+    size_t before = 0;
+    whenever([&] { return sampleTimes.size() >= 5; },
+             [&] {
+                 before = sampleTimes.size();
+                 chooseRecording(path);
+             });
+    whenever([&] { return before > 0 && sampleTimes.size() >= before + 15; },
+             [&] { click("BTNStop"); });
+    click("BTNRun");
+    EXPECT_EQ(readLines(path).size(), sampleTimes.size() - before + 1);
+}
+
 TEST_F(RecordingTest, RowsReachTheDiskWithinASecondWhileTheRunGoesOn) {
     connect();
     chooseRecording(path);
