@@ -107,7 +107,11 @@ void PlotVIDEOBarGraph() {
     const bool micronsKnown = !std::isnan(umValue);
     // The display's minimum shows as a dash: no false 0 for a sensor without a known pitch.
     SetCtrlVal(pHandle, NUMMeasMicrons, micronsKnown ? umValue : -1.0);
-    SetCtrlAttribute(pHandle, NUMMeasMicrons, ATTR_DIMMED, !micronsKnown);
+    int dimmed = 0;
+    GetCtrlAttribute(pHandle, NUMMeasMicrons, ATTR_DIMMED, &dimmed);
+    // Dimming looks up the display's label; only a change of sensor is worth that.
+    if (dimmed != (micronsKnown ? 0 : 1))
+        SetCtrlAttribute(pHandle, NUMMeasMicrons, ATTR_DIMMED, micronsKnown ? 0 : 1);
     SetCtrlVal(pHandle, NUMTolerance, tol);
     SetCtrlVal(pHandle, NUMAnaMax, anaMax);
     SetCtrlVal(pHandle, NUMAnaMin, anaMin);

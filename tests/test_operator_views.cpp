@@ -77,7 +77,6 @@ class OperatorViewTest : public ProgramTest {
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     void TearDown() override {
         removeLiveObserver(counter);
-        kvexplatform::setConfirmHook({});
         ProgramTest::TearDown();
     }
 
