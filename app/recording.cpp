@@ -22,7 +22,6 @@ std::FILE *file = nullptr;
 std::string filePath;
 long rows = 0;
 double lastFlush = 0.0;
-std::string status;
 
 std::string baseName(const std::string &path) {
     const size_t slash = path.find_last_of("/\\");
@@ -30,7 +29,6 @@ std::string baseName(const std::string &path) {
 }
 
 void showRecordingStatus(const std::string &text) {
-    status = text;
     if (pHandle >= 0)
         SetCtrlVal(pHandle, TEXTRecording, text.c_str());
 }
@@ -39,13 +37,17 @@ void showRowCount() {
     showRecordingStatus("Recording: " + std::to_string(rows) + " rows");
 }
 
+void reportWriteFailure() {
+    const std::string text = "Recording stopped: cannot write " + baseName(filePath) + "!";
+    showRecordingStatus(text);
+    showStatusText(text.c_str());
+}
+
 // A file that cannot take the rows ends the recording, never the run.
 void failRecording() {
     std::fclose(file);
     file = nullptr;
-    const std::string text = "Recording stopped: cannot write " + baseName(filePath) + "!";
-    showRecordingStatus(text);
-    showStatusText(text.c_str());
+    reportWriteFailure();
 }
 
 bool flushRows() {
@@ -101,8 +103,12 @@ void stopRecording() {
         return;
     if (!flushRows())
         return;
-    std::fclose(file);
+    const bool closed = std::fclose(file) == 0;
     file = nullptr;
+    if (!closed) {
+        reportWriteFailure();
+        return;
+    }
     showRecordingStatus("Recorded " + std::to_string(rows) + " rows to " + baseName(filePath));
 }
 
@@ -112,10 +118,6 @@ bool recordingActive() {
 
 long recordedRows() {
     return rows;
-}
-
-std::string recordingStatus() {
-    return status;
 }
 
 void installRecorder() {

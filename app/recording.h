@@ -11,8 +11,6 @@ bool startRecording(const std::string &path, std::string *error);
 void stopRecording();
 bool recordingActive();
 long recordedRows();
-// The recorder's own line: rows recorded, the file finished, or why it stopped.
-std::string recordingStatus();
 
 // Follows run mode through the live-loop hooks; called once at start-up.
 void installRecorder();
