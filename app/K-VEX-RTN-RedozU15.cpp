@@ -3,15 +3,19 @@
 #include "app/commissioning.h"
 #include "app/linktools.h"
 #include "app/panelcontrols.h"
+#include "app/paramcompare.h"
+#include "app/recording.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "com232/videodata.h"
+#include "gui/graphexport.h"
 #include "gui/graphs.h"
 #include "logo/logo.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +53,11 @@ const CallbackEntry callbackTable[] = {
     {"CC_NEDITEdgeRight", CC_NEDITEdgeRight, nullptr},
     {"CC_BTNTraffic", CC_BTNTraffic, nullptr},
     {"CC_BTNReconnect", CC_BTNReconnect, nullptr},
+    {"CC_BTNRecord", CC_BTNRecord, nullptr},
+    {"CC_BTNExportLine", CC_BTNExportLine, nullptr},
+    {"CC_BTNExportChart", CC_BTNExportChart, nullptr},
+    {"CC_TOGGBTN_Zoom", CC_TOGGBTN_Zoom, nullptr},
+    {"CC_BTNCompare", CC_BTNCompare, nullptr},
 };
 
 // The port list shows each port's device and description; its value is the port number.
@@ -81,7 +90,7 @@ void resetModuleState() {
     std::memset(adcbuf, 0, sizeof adcbuf);
     std::memset(arrayNORM, 0, sizeof arrayNORM);
     std::memset(xArray8, 0, sizeof xArray8);
-    umValue = 0;
+    umValue = std::nan("");
     szVersion[0] = '\0';
     file_name[0] = '\0';
 }
@@ -149,6 +158,8 @@ int startUpProgram() {
         return -1;
     }
     GetProjectDir(proj_dir);
+    installRecorder();
+    installCompare();
     fillPortList();
     InitVars();
     InitRS232(com);
@@ -159,6 +170,7 @@ int startUpProgram() {
 
 void shutDownProgram() {
     stopOfferingReconnects();
+    stopRecording();
     CloseCom(com);
     DiscardPanel(pPopup);
     DiscardPanel(pHandle);

@@ -47,6 +47,12 @@ enum MainPanelControl {
     BTNSend = 58,
     ButtonTeach = 59,
     ButtonReset = 60,
+    // The operator's data: recording, exports and the parameter comparison.
+    TEXTRecording = 120,
+    BTNRecord = 121,
+    BTNExportLine = 122,
+    BTNExportChart = 123,
+    BTNCompare = 124,
     BTNReconnect = 140,
     BTNTraffic = 141,
     // Statistics of the run, its histogram, and the commissioning report.

@@ -2,6 +2,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/commissioning.h"
 #include "app/panelcontrols.h"
+#include "app/paramcompare.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
@@ -129,6 +130,9 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
             reportParameterFileError(chosen, "");
         return 0;
     }
+    // A permanent write shows what it changes and asks first; RAM sends stay one click.
+    if (target == EEPROM && !confirmEepromSend())
+        return 0;
     sync = 0x55;
     order = target == EEPROM ? 3 : 1;
     GetPanelValues();

@@ -4,12 +4,16 @@
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
+#include "com232/sensorunits.h"
 #include "com232/videodata.h"
 #include "platform/userint.h"
 
+#include <cmath>
+#include <limits>
+
 unsigned short thdArray[256];
 double arrayNORM[500];
-int umValue = 0;
+double umValue = std::numeric_limits<double>::quiet_NaN();
 
 void PlotVIDEOCurve(const unsigned short *y, const double *x) {
     SetAxisScalingMode(pHandle, GRAPHVideo, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, YAXISMAX);
@@ -99,7 +103,15 @@ void PlotVIDEOBarGraph() {
     SetCtrlVal(pHandle, NUMRightEdge, Redge);
     SetCtrlVal(pHandle, NUMMeasValueB, Mvalue);
     SetCtrlVal(pHandle, NUMMeasValueA, Mvalue);
-    SetCtrlVal(pHandle, NUMMeasMicrons, umValue);
+    umValue = positionMicrons(Mvalue);
+    const bool micronsKnown = !std::isnan(umValue);
+    // The display's minimum shows as a dash: no false 0 for a sensor without a known pitch.
+    SetCtrlVal(pHandle, NUMMeasMicrons, micronsKnown ? umValue : -1.0);
+    int dimmed = 0;
+    GetCtrlAttribute(pHandle, NUMMeasMicrons, ATTR_DIMMED, &dimmed);
+    // Dimming looks up the display's label; only a change of sensor is worth that.
+    if (dimmed != (micronsKnown ? 0 : 1))
+        SetCtrlAttribute(pHandle, NUMMeasMicrons, ATTR_DIMMED, micronsKnown ? 0 : 1);
     SetCtrlVal(pHandle, NUMTolerance, tol);
     SetCtrlVal(pHandle, NUMAnaMax, anaMax);
     SetCtrlVal(pHandle, NUMAnaMin, anaMin);

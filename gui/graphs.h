@@ -4,8 +4,9 @@
 
 extern unsigned short thdArray[256];
 extern double arrayNORM[500];
-// Shown on NUMMeasMicrons; nothing computes a value in micrometres yet.
-extern int umValue;
+// The measured value in micrometres shown on NUMMeasMicrons; NaN when the sensor type names no
+// pixel pitch, and the display then shows a dash, dimmed.
+extern double umValue;
 
 void PlotVIDEOCurve(const unsigned short *y, const double *x);
 void PlotRAWGraphX8();

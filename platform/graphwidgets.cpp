@@ -2,6 +2,7 @@
 #include "platform/graphwidgets.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -19,19 +20,33 @@ void setUpPlot(QCustomPlot *plot) {
     plot->setMinimumSize(120, 60);
 }
 
-bool applyAxisRange(QCustomPlot *plot, int axis, int mode, double min, double max) {
+bool applyAxisRange(QCustomPlot *plot, OperatorView *view, int axis, int mode, double min,
+                    double max) {
     QCPAxis *target = axis == 0 ? plot->xAxis : axis == 1 ? plot->yAxis : nullptr;
     if (!target)
         return false;
     if (mode == 0) {
         if (min == max)
             max = min + 1.0;
-        target->setRange(std::min(min, max), std::max(min, max));
-    } else {
+        const QCPRange range(std::min(min, max), std::max(min, max));
+        if (view)
+            view->requestRange(target, range);
+        else
+            target->setRange(range);
+    } else if (!view || !view->zoomed()) {
         target->rescale(true);
     }
     plot->replot(QCustomPlot::rpQueuedReplot);
     return true;
+}
+
+// Turns on the operator's view when the panel file asks for it.
+void applyOperatorZoom(QCustomPlot *plot, QEvent *event, OperatorView *&view) {
+    if (event->type() != QEvent::DynamicPropertyChange || view)
+        return;
+    const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName();
+    if (name == "operatorZoom" && plot->property(name).toBool())
+        view = new OperatorView(plot);
 }
 
 // Applies a panel-file property to the plot's axes; false for properties it does not know.
@@ -63,11 +78,13 @@ bool applyPanelProperty(QCustomPlot *plot, QEvent *event) {
 } // namespace
 
 bool KvexGraph::event(QEvent *event) {
+    applyOperatorZoom(this, event, view_);
     applyPanelProperty(this, event);
     return QCustomPlot::event(event);
 }
 
 bool KvexStripChart::event(QEvent *event) {
+    applyOperatorZoom(this, event, view_);
     applyPanelProperty(this, event);
     return QCustomPlot::event(event);
 }
@@ -157,7 +174,7 @@ double KvexGraph::cursorX(int cursor) const {
 }
 
 bool KvexGraph::setAxisRange(int axis, int mode, double min, double max) {
-    return applyAxisRange(this, axis, mode, min, max);
+    return applyAxisRange(this, view_, axis, mode, min, max);
 }
 
 std::vector<std::vector<double>> KvexGraph::rectangles() const {
@@ -229,14 +246,18 @@ void KvexStripChart::refreshTraces() {
             data[k] = QCPGraphData(first + k, trace[static_cast<size_t>(k)]);
         graph(t)->data()->set(data, true);
     }
-    xAxis->setRange(0, pointsPerScreen_ - 1);
+    const QCPRange screen(0, pointsPerScreen_ - 1);
+    if (view_)
+        view_->requestRange(xAxis, screen);
+    else
+        xAxis->setRange(screen);
     replot(rpQueuedReplot);
 }
 
 bool KvexStripChart::setAxisRange(int axis, int mode, double min, double max) {
     if (axis == 0)
         return false; // the time axis follows the samples
-    return applyAxisRange(this, axis, mode, min, max);
+    return applyAxisRange(this, view_, axis, mode, min, max);
 }
 
 std::vector<double> KvexStripChart::traceSamples(int trace) const {
@@ -244,4 +265,113 @@ std::vector<double> KvexStripChart::traceSamples(int trace) const {
         return {};
     const auto &samples = history_[static_cast<size_t>(trace - 1)];
     return std::vector<double>(samples.begin(), samples.end());
+}
+
+OperatorView::OperatorView(QCustomPlot *plot)
+    : QObject(plot), plot_(plot), tracer_(new QCPItemTracer(plot)), label_(new QCPItemText(plot)) {
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    plot->axisRect()->setRangeDrag(Qt::Horizontal | Qt::Vertical);
+    plot->axisRect()->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+    tracer_->setStyle(QCPItemTracer::tsCrosshair);
+    tracer_->setPen(QPen(QColor(0x1F, 0x4F, 0xBF), 1, Qt::DotLine));
+    tracer_->setVisible(false);
+    label_->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label_->position->setType(QCPItemPosition::ptAxisRectRatio);
+    label_->position->setCoords(0.01, 0.01);
+    label_->setBrush(QBrush(QColor(255, 255, 255, 220)));
+    label_->setPadding(QMargins(3, 1, 3, 1));
+    label_->setVisible(false);
+    plot->setMouseTracking(true);
+    plot->installEventFilter(this);
+}
+
+bool OperatorView::eventFilter(QObject *, QEvent *event) {
+    switch (event->type()) {
+    case QEvent::Wheel:
+        zoomed_ = true;
+        break;
+    case QEvent::MouseMove: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->buttons() & Qt::LeftButton)
+            zoomed_ = true;
+        showReadout(mouse->position().x());
+        break;
+    }
+    case QEvent::Leave:
+        hideReadout();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void OperatorView::fit() {
+    zoomed_ = false;
+    if (haveProgramX_)
+        plot_->xAxis->setRange(programX_);
+    else
+        plot_->xAxis->rescale(true);
+    if (haveProgramY_)
+        plot_->yAxis->setRange(programY_);
+    else
+        plot_->yAxis->rescale(true);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void OperatorView::requestRange(QCPAxis *axis, const QCPRange &range) {
+    if (axis == plot_->xAxis) {
+        programX_ = range;
+        haveProgramX_ = true;
+    } else {
+        programY_ = range;
+        haveProgramY_ = true;
+    }
+    if (!zoomed_)
+        axis->setRange(range);
+}
+
+QCPGraph *OperatorView::tracedCurve() const {
+    const int wanted =
+        plot_->property("readoutTrace").isValid() ? plot_->property("readoutTrace").toInt() - 1 : 0;
+    if (wanted >= 0 && wanted < plot_->graphCount())
+        return plot_->graph(wanted);
+    return plot_->graphCount() > 0 ? plot_->graph(0) : nullptr;
+}
+
+void OperatorView::showReadout(double pixelX) {
+    QCPGraph *curve = tracedCurve();
+    if (!curve || curve->data()->isEmpty()) {
+        hideReadout();
+        return;
+    }
+    const double x = plot_->xAxis->pixelToCoord(pixelX);
+    auto nearest = curve->data()->findBegin(x, true);
+    if (nearest == curve->data()->constEnd())
+        --nearest;
+    auto next = nearest + 1;
+    if (next != curve->data()->constEnd() && std::abs(next->key - x) < std::abs(nearest->key - x))
+        nearest = next;
+    tracer_->setGraph(nullptr);
+    tracer_->position->setCoords(nearest->key, nearest->value);
+    tracer_->setVisible(true);
+    readout_ = QString("%1 %2, %3 %4")
+                   .arg(plot_->property("readoutX").toString().isEmpty()
+                            ? QString("x")
+                            : plot_->property("readoutX").toString())
+                   .arg(nearest->key, 0, 'g', 6)
+                   .arg(plot_->property("readoutY").toString().isEmpty()
+                            ? QString("y")
+                            : plot_->property("readoutY").toString())
+                   .arg(nearest->value, 0, 'g', 6);
+    label_->setText(readout_);
+    label_->setVisible(true);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void OperatorView::hideReadout() {
+    readout_.clear();
+    tracer_->setVisible(false);
+    label_->setVisible(false);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
 }

@@ -10,6 +10,39 @@
 // Both graphs take their axis labels and fixed ranges from dynamic properties of the panel file
 // (xLabel, yLabel, xMin, xMax, yMin, yMax, yTicks), so the panel stays editable in Qt Designer.
 
+// The operator's closer look at a graph (panel-file property operatorZoom): a tracer with the
+// value under the mouse, wheel zoom and drag pan on both axes. Once the operator has zoomed or
+// panned, the program's range changes are kept aside instead of applied, so live updates leave
+// the operator's view alone; fit() returns to the program's ranges.
+class OperatorView : public QObject {
+  public:
+    explicit OperatorView(QCustomPlot *plot);
+
+    bool zoomed() const { return zoomed_; }
+    void fit();
+    // A range the program asks for: applied now, or kept for fit() while the operator has zoomed.
+    void requestRange(QCPAxis *axis, const QCPRange &range);
+    // Shows the value of the traced curve nearest to the pixel column x.
+    void showReadout(double pixelX);
+    // What the tracer shows, e.g. "position 512, level 300"; empty while the mouse is away.
+    QString readout() const { return readout_; }
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+  private:
+    QCPGraph *tracedCurve() const;
+    void hideReadout();
+
+    QCustomPlot *plot_;
+    bool zoomed_ = false;
+    QCPRange programX_, programY_;
+    bool haveProgramX_ = false, haveProgramY_ = false;
+    QCPItemTracer *tracer_;
+    QCPItemText *label_;
+    QString readout_;
+};
+
 // x-y graph: curves, filled rectangles and three vertical cursors. Every change asks for one
 // queued repaint, so a pass that changes many things costs one redraw, done while the program
 // waits for the sensor.
@@ -30,11 +63,14 @@ class KvexGraph : public QCustomPlot {
     int plotCount() const { return static_cast<int>(plots_.size()); }
     // Rectangles in drawing order as (x1, y1, x2, y2, fill colour); for tests and checks.
     std::vector<std::vector<double>> rectangles() const;
+    // nullptr unless the panel file asks for the operator's view.
+    OperatorView *operatorView() const { return view_; }
 
   protected:
     bool event(QEvent *event) override;
 
   private:
+    OperatorView *view_ = nullptr;
     QCPLayer *cursorLayer_ = nullptr;
     QCPItemStraightLine *cursors_[3] = {nullptr, nullptr, nullptr};
     double cursorX_[3] = {0, 0, 0};
@@ -60,6 +96,7 @@ class KvexStripChart : public QCustomPlot {
     int pointsPerScreen() const { return pointsPerScreen_; }
     // The samples of one trace (1-based) now on screen, oldest first.
     std::vector<double> traceSamples(int trace) const;
+    OperatorView *operatorView() const { return view_; }
 
   protected:
     bool event(QEvent *event) override;
@@ -67,6 +104,7 @@ class KvexStripChart : public QCustomPlot {
   private:
     void refreshTraces();
 
+    OperatorView *view_ = nullptr;
     std::vector<std::deque<double>> history_;
     int pointsPerScreen_ = 100;
 };

@@ -2,6 +2,7 @@
 #include "program_fixture.h"
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "platform/confirm.h"
 #include "platform/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
@@ -34,6 +35,7 @@ void ProgramTest::SetUp() {}
 void ProgramTest::TearDown() {
     stopProgram();
     kvexplatform::setFileSelectHook({});
+    kvexplatform::setConfirmHook({});
     for (auto &sensor : sensors)
         sensor->stop();
     sensors.clear();

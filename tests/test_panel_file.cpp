@@ -53,7 +53,7 @@ const ControlRow mainPanelControls[] = {
     {"NUMAverage", 27, "", "QSpinBox"},
     {"RINGEMode", 28, "", "QComboBox"},
     {"NUMMeasValueA", 30, "", "QSpinBox"},
-    {"NUMMeasMicrons", 31, "", "QSpinBox"},
+    {"NUMMeasMicrons", 31, "", "QDoubleSpinBox"},
     {"NUMMeasValueB", 32, "", "QSpinBox"},
     {"NUMAnaMin", 33, "", "QSpinBox"},
     {"NUMRightMax", 34, "", "QSpinBox"},
@@ -69,7 +69,7 @@ const ControlRow mainPanelControls[] = {
     {"GRAPHVideo", 50, "", "KvexGraph"},
     {"GRAPHBar", 51, "", "KvexGraph"},
     {"PICTLogo", 52, "", "QLabel"},
-    {"TOGGBTN_Zoom", 53, "", "QPushButton"},
+    {"TOGGBTN_Zoom", 53, "CC_TOGGBTN_Zoom", "QPushButton"},
     {"TOGGBTN_ParaII", 55, "CC_TOGGBTN_ParaII", "QPushButton"},
     {"GRAPHStrip", 56, "", "KvexStripChart"},
     {"SWITCHOpMode", 57, "", "QComboBox"},
@@ -77,6 +77,11 @@ const ControlRow mainPanelControls[] = {
     {"ButtonTeach", 59, "CC_ButtonTeach", "QPushButton"},
     {"ButtonReset", 60, "CC_ButtonReset", "QPushButton"},
     {"BTNStop", 0, "CC_BTNStop", "QPushButton"},
+    {"TEXTRecording", 120, "", "QLabel"},
+    {"BTNRecord", 121, "CC_BTNRecord", "QPushButton"},
+    {"BTNExportLine", 122, "CC_BTNExportLine", "QPushButton"},
+    {"BTNExportChart", 123, "CC_BTNExportChart", "QPushButton"},
+    {"BTNCompare", 124, "CC_BTNCompare", "QPushButton"},
 };
 
 class PanelFileTest : public ProgramTest {

@@ -1,0 +1,179 @@
+// Parameter sets side by side: reading a set from the panel, the sensor or a file without
+// touching the others, the compare view, and the question before a permanent EEPROM write.
+#include "app/paramcompare.h"
+#include "app/K-VEX-RTN-RedozU15.h"
+#include "app/liveobservers.h"
+#include "app/panelcontrols.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "platform/compareview.h"
+#include "platform/confirm.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+#include "platform/utility.h"
+
+#include <cstdio>
+#include <cstring>
+
+using com232::sync;
+
+namespace {
+
+const char *const wordNames[PNUM] = {
+    "Power",     "P-mode",          "Video threshold", "Analogue output mode",
+    "Polarity",  "Evaluation mode", "Evaluation left", "Evaluation right",
+    "Set-point", "Tolerance",       "Operating mode",  "Hardware setting",
+    "Word 12",   "Word 13",         "Averaging",       "Word 15",
+};
+
+const char *const sourceNames[SOURCE_COUNT] = {"Panel", "Sensor RAM", "Sensor EEPROM", "File"};
+
+void panelWords(unsigned short *words) {
+    GetPanelValues();
+    CopyVarsToPP();
+    std::memcpy(words, pp, sizeof pp);
+}
+
+// GET from RAM (2) or EEPROM (4) into words; pp, the variables and the panel stay as they were.
+bool sensorWords(int command, unsigned short *words) {
+    const ExchangeScope exchange;
+    unsigned short kept[PNUM];
+    std::memcpy(kept, pp, sizeof pp);
+    CopyVarsToPP();
+    FlushInQ(com);
+    FlushOutQ(com);
+    order = command;
+    FillTxBuf(static_cast<unsigned short>(command), pp);
+    rx_flag = 0;
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    tstart = Timer();
+    bool answered = false;
+    while (nBytesW == FRAME_BYTES) {
+        ProcessSystemEvents();
+        if (rx_flag == 1) {
+            GetRxBuf(PNUM);
+            std::memcpy(words, pp, sizeof pp);
+            answered = true;
+            break;
+        }
+        if (Timer() - tstart > TIMEOUT)
+            break;
+    }
+    std::memcpy(pp, kept, sizeof pp);
+    return answered;
+}
+
+int fileWords(unsigned short *words, std::string *reason) {
+    char path[PATH_SIZE] = "";
+    const int chosen =
+        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "Parameter file to compare",
+                        VAL_LOAD_BUTTON, 0, 1, 1, 1, path);
+    if (chosen <= 0) {
+        *reason = chosen == 0 ? "no file chosen" : "path too long";
+        return -1;
+    }
+    unsigned int read[PNUM];
+    const int result = FileToArray(path, read, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, VAL_ASCII);
+    if (result < 0) {
+        *reason = result == UIE_FILE_TOO_SHORT      ? "the file holds fewer than 16 numbers"
+                  : result == UIE_FILE_FORMAT_ERROR ? "the file holds text that is not a number"
+                                                    : "cannot open the file";
+        return -1;
+    }
+    for (int n = 0; n < PNUM; ++n)
+        words[n] = static_cast<unsigned short>(read[n] & 0xFFFF);
+    return 0;
+}
+
+int readForView(int source, unsigned short *words, char *reason, int reasonSize) {
+    std::string why;
+    const int result = readParameterSet(source, words, &why);
+    std::snprintf(reason, static_cast<size_t>(reasonSize), "%s", why.c_str());
+    return result;
+}
+
+void dimCompare(int dimmed) {
+    SetCtrlAttribute(pHandle, BTNCompare, ATTR_DIMMED, dimmed);
+}
+
+} // namespace
+
+const char *parameterWordName(int word) {
+    return word >= 0 && word < PNUM ? wordNames[word] : "";
+}
+
+int readParameterSet(int source, unsigned short *words, std::string *reason) {
+    switch (source) {
+    case SOURCE_PANEL:
+        panelWords(words);
+        return 0;
+    case SOURCE_RAM:
+    case SOURCE_EEPROM:
+        if (sensorWords(source == SOURCE_RAM ? 2 : 4, words))
+            return 0;
+        *reason = "Timeout-RS-232...";
+        return -1;
+    case SOURCE_FILE:
+        return fileWords(words, reason);
+    default:
+        *reason = "unknown source";
+        return -1;
+    }
+}
+
+bool confirmEepromSend() {
+    unsigned short panel[PNUM], eeprom[PNUM];
+    panelWords(panel);
+    std::string reason;
+    if (readParameterSet(SOURCE_EEPROM, eeprom, &reason) < 0) {
+        if (ConfirmPopup("Write to EEPROM",
+                         "The sensor's EEPROM could not be read, so the words that would change "
+                         "are not known.\n\nWrite the panel's parameter set permanently anyway?",
+                         "Write to EEPROM"))
+            return true;
+        showStatusText("EEPROM write cancelled.");
+        return false;
+    }
+    std::string changes;
+    for (int w = 0; w < PNUM; ++w) {
+        if (panel[w] == eeprom[w])
+            continue;
+        char line[96];
+        std::snprintf(line, sizeof line, "\n    %s (word %d): %u -> %u", wordNames[w], w, eeprom[w],
+                      panel[w]);
+        changes += line;
+    }
+    if (changes.empty()) {
+        showStatusText("EEPROM already holds this parameter set - nothing sent.");
+        return false;
+    }
+    const std::string message = "These words of the sensor's EEPROM will change permanently:\n" +
+                                changes + "\n\nWrite them to the EEPROM?";
+    if (ConfirmPopup("Write to EEPROM", message.c_str(), "Write to EEPROM"))
+        return true;
+    showStatusText("EEPROM write cancelled.");
+    return false;
+}
+
+void installCompare() {
+    static int observer = 0;
+    if (observer)
+        return;
+    LiveObserver hooks;
+    hooks.runStarted = [] { dimCompare(1); };
+    hooks.runEnded = [](LiveEnd) { dimCompare(0); };
+    hooks.videoStarted = [] { dimCompare(1); };
+    hooks.videoEnded = [](LiveEnd) { dimCompare(0); };
+    observer = addLiveObserver(hooks);
+}
+
+int CC_BTNCompare(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    const int second = target == EEPROM    ? SOURCE_EEPROM
+                       : target == DATFILE ? SOURCE_FILE
+                                           : SOURCE_RAM;
+    CompareParameterSetsPopup(sourceNames, SOURCE_COUNT, wordNames, PNUM, SOURCE_PANEL, second,
+                              readForView);
+    return 0;
+}
