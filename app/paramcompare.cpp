@@ -51,9 +51,12 @@ bool sensorWords(int command, unsigned short *words) {
     while (nBytesW == FRAME_BYTES) {
         ProcessSystemEvents();
         if (rx_flag == 1) {
-            GetRxBuf(PNUM);
-            std::memcpy(words, pp, sizeof pp);
-            answered = true;
+            // A spoilt answer (wrong sync word, answer code or length) is no parameter set.
+            if (!answerFrameFault(static_cast<unsigned short>(command))) {
+                GetRxBuf(PNUM);
+                std::memcpy(words, pp, sizeof pp);
+                answered = true;
+            }
             break;
         }
         if (Timer() - tstart > TIMEOUT)
