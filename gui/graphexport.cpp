@@ -63,6 +63,9 @@ void exportGraph(const char *defaultFile, const char *title, int graph,
             text = "Saved " + baseName(csv) + ", " + baseName(png) + " and " + baseName(pdf);
     }
     showStatusText(text.c_str());
+    // In video mode the next block's text replaces the status line at once; the data label
+    // beside the buttons keeps the outcome in sight.
+    SetCtrlVal(pHandle, TEXTRecording, text.c_str());
 }
 
 } // namespace

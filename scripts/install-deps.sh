@@ -14,8 +14,9 @@ packages=(
   clang libclang-rt-14-dev
   # cpack's dpkg-shlibdeps runs file; the report tests read PDFs.
   file dpkg-dev poppler-utils
-  # The gateway: its MQTT library, and a broker and independent clients for its tests.
-  libmosquitto-dev mosquitto mosquitto-clients mbpoll python3-pymodbus
+  # The gateway: its MQTT library, and for its tests a broker, MQTT and Modbus clients that are
+  # not the program's own, and openssl for a throwaway TLS certificate authority.
+  libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
 )
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${packages[@]}"

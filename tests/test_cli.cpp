@@ -120,8 +120,9 @@ TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
 
 TEST_F(CliTest, ACorruptedReadBackNamesTheDifferingWords) {
     writeWords(file("set.dat"), sensor->eeprom());
-    // Identification reads RAM; only the read-back of the EEPROM comes back spoiled.
-    sensor->setFault(4, {kvexsim::FaultKind::Garbage, 1, 0.0, 1});
+    // Identification reads RAM; the EEPROM's answers come back spoiled: the read before the
+    // write (which then goes ahead, as asked for) and the read-back after it.
+    sensor->setFault(4, {kvexsim::FaultKind::Garbage, 1, 0.0, 2});
     const CliResult sent = cli({"--port", port(), "send", "--to", "eeprom", file("set.dat")});
     EXPECT_EQ(sent.exitCode, 4);
     EXPECT_TRUE(sent.err.startsWith("kvex-rtn-cli: read-back from eeprom differs from "))

@@ -2,12 +2,14 @@
 // graphs, comparing parameter sets, and the question before a permanent EEPROM write.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/liveobservers.h"
+#include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/videodata.h"
 #include "gui/graphs.h"
 #include "platform/confirm.h"
 #include "platform/graphwidgets.h"
 #include "platform/qtaccess.h"
+#include "platform/userint.h"
 #include "program_fixture.h"
 
 #include <QApplication>
@@ -134,7 +136,9 @@ TEST_F(OperatorViewTest, ExportLineSavesTheShownVideoLineAndItsPicture) {
         EXPECT_EQ(rows[i + 1][2].toInt(), thdArray[i]);
     }
     EXPECT_TRUE(pictureSaved(dir.filePath("line.png"), dir.filePath("line.pdf")));
-    EXPECT_EQ(status(), "Saved line.csv, line.png and line.pdf");
+    char outcome[260] = "";
+    GetCtrlVal(pHandle, TEXTRecording, outcome);
+    EXPECT_STREQ(outcome, "Saved line.csv, line.png and line.pdf");
     if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR")) {
         QFile::remove(QString("%1/exported-line.png").arg(folder));
         QFile::copy(dir.filePath("line.png"), QString("%1/exported-line.png").arg(folder));
