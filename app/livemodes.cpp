@@ -16,6 +16,11 @@ using com232::sync;
 
 namespace {
 
+// How long a stopped run waits for the answer to its last request: a frame's time on the wire
+// and the sensor's own answer time, with room to spare, yet short enough that Stop feels
+// instant.
+constexpr double LAST_ANSWER_WAIT = 0.2;
+
 // Commands that would start an exchange of their own are dimmed while a loop runs.
 const int commandButtons[] = {BTNUnlock3, BTNSend, ButtonTeach, ButtonReset};
 
@@ -112,6 +117,13 @@ void PushRUN() {
         ProcessSystemEvents();
     }
 
+    // A stop leaves the last request's answer on its way. Taken in here, it cannot arrive after
+    // the flush and pass for the answer to whatever exchange comes next.
+    if (end == LiveEnd::Stopped && rx_flag == 0) {
+        const double stopped = Timer();
+        while (rx_flag == 0 && Timer() - stopped < LAST_ANSWER_WAIT)
+            ProcessSystemEvents();
+    }
     rx_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);

@@ -1,5 +1,6 @@
 // Run mode and video mode on the real panel against the simulator, and the drawings they make.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/liveobservers.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
@@ -95,6 +96,23 @@ TEST_F(LiveTest, RunModeRequestsMeasurementsAndShowsThem) {
     EXPECT_FALSE(dimmed("BTNRun"));
     EXPECT_FALSE(dimmed("BTNGet"));
     EXPECT_FALSE(dimmed("ButtonReset"));
+}
+
+TEST_F(LiveTest, AStoppedRunLeavesNoAnswerOnTheWayForTheNextExchange) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    // Stopped right after a request went out, the run still has its answer on the wire.
+    LiveObserver stopper;
+    stopper.runSample = [&] {
+        if (sensor.requests().size() >= 5 && stop_flag == 0)
+            click("BTNStop");
+    };
+    const int id = addLiveObserver(stopper);
+    click("BTNRun");
+    removeLiveObserver(id);
+    // Had that answer come in after the run's flush, the GET would take it for its own.
+    click("BTNGet");
+    EXPECT_EQ(status(), "Parameter-frame received! - Line Ok!");
+    EXPECT_EQ(sensor.requests().back().command(), 2);
 }
 
 TEST_F(LiveTest, RunModeSelectsRamAndCarriesTheReportedSetPoint) {
