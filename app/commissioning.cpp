@@ -156,7 +156,7 @@ void addSample() {
         showStatistics();
 }
 
-std::string localTimeNow() {
+std::tm localNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
@@ -164,6 +164,11 @@ std::string localTimeNow() {
 #else
     localtime_r(&now, &local);
 #endif
+    return local;
+}
+
+std::string localTimeNow() {
+    const std::tm local = localNow();
     char text[40];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
@@ -171,13 +176,7 @@ std::string localTimeNow() {
 
 std::string defaultReportPath() {
     const char *home = std::getenv("HOME");
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = localNow();
     char name[64];
     std::strftime(name, sizeof name, "kvex-report-%Y%m%d-%H%M.pdf", &local);
     return std::string(home && *home ? home : proj_dir) + "/" + name;

@@ -112,3 +112,15 @@ std::vector<int> ProgramTest::commands() const {
             codes.push_back(request.command());
     return codes;
 }
+
+void whenever(std::function<bool()> condition, std::function<void()> action) {
+    auto *poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        if (!condition())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start(1);
+}

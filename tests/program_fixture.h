@@ -25,6 +25,8 @@ class KvexStripChart;
 bool waitUntil(const std::function<bool()> &condition, double timeoutSeconds);
 // Runs action after delaySeconds from inside whatever loop pumps events then.
 void later(double delaySeconds, std::function<void()> action);
+// Calls action once, from inside the running loop, as soon as condition holds.
+void whenever(std::function<bool()> condition, std::function<void()> action);
 
 class ProgramTest : public ::testing::Test {
   protected:

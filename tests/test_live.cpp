@@ -37,19 +37,6 @@ std::vector<kvexsim::Request> withCommand(const std::vector<kvexsim::Request> &r
     return out;
 }
 
-// Calls action once, from inside the running loop, as soon as condition holds.
-void whenever(std::function<bool()> condition, std::function<void()> action) {
-    auto *poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, [=] {
-        if (!condition())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action();
-    });
-    poll->start(1);
-}
-
 class LiveTest : public ProgramTest {
   protected:
     kvexsim::SensorSim &connect(const char *profile) {

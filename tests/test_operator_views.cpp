@@ -38,19 +38,6 @@ std::vector<QStringList> readCsv(const QString &path) {
     return rows;
 }
 
-// Calls action once, from inside the running loop, as soon as condition holds.
-void whenever(std::function<bool()> condition, std::function<void()> action) {
-    auto *poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, [=] {
-        if (!condition())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action();
-    });
-    poll->start(1);
-}
-
 // With KVEX_SCREENSHOT_DIR set, saves a widget's picture there for the documentation; a panel
 // first gets the size it opens with on a desktop, not the offscreen screen's.
 void saveScreenshot(QWidget *widget, const char *name, bool panel = false) {

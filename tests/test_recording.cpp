@@ -39,19 +39,6 @@ QStringList fields(const std::string &line) {
     return QString::fromStdString(line).split(',');
 }
 
-// Calls action once, from inside the running loop, as soon as condition holds.
-void whenever(std::function<bool()> condition, std::function<void()> action) {
-    auto *poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, [=] {
-        if (!condition())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action();
-    });
-    poll->start(1);
-}
-
 class RecordingTest : public ProgramTest {
   protected:
     void SetUp() override {
