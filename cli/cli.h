@@ -28,6 +28,8 @@ struct CliCommand {
     const char *name;
     const char *usage;
     int (*run)(const CliOptions &options);
+    // The command explains its own options on --help.
+    bool ownHelp = false;
 };
 
 // Prints "kvex-rtn-cli: <text>" as one line on stderr and returns code.

@@ -170,4 +170,3 @@ long parseCount(const std::string &text) {
     const long n = std::strtol(text.c_str(), &end, 10);
     return (!text.empty() && end && *end == '\0' && n > 0) ? n : -1;
 }
-

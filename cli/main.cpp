@@ -19,7 +19,7 @@ const CliCommand commands[] = {
     {"video", "--port PORT video --lines N --csv FILE", runVideo},
 #ifdef KVEX_WITH_GATEWAY
     {"serve", "--port PORT serve [--mqtt HOST[:PORT]] [--modbus [ADDR:]PORT] [--config FILE]",
-     runServe},
+     runServe, true},
 #endif
 };
 
@@ -89,7 +89,7 @@ int main(int argc, char *argv[]) {
             rest.push_back(arg);
     }
     options.args = rest;
-    if (hasFlag(options.args, "--help") || hasFlag(options.args, "-h")) {
+    if (!command->ownHelp && (hasFlag(options.args, "--help") || hasFlag(options.args, "-h"))) {
         std::printf("usage: kvex-rtn-cli %s\n", command->usage);
         return EXIT_OK;
     }

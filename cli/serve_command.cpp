@@ -5,6 +5,8 @@
 #include "gateway/serve.h"
 
 int runServe(const CliOptions &options) {
+    if (hasFlag(options.args, "--help"))
+        return runServeCommand(com, options.args);
     if (const int chosen = choosePort(options))
         return chosen;
     return runServeCommand(com, options.args);
