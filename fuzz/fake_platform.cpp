@@ -191,6 +191,18 @@ std::string lastOpenFailure() {
     return "";
 }
 
+// Nor does it ever vanish.
+bool comDeviceGone(int) {
+    return false;
+}
+
+bool comDevicePresent(int port) {
+    return !portDevicePath(port).empty();
+}
+
+// The traffic monitor is never opened here, so nothing taps the line.
+void setComTap(ComTapPtr) {}
+
 int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int outputQueueSize) {
     if (port < 1 || port > kMaxPortNumber)
