@@ -10,94 +10,153 @@ QColor rgb(int color) {
     return QColor((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
 }
 
-void setUpPlot(QCustomPlot *plot) {
-    // Plots that change many times a second: no antialiasing, one buffer.
-    plot->setNotAntialiasedElements(QCP::aeAll);
-    plot->setPlottingHint(QCP::phFastPolylines, true);
-    plot->setPlottingHint(QCP::phImmediateRefresh, false);
-    plot->setBackground(QBrush(QColor(0xFB, 0xFB, 0xFB)));
-    plot->axisRect()->setBackground(QBrush(Qt::white));
-    plot->setMinimumSize(120, 60);
+} // namespace
+
+KvexPlot::KvexPlot(QWidget *parent) : QCustomPlot(parent) {
+    // Plots that change many times a second: no antialiasing, fast polylines.
+    setNotAntialiasedElements(QCP::aeAll);
+    setPlottingHint(QCP::phFastPolylines, true);
+    setPlottingHint(QCP::phImmediateRefresh, false);
+    setBackground(QBrush(QColor(0xFB, 0xFB, 0xFB)));
+    axisRect()->setBackground(QBrush(Qt::white));
+    setMinimumSize(120, 60);
+    // The plot fills every pixel with its own background, so the panel under it need not be
+    // drawn again each time a live loop redraws it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Whatever drew everything (a resize, the operator's zoom) also drew the axes as they are.
+    connect(this, &QCustomPlot::afterReplot, this, [this] {
+        drawnX_ = xAxis->range();
+        drawnY_ = yAxis->range();
+        layoutChanged_ = false;
+    });
 }
 
-bool applyAxisRange(QCustomPlot *plot, OperatorView *view, int axis, int mode, double min,
-                    double max) {
-    QCPAxis *target = axis == 0 ? plot->xAxis : axis == 1 ? plot->yAxis : nullptr;
+void KvexPlot::addDataLayer(QCPLayer *layer) {
+    layer->setMode(QCPLayer::lmBuffered);
+    dataLayers_.push_back(layer);
+}
+
+void KvexPlot::requestRedraw(bool layout) {
+    layoutChanged_ = layoutChanged_ || layout;
+    if (redrawQueued_)
+        return;
+    redrawQueued_ = true;
+    QMetaObject::invokeMethod(this, &KvexPlot::redraw, Qt::QueuedConnection);
+}
+
+void KvexPlot::redraw() {
+    redrawQueued_ = false;
+    const bool axesMoved = xAxis->range() != drawnX_ || yAxis->range() != drawnY_;
+    if (layoutChanged_ || axesMoved || dataLayers_.empty() || hasInvalidatedPaintBuffers()) {
+        ++fullRedraws_;
+        replot();
+        return;
+    }
+    ++dataRedraws_;
+    for (QCPLayer *layer : dataLayers_)
+        layer->replot();
+}
+
+bool KvexPlot::applyAxisRange(int axis, int mode, double min, double max) {
+    QCPAxis *target = axis == 0 ? xAxis : axis == 1 ? yAxis : nullptr;
     if (!target)
         return false;
     if (mode == 0) {
         if (min == max)
             max = min + 1.0;
         const QCPRange range(std::min(min, max), std::max(min, max));
-        if (view)
-            view->requestRange(target, range);
+        if (view_)
+            view_->requestRange(target, range);
         else
             target->setRange(range);
-    } else if (!view || !view->zoomed()) {
+    } else if (!view_ || !view_->zoomed()) {
         target->rescale(true);
     }
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    // A range that stays as it was redraws the data only.
+    requestRedraw();
     return true;
 }
 
-// Turns on the operator's view when the panel file asks for it.
-void applyOperatorZoom(QCustomPlot *plot, QEvent *event, OperatorView *&view) {
-    if (event->type() != QEvent::DynamicPropertyChange || view)
-        return;
-    const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName();
-    if (name == "operatorZoom" && plot->property(name).toBool())
-        view = new OperatorView(plot);
-}
-
-// Applies a panel-file property to the plot's axes; false for properties it does not know.
-bool applyPanelProperty(QCustomPlot *plot, QEvent *event) {
-    if (event->type() != QEvent::DynamicPropertyChange)
-        return false;
-    const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName();
-    const QVariant value = plot->property(name);
-    if (name == "xLabel")
-        plot->xAxis->setLabel(value.toString());
-    else if (name == "yLabel")
-        plot->yAxis->setLabel(value.toString());
-    else if (name == "xMin")
-        plot->xAxis->setRangeLower(value.toDouble());
-    else if (name == "xMax")
-        plot->xAxis->setRangeUpper(value.toDouble());
-    else if (name == "yMin")
-        plot->yAxis->setRangeLower(value.toDouble());
-    else if (name == "yMax")
-        plot->yAxis->setRangeUpper(value.toDouble());
-    else if (name == "yTicks")
-        plot->yAxis->setTicks(value.toBool());
-    else
-        return false;
-    plot->replot(QCustomPlot::rpQueuedReplot);
-    return true;
-}
-
-} // namespace
-
-bool KvexGraph::event(QEvent *event) {
-    applyOperatorZoom(this, event, view_);
-    applyPanelProperty(this, event);
+bool KvexPlot::event(QEvent *event) {
+    if (event->type() == QEvent::DynamicPropertyChange) {
+        const QByteArray name = static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName();
+        const QVariant value = property(name);
+        // The operator's view, when the panel file asks for it.
+        if (name == "operatorZoom" && value.toBool() && !view_)
+            view_ = new OperatorView(this);
+        // Labels and fixed ranges of the axes.
+        bool axisProperty = true;
+        if (name == "xLabel")
+            xAxis->setLabel(value.toString());
+        else if (name == "yLabel")
+            yAxis->setLabel(value.toString());
+        else if (name == "xMin")
+            xAxis->setRangeLower(value.toDouble());
+        else if (name == "xMax")
+            xAxis->setRangeUpper(value.toDouble());
+        else if (name == "yMin")
+            yAxis->setRangeLower(value.toDouble());
+        else if (name == "yMax")
+            yAxis->setRangeUpper(value.toDouble());
+        else if (name == "yTicks")
+            yAxis->setTicks(value.toBool());
+        else
+            axisProperty = false;
+        if (axisProperty)
+            requestRedraw(true);
+    }
     return QCustomPlot::event(event);
 }
 
-bool KvexStripChart::event(QEvent *event) {
-    applyOperatorZoom(this, event, view_);
-    applyPanelProperty(this, event);
-    return QCustomPlot::event(event);
-}
-
-KvexGraph::KvexGraph(QWidget *parent) : QCustomPlot(parent) {
-    setUpPlot(this);
+KvexGraph::KvexGraph(QWidget *parent) : KvexPlot(parent) {
     addLayer("cursors", layer("main"), QCustomPlot::limAbove);
     cursorLayer_ = layer("cursors");
+    addDataLayer(layer("main"));
+    addDataLayer(cursorLayer_);
+}
+
+QCPGraph *KvexGraph::takeCurve() {
+    if (spareCurves_.empty())
+        return addGraph();
+    // The oldest spare first, so curves keep their order among the graphs.
+    QCPGraph *curve = spareCurves_.front();
+    spareCurves_.erase(spareCurves_.begin());
+    curve->setVisible(true);
+    return curve;
+}
+
+QCPItemRect *KvexGraph::takeRectangle() {
+    if (spareRects_.empty()) {
+        auto *rect = new QCPItemRect(this);
+        rect->setClipToAxisRect(true);
+        return rect;
+    }
+    QCPItemRect *rect = spareRects_.front();
+    spareRects_.erase(spareRects_.begin());
+    rect->setVisible(true);
+    return rect;
+}
+
+void KvexGraph::retire(QCPGraph *curve) {
+    curve->setVisible(false);
+    curve->data()->clear();
+    // Kept in the graphs' own order, which is the order they were first plotted in.
+    spareCurves_.push_back(curve);
+    std::vector<QCPGraph *> ordered;
+    for (int i = 0; i < graphCount(); ++i)
+        if (std::find(spareCurves_.begin(), spareCurves_.end(), graph(i)) != spareCurves_.end())
+            ordered.push_back(graph(i));
+    spareCurves_ = ordered;
+}
+
+void KvexGraph::retire(QCPItemRect *rect) {
+    rect->setVisible(false);
+    spareRects_.push_back(rect);
 }
 
 int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double> &y, int plotStyle,
                          int color) {
-    QCPGraph *graph = addGraph();
+    QCPGraph *graph = takeCurve();
     QVector<QCPGraphData> data(static_cast<int>(std::min(x.size(), y.size())));
     for (int i = 0; i < data.size(); ++i)
         data[i] = QCPGraphData(x[i], y[i]);
@@ -106,14 +165,13 @@ int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double>
     const int handle = nextHandle_++;
     curves_[handle] = graph;
     plots_[handle] = 0;
-    replot(rpQueuedReplot);
+    requestRedraw();
     return handle;
 }
 
 int KvexGraph::plotRectangle(double x1, double y1, double x2, double y2, int frameColor,
                              int fillColor) {
-    auto *rect = new QCPItemRect(this);
-    rect->setClipToAxisRect(true);
+    QCPItemRect *rect = takeRectangle();
     rect->topLeft->setCoords(std::min(x1, x2), std::max(y1, y2));
     rect->bottomRight->setCoords(std::max(x1, x2), std::min(y1, y2));
     rect->setPen(QPen(rgb(frameColor)));
@@ -121,32 +179,32 @@ int KvexGraph::plotRectangle(double x1, double y1, double x2, double y2, int fra
     const int handle = nextHandle_++;
     rects_[handle] = rect;
     plots_[handle] = 1;
-    replot(rpQueuedReplot);
+    requestRedraw();
     return handle;
 }
 
 bool KvexGraph::deletePlot(int handle, bool refresh) {
     if (handle == -1) {
         for (auto &curve : curves_)
-            removePlottable(curve.second);
+            retire(curve.second);
         for (auto &rect : rects_)
-            removeItem(rect.second);
+            retire(rect.second);
         curves_.clear();
         rects_.clear();
         plots_.clear();
     } else if (curves_.count(handle)) {
-        removePlottable(curves_[handle]);
+        retire(curves_[handle]);
         curves_.erase(handle);
         plots_.erase(handle);
     } else if (rects_.count(handle)) {
-        removeItem(rects_[handle]);
+        retire(rects_[handle]);
         rects_.erase(handle);
         plots_.erase(handle);
     } else {
         return false;
     }
     if (refresh)
-        replot(rpQueuedReplot);
+        requestRedraw();
     return true;
 }
 
@@ -165,7 +223,7 @@ bool KvexGraph::setCursor(int cursor, double x, double) {
     line->point1->setCoords(x, 0.0);
     line->point2->setCoords(x, 1.0);
     cursorX_[cursor - 1] = x;
-    replot(rpQueuedReplot);
+    requestRedraw();
     return true;
 }
 
@@ -174,7 +232,7 @@ double KvexGraph::cursorX(int cursor) const {
 }
 
 bool KvexGraph::setAxisRange(int axis, int mode, double min, double max) {
-    return applyAxisRange(this, view_, axis, mode, min, max);
+    return applyAxisRange(axis, mode, min, max);
 }
 
 std::vector<std::vector<double>> KvexGraph::rectangles() const {
@@ -190,8 +248,8 @@ std::vector<std::vector<double>> KvexGraph::rectangles() const {
     return out;
 }
 
-KvexStripChart::KvexStripChart(QWidget *parent) : QCustomPlot(parent) {
-    setUpPlot(this);
+KvexStripChart::KvexStripChart(QWidget *parent) : KvexPlot(parent) {
+    addDataLayer(layer("main"));
     setTraceCount(1);
 }
 
@@ -217,8 +275,11 @@ void KvexStripChart::setPointsPerScreen(int points) {
 void KvexStripChart::setTraceColor(int trace, int color) {
     if (trace < 1 || trace > graphCount())
         return;
-    graph(trace - 1)->setPen(QPen(rgb(color), trace >= 4 ? 2 : 1));
-    replot(rpQueuedReplot);
+    const QPen pen(rgb(color), trace >= 4 ? 2 : 1);
+    if (graph(trace - 1)->pen() == pen)
+        return;
+    graph(trace - 1)->setPen(pen);
+    requestRedraw();
 }
 
 void KvexStripChart::appendInterleaved(const double *values, int count, int skip) {
@@ -251,13 +312,13 @@ void KvexStripChart::refreshTraces() {
         view_->requestRange(xAxis, screen);
     else
         xAxis->setRange(screen);
-    replot(rpQueuedReplot);
+    requestRedraw();
 }
 
 bool KvexStripChart::setAxisRange(int axis, int mode, double min, double max) {
     if (axis == 0)
         return false; // the time axis follows the samples
-    return applyAxisRange(this, view_, axis, mode, min, max);
+    return applyAxisRange(axis, mode, min, max);
 }
 
 std::vector<double> KvexStripChart::traceSamples(int trace) const {
@@ -334,9 +395,11 @@ void OperatorView::requestRange(QCPAxis *axis, const QCPRange &range) {
 QCPGraph *OperatorView::tracedCurve() const {
     const int wanted =
         plot_->property("readoutTrace").isValid() ? plot_->property("readoutTrace").toInt() - 1 : 0;
-    if (wanted >= 0 && wanted < plot_->graphCount())
-        return plot_->graph(wanted);
-    return plot_->graphCount() > 0 ? plot_->graph(0) : nullptr;
+    QCPGraph *curve = wanted >= 0 && wanted < plot_->graphCount() ? plot_->graph(wanted)
+                      : plot_->graphCount() > 0                   ? plot_->graph(0)
+                                                                  : nullptr;
+    // A hidden curve is a deleted one kept for reuse.
+    return curve && curve->visible() ? curve : nullptr;
 }
 
 void OperatorView::showReadout(double pixelX) {

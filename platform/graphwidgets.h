@@ -43,10 +43,46 @@ class OperatorView : public QObject {
     QString readout_;
 };
 
-// x-y graph: curves, filled rectangles and three vertical cursors. Every change asks for one
-// queued repaint, so a pass that changes many things costs one redraw, done while the program
-// waits for the sensor.
-class KvexGraph : public QCustomPlot {
+// What both panel graphs share: the panel file's properties, the operator's view, and redraws
+// in batches. Every change asks for one redraw at the next pass of the event loop, so a pass that
+// changes many things costs one, done while the program waits for the sensor. A redraw after a
+// change of data only draws the data's layers again: the axes, grid and tick labels stay as drawn
+// until their ranges, labels or the plot's size change.
+class KvexPlot : public QCustomPlot {
+    Q_OBJECT
+
+  public:
+    explicit KvexPlot(QWidget *parent = nullptr);
+    // nullptr unless the panel file asks for the operator's view.
+    OperatorView *operatorView() const { return view_; }
+    // The redraws so far that drew everything, and those that drew only data; for checks.
+    int fullRedraws() const { return fullRedraws_; }
+    int dataRedraws() const { return dataRedraws_; }
+
+  protected:
+    bool event(QEvent *event) override;
+    // `layout` when more than the data changed: labels, ticks, pens of the axes.
+    void requestRedraw(bool layout = false);
+    // Gives a layer a buffer of its own, to be drawn again alone when only data changed.
+    void addDataLayer(QCPLayer *layer);
+    bool applyAxisRange(int axis, int mode, double min, double max);
+
+    OperatorView *view_ = nullptr;
+
+  private:
+    void redraw();
+
+    std::vector<QCPLayer *> dataLayers_;
+    bool redrawQueued_ = false;
+    bool layoutChanged_ = true;
+    QCPRange drawnX_, drawnY_;
+    int fullRedraws_ = 0, dataRedraws_ = 0;
+};
+
+// x-y graph: curves, filled rectangles and three vertical cursors. Curves and rectangles that are
+// deleted are kept hidden for the next plot: adding or removing one would make the next redraw
+// draw everything.
+class KvexGraph : public KvexPlot {
     Q_OBJECT
 
   public:
@@ -63,25 +99,26 @@ class KvexGraph : public QCustomPlot {
     int plotCount() const { return static_cast<int>(plots_.size()); }
     // Rectangles in drawing order as (x1, y1, x2, y2, fill colour); for tests and checks.
     std::vector<std::vector<double>> rectangles() const;
-    // nullptr unless the panel file asks for the operator's view.
-    OperatorView *operatorView() const { return view_; }
-
-  protected:
-    bool event(QEvent *event) override;
 
   private:
-    OperatorView *view_ = nullptr;
+    QCPGraph *takeCurve();
+    QCPItemRect *takeRectangle();
+    void retire(QCPGraph *curve);
+    void retire(QCPItemRect *rect);
+
     QCPLayer *cursorLayer_ = nullptr;
     QCPItemStraightLine *cursors_[3] = {nullptr, nullptr, nullptr};
     double cursorX_[3] = {0, 0, 0};
-    std::map<int, QCPAbstractPlottable *> curves_;
+    std::map<int, QCPGraph *> curves_;
     std::map<int, QCPItemRect *> rects_;
     std::map<int, int> plots_; // handle -> 0 curve, 1 rectangle, in creation order
+    std::vector<QCPGraph *> spareCurves_;
+    std::vector<QCPItemRect *> spareRects_;
     int nextHandle_ = 1;
 };
 
 // Strip chart: interleaved samples of several traces scroll in from the right.
-class KvexStripChart : public QCustomPlot {
+class KvexStripChart : public KvexPlot {
     Q_OBJECT
 
   public:
@@ -96,15 +133,10 @@ class KvexStripChart : public QCustomPlot {
     int pointsPerScreen() const { return pointsPerScreen_; }
     // The samples of one trace (1-based) now on screen, oldest first.
     std::vector<double> traceSamples(int trace) const;
-    OperatorView *operatorView() const { return view_; }
-
-  protected:
-    bool event(QEvent *event) override;
 
   private:
     void refreshTraces();
 
-    OperatorView *view_ = nullptr;
     std::vector<std::deque<double>> history_;
     int pointsPerScreen_ = 100;
 };

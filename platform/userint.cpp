@@ -1,5 +1,6 @@
 // User-interface services: panels from the panel file, controls by number, events to callbacks.
 #include "platform/userint.h"
+#include "platform/framecache.h"
 #include "platform/graphwidgets.h"
 #include "platform/internal.h"
 #include "platform/qtaccess.h"
@@ -196,7 +197,8 @@ int setText(QWidget *widget, const QString &text) {
         if (label->isVisible())
             label->repaint();
     } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
-        edit->setText(text);
+        if (edit->text() != text)
+            edit->setText(text);
     } else if (auto *box = qobject_cast<QPlainTextEdit *>(widget)) {
         box->setPlainText(text);
     } else if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
@@ -209,10 +211,16 @@ int setText(QWidget *widget, const QString &text) {
 
 int setNumber(QWidget *widget, double value, bool integral) {
     const QSignalBlocker block(widget);
+    // A spin box lays out and redraws its text on every set, also of the value it shows, and
+    // live loops set every display each cycle. Without focus its text is its value; with focus
+    // the operator may be typing, and the set puts the value back in the text as it always did.
     if (auto *spin = qobject_cast<QSpinBox *>(widget)) {
-        spin->setValue(static_cast<int>(value));
+        const int wanted = static_cast<int>(value);
+        if (spin->value() != wanted || spin->hasFocus())
+            spin->setValue(wanted);
     } else if (auto *dspin = qobject_cast<QDoubleSpinBox *>(widget)) {
-        dspin->setValue(value);
+        if (dspin->value() != value || dspin->hasFocus())
+            dspin->setValue(value);
     } else if (auto *combo = qobject_cast<QComboBox *>(widget)) {
         const int wanted = static_cast<int>(value);
         int index = combo->findData(wanted);
@@ -346,6 +354,7 @@ int LoadPanel(int, const char *fileName, int panelNumber) {
         panel.callback = it->second.panel;
     }
     page->installEventFilter(new CloseFilter(handle, page));
+    kvexplatform::cacheGroupBoxFrames(page);
 
     for (QWidget *child : page->findChildren<QWidget *>()) {
         const QVariant number = child->property("ctrlNumber");

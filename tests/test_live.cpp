@@ -15,6 +15,7 @@
 #include "program_fixture.h"
 
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -258,6 +259,42 @@ TEST_F(LiveTest, StopDuringABlockReadFinishesThatPass) {
     EXPECT_EQ(withCommand(requests, 9).size(), 8u);
     EXPECT_EQ(requests.back().command(), 9);
     EXPECT_EQ(requests.back().word(1), 1);
+}
+
+// Live loops redraw only what changed: the data layers of the graphs, the displays whose value
+// moved, and group boxes from a picture of their frame. What the screen then shows must be what
+// drawing everything afresh shows, also after the axes moved in the middle of a run.
+TEST_F(LiveTest, TheScreenAfterARunIsWhatAFullRedrawShows) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    auto *strip = static_cast<KvexPlot *>(stripChart());
+    auto *bar = static_cast<KvexPlot *>(graph("GRAPHBar"));
+    const int fullBefore = strip->fullRedraws();
+    whenever([&] { return sensor.requests().size() >= 6; },
+             [&] {
+                 sensor.setObject(300, 700);
+                 click("TOGGBTN_Zoom"); // the strip chart's y axis moves to the measured value
+             });
+    whenever([&] { return sensor.requests().size() >= 14; }, [&] { click("BTNStop"); });
+    click("BTNRun");
+    EXPECT_GT(strip->fullRedraws(), fullBefore);
+    EXPECT_GT(strip->dataRedraws(), 5);
+    EXPECT_GT(bar->dataRedraws(), 5);
+    waitUntil([] { return false; }, 0.2); // the last redraws reach the screen
+
+    QWidget *panel = mainPanel();
+    auto screen = [&](QWidget *widget) {
+        const QRect area(widget->mapTo(panel, QPoint(0, 0)), widget->size());
+        return panel->screen()->grabWindow(panel->winId()).copy(area).toImage();
+    };
+    for (KvexPlot *plot : {strip, bar}) {
+        SCOPED_TRACE(plot->objectName().toStdString());
+        const QImage shown = screen(plot);
+        ASSERT_FALSE(shown.isNull());
+        plot->replot(QCustomPlot::rpImmediateRefresh);
+        EXPECT_EQ(shown, screen(plot));
+    }
+    // Group boxes copy their frame; the panel drawn afresh around them looks the same.
+    EXPECT_EQ(screen(panel), panel->grab().toImage().convertToFormat(screen(panel).format()));
 }
 
 TEST_F(LiveTest, ThresholdAndEdgeEditsWhileVideoModeRuns) {

@@ -3,6 +3,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "com232/rs232link.h"
+#include "platform/framecache.h"
 #include "platform/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,6 +23,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -211,6 +214,66 @@ TEST_F(PanelFileTest, MissingOrBrokenPanelFileEndsStartUp) {
     EXPECT_LT(LoadPanel(0, QFile::encodeName(broken).constData(), 1), 0);
     EXPECT_LT(LoadPanel(0, PANEL_FILE, 9), 0);
     QFile::remove(broken);
+}
+
+// A group box draws its frame from a picture it took once. Each change of what the frame shows
+// must take a new picture; until then, drawing the box must not run its own painting again.
+TEST(GroupBoxFrameTest, TheCopiedFrameFollowsEveryChangeOfTheBox) {
+    struct CountingBox : QGroupBox {
+        int painted = 0;
+        void paintEvent(QPaintEvent *event) override {
+            ++painted;
+            QGroupBox::paintEvent(event);
+        }
+    };
+    struct Change {
+        const char *name;
+        std::function<void(QGroupBox *)> apply;
+    };
+    const Change changes[] = {
+        {"title", [](QGroupBox *b) { b->setTitle("Analogue output, changed"); }},
+        {"size", [](QGroupBox *b) { b->resize(260, 90); }},
+        {"disabled", [](QGroupBox *b) { b->setEnabled(false); }},
+        {"flat", [](QGroupBox *b) { b->setFlat(true); }},
+        {"alignment", [](QGroupBox *b) { b->setAlignment(Qt::AlignRight); }},
+        {"font",
+         [](QGroupBox *b) {
+             QFont font = b->font();
+             font.setPointSize(font.pointSize() + 4);
+             b->setFont(font);
+         }},
+        {"palette",
+         [](QGroupBox *b) {
+             QPalette palette = b->palette();
+             palette.setColor(QPalette::WindowText, Qt::red);
+             palette.setColor(QPalette::Window, Qt::yellow);
+             b->setPalette(palette);
+         }},
+    };
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.name);
+        QWidget cachedRoot, plainRoot;
+        auto *cached = new CountingBox;
+        auto *plain = new QGroupBox;
+        cached->setParent(&cachedRoot);
+        plain->setParent(&plainRoot);
+        for (QGroupBox *box : {static_cast<QGroupBox *>(cached), plain}) {
+            box->setTitle("Read-outs");
+            box->setGeometry(0, 0, 200, 60);
+        }
+        kvexplatform::cacheGroupBoxFrames(&cachedRoot);
+        cached->grab();
+        QCoreApplication::processEvents(); // the picture is taken after the painting
+        const int painted = cached->painted;
+        EXPECT_EQ(cached->grab().toImage(), plain->grab().toImage());
+        EXPECT_EQ(cached->painted, painted);
+
+        change.apply(cached);
+        change.apply(plain);
+        cached->grab();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(cached->grab().toImage(), plain->grab().toImage());
+    }
 }
 
 } // namespace
