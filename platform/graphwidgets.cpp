@@ -115,24 +115,29 @@ KvexGraph::KvexGraph(QWidget *parent) : KvexPlot(parent) {
     addDataLayer(cursorLayer_);
 }
 
+template <class T> T *KvexGraph::reusable() const {
+    const QList<QCPLayerable *> drawn = layer("main")->children();
+    T *found = nullptr;
+    for (auto it = drawn.rbegin(); it != drawn.rend() && !(*it)->visible(); ++it)
+        if (auto *hidden = qobject_cast<T *>(*it))
+            found = hidden;
+    return found;
+}
+
 QCPGraph *KvexGraph::takeCurve() {
-    if (spareCurves_.empty())
+    QCPGraph *curve = reusable<QCPGraph>();
+    if (!curve)
         return addGraph();
-    // The oldest spare first, so curves keep their order among the graphs.
-    QCPGraph *curve = spareCurves_.front();
-    spareCurves_.erase(spareCurves_.begin());
     curve->setVisible(true);
     return curve;
 }
 
 QCPItemRect *KvexGraph::takeRectangle() {
-    if (spareRects_.empty()) {
-        auto *rect = new QCPItemRect(this);
+    QCPItemRect *rect = reusable<QCPItemRect>();
+    if (!rect) {
+        rect = new QCPItemRect(this);
         rect->setClipToAxisRect(true);
-        return rect;
     }
-    QCPItemRect *rect = spareRects_.front();
-    spareRects_.erase(spareRects_.begin());
     rect->setVisible(true);
     return rect;
 }
@@ -140,18 +145,10 @@ QCPItemRect *KvexGraph::takeRectangle() {
 void KvexGraph::retire(QCPGraph *curve) {
     curve->setVisible(false);
     curve->data()->clear();
-    // Kept in the graphs' own order, which is the order they were first plotted in.
-    spareCurves_.push_back(curve);
-    std::vector<QCPGraph *> ordered;
-    for (int i = 0; i < graphCount(); ++i)
-        if (std::find(spareCurves_.begin(), spareCurves_.end(), graph(i)) != spareCurves_.end())
-            ordered.push_back(graph(i));
-    spareCurves_ = ordered;
 }
 
 void KvexGraph::retire(QCPItemRect *rect) {
     rect->setVisible(false);
-    spareRects_.push_back(rect);
 }
 
 int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double> &y, int plotStyle,

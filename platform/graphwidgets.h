@@ -80,7 +80,7 @@ class KvexPlot : public QCustomPlot {
 };
 
 // x-y graph: curves, filled rectangles and three vertical cursors. Curves and rectangles that are
-// deleted are kept hidden for the next plot: adding or removing one would make the next redraw
+// deleted are kept hidden for the next plots: adding or removing one would make the next redraw
 // draw everything.
 class KvexGraph : public KvexPlot {
     Q_OBJECT
@@ -101,6 +101,9 @@ class KvexGraph : public KvexPlot {
     std::vector<std::vector<double>> rectangles() const;
 
   private:
+    // A hidden one of the kind drawn after everything shown, so that what is plotted next lies
+    // over what is shown, as a new one would; nullptr when there is none.
+    template <class T> T *reusable() const;
     QCPGraph *takeCurve();
     QCPItemRect *takeRectangle();
     void retire(QCPGraph *curve);
@@ -112,8 +115,6 @@ class KvexGraph : public KvexPlot {
     std::map<int, QCPGraph *> curves_;
     std::map<int, QCPItemRect *> rects_;
     std::map<int, int> plots_; // handle -> 0 curve, 1 rectangle, in creation order
-    std::vector<QCPGraph *> spareCurves_;
-    std::vector<QCPItemRect *> spareRects_;
     int nextHandle_ = 1;
 };
 

@@ -509,6 +509,28 @@ TEST_F(BarGraphTest, Cases) {
     }
 }
 
+// Rectangles are reused from one measurement to the next; whatever their number, each must be
+// drawn over the ones plotted before it, as the tolerance bar over the edge bars.
+TEST_F(BarGraphTest, ReusedRectanglesAreDrawnInTheOrderPlotted) {
+    pixB = 1;
+    pixE = 1024;
+    ccdsubpixel = 1024;
+    mvstart = 0;
+    mvend = 1;
+    for (int count : {2, 1, 2, 1, 1, 2}) {
+        SCOPED_TRACE(count);
+        measure(1, 300, 700, count, 512, 100);
+        std::vector<double> drawnColours;
+        for (QCPLayerable *item : graph("GRAPHBar")->layer("main")->children())
+            if (auto *rect = qobject_cast<QCPItemRect *>(item); rect && rect->visible())
+                drawnColours.push_back(rect->brush().color().rgb() & 0xFFFFFF);
+        std::vector<double> plottedColours;
+        for (const auto &rect : bars())
+            plottedColours.push_back(rect[4]);
+        EXPECT_EQ(drawnColours, plottedColours);
+    }
+}
+
 TEST_F(BarGraphTest, CursorStopsAtTheUsableRange) {
     ccdsubpixel = 1024;
     pixB = 100;
