@@ -1,6 +1,6 @@
 // Fuzz-only serial port and clock: an in-memory line fed by the fuzz input, a virtual clock.
 #include "fuzz/fake_platform.h"
-#include "platform/internal.h"
+#include "platform/core/internal.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 

@@ -3,7 +3,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "platform/confirm.h"
-#include "platform/graphwidgets.h"
+#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"

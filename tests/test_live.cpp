@@ -7,7 +7,7 @@
 #include "com232/rs232link.h"
 #include "com232/videodata.h"
 #include "gui/graphs.h"
-#include "platform/graphwidgets.h"
+#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"

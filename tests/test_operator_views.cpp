@@ -7,7 +7,7 @@
 #include "com232/videodata.h"
 #include "gui/graphs.h"
 #include "platform/confirm.h"
-#include "platform/graphwidgets.h"
+#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
 #include "program_fixture.h"

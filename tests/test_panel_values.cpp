@@ -3,7 +3,7 @@
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "gui/graphs.h"
-#include "platform/graphwidgets.h"
+#include "platform/widgets/graphwidgets.h"
 #include "program_fixture.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // Serial port services over Qt SerialPort, with receive callbacks delivered on the program's
 // thread.
 #include "platform/rs232.h"
-#include "platform/internal.h"
+#include "platform/core/internal.h"
 #include "platform/qtaccess.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Why a port did not open, told apart for the operator: no such device, permission denied (and
 // the group that gives access), or in use by another program (and which one).
-#include "platform/internal.h"
+#include "platform/core/internal.h"
 #include "platform/rs232.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The frame of a group box is a scaled nine-part picture plus a laid-out title; drawing it costs
 // more than the displays inside it, and under Fusion it wakes worker threads to scale the picture.
 // Redrawn under every display that changes, that is most of a run cycle's drawing.
-#include "platform/framecache.h"
+#include "platform/widgets/framecache.h"
 
 #include <QEvent>
 #include <QGroupBox>

@@ -1,5 +1,5 @@
 // Graph widgets of the panel, drawn with QCustomPlot.
-#include "platform/graphwidgets.h"
+#include "platform/widgets/graphwidgets.h"
 
 #include <algorithm>
 #include <cmath>

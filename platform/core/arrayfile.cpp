@@ -1,5 +1,5 @@
 // Array files: numbers as text, one per line, written atomically and read with strict checks.
-#include "platform/internal.h"
+#include "platform/core/internal.h"
 #include "platform/userint.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 // Timing and the event pump that every wait loop of the program calls.
 #include "platform/utility.h"
-#include "platform/internal.h"
+#include "platform/core/internal.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

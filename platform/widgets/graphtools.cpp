@@ -1,6 +1,6 @@
 // Graph pictures, strip-chart points and fitting, over the panel's QCustomPlot widgets.
 #include "platform/graphtools.h"
-#include "platform/graphwidgets.h"
+#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
 

@@ -1,7 +1,7 @@
 // The event wait of the gateway's loops: one blocking pass of the event dispatcher, woken by a
 // timer at the latest.
 #include "platform/eventwait.h"
-#include "platform/internal.h"
+#include "platform/core/internal.h"
 #include "platform/utility.h"
 
 #include <QAbstractEventDispatcher>
