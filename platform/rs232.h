@@ -62,6 +62,11 @@ void bindPortDevice(int port, const std::string &devicePath,
 // The device a port number stands for now, or "" when there is none.
 std::string portDevicePath(int port);
 
+// The latency timer of the USB serial adapter behind a device, in ms, as the driver reports it
+// (sysfs latency_timer, FTDI adapters); -1 where there is none: a built-in UART, a
+// pseudo-terminal, an adapter without such a timer, a system without sysfs.
+int portLatencyTimer(const std::string &device);
+
 // True while the port's device has vanished (adapter pulled, pseudo-terminal closed).
 bool comDeviceGone(int port);
 // True when the device a port number stands for is present on the machine now.
