@@ -21,6 +21,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +42,58 @@ size_t countCommand(const kvexsim::SensorSim &sensor, int command) {
     for (const auto &request : sensor.requests())
         n += request.command() == command;
     return n;
+}
+
+// What this machine and the simulator allow at most: a loop that writes the run-mode request and
+// blocks until the 36-byte answer is in, with nothing else to do. The program's run mode is
+// reported as a share of this, which says what the program itself costs whatever the machine's
+// noise. Its rate and CPU share go into `bare` for the lines that follow.
+struct LoopFigures {
+    double rate = 0;
+    double cpuShare = 0;
+};
+LoopFigures bare;
+
+void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cycles) {
+    const int fd = ::open(sensor.devicePath().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return;
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B19200);
+    tio.c_cc[VMIN] = kvexsim::kFrameSize;
+    tio.c_cc[VTIME] = 10;
+    tcsetattr(fd, TCSANOW, &tio);
+    tcflush(fd, TCIOFLUSH);
+    const kvexsim::Frame request = kvexsim::buildFrame(kvexsim::kRequestSync, 8, {});
+    const double cpuStart = threadCpuSeconds();
+    const double wallStart = kvexsim::steadySeconds();
+    int done = 0;
+    for (; done < cycles; ++done) {
+        if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+            break;
+        size_t got = 0;
+        uint8_t answer[kvexsim::kFrameSize];
+        while (got < sizeof answer) {
+            const ssize_t n = ::read(fd, answer + got, sizeof answer - got);
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        if (got < sizeof answer)
+            break;
+    }
+    const double wall = kvexsim::steadySeconds() - wallStart;
+    const double cpu = threadCpuSeconds() - cpuStart;
+    ::close(fd);
+    bare.rate = done > 0 ? done / wall : 0;
+    bare.cpuShare = wall > 0 ? cpu / wall : 0;
+    std::printf("%-24s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  loop thread CPU "
+                "%5.1f %%\n",
+                name, bare.rate, 100.0 * bare.rate * 72 * kByteSeconds, 1.0 / (72 * kByteSeconds),
+                100.0 * bare.cpuShare);
+    std::fflush(stdout);
 }
 
 // Runs one live loop until `cycles` measurement requests went out; prints its figures.
@@ -64,8 +121,14 @@ void measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start
     const double rate = times.size() > 1 ? (times.size() - 1) / (times.back() - times.front()) : 0;
     const double limit = 1.0 / wireSecondsPerCycle;
     std::printf("%-24s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  program thread CPU "
-                "%5.1f %%\n",
+                "%5.1f %%",
                 name, rate, 100.0 * rate / limit, limit, 100.0 * cpu / wall);
+    // Only run-mode lines compare with the bare loop: it exchanges run-mode frames.
+    if (start == CC_BTNRun && bare.rate > 0)
+        std::printf("  = %5.1f %% of the bare loop's rate at %.2f x its CPU",
+                    100.0 * rate / bare.rate,
+                    bare.cpuShare > 0 ? (cpu / wall) / bare.cpuShare : 0.0);
+    std::printf("\n");
     std::fflush(stdout);
 }
 
@@ -117,6 +180,16 @@ int main(int argc, char *argv[]) {
             return 1;
         sensor.start();
         bindPortDevice(1, sensor.devicePath());
+        // The bare loops go first, while the port is not yet the program's (it opens exclusively).
+        LoopFigures pacedBare, unpacedBare;
+        if (profile == std::string("standard")) {
+            measureBareLoop(sensor, "bare loop", runCycles);
+            pacedBare = bare;
+            sensor.setPaced(false);
+            measureBareLoop(sensor, "unpaced bare loop", recordedCycles);
+            unpacedBare = bare;
+            sensor.setPaced(true);
+        }
         if (startUpProgram() != 0)
             return 1;
         // A run cycle is a 36-byte request and a 36-byte answer.
@@ -124,6 +197,7 @@ int main(int argc, char *argv[]) {
             // The baseline runs with statistics off; each feature line adds one thing to it.
             setRunStatisticsEnabled(false);
             measureDrawing(runCycles);
+            bare = pacedBare;
             measure(sensor, "run mode", CC_BTNRun, runCycles, 72 * kByteSeconds);
             // The traffic monitor open records and shows every frame; closed it must cost nothing.
             CC_BTNTraffic(pHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
@@ -138,6 +212,7 @@ int main(int argc, char *argv[]) {
             // Without the wire's pace the loop runs as fast as the program can: the cost of
             // recording many cycles shows there, not hidden behind the waits for the sensor.
             sensor.setPaced(false);
+            bare = unpacedBare;
             measure(sensor, "unpaced run", CC_BTNRun, recordedCycles, 72 * kByteSeconds);
             measureRecording(sensor, "unpaced run, recording", recordedCycles, 72 * kByteSeconds);
             sensor.setPaced(true);
