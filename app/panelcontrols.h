@@ -67,6 +67,8 @@ enum MainPanelControl {
     GRAPHHistogram = 159,
     BTNResetStatistics = 160,
     BTNReport = 161,
+    // The operator's language for the next start.
+    RINGLanguage = 170,
 };
 
 // Popup panel.

@@ -3,6 +3,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 #include <cstdio>
@@ -25,20 +26,21 @@ void reportParameterFileError(int code, const char *path) {
     const char *name = baseName(path);
     switch (code) {
     case UIE_FILE_TOO_SHORT:
-        std::snprintf(text, sizeof text, "Parameter file %s holds fewer than 16 numbers!", name);
+        std::snprintf(text, sizeof text,
+                      kvex::trNow("Parameter file %s holds fewer than 16 numbers!"), name);
         break;
     case UIE_FILE_FORMAT_ERROR:
-        std::snprintf(text, sizeof text, "Parameter file %s holds text that is not a number!",
-                      name);
+        std::snprintf(text, sizeof text,
+                      kvex::trNow("Parameter file %s holds text that is not a number!"), name);
         break;
     case UIE_FILE_WRITE_ERROR:
-        std::snprintf(text, sizeof text, "Cannot write parameter file %s!", name);
+        std::snprintf(text, sizeof text, kvex::trNow("Cannot write parameter file %s!"), name);
         break;
     case UIE_PATH_TOO_LONG:
-        std::snprintf(text, sizeof text, "Path of the parameter file is too long!");
+        std::snprintf(text, sizeof text, kvex::trNow("Path of the parameter file is too long!"));
         break;
     default:
-        std::snprintf(text, sizeof text, "Cannot open parameter file %s!", name);
+        std::snprintf(text, sizeof text, kvex::trNow("Cannot open parameter file %s!"), name);
         break;
     }
     setStatus(text);
@@ -60,7 +62,7 @@ void SendParaToFile() {
 
 int ReadParaFromFile() {
     const int chosen =
-        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-RTN-Parameter-File",
+        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", kvex::tr("K-VEX-RTN-Parameter-File"),
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, file_name);
     if (chosen == 0)
         return 0;
