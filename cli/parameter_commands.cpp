@@ -5,6 +5,7 @@
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -44,10 +45,10 @@ std::string wordsJson(const char *memory, const unsigned int *words) {
 int writeText(const std::string &path, const std::string &text) {
     FILE *file = std::fopen(path.c_str(), "w");
     if (!file)
-        return fail(EXIT_FILE_ERROR, "cannot write " + path);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {path}));
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     if (std::fclose(file) != 0 || !written)
-        return fail(EXIT_FILE_ERROR, "cannot write " + path);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {path}));
     return EXIT_OK;
 }
 
@@ -57,13 +58,14 @@ int runGet(const CliOptions &options) {
     std::string from, out;
     int memory = RAM;
     if (!optionValue(options.args, "--from", from) || !parseMemory(from, memory))
-        return fail(EXIT_USAGE, "get needs --from ram or --from eeprom");
+        return fail(EXIT_USAGE, kvex::trNow("get needs --from ram or --from eeprom"));
     const bool toFile = optionValue(options.args, "-o", out);
     const int connected = connectSensor(options);
     if (connected != EXIT_OK)
         return connected;
     if (!readParameters(memory))
-        return fail(EXIT_NO_ANSWER, "no parameter frame from " + from + ": " + lastStatus());
+        return fail(EXIT_NO_ANSWER,
+                    kvex::trArgs("no parameter frame from %1: %2", {from, lastStatus()}));
     unsigned int words[PNUM];
     for (int i = 0; i < PNUM; ++i)
         words[i] = pp[i];
@@ -84,7 +86,7 @@ int runGet(const CliOptions &options) {
     const int result =
         ArrayToFile(out.c_str(), words, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, 0, 5, VAL_ASCII, 0);
     if (result < 0)
-        return fail(EXIT_FILE_ERROR, "cannot write parameter file " + out);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write parameter file %1", {out}));
     return EXIT_OK;
 }
 
@@ -92,10 +94,10 @@ int runSend(const CliOptions &options) {
     std::string to;
     int memory = RAM;
     if (!optionValue(options.args, "--to", to) || !parseMemory(to, memory))
-        return fail(EXIT_USAGE, "send needs --to ram or --to eeprom");
+        return fail(EXIT_USAGE, kvex::trNow("send needs --to ram or --to eeprom"));
     const std::vector<std::string> files = positional(options.args, {"--to"});
     if (files.size() != 1)
-        return fail(EXIT_USAGE, "send needs exactly one parameter file");
+        return fail(EXIT_USAGE, kvex::trNow("send needs exactly one parameter file"));
     const std::string &path = files[0];
 
     // The file is checked before the port is touched, with the panel's own checks.
@@ -121,24 +123,25 @@ int runSend(const CliOptions &options) {
     target = memory;
     CC_BTNSend(pHandle, BTNSend, EVENT_LEFT_CLICK, nullptr, 0, 0);
     if (nBytesW != FRAME_BYTES)
-        return fail(EXIT_NO_ANSWER, "cannot write to " + connectedDevice());
+        return fail(EXIT_NO_ANSWER, kvex::trArgs("cannot write to %1", {connectedDevice()}));
 
     const double until = Timer() + kStoreSeconds;
     while (Timer() < until)
         ProcessSystemEvents();
     if (!readParameters(memory))
-        return fail(EXIT_NO_ANSWER, "no read-back from " + to + ": " + lastStatus());
+        return fail(EXIT_NO_ANSWER, kvex::trArgs("no read-back from %1: %2", {to, lastStatus()}));
     std::string differences;
     for (int i = 0; i < PNUM; ++i) {
         if (pp[i] == fileWords[i])
             continue;
-        differences += (differences.empty() ? "" : ", ") + std::string("word ") +
-                       std::to_string(i) + " (sent " + std::to_string(fileWords[i]) + ", read " +
-                       std::to_string(pp[i]) + ")";
+        differences +=
+            (differences.empty() ? "" : ", ") +
+            kvex::trArgs("word %1 (sent %2, read %3)",
+                         {std::to_string(i), std::to_string(fileWords[i]), std::to_string(pp[i])});
     }
     if (!differences.empty())
         return fail(EXIT_BAD_ANSWER,
-                    "read-back from " + to + " differs from " + path + ": " + differences);
+                    kvex::trArgs("read-back from %1 differs from %2: %3", {to, path, differences}));
     if (options.json)
         std::printf("{\"memory\":\"%s\",\"verified\":true}\n", to.c_str());
     else

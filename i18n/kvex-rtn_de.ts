@@ -1472,5 +1472,132 @@ Ins EEPROM schreiben?</translation>
         <source>marks</source>
         <translation>Marken</translation>
     </message>
+    <message>
+        <source>cannot use port %1: %2</source>
+        <translation>Port %1 nicht nutzbar: %2</translation>
+    </message>
+    <message>
+        <source>no answer from the sensor on %1: %2</source>
+        <translation>keine Antwort vom Sensor an %1: %2</translation>
+    </message>
+    <message>
+        <source>bad answer from the sensor on %1: %2</source>
+        <translation>fehlerhafte Antwort vom Sensor an %1: %2</translation>
+    </message>
+    <message>
+        <source>--port PORT is needed for this command</source>
+        <translation>dieser Befehl braucht --port PORT</translation>
+    </message>
+    <message>
+        <source>there is no port %1 (see kvex-rtn-cli ports)</source>
+        <translation>Port %1 gibt es nicht (siehe kvex-rtn-cli ports)</translation>
+    </message>
+    <message>
+        <source>kvex-rtn-cli: %s is gone, waiting for it to come back
+</source>
+        <translation>kvex-rtn-cli: %s ist nicht mehr da, warte, bis es wiederkommt
+</translation>
+    </message>
+    <message>
+        <source>needs %1 N (N &gt; 0) and --csv FILE</source>
+        <translation>braucht %1 N (N &gt; 0) und --csv DATEI</translation>
+    </message>
+    <message>
+        <source>cannot write %1</source>
+        <translation>%1 lässt sich nicht schreiben</translation>
+    </message>
+    <message>
+        <source>the sensor stopped answering after %1 of %2 rows: %3</source>
+        <translation>der Sensor antwortet nicht mehr, nach %1 von %2 Zeilen: %3</translation>
+    </message>
+    <message>
+        <source>usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] [--lang de|en] COMMAND ...
+
+Commands:
+</source>
+        <translation>Aufruf: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] [--lang de|en] BEFEHL ...
+
+Befehle:
+</translation>
+    </message>
+    <message>
+        <source>
+PORT is a device path (/dev/ttyUSB0, a pseudo-terminal) or a port number as the
+panel program lists it. --json prints machine-readable output. --wait waits for the
+device to appear, and for a lost device to come back, then connects again.
+--verbose copies the status line&apos;s texts to stderr. --lang speaks German (de) or
+English (en) instead of the system&apos;s language; files and output stay the same.
+
+Exit codes: 0 ok, 2 usage, 3 no answer or time-out, 4 bad answer, 5 file error.
+</source>
+        <translation>
+PORT ist ein Gerätepfad (/dev/ttyUSB0, ein Pseudo-Terminal) oder eine Portnummer, wie
+sie das Panelprogramm auflistet. --json gibt maschinenlesbar aus. --wait wartet, bis das
+Gerät erscheint und ein verlorenes Gerät wiederkommt, und verbindet dann neu.
+--verbose kopiert die Texte der Statuszeile nach stderr. --lang wählt Deutsch (de) oder
+Englisch (en) statt der Systemsprache; Dateien und Ausgabe bleiben gleich.
+
+Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerhafte Antwort,
+5 Dateifehler.
+</translation>
+    </message>
+    <message>
+        <source>--port needs a device path or a port number</source>
+        <translation>--port braucht einen Gerätepfad oder eine Portnummer</translation>
+    </message>
+    <message>
+        <source>unknown option %1 (see --help)</source>
+        <translation>unbekannte Option %1 (siehe --help)</translation>
+    </message>
+    <message>
+        <source>unknown command %1 (see --help)</source>
+        <translation>unbekannter Befehl %1 (siehe --help)</translation>
+    </message>
+    <message>
+        <source>no command given (see --help)</source>
+        <translation>kein Befehl angegeben (siehe --help)</translation>
+    </message>
+    <message>
+        <source>usage: kvex-rtn-cli %s
+</source>
+        <translation>Aufruf: kvex-rtn-cli %s
+</translation>
+    </message>
+    <message>
+        <source>get needs --from ram or --from eeprom</source>
+        <translation>get braucht --from ram oder --from eeprom</translation>
+    </message>
+    <message>
+        <source>no parameter frame from %1: %2</source>
+        <translation>kein Parametertelegramm aus %1: %2</translation>
+    </message>
+    <message>
+        <source>cannot write parameter file %1</source>
+        <translation>Parameterdatei %1 lässt sich nicht schreiben</translation>
+    </message>
+    <message>
+        <source>send needs --to ram or --to eeprom</source>
+        <translation>send braucht --to ram oder --to eeprom</translation>
+    </message>
+    <message>
+        <source>send needs exactly one parameter file</source>
+        <translation>send braucht genau eine Parameterdatei</translation>
+    </message>
+    <message>
+        <source>cannot write to %1</source>
+        <translation>Schreiben auf %1 nicht möglich</translation>
+    </message>
+    <message>
+        <source>no read-back from %1: %2</source>
+        <translation>kein Zurücklesen aus %1: %2</translation>
+    </message>
+    <message>
+        <source>word %1 (sent %2, read %3)</source>
+        <translation>Wort %1 (gesendet %2, gelesen %3)</translation>
+    </message>
+    <message>
+        <source>read-back from %1 differs from %2: %3</source>
+        <translation>Zurückgelesenes aus %1 weicht von %2 ab: %3</translation>
+    </message>
 </context>
 </TS>
