@@ -1030,7 +1030,7 @@
     </message>
     <message>
         <source>Analogue output mode</source>
-        <translation>Modus des Analogausgangs</translation>
+        <translation>Analogmodus</translation>
     </message>
     <message>
         <source>Evaluation mode</source>
@@ -1038,11 +1038,11 @@
     </message>
     <message>
         <source>Evaluation left</source>
-        <translation>Auswertefenster links</translation>
+        <translation>Fenster links</translation>
     </message>
     <message>
         <source>Evaluation right</source>
-        <translation>Auswertefenster rechts</translation>
+        <translation>Fenster rechts</translation>
     </message>
     <message>
         <source>Averaging</source>

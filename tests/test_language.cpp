@@ -114,7 +114,6 @@ TEST_F(LanguageTest, GermanOnThePanelInStatusTextsDialogsAndQtsOwnButtons) {
                   .button(QMessageBox::Cancel)
                   ->text(),
               "Abbrechen");
-    saveScreenshot(mainPanel()->window(), "idle-de");
 
     struct Case {
         const char *name;
