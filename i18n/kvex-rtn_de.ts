@@ -1599,5 +1599,41 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>read-back from %1 differs from %2: %3</source>
         <translation>Zurückgelesenes aus %1 weicht von %2 ab: %3</translation>
     </message>
+    <message>
+        <source>process %1</source>
+        <translation>Prozess %1</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot;, process %2</source>
+        <translation>&quot;%1&quot;, Prozess %2</translation>
+    </message>
+    <message>
+        <source>no serial ports on this machine</source>
+        <translation>keine seriellen Ports auf diesem Rechner</translation>
+    </message>
+    <message>
+        <source>ports here: %1</source>
+        <translation>vorhandene Ports: %1</translation>
+    </message>
+    <message>
+        <source>permission denied on %1 - add the user to group &quot;%2&quot; (sudo usermod -aG %2 $USER) and log in again</source>
+        <translation>keine Berechtigung für %1 - den Benutzer in die Gruppe &quot;%2&quot; aufnehmen (sudo usermod -aG %2 $USER) und neu anmelden</translation>
+    </message>
+    <message>
+        <source>permission denied on %1 - only its owner &quot;%2&quot; may open it (mode %3); give group &quot;dialout&quot; read and write access with a udev rule, add the user to that group and log in again</source>
+        <translation>keine Berechtigung für %1 - nur der Eigentümer &quot;%2&quot; darf es öffnen (Modus %3); der Gruppe &quot;dialout&quot; mit einer udev-Regel Lese- und Schreibrecht geben, den Benutzer in diese Gruppe aufnehmen und neu anmelden</translation>
+    </message>
+    <message>
+        <source>no such device %1 - %2</source>
+        <translation>Gerät %1 gibt es nicht - %2</translation>
+    </message>
+    <message>
+        <source>%1 is in use by another program (%2)</source>
+        <translation>%1 ist von einem anderen Programm belegt (%2)</translation>
+    </message>
+    <message>
+        <source>%1 is in use by another program</source>
+        <translation>%1 ist von einem anderen Programm belegt</translation>
+    </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 // the group that gives access), or in use by another program (and which one).
 #include "platform/core/internal.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,8 +30,8 @@ std::string processName(long pid) {
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
     std::getline(comm, name);
-    return name.empty() ? "process " + std::to_string(pid)
-                        : "\"" + name + "\", process " + std::to_string(pid);
+    return name.empty() ? kvex::trArgs("process %1", {std::to_string(pid)})
+                        : kvex::trArgs("\"%1\", process %2", {name, std::to_string(pid)});
 }
 
 // The lock file Qt SerialPort keeps while a program holds the port (LCK..ttyUSB0).
@@ -76,7 +77,8 @@ std::string existingPorts(const std::string &missing) {
             continue;
         list += (list.empty() ? "" : ", ") + std::to_string(port.number) + ": " + port.device;
     }
-    return list.empty() ? "no serial ports on this machine" : "ports here: " + list;
+    return list.empty() ? kvex::trNow("no serial ports on this machine")
+                        : kvex::trArgs("ports here: %1", {list});
 }
 
 std::string permissionAdvice(const std::string &device, const struct stat &st) {
@@ -85,20 +87,21 @@ std::string permissionAdvice(const std::string &device, const struct stat &st) {
     const std::string groupName = g ? g->gr_name : std::to_string(st.st_gid);
     const std::string ownerName = owner ? owner->pw_name : std::to_string(st.st_uid);
     if ((st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP))
-        return "permission denied on " + device + " - add the user to group \"" + groupName +
-               "\" (sudo usermod -aG " + groupName + " $USER) and log in again";
+        return kvex::trArgs("permission denied on %1 - add the user to group \"%2\" (sudo "
+                            "usermod -aG %2 $USER) and log in again",
+                            {device, groupName});
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    return "permission denied on " + device + " - only its owner \"" + ownerName +
-           "\" may open it (mode " + mode +
-           "); give group \"dialout\" read and write access with a udev rule, add the user to "
-           "that group and log in again";
+    return kvex::trArgs("permission denied on %1 - only its owner \"%2\" may open it (mode %3); "
+                        "give group \"dialout\" read and write access with a udev rule, add the "
+                        "user to that group and log in again",
+                        {device, ownerName, mode});
 }
 
 std::string describe(const std::string &device, const std::string &systemText) {
     struct stat st {};
     if (stat(device.c_str(), &st) != 0)
-        return "no such device " + device + " - " + existingPorts(device);
+        return kvex::trArgs("no such device %1 - %2", {device, existingPorts(device)});
     if (access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
         return permissionAdvice(device, st);
     std::string holder = lockFileHolder(device);
@@ -106,9 +109,9 @@ std::string describe(const std::string &device, const std::string &systemText) {
         holder = openFileHolder(device);
     const QString text = QString::fromStdString(systemText);
     if (!holder.empty())
-        return device + " is in use by another program (" + holder + ")";
+        return kvex::trArgs("%1 is in use by another program (%2)", {device, holder});
     if (text.contains("lock", Qt::CaseInsensitive) || text.contains("busy", Qt::CaseInsensitive))
-        return device + " is in use by another program";
+        return kvex::trArgs("%1 is in use by another program", {device});
     return device + ": " + systemText;
 }
 
