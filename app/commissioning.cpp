@@ -12,6 +12,7 @@
 #include "com232/sensorunits.h"
 #include "gui/graphs.h"
 #include "platform/histogram.h"
+#include "platform/language.h"
 #include "platform/report.h"
 #include "platform/rs232.h"
 #include "platform/tr.h"
@@ -22,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
@@ -62,9 +64,11 @@ const CallbackEntry callbacks[] = {
     {"CC_BTNReport", CC_BTNReport, nullptr},
 };
 
+// A figure as the operator reads it: the language's decimal separator (the C library writes '.').
 std::string format(const char *pattern, double value) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
+    std::replace(text, text + std::strlen(text), '.', kvexplatform::shownDecimalSeparator());
     return text;
 }
 

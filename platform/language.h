@@ -18,6 +18,10 @@ std::string useLanguage(const std::string &language, bool useStoredChoice);
 // The language in use, "de" or "en".
 std::string currentLanguage();
 
+// The decimal separator of the numbers the operator reads on the panel and in the report: ','
+// in German, '.' in English; never a thousands separator. Files always take '.'.
+char shownDecimalSeparator();
+
 // The panel program's choice for its next start: "" follows the system, "de" or "en".
 std::string storedLanguage();
 void storeLanguage(const std::string &language);

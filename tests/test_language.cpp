@@ -6,16 +6,20 @@
 #include "app/panelcontrols.h"
 #include "platform/language.h"
 #include "platform/qtaccess.h"
+#include "platform/report.h"
 #include "program_fixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 #include <clocale>
@@ -154,6 +158,32 @@ TEST_F(LanguageTest, GermanOnThePanelInStatusTextsDialogsAndQtsOwnButtons) {
     }
 
     kvexplatform::useLanguage("de", false);
+    // Fractions the German way on the panel; raw words stay plain integers.
+    runCycles("BTNRun", 5);
+    EXPECT_TRUE(
+        QRegularExpression("^\\d+,\\d\\d \\(\\d+,\\d µm\\)$").match(text("STATMean")).hasMatch())
+        << text("STATMean").toStdString();
+    EXPECT_TRUE(find<QDoubleSpinBox>("NUMMeasMicrons")->text().contains(','));
+    EXPECT_EQ(find<QSpinBox>("NEDITEdgeRight")->text(), "1024");
+
+    // The report's headings and labels in German; its figures as the panel shows them.
+    const QString report = dir.filePath("report.pdf");
+    kvexplatform::setReportSetupHook([&](ReportRequest &request) {
+        request.path = report.toStdString();
+        return true;
+    });
+    click("BTNReport");
+    kvexplatform::setReportSetupHook({});
+    QProcess pdftotext;
+    pdftotext.start("pdftotext", {"-layout", report, "-"});
+    ASSERT_TRUE(pdftotext.waitForFinished(20000));
+    const QString page = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    for (const char *words : {"K-VEX-RTN Inbetriebnahmeprotokoll", "Sensor und Verbindung",
+                              "Statistik des letzten Laufs", "Parametersatz", "Sollwert",
+                              "Standardabweichung", "Linienschreiber des letzten Laufs"})
+        EXPECT_TRUE(page.contains(QString::fromUtf8(words))) << words;
+    EXPECT_TRUE(page.contains(text("STATMean"))) << page.toStdString();
+
     QString question;
     whenever([] { return visibleWindow("ConfirmPopup") != nullptr; },
              [&] {

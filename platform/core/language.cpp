@@ -12,7 +12,6 @@
 #include <QTranslator>
 
 #include <clocale>
-#include <cstring>
 #include <map>
 #include <memory>
 
@@ -59,6 +58,15 @@ void removeCatalogues() {
     qtCatalogue.reset();
 }
 
+// Spin boxes and the like format with the default locale: the language's decimal separator, no
+// thousands separator, so raw words stay plain integers.
+void setShownNumbers() {
+    QLocale numbers = language == "de" ? QLocale(QLocale::German, QLocale::Germany)
+                                       : QLocale(QLocale::English, QLocale::UnitedStates);
+    numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+    QLocale::setDefault(numbers);
+}
+
 std::string systemLanguage() {
     return QLocale::system().language() == QLocale::German ? "de" : "en";
 }
@@ -91,6 +99,7 @@ std::string useLanguage(const std::string &wanted, bool useStoredChoice) {
         code = systemLanguage();
     removeCatalogues();
     language = "en";
+    setShownNumbers();
     if (code != "de" || !QCoreApplication::instance())
         return language;
     auto program = std::make_unique<QTranslator>();
@@ -105,11 +114,16 @@ std::string useLanguage(const std::string &wanted, bool useStoredChoice) {
         qtCatalogue = std::move(qt);
     }
     language = code;
+    setShownNumbers();
     return language;
 }
 
 std::string currentLanguage() {
     return language;
+}
+
+char shownDecimalSeparator() {
+    return language == "de" ? ',' : '.';
 }
 
 std::string storedLanguage() {
