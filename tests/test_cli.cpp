@@ -291,6 +291,21 @@ TEST_F(CliTest, SpeaksTheLocalesLanguageOrTheOnesGivenWithLang) {
     const CliResult help = cli({"--help"}, {"LANG=de_DE.UTF-8"});
     EXPECT_TRUE(help.out.contains("Exit-Codes: 0 OK, 2 Aufruf")) << help.out.toStdString();
 
+    // Without its catalogue (a copy of the tool alone in a folder) it speaks English, silently;
+    // unless an installation's data folder holds one.
+    if (QFile::exists(KVEX_INSTALLED_DATA_DIR "/kvex-rtn_de.qm"))
+        return;
+    const QString alone = file("kvex-rtn-cli");
+    ASSERT_TRUE(QFile::copy(KVEX_CLI_PATH, alone));
+    QProcess copy;
+    QProcessEnvironment locale = QProcessEnvironment::systemEnvironment();
+    locale.insert("LC_ALL", "de_DE.UTF-8");
+    copy.setProcessEnvironment(locale);
+    copy.start(alone, {});
+    ASSERT_TRUE(copy.waitForFinished(20000));
+    EXPECT_EQ(copy.exitCode(), 2);
+    EXPECT_EQ(QString::fromUtf8(copy.readAllStandardError()), english);
+
     QProcess panel;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
