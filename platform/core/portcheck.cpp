@@ -341,10 +341,13 @@ AccessVerdict deviceAccessVerdict(const std::string &device) {
     const std::string group = groupName(st.st_gid);
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    const std::string owned = "group \"" + group + "\", mode " + mode;
+    const std::string owned = "group \"" + group + "\" (mode " + mode + ")";
     // Any other failure (a read-only file system, say) is for the open to tell.
     if (access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
-        return {true, "user \"" + user + "\" may read and write it (" + owned + ")", ""};
+        return {true,
+                "user \"" + user + "\" may read and write it (owner \"" + userName(st.st_uid) +
+                    "\", group \"" + group + "\", mode " + mode + ")",
+                ""};
     if ((st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP)) {
         if (databaseHasGroup(st.st_gid) && !loginHasGroup(st.st_gid))
             return {false,
@@ -391,7 +394,7 @@ PortCheck checkLatencyTimer(const std::string &device) {
     if (ms <= 1)
         return finding("latency_timer", CheckResult::Ok, held);
     return finding("latency_timer", CheckResult::Warn,
-                   held + ": every answer can come that much late",
+                   held + ": each answer can reach the program that much later",
                    "install the package's udev rule (/usr/lib/udev/rules.d/60-kvex-rtn.rules) and "
                    "plug the adapter in again, or until the next plug-in: echo 1 | sudo tee "
                    "/sys/class/tty/" +

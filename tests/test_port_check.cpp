@@ -1,0 +1,207 @@
+// The port check as kvex-rtn-cli doctor in a process of its own (a missing device, a port another
+// process holds, a silent line, a good sensor, a device of another group as user nobody) and as
+// the panel's Check port… window, idle and during run mode.
+#include "program_fixture.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSerialPort>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// A 36-byte echo request and its answer at 19 200 baud: the paced simulator answers no sooner
+// (less the moment between its reading the first byte and the program starting its clock).
+constexpr double kWireMs = 37.5;
+constexpr double kClockSlackMs = 1.0;
+
+struct DoctorRun {
+    int exitCode = -1;
+    QJsonObject report;
+    QString text;
+};
+
+// kvex-rtn-cli doctor on a port, with --json unless text is asked for; prefix runs it through
+// another program (setpriv).
+DoctorRun runDoctor(const QString &port, bool json = true, QStringList prefix = {}) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    QStringList args = prefix;
+    args << KVEX_CLI_PATH << "--port" << port << "doctor";
+    if (json)
+        args << "--json";
+    process.start(args.takeFirst(), args);
+    DoctorRun run;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.text = QString::fromUtf8(process.readAllStandardOutput());
+    if (json)
+        run.report = QJsonDocument::fromJson(run.text.toUtf8()).object();
+    return run;
+}
+
+QJsonObject checkNamed(const QJsonObject &report, const QString &name) {
+    for (const QJsonValue &check : report["checks"].toArray())
+        if (check["name"].toString() == name)
+            return check.toObject();
+    return {};
+}
+
+TEST(DoctorTest, EachFindingWithItsVerdictFixAndExitCode) {
+    enum Setup { kMissing, kHeld, kSilent, kSensor };
+    struct Case {
+        const char *name;
+        Setup setup;
+        const char *check;
+        const char *result;
+        QString detail;
+        const char *fix;
+        int exitCode;
+    };
+    const QString self = QString::number(QCoreApplication::applicationPid());
+    const Case cases[] = {
+        {"missing device", kMissing, "device", "fail", "no such device /dev/ttyKVEXgone0",
+         "choose another port (", 3},
+        {"held by another process", kHeld, "in_use", "fail", "process " + self + ")",
+         "quit that program", 3},
+        {"silent line", kSilent, "line", "fail", "Timeout-RS-232...", "null-modem cable", 3},
+        {"good sensor", kSensor, "sensor", "ok", "firmware \"", "", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        kvexsim::SensorSim sensor(*kvexsim::findProfile("standard"));
+        ASSERT_TRUE(sensor.openPty());
+        if (c.setup == kSensor)
+            sensor.start();
+        QSerialPort holder(QString::fromStdString(sensor.devicePath()));
+        if (c.setup == kHeld)
+            ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
+        const QString port = c.setup == kMissing ? QString("/dev/ttyKVEXgone0")
+                                                 : QString::fromStdString(sensor.devicePath());
+
+        const DoctorRun run = runDoctor(port);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.text.toStdString();
+        const QJsonObject check = checkNamed(run.report, c.check);
+        EXPECT_EQ(check["result"].toString(), c.result) << run.text.toStdString();
+        EXPECT_TRUE(check["detail"].toString().contains(c.detail)) << run.text.toStdString();
+        EXPECT_EQ(check["fix"].toString().isEmpty(), *c.fix == '\0') << run.text.toStdString();
+        EXPECT_TRUE(check["fix"].toString().contains(c.fix)) << run.text.toStdString();
+        EXPECT_EQ(run.report["ok"].toBool(), c.exitCode == 0);
+        if (c.setup == kSensor) {
+            // The simulator holds its own end of the line; that is no other program.
+            EXPECT_EQ(checkNamed(run.report, "in_use")["result"].toString(), "ok");
+            EXPECT_EQ(checkNamed(run.report, "line")["result"].toString(), "ok");
+            EXPECT_EQ(run.report["firmware"].toString().toStdString(),
+                      sensor.profile().firmwareText);
+            EXPECT_GE(run.report["answer_ms"].toDouble(), kWireMs - kClockSlackMs);
+            EXPECT_LT(run.report["answer_ms"].toDouble(), 1500.0);
+        }
+    }
+
+    // As text: one line per check, the fix under each failure.
+    const QStringList lines = runDoctor("/dev/ttyKVEXgone0", false).text.split('\n');
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines[0], "port /dev/ttyKVEXgone0");
+    EXPECT_TRUE(lines[1].startsWith("FAIL  device         no such device"))
+        << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].trimmed().startsWith("fix: plug the adapter in"))
+        << lines[2].toStdString();
+}
+
+TEST(DoctorPermissionTest, GroupAndLoginAsUserNobody) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a device to another group and run as nobody";
+    const group *dialout = getgrnam("dialout");
+    const gid_t serialGroup = dialout ? dialout->gr_gid : 0;
+    const QString serialName = dialout ? "dialout" : "root";
+    // nobody's own group in the database, but not this login's when it starts with another one.
+    constexpr gid_t kNobodysGroup = 65534;
+    struct Case {
+        const char *name;
+        mode_t mode;
+        gid_t deviceGroup;
+        gid_t loginGroup;
+        QString detail;
+        QString fix;
+    };
+    const Case cases[] = {
+        {"not a member", 0660, serialGroup, kNobodysGroup, "user \"nobody\" is not in that group",
+         "sudo usermod -aG " + serialName + " nobody"},
+        {"member since this login", 0660, kNobodysGroup, serialGroup,
+         "\"nobody\" is in that group, but this login began before it joined",
+         "log out and in again"},
+        {"owner only", 0600, serialGroup, kNobodysGroup, "only its owner \"root\" may open it",
+         "read and write access with a udev rule"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        kvexsim::SensorSim sensor(*kvexsim::findProfile("standard"));
+        ASSERT_TRUE(sensor.openPty());
+        const std::string path = sensor.devicePath();
+        ASSERT_EQ(chown(path.c_str(), 0, c.deviceGroup), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        const DoctorRun run =
+            runDoctor(QString::fromStdString(path), true,
+                      {"setpriv", "--reuid=65534", QString("--regid=%1").arg(c.loginGroup),
+                       "--clear-groups"});
+        EXPECT_EQ(run.exitCode, 3) << run.text.toStdString();
+        const QJsonObject access = checkNamed(run.report, "access");
+        EXPECT_EQ(access["result"].toString(), "fail") << run.text.toStdString();
+        EXPECT_TRUE(access["detail"].toString().contains(c.detail)) << run.text.toStdString();
+        EXPECT_TRUE(access["fix"].toString().contains(c.fix)) << run.text.toStdString();
+        EXPECT_EQ(checkNamed(run.report, "line")["result"].toString(), "skip");
+    }
+}
+
+class PortCheckWindowTest : public ProgramTest {
+  protected:
+    QString checkPort() {
+        click("BTNCheckPort");
+        auto *view = find<QPlainTextEdit>("TEXTPortCheck");
+        return view && view->window()->isVisible() ? view->toPlainText() : QString();
+    }
+};
+
+TEST_F(PortCheckWindowTest, ChecksTheConnectedPortIdleAndDuringRunMode) {
+    kvexsim::SensorSim &sensor = startSensor();
+    ASSERT_TRUE(startProgram());
+    const QString idle = checkPort();
+    // The program's own hold on the port is not another program's.
+    EXPECT_TRUE(idle.contains("\nOK    in_use ")) << idle.toStdString();
+    EXPECT_TRUE(idle.contains("\nOK    line           the echo came back in "))
+        << idle.toStdString();
+    EXPECT_TRUE(idle.contains(QString::fromStdString(sensor.profile().firmwareText)))
+        << idle.toStdString();
+    if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR"))
+        find<QWidget>("PortCheckWindow")->grab().save(QString("%1/port-check.png").arg(folder));
+    // The check leaves the port connected.
+    click("BTNGet");
+    EXPECT_EQ(status(), "Parameter-frame received! - Line Ok!");
+
+    QString running;
+    whenever([&] { return sensor.requests().size() >= 10; },
+             [&] {
+                 running = checkPort();
+                 click("BTNStop");
+             });
+    click("BTNRun");
+    EXPECT_TRUE(running.contains("\nOK    in_use ")) << running.toStdString();
+    EXPECT_TRUE(running.contains("\nSKIP  line           the program is using the port"))
+        << running.toStdString();
+}
+
+} // namespace
