@@ -98,11 +98,9 @@ PortReport examinePort(int port) {
     report.name = std::to_string(port);
     report.device = portDevicePath(port);
     report.outcome = LINK_NO_PORT;
-    // An exchange under way (a live mode above all) owns the port; otherwise the program lets
-    // go of it, so the machine's checks see the port as any other program would.
+    // An exchange under way (a live mode above all) owns the port; the machine's checks do not
+    // count this program as another holder either way.
     const bool busy = exchangeDepth > 0;
-    if (!busy)
-        CloseCom(port);
     report.checks = checkDeviceOnMachine(report.device);
     const bool usable =
         std::none_of(report.checks.begin(), report.checks.end(),

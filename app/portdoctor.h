@@ -19,10 +19,9 @@ struct PortReport {
     std::string firmware;   // the sensor's firmware text (Latin-1), "" when none came
 };
 
-// Runs every check on port number `port`, never changing anything on the system. A port this
-// program holds idle is closed for the machine's checks and opened again for the line check,
-// which leaves it open and connected; while an exchange or a live mode uses it, the line check
-// and the identification are skipped.
+// Runs every check on port number `port`, never changing anything on the system. The line check
+// opens the port again (a port this program held stays open and connected after it); while an
+// exchange or a live mode uses the port, the line check and the identification are skipped.
 PortReport examinePort(int port);
 
 // One line per check (OK, WARN, FAIL or SKIP, its name and what was found), each warning or
