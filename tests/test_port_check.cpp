@@ -1,6 +1,7 @@
 // The port check as kvex-rtn-cli doctor in a process of its own (a missing device, a port another
 // process holds, a silent line, a good sensor, a device of another group as user nobody) and as
 // the panel's Check port… window, idle and during run mode.
+#include "platform/rs232.h"
 #include "program_fixture.h"
 
 #include <QCoreApplication>
@@ -186,8 +187,6 @@ TEST_F(PortCheckWindowTest, ChecksTheConnectedPortIdleAndDuringRunMode) {
         << idle.toStdString();
     EXPECT_TRUE(idle.contains(QString::fromStdString(sensor.profile().firmwareText)))
         << idle.toStdString();
-    if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR"))
-        find<QWidget>("PortCheckWindow")->grab().save(QString("%1/port-check.png").arg(folder));
     // The check leaves the port connected.
     click("BTNGet");
     EXPECT_EQ(status(), "Parameter-frame received! - Line Ok!");
@@ -202,6 +201,15 @@ TEST_F(PortCheckWindowTest, ChecksTheConnectedPortIdleAndDuringRunMode) {
     EXPECT_TRUE(running.contains("\nOK    in_use ")) << running.toStdString();
     EXPECT_TRUE(running.contains("\nSKIP  line           the program is using the port"))
         << running.toStdString();
+
+    // The adapter pulled out: the device check says so, with the fix.
+    bindPortDevice(1, "/dev/ttyUSB9");
+    const QString gone = checkPort();
+    EXPECT_TRUE(gone.contains("\nFAIL  device         no such device /dev/ttyUSB9\n"
+                              "                     fix: plug the adapter in"))
+        << gone.toStdString();
+    if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR"))
+        find<QWidget>("PortCheckWindow")->grab().save(QString("%1/port-check.png").arg(folder));
 }
 
 } // namespace

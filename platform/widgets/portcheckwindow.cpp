@@ -13,9 +13,9 @@
 
 namespace {
 
-// Wide enough for a fix line of the report without wrapping, in characters.
-constexpr int kColumns = 110;
-constexpr int kLines = 20;
+// Wide enough for most findings on one line, in characters; longer fixes wrap.
+constexpr int kColumns = 120;
+constexpr int kLines = 14;
 
 QPointer<QWidget> window;
 
@@ -26,7 +26,8 @@ QWidget *makeWindow(QWidget *panel) {
     view->setObjectName("TEXTPortCheck");
     view->setReadOnly(true);
     view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // A fix wrapped on screen is still one line when copied.
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     auto *note = new QLabel("Select a fix and copy it (Ctrl+C) to run it yourself; the check "
                             "itself changes nothing on this machine.",
