@@ -5,6 +5,7 @@
 #include "program_fixture.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,11 +35,14 @@ struct DoctorRun {
 
 // kvex-rtn-cli doctor on a port, with --json unless text is asked for; prefix runs it through
 // another program (setpriv).
-DoctorRun runDoctor(const QString &port, bool json = true, QStringList prefix = {}) {
+DoctorRun runDoctor(const QString &port, bool json = true, QStringList prefix = {},
+                    const QString &systemBus = {}) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("QT_QPA_PLATFORM");
+    if (!systemBus.isEmpty())
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", systemBus);
     process.setProcessEnvironment(env);
     QStringList args = prefix;
     args << KVEX_CLI_PATH << "--port" << port << "doctor";
@@ -106,6 +110,7 @@ TEST(DoctorTest, EachFindingWithItsVerdictFixAndExitCode) {
             // The simulator holds its own end of the line; that is no other program.
             EXPECT_EQ(checkNamed(run.report, "in_use")["result"].toString(), "ok");
             EXPECT_EQ(checkNamed(run.report, "line")["result"].toString(), "ok");
+            EXPECT_EQ(checkNamed(run.report, "latency_timer")["result"].toString(), "skip");
             EXPECT_EQ(run.report["firmware"].toString().toStdString(),
                       sensor.profile().firmwareText);
             EXPECT_GE(run.report["answer_ms"].toDouble(), kWireMs - kClockSlackMs);
@@ -121,6 +126,41 @@ TEST(DoctorTest, EachFindingWithItsVerdictFixAndExitCode) {
         << lines[1].toStdString();
     EXPECT_TRUE(lines[2].trimmed().startsWith("fix: plug the adapter in"))
         << lines[2].toStdString();
+}
+
+TEST(DoctorTest, ModemManagerOnTheSystemBusWarnsWithItsUdevRuleAndNoBusSkips) {
+    // A bus of the test's own stands in for the system bus, ModemManager's name owned here.
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+    if (!daemon.waitForStarted(5000))
+        GTEST_SKIP() << "no dbus-daemon on this machine";
+    ASSERT_TRUE(daemon.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    kvexsim::SensorSim sensor(*kvexsim::findProfile("standard"));
+    ASSERT_TRUE(sensor.openPty());
+    sensor.start();
+    const QString port = QString::fromStdString(sensor.devicePath());
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, "modem-manager");
+        ASSERT_TRUE(bus.registerService("org.freedesktop.ModemManager1"));
+        const DoctorRun run = runDoctor(port, true, {}, address);
+        // A warning: the sensor still answers.
+        EXPECT_EQ(run.exitCode, 0) << run.text.toStdString();
+        const QJsonObject check = checkNamed(run.report, "modem_manager");
+        EXPECT_EQ(check["result"].toString(), "warn") << run.text.toStdString();
+        EXPECT_TRUE(check["fix"].toString().contains("ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee "))
+            << run.text.toStdString();
+        bus.unregisterService("org.freedesktop.ModemManager1");
+        EXPECT_EQ(checkNamed(runDoctor(port, true, {}, address).report, "modem_manager")["result"]
+                      .toString(),
+                  "ok");
+    }
+    QDBusConnection::disconnectFromBus("modem-manager");
+    daemon.terminate();
+    daemon.waitForFinished(5000);
+    const DoctorRun noBus = runDoctor(port, true, {}, "unix:path=/nonexistent/bus");
+    EXPECT_EQ(checkNamed(noBus.report, "modem_manager")["result"].toString(), "skip");
+    EXPECT_EQ(noBus.exitCode, 0);
 }
 
 TEST(DoctorPermissionTest, GroupAndLoginAsUserNobody) {
