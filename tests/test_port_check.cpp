@@ -1,6 +1,8 @@
 // The port check as kvex-rtn-cli doctor in a process of its own (a missing device, a port another
-// process holds, a silent line, a good sensor, a device of another group as user nobody) and as
-// the panel's Check port… window, idle and during run mode.
+// process holds, a silent line, a good sensor, ModemManager on the bus, a device of another group
+// as user nobody), brltty's sign on a laid-out /sys and /proc, and the panel's Check port…
+// window, idle, during run mode and with the adapter gone.
+#include "platform/core/internal.h"
 #include "platform/rs232.h"
 #include "program_fixture.h"
 
@@ -12,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTemporaryDir>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -161,6 +164,50 @@ TEST(DoctorTest, ModemManagerOnTheSystemBusWarnsWithItsUdevRuleAndNoBusSkips) {
     const DoctorRun noBus = runDoctor(port, true, {}, "unix:path=/nonexistent/bus");
     EXPECT_EQ(checkNamed(noBus.report, "modem_manager")["result"].toString(), "skip");
     EXPECT_EQ(noBus.exitCode, 0);
+}
+
+TEST(BrlttyCheckTest, AnAdapterLeftWithoutItsTtyWhileBrlttyRunsIsAWarning) {
+    struct Case {
+        const char *name;
+        const char *vendor;
+        const char *product;
+        bool tty;
+        const char *process;
+        const char *result;
+    };
+    const Case cases[] = {
+        {"CH340 without its tty, brltty running", "1a86", "7523", false, "brltty", "warn"},
+        {"CP210x with its tty, brltty running", "10c4", "ea60", true, "brltty", "ok"},
+        {"CH340 without its tty, no brltty", "1a86", "7523", false, "bash", "ok"},
+        {"another chip without a tty, brltty running", "0403", "6001", false, "brltty", "ok"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        // The parts of /sys and /proc the check reads, as the kernel lays them out.
+        QTemporaryDir root;
+        const QDir dir(root.path());
+        const QString adapter = "sys/bus/usb/devices/1-2";
+        ASSERT_TRUE(dir.mkpath(adapter + "/1-2:1.0" + (c.tty ? "/ttyUSB0" : "")));
+        ASSERT_TRUE(dir.mkpath("proc/4242"));
+        const auto write = [&](const QString &path, const char *text) {
+            QFile file(dir.filePath(path));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(text) + "\n");
+        };
+        write(adapter + "/idVendor", c.vendor);
+        write(adapter + "/idProduct", c.product);
+        write("proc/4242/comm", c.process);
+        const PortCheck check = kvexplatform::checkBrlttyUnder(dir.filePath("sys").toStdString(),
+                                                               dir.filePath("proc").toStdString());
+        EXPECT_STREQ(checkResultName(check.result), c.result) << check.detail;
+        if (check.result == CheckResult::Warn) {
+            EXPECT_NE(check.detail.find("CH340 adapter 1a86:7523 (USB 1-2) has no tty"),
+                      std::string::npos)
+                << check.detail;
+            EXPECT_NE(check.detail.find("process 4242"), std::string::npos) << check.detail;
+            EXPECT_NE(check.fix.find("sudo systemctl mask brltty-udev.service"), std::string::npos);
+        }
+    }
 }
 
 TEST(DoctorPermissionTest, GroupAndLoginAsUserNobody) {

@@ -1,6 +1,8 @@
 // Hooks between the platform's serial and event parts; not for the program's code.
 #pragma once
 
+#include "platform/portcheck.h"
+
 #include <string>
 #include <vector>
 
@@ -31,4 +33,7 @@ struct AccessVerdict {
     std::string fix;    // "" when allowed
 };
 AccessVerdict deviceAccessVerdict(const std::string &device);
+// The port check's brltty finding from the USB devices under sysRoot (/sys) and the processes
+// under procRoot (/proc).
+PortCheck checkBrlttyUnder(const std::string &sysRoot, const std::string &procRoot);
 } // namespace kvexplatform

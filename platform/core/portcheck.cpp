@@ -40,8 +40,8 @@ PortCheck finding(const char *name, CheckResult result, std::string detail, std:
     return {name, result, std::move(detail), std::move(fix)};
 }
 
-std::string processName(long pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+std::string processName(long pid, const std::string &procRoot = "/proc") {
+    std::ifstream comm(procRoot + "/" + std::to_string(pid) + "/comm");
     std::string name;
     std::getline(comm, name);
     return name;
@@ -97,12 +97,13 @@ kvexplatform::PortHolder openFileHolder(const std::string &device, long ignorePi
 }
 
 // The first process whose name is `name`, or 0.
-long processNamed(const QString &name) {
-    const QStringList processes = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+long processNamed(const QString &name, const std::string &procRoot) {
+    const QStringList processes =
+        QDir(QString::fromStdString(procRoot)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : processes) {
         bool numeric = false;
         const long number = pid.toLong(&numeric);
-        if (numeric && QString::fromStdString(processName(number)) == name)
+        if (numeric && QString::fromStdString(processName(number, procRoot)) == name)
             return number;
     }
     return 0;
@@ -265,49 +266,6 @@ PortCheck checkModemManager(const std::string &device, const struct stat &st) {
 #endif
 }
 
-// brltty claims some USB-serial chips as braille displays; the known sign is the adapter's USB
-// device present with no tty under it while brltty runs.
-PortCheck checkBrltty() {
-    struct Chip {
-        const char *vendor;
-        const char *product;
-        const char *name;
-    };
-    static const Chip chips[] = {
-        {"1a86", "7523", "CH340"}, {"1a86", "5523", "CH341"}, {"10c4", "ea60", "CP210x"}};
-    const QDir usb("/sys/bus/usb/devices");
-    if (!usb.exists())
-        return finding("brltty", CheckResult::Skip, "no USB devices to look at here");
-    std::string stranded;
-    for (const QFileInfo &entry : usb.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString path = entry.canonicalFilePath();
-        QFile v(path + "/idVendor"), p(path + "/idProduct");
-        if (!v.open(QIODevice::ReadOnly) || !p.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray vendor = v.readAll().trimmed(), product = p.readAll().trimmed();
-        for (const Chip &chip : chips) {
-            if (vendor != chip.vendor || product != chip.product)
-                continue;
-            QDirIterator tty(path, {"tty*"}, QDir::Dirs, QDirIterator::Subdirectories);
-            if (!tty.hasNext())
-                stranded = std::string(chip.name) + " adapter " + chip.vendor + ":" + chip.product +
-                           " (USB " + entry.fileName().toStdString() + ")";
-        }
-    }
-    const long brltty = processNamed("brltty");
-    if (brltty == 0)
-        return finding("brltty", CheckResult::Ok, "brltty is not running");
-    if (stranded.empty())
-        return finding("brltty", CheckResult::Ok,
-                       "brltty runs, but every CH340 or CP210x adapter has its tty");
-    return finding("brltty", CheckResult::Warn,
-                   "the " + stranded + " has no tty: brltty (process " + std::to_string(brltty) +
-                       ") has taken it for a braille display",
-                   "where no braille display is used: sudo systemctl mask brltty-udev.service && "
-                   "sudo systemctl stop brltty-udev.service brltty.service, then plug the "
-                   "adapter in again");
-}
-
 } // namespace
 
 namespace kvexplatform {
@@ -364,6 +322,49 @@ AccessVerdict deviceAccessVerdict(const std::string &device) {
                 "in again"};
 }
 
+// brltty claims some USB-serial chips as braille displays; the known sign is the adapter's USB
+// device present with no tty under it while brltty runs.
+PortCheck checkBrlttyUnder(const std::string &sysRoot, const std::string &procRoot) {
+    struct Chip {
+        const char *vendor;
+        const char *product;
+        const char *name;
+    };
+    static const Chip chips[] = {
+        {"1a86", "7523", "CH340"}, {"1a86", "5523", "CH341"}, {"10c4", "ea60", "CP210x"}};
+    const QDir usb(QString::fromStdString(sysRoot + "/bus/usb/devices"));
+    if (!usb.exists())
+        return finding("brltty", CheckResult::Skip, "no USB devices to look at here");
+    std::string stranded;
+    for (const QFileInfo &entry : usb.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString path = entry.canonicalFilePath();
+        QFile v(path + "/idVendor"), p(path + "/idProduct");
+        if (!v.open(QIODevice::ReadOnly) || !p.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray vendor = v.readAll().trimmed(), product = p.readAll().trimmed();
+        for (const Chip &chip : chips) {
+            if (vendor != chip.vendor || product != chip.product)
+                continue;
+            QDirIterator tty(path, {"tty*"}, QDir::Dirs, QDirIterator::Subdirectories);
+            if (!tty.hasNext())
+                stranded = std::string(chip.name) + " adapter " + chip.vendor + ":" + chip.product +
+                           " (USB " + entry.fileName().toStdString() + ")";
+        }
+    }
+    const long brltty = processNamed("brltty", procRoot);
+    if (brltty == 0)
+        return finding("brltty", CheckResult::Ok, "brltty is not running");
+    if (stranded.empty())
+        return finding("brltty", CheckResult::Ok,
+                       "brltty runs, but every CH340 or CP210x adapter has its tty");
+    return finding("brltty", CheckResult::Warn,
+                   "the " + stranded + " has no tty: brltty (process " + std::to_string(brltty) +
+                       ") has taken it for a braille display",
+                   "where no braille display is used: sudo systemctl mask brltty-udev.service && "
+                   "sudo systemctl stop brltty-udev.service brltty.service, then plug the "
+                   "adapter in again");
+}
+
 } // namespace kvexplatform
 
 std::vector<PortCheck> checkDeviceOnMachine(const std::string &device) {
@@ -380,7 +381,7 @@ std::vector<PortCheck> checkDeviceOnMachine(const std::string &device) {
             checks.push_back(finding(name, CheckResult::Skip, "no device"));
     }
     // A missing tty is exactly what brltty leaves behind, so it is looked for either way.
-    checks.push_back(checkBrltty());
+    checks.push_back(kvexplatform::checkBrlttyUnder("/sys", "/proc"));
     return checks;
 }
 
