@@ -210,6 +210,27 @@ TEST(BrlttyCheckTest, AnAdapterLeftWithoutItsTtyWhileBrlttyRunsIsAWarning) {
     }
 }
 
+TEST(LatencyTimerCheckTest, AboveOneMillisecondWarnsWithTheRuleAndTheSysfsLine) {
+    struct Case {
+        int ms;
+        const char *result;
+    };
+    const Case cases[] = {{-1, "skip"}, {0, "ok"}, {1, "ok"}, {2, "warn"}, {16, "warn"}};
+    for (const Case &c : cases) {
+        const PortCheck check = kvexplatform::latencyTimerFinding(c.ms, "ttyUSB3");
+        EXPECT_STREQ(checkResultName(check.result), c.result) << c.ms << " ms";
+        EXPECT_EQ(check.fix.empty(), check.result != CheckResult::Warn) << c.ms << " ms";
+        if (check.result == CheckResult::Warn) {
+            EXPECT_NE(check.detail.find(std::to_string(c.ms) + " ms"), std::string::npos);
+            EXPECT_NE(check.fix.find("/usr/lib/udev/rules.d/60-kvex-rtn.rules"), std::string::npos);
+            EXPECT_NE(
+                check.fix.find("echo 1 | sudo tee /sys/class/tty/ttyUSB3/device/latency_timer"),
+                std::string::npos)
+                << check.fix;
+        }
+    }
+}
+
 TEST(DoctorPermissionTest, GroupAndLoginAsUserNobody) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to give a device to another group and run as nobody";

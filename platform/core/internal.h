@@ -36,4 +36,6 @@ AccessVerdict deviceAccessVerdict(const std::string &device);
 // The port check's brltty finding from the USB devices under sysRoot (/sys) and the processes
 // under procRoot (/proc).
 PortCheck checkBrlttyUnder(const std::string &sysRoot, const std::string &procRoot);
+// The port check's latency_timer finding for a timer of ms (-1: none) on the tty of that name.
+PortCheck latencyTimerFinding(int ms, const std::string &tty);
 } // namespace kvexplatform

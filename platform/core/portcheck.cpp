@@ -385,8 +385,9 @@ std::vector<PortCheck> checkDeviceOnMachine(const std::string &device) {
     return checks;
 }
 
-PortCheck checkLatencyTimer(const std::string &device) {
-    const int ms = portLatencyTimer(device);
+namespace kvexplatform {
+
+PortCheck latencyTimerFinding(int ms, const std::string &tty) {
     if (ms < 0)
         return finding("latency_timer", CheckResult::Skip,
                        "no latency timer (not an FTDI USB adapter)");
@@ -399,7 +400,13 @@ PortCheck checkLatencyTimer(const std::string &device) {
                    "install the package's udev rule (/usr/lib/udev/rules.d/60-kvex-rtn.rules) and "
                    "plug the adapter in again, or until the next plug-in: echo 1 | sudo tee "
                    "/sys/class/tty/" +
-                       ttyName(device) + "/device/latency_timer");
+                       tty + "/device/latency_timer");
+}
+
+} // namespace kvexplatform
+
+PortCheck checkLatencyTimer(const std::string &device) {
+    return kvexplatform::latencyTimerFinding(portLatencyTimer(device), ttyName(device));
 }
 
 #else
