@@ -26,15 +26,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#endif
-
-#ifndef _WIN32
+#include <utility>
 
 namespace {
-
-// A system bus that does not answer within this is as good as none for a check the operator
-// waits for.
-constexpr int kBusTimeoutMs = 2000;
 
 PortCheck finding(const char *name, CheckResult result, std::string detail, std::string fix = {}) {
     return {name, result, std::move(detail), std::move(fix)};
@@ -233,6 +227,9 @@ PortCheck checkHolder(const std::string &device) {
 
 PortCheck checkModemManager(const std::string &device, const struct stat &st) {
 #ifdef KVEX_WITH_DBUS
+    // A system bus that does not answer within this is as good as none for a check the operator
+    // waits for.
+    constexpr int kBusTimeoutMs = 2000;
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return finding("modem_manager", CheckResult::Skip, "no system bus here");
