@@ -4,6 +4,7 @@
 #include "app/linktools.h"
 #include "app/panelcontrols.h"
 #include "app/paramcompare.h"
+#include "app/portdoctor.h"
 #include "app/recording.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
@@ -53,6 +54,7 @@ const CallbackEntry callbackTable[] = {
     {"CC_NEDITEdgeRight", CC_NEDITEdgeRight, nullptr},
     {"CC_BTNTraffic", CC_BTNTraffic, nullptr},
     {"CC_BTNReconnect", CC_BTNReconnect, nullptr},
+    {"CC_BTNCheckPort", CC_BTNCheckPort, nullptr},
     {"CC_BTNRecord", CC_BTNRecord, nullptr},
     {"CC_BTNExportLine", CC_BTNExportLine, nullptr},
     {"CC_BTNExportChart", CC_BTNExportChart, nullptr},

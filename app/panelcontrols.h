@@ -55,6 +55,7 @@ enum MainPanelControl {
     BTNCompare = 124,
     BTNReconnect = 140,
     BTNTraffic = 141,
+    BTNCheckPort = 142,
     // Statistics of the run, its histogram, and the commissioning report.
     STATSamples = 151,
     STATMean = 152,

@@ -66,3 +66,4 @@ int runSend(const CliOptions &options);
 int runRun(const CliOptions &options);
 int runVideo(const CliOptions &options);
 int runServe(const CliOptions &options);
+int runDoctor(const CliOptions &options);

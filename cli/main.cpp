@@ -17,6 +17,7 @@ const CliCommand commands[] = {
     {"send", "--port PORT send --to ram|eeprom FILE", runSend},
     {"run", "--port PORT run --cycles N --csv FILE", runRun},
     {"video", "--port PORT video --lines N --csv FILE", runVideo},
+    {"doctor", "[--port PORT] doctor", runDoctor},
 #ifdef KVEX_WITH_GATEWAY
     {"serve", "--port PORT serve [--mqtt HOST[:PORT]] [--modbus [ADDR:]PORT] [--config FILE]",
      runServe, true},

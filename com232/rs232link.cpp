@@ -173,9 +173,21 @@ int CheckComLine(int port) {
     return result;
 }
 
+int openSensorPort(int port) {
+    const int opened = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    if (opened < 0)
+        return opened;
+    SetComTime(port, 2.0);
+    FlushInQ(port);
+    FlushOutQ(port);
+    SetCTSMode(port, 0);
+    InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+    return 0;
+}
+
 int InitRS232(int port) {
     const ExchangeScope exchange;
-    ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    ret = openSensorPort(port);
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();
@@ -185,11 +197,6 @@ int InitRS232(int port) {
     }
     shortVideoBlocks = 0;
     videoLineHeld = false;
-    SetComTime(port, 2.0);
-    FlushInQ(port);
-    FlushOutQ(port);
-    SetCTSMode(port, 0);
-    InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
     // The first step that fails decides the outcome; a step with no answer at all is a time-out.
     int outcome = LINK_OK;
     auto fail = [&outcome](bool answered) {

@@ -1,6 +1,7 @@
 // Fuzz-only serial port and clock: an in-memory line fed by the fuzz input, a virtual clock.
 #include "fuzz/fake_platform.h"
 #include "platform/core/internal.h"
+#include "platform/portcheck.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 
@@ -189,6 +190,15 @@ std::string portDevicePath(int port) {
 // The in-memory line always opens.
 std::string lastOpenFailure() {
     return "";
+}
+
+// The in-memory line is no device of the machine: nothing to find out about it.
+std::vector<PortCheck> checkDeviceOnMachine(const std::string &) {
+    return {};
+}
+
+PortCheck checkLatencyTimer(const std::string &) {
+    return {"latency_timer", CheckResult::Skip, "no latency timer", ""};
 }
 
 // Nor does it ever vanish.

@@ -106,6 +106,13 @@ done
 # Only the data folder may hold the panel file: a copy beside the programs would make the
 # start-up checks below prove nothing.
 [ -e "$prefix/bin/K-VEX-RTN-RedozU15.uir" ] && fail "panel file installed beside the programs"
+rules="$prefix/lib/udev/rules.d/60-kvex-rtn.rules"
+if grep -Eq '^ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR\{latency_timer\}="1"$' \
+    "$rules" 2>/dev/null; then
+    echo "ok   /usr/lib/udev/rules.d/60-kvex-rtn.rules sets FTDI adapters' latency timer to 1 ms"
+else
+    fail "/usr/lib/udev/rules.d/60-kvex-rtn.rules missing or without the latency timer rule"
+fi
 grep -qx 'Exec=kvex-rtn' "$prefix/share/applications/kvex-rtn.desktop" ||
     fail "desktop entry does not start kvex-rtn"
 if command -v desktop-file-validate >/dev/null; then

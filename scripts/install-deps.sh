@@ -17,6 +17,8 @@ packages=(
   # The gateway: its MQTT library, and for its tests a broker, MQTT and Modbus clients that are
   # not the program's own, and openssl for a throwaway TLS certificate authority.
   libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
+  # The port check's test plays a system bus with ModemManager on it.
+  dbus-daemon
 )
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${packages[@]}"

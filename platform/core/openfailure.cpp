@@ -3,20 +3,10 @@
 #include "platform/core/internal.h"
 #include "platform/rs232.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QString>
 
 #ifndef _WIN32
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
 #endif
 
 namespace {
@@ -25,88 +15,17 @@ std::string lastFailure;
 
 #ifndef _WIN32
 
-std::string processName(long pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name.empty() ? "process " + std::to_string(pid)
-                        : "\"" + name + "\", process " + std::to_string(pid);
-}
-
-// The lock file Qt SerialPort keeps while a program holds the port (LCK..ttyUSB0).
-std::string lockFileHolder(const std::string &device) {
-    QString name = QString::fromStdString(device);
-    if (name.startsWith("/dev/"))
-        name = name.mid(5);
-    name.replace('/', '_');
-    for (const char *directory :
-         {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp"}) {
-        QLockFile lock(QString(directory) + "/LCK.." + name);
-        qint64 pid = 0;
-        QString host, application;
-        if (lock.getLockInfo(&pid, &host, &application) && pid > 0 &&
-            QFileInfo::exists(QString("/proc/%1").arg(pid)))
-            return processName(static_cast<long>(pid));
-    }
-    return "";
-}
-
-// A process with the device among its open files.
-std::string openFileHolder(const std::string &device) {
-    const QString target = QFileInfo(QString::fromStdString(device)).canonicalFilePath();
-    const QStringList processes = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : processes) {
-        bool numeric = false;
-        const long number = pid.toLong(&numeric);
-        if (!numeric)
-            continue;
-        const QDir fds("/proc/" + pid + "/fd");
-        for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System))
-            if (fd.symLinkTarget() == target)
-                return processName(number);
-    }
-    return "";
-}
-
-std::string existingPorts(const std::string &missing) {
-    std::string list;
-    struct stat st {};
-    for (const SerialPortEntry &port : listSerialPorts()) {
-        if (port.device == missing || stat(port.device.c_str(), &st) != 0)
-            continue;
-        list += (list.empty() ? "" : ", ") + std::to_string(port.number) + ": " + port.device;
-    }
-    return list.empty() ? "no serial ports on this machine" : "ports here: " + list;
-}
-
-std::string permissionAdvice(const std::string &device, const struct stat &st) {
-    const group *g = getgrgid(st.st_gid);
-    const passwd *owner = getpwuid(st.st_uid);
-    const std::string groupName = g ? g->gr_name : std::to_string(st.st_gid);
-    const std::string ownerName = owner ? owner->pw_name : std::to_string(st.st_uid);
-    if ((st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP))
-        return "permission denied on " + device + " - add the user to group \"" + groupName +
-               "\" (sudo usermod -aG " + groupName + " $USER) and log in again";
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    return "permission denied on " + device + " - only its owner \"" + ownerName +
-           "\" may open it (mode " + mode +
-           "); give group \"dialout\" read and write access with a udev rule, add the user to "
-           "that group and log in again";
-}
-
 std::string describe(const std::string &device, const std::string &systemText) {
     struct stat st {};
     if (stat(device.c_str(), &st) != 0)
-        return "no such device " + device + " - " + existingPorts(device);
-    if (access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
-        return permissionAdvice(device, st);
-    std::string holder = lockFileHolder(device);
-    if (holder.empty())
-        holder = openFileHolder(device);
+        return "no such device " + device + " - " + kvexplatform::portsHereText(device);
+    const kvexplatform::AccessVerdict verdict = kvexplatform::deviceAccessVerdict(device);
+    if (!verdict.allowed)
+        return "permission denied on " + device + " - " + verdict.reason + "; " + verdict.fix;
+    const kvexplatform::PortHolder holder = kvexplatform::findPortHolder(device, 0);
+    if (holder.pid)
+        return device + " is in use by another program (" + kvexplatform::holderText(holder) + ")";
     const QString text = QString::fromStdString(systemText);
-    if (!holder.empty())
-        return device + " is in use by another program (" + holder + ")";
     if (text.contains("lock", Qt::CaseInsensitive) || text.contains("busy", Qt::CaseInsensitive))
         return device + " is in use by another program";
     return device + ": " + systemText;
