@@ -38,11 +38,12 @@ bool readParameters(int memory) {
     return rx_flag == 1;
 }
 
-std::string wordsJson(const char *memory, const unsigned int *words) {
+// The words as a list, and by name under the keys of the gateway's params topic.
+std::string wordsJson(const char *memory, const unsigned short *words) {
     std::string out = std::string("{\"memory\":\"") + memory + "\",\"words\":[";
     for (int i = 0; i < PNUM; ++i)
         out += (i ? "," : "") + std::to_string(words[i]);
-    return out + "]}\n";
+    return out + "],\"params\":" + parametersJson(words) + "}\n";
 }
 
 int writeText(const std::string &path, const std::string &text) {
@@ -81,11 +82,12 @@ int runGet(const CliOptions &options) {
         return connected;
     if (!readParameters(memory))
         return fail(EXIT_NO_ANSWER, "no parameter frame from " + from + ": " + lastStatus());
+    unsigned short shortWords[PNUM];
     unsigned int words[PNUM];
     for (int i = 0; i < PNUM; ++i)
-        words[i] = pp[i];
+        words[i] = shortWords[i] = pp[i];
     if (options.json) {
-        const std::string text = wordsJson(from.c_str(), words);
+        const std::string text = wordsJson(from.c_str(), shortWords);
         if (!toFile) {
             std::fputs(text.c_str(), stdout);
             return EXIT_OK;

@@ -89,8 +89,10 @@ TEST_F(CliTest, IdentifiesTheSensorAsTextAndJson) {
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_TRUE(json.out.contains("\"firmware\":\"KVEX-RTN FW 2.20 standard\""))
         << json.out.toStdString();
-    EXPECT_TRUE(json.out.contains("\"sensorType\":1,"));
+    EXPECT_TRUE(json.out.contains("\"sensor_type\":1,"));
+    EXPECT_TRUE(json.out.contains("\"firmware_version\":"));
     EXPECT_TRUE(json.out.contains("\"pixels\":1024,"));
+    EXPECT_TRUE(json.out.contains("\"positions\":"));
 }
 
 TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
@@ -107,6 +109,9 @@ TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
 
     const CliResult json = cli({"--port", port(), "--json", "get", "--from", "eeprom"});
     EXPECT_TRUE(json.out.startsWith("{\"memory\":\"eeprom\",\"words\":[500,1,"))
+        << json.out.toStdString();
+    // By name too, under the gateway's keys.
+    EXPECT_TRUE(json.out.contains(",\"params\":{\"power\":500,\"p_mode\":1,\"v_thd\":"))
         << json.out.toStdString();
 
     kvexsim::Words changed = sensor->ram();
