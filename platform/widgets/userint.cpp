@@ -1,9 +1,9 @@
 // User-interface services: panels from the panel file, controls by number, events to callbacks.
 #include "platform/userint.h"
-#include "platform/widgets/framecache.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/core/internal.h"
 #include "platform/qtaccess.h"
+#include "platform/widgets/framecache.h"
+#include "platform/widgets/graphwidgets.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -307,7 +307,13 @@ void RegisterCallbacks(const CallbackEntry *table, int count) {
 }
 
 int InitCVIRTE(void *, char **, void *) {
-    return qobject_cast<QApplication *>(qApp) ? 1 : 0;
+    if (!qobject_cast<QApplication *>(qApp))
+        return 0;
+#ifdef KVEX_APP_ID
+    // Wayland finds the window's icon and name through the desktop entry of this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KVEX_APP_ID));
+#endif
+    return 1;
 }
 
 int LoadPanel(int, const char *fileName, int panelNumber) {
