@@ -5,11 +5,11 @@
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
+#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
-#include "platform/widgets/graphwidgets.h"
 #include "program_fixture.h"
 
 #include <QComboBox>

@@ -1,9 +1,9 @@
 // User-interface services: panels from the panel file, controls by number, events to callbacks.
 #include "platform/userint.h"
-#include "platform/core/internal.h"
-#include "platform/qtaccess.h"
 #include "platform/widgets/framecache.h"
 #include "platform/widgets/graphwidgets.h"
+#include "platform/core/internal.h"
+#include "platform/qtaccess.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
