@@ -154,6 +154,8 @@ int runSend(const CliOptions &options) {
             std::printf("%s already holds %s - nothing sent\n", to.c_str(), path.c_str());
         return EXIT_OK;
     }
+    if (result == SEND_CANCELLED)
+        return fail(EXIT_USAGE, "the write to " + to + " was cancelled - nothing sent");
     if (result != SEND_WRITTEN)
         return fail(EXIT_NO_ANSWER, "cannot write to " + connectedDevice() + " - nothing sent");
 
