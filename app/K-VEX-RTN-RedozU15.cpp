@@ -159,6 +159,7 @@ int startUpProgram() {
         pHandle = -1;
         return -1;
     }
+    SetPanelLimits();
     GetProjectDir(proj_dir);
     installRecorder();
     installCompare();

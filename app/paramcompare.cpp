@@ -6,6 +6,7 @@
 #include "app/panelcontrols.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
+#include "gui/parafile.h"
 #include "platform/compareview.h"
 #include "platform/confirm.h"
 #include "platform/rs232.h"
@@ -75,16 +76,18 @@ int fileWords(unsigned short *words, std::string *reason) {
         *reason = chosen == 0 ? "no file chosen" : "path too long";
         return -1;
     }
-    unsigned int read[PNUM];
-    const int result = FileToArray(path, read, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, VAL_ASCII);
+    ParameterFile file;
+    const int result = readParameterFile(path, file);
     if (result < 0) {
         *reason = result == UIE_FILE_TOO_SHORT      ? "the file holds fewer than 16 numbers"
                   : result == UIE_FILE_FORMAT_ERROR ? "the file holds text that is not a number"
-                                                    : "cannot open the file";
+                  : result == PARAMETER_FILE_OUT_OF_RANGE
+                      ? "line " + std::to_string(file.lines[file.problems.front().word]) +
+                            " holds a number no parameter word can hold"
+                      : "cannot open the file";
         return -1;
     }
-    for (int n = 0; n < PNUM; ++n)
-        words[n] = static_cast<unsigned short>(read[n] & 0xFFFF);
+    std::memcpy(words, file.words, sizeof file.words);
     return 0;
 }
 
@@ -124,7 +127,7 @@ int readParameterSet(int source, unsigned short *words, std::string *reason) {
     }
 }
 
-bool confirmEepromSend() {
+EepromSendAnswer confirmEepromSend() {
     unsigned short panel[PNUM], eeprom[PNUM];
     panelWords(panel);
     std::string reason;
@@ -133,9 +136,9 @@ bool confirmEepromSend() {
                          "The sensor's EEPROM could not be read, so the words that would change "
                          "are not known.\n\nWrite the panel's parameter set permanently anyway?",
                          "Write to EEPROM"))
-            return true;
+            return EEPROM_WRITE;
         showStatusText("EEPROM write cancelled.");
-        return false;
+        return EEPROM_CANCELLED;
     }
     std::string changes;
     for (int w = 0; w < PNUM; ++w) {
@@ -148,14 +151,14 @@ bool confirmEepromSend() {
     }
     if (changes.empty()) {
         showStatusText("EEPROM already holds this parameter set - nothing sent.");
-        return false;
+        return EEPROM_UNCHANGED;
     }
     const std::string message = "These words of the sensor's EEPROM will change permanently:\n" +
                                 changes + "\n\nWrite them to the EEPROM?";
     if (ConfirmPopup("Write to EEPROM", message.c_str(), "Write to EEPROM"))
-        return true;
+        return EEPROM_WRITE;
     showStatusText("EEPROM write cancelled.");
-    return false;
+    return EEPROM_CANCELLED;
 }
 
 void installCompare() {

@@ -25,7 +25,8 @@ const CliCommand commands[] = {
 };
 
 void printHelp() {
-    std::printf("usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] COMMAND ...\n\n"
+    std::printf("usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] COMMAND ...\n"
+                "       kvex-rtn-cli --help | --version\n\n"
                 "Commands:\n");
     for (const CliCommand &c : commands)
         std::printf("  kvex-rtn-cli %s\n", c.usage);
@@ -49,6 +50,9 @@ int main(int argc, char *argv[]) {
             options.args.push_back(arg);
         } else if (arg == "--help" || arg == "-h") {
             printHelp();
+            return EXIT_OK;
+        } else if (arg == "--version") {
+            std::printf("kvex-rtn-cli %s\n", KVEX_VERSION);
             return EXIT_OK;
         } else if (arg == "--json") {
             options.json = true;

@@ -162,7 +162,7 @@ bool Gateway::start() {
         logEvent("MQTT broker %s:%d, topics under %s/", o_.mqttHost.c_str(), o_.mqttPort,
                  prefix_.c_str());
     }
-    info_.port = device_;
+    info_.device = device_;
     info_.version = KVEX_VERSION;
     info_.pitchMicrons = std::nan("");
     return true;

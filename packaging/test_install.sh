@@ -82,13 +82,13 @@ expected=(
     bin/kvex-rtn-demo
     bin/kvex-sensor-sim
     bin/kvex-rtn-cli
-    share/man/man1/kvex-rtn-cli.1
+    share/man/man1/kvex-rtn-cli.1.gz
     "$data/K-VEX-RTN-RedozU15.uir"
     "$data/kvex-logo-2.png"
     "$data/kvex-logo-3.png"
     "$data/kvex-logo-4.png"
     "$data/kvex-logo-6.png"
-    share/applications/kvex-rtn.desktop
+    share/applications/invalid.kvex.KvexRtn.desktop
     share/icons/hicolor/64x64/apps/kvex-rtn.png
     share/icons/hicolor/128x128/apps/kvex-rtn.png
     share/doc/kvex-rtn/copyright
@@ -113,10 +113,10 @@ if grep -Eq '^ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR\{
 else
     fail "/usr/lib/udev/rules.d/60-kvex-rtn.rules missing or without the latency timer rule"
 fi
-grep -qx 'Exec=kvex-rtn' "$prefix/share/applications/kvex-rtn.desktop" ||
+grep -qx 'Exec=kvex-rtn' "$prefix/share/applications/invalid.kvex.KvexRtn.desktop" ||
     fail "desktop entry does not start kvex-rtn"
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$prefix/share/applications/kvex-rtn.desktop" ||
+    desktop-file-validate "$prefix/share/applications/invalid.kvex.KvexRtn.desktop" ||
         fail "desktop entry does not validate"
 fi
 

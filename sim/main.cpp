@@ -34,12 +34,13 @@ struct Options {
     std::optional<std::pair<double, uint32_t>> randomFaults;
     bool listProfiles = false;
     bool help = false;
+    bool version = false;
 };
 
 const char *const kUsage =
     "usage: kvex-sensor-sim [--profile NAME] [--device PATH] [--unpaced]\n"
     "                       [--fault CMD:KIND[:N]]... [--random-faults RATE:SEED]\n"
-    "                       [--list-profiles] [--help]\n"
+    "                       [--list-profiles] [--help] [--version]\n"
     "\n"
     "Simulates a K-VEX-RTN line sensor. Without --device it opens a pseudo-terminal and prints\n"
     "its path; with --device it serves that serial port (19200 8N1). It runs until SIGINT or\n"
@@ -55,7 +56,8 @@ const char *const kUsage =
     "  --random-faults RATE:SEED  spoil answers at random with probability RATE (0 to 1),\n"
     "                          drawn from a generator seeded with SEED\n"
     "  --list-profiles         list the sensor profiles and exit\n"
-    "  --help                  show this text and exit\n";
+    "  --help                  show this text and exit\n"
+    "  --version               print the version and exit\n";
 
 class UsageError : public std::runtime_error {
   public:
@@ -169,6 +171,9 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--help" || arg == "-h") {
             noValue();
             options.help = true;
+        } else if (arg == "--version") {
+            noValue();
+            options.version = true;
         } else {
             throw UsageError("unknown argument \"" + arg + "\"");
         }
@@ -197,6 +202,10 @@ int main(int argc, char **argv) {
     }
     if (options.help) {
         std::cout << kUsage;
+        return EXIT_SUCCESS;
+    }
+    if (options.version) {
+        std::cout << "kvex-sensor-sim " KVEX_VERSION "\n";
         return EXIT_SUCCESS;
     }
     if (options.listProfiles) {

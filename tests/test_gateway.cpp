@@ -317,7 +317,8 @@ class GatewayTest : public ::testing::Test {
     bool startGateway(const std::vector<std::string> &options) {
         for (int attempt = 0; attempt < 4; ++attempt) {
             const std::size_t logged = log().size();
-            std::vector<std::string> args = {KVEX_CLI_PATH, "--port", sensor->devicePath(), "serve"};
+            std::vector<std::string> args = {KVEX_CLI_PATH, "--port", sensor->devicePath(),
+                                             "serve"};
             args.insert(args.end(), options.begin(), options.end());
             if (!gateway.start(args, dir + "/gateway.log"))
                 return false;
@@ -379,12 +380,12 @@ TEST_F(GatewayTest, MeasCarriesTheSensorsValuesInOrderAndTheWillSaysOffline) {
     EXPECT_EQ(subscriber.last("/status"), "online");
     const QJsonObject info = jsonObject(subscriber.last("/info"));
     EXPECT_EQ(info["pixels"].toInt(), sensor->profile().ccdmaxpixel);
-    EXPECT_EQ(info["port"].toString().toStdString(), sensor->devicePath());
+    EXPECT_EQ(info["device"].toString().toStdString(), sensor->devicePath());
     EXPECT_TRUE(info["pitch_um"].isNull());
     const QJsonObject params = jsonObject(subscriber.last("/params"));
     ASSERT_EQ(params.size(), 16);
-    EXPECT_EQ(params["vThd"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
-    EXPECT_EQ(params["tTol"].toInt(), sensor->ram()[kvexsim::kParTolerance]);
+    EXPECT_EQ(params["v_thd"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
+    EXPECT_EQ(params["t_tol"].toInt(), sensor->ram()[kvexsim::kParTolerance]);
 
     const kvexsim::Words first = expectedWords(300, 600);
     const kvexsim::Words second = expectedWords(400, 700);
