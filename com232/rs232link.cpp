@@ -2,6 +2,7 @@
 #include "com232/rs232link.h"
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "com232/adapterlatency.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/videodata.h"
@@ -176,6 +177,7 @@ int CheckComLine(int port) {
 int InitRS232(int port) {
     const ExchangeScope exchange;
     ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    showAdapterLatency(port);
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();

@@ -317,7 +317,8 @@ class GatewayTest : public ::testing::Test {
     bool startGateway(const std::vector<std::string> &options) {
         for (int attempt = 0; attempt < 4; ++attempt) {
             const std::size_t logged = log().size();
-            std::vector<std::string> args = {KVEX_CLI_PATH, "--port", sensor->devicePath(), "serve"};
+            std::vector<std::string> args = {KVEX_CLI_PATH, "--port", sensor->devicePath(),
+                                             "serve"};
             args.insert(args.end(), options.begin(), options.end());
             if (!gateway.start(args, dir + "/gateway.log"))
                 return false;
@@ -774,6 +775,8 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"queue", "0", false, false},
         {"config", "x.conf", true, false},
         {"colour", "red", false, false},
+        {"low-latency", "off", true, true},
+        {"low-latency", "no", false, false},
     };
     for (const Case &c : cases) {
         GatewayOptions options;
