@@ -20,5 +20,6 @@ std::string adapterLatencyAdvice(int port) {
 void showAdapterLatency(int port) {
     const std::string advice = adapterLatencyAdvice(port);
     SetCtrlAttribute(pHandle, TEXTLatency, ATTR_TOOLTIP_TEXT, advice.c_str());
+    SetCtrlAttribute(pHandle, TEXTLatency, ATTR_TEXT_COLOR, VAL_RED);
     SetCtrlAttribute(pHandle, TEXTLatency, ATTR_VISIBLE, advice.empty() ? 0 : 1);
 }
