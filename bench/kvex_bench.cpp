@@ -27,11 +27,13 @@
 #include <string>
 
 #include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace {
 
@@ -172,6 +174,7 @@ void measureDrawing(int cycles) {
     std::fflush(stdout);
 }
 
+#ifdef __linux__
 // Asks the driver of a device for low latency the way any program can (read the flags, add
 // ASYNC_LOW_LATENCY, write them back); returns what was there before, or -1 when the driver knows
 // no such flags.
@@ -255,6 +258,7 @@ void measureAdapters(kvexsim::SensorSim &sensor, int cycles) {
     qunsetenv("KVEX_FAKE_FTDI_DIR");
     InitRS232(com);
 }
+#endif
 
 } // namespace
 
@@ -308,7 +312,9 @@ int main(int argc, char *argv[]) {
             measure(sensor, "unpaced run", CC_BTNRun, recordedCycles, 72 * kByteSeconds);
             measureRecording(sensor, "unpaced run, recording", recordedCycles, 72 * kByteSeconds);
             sensor.setPaced(true);
+#ifdef __linux__
             measureAdapters(sensor, runCycles);
+#endif
         }
         // A video line: the measurement exchange, then four 64-word or one 256-word block.
         const bool blocks64 = pcbtype == 0 || pcbtype == 100;
