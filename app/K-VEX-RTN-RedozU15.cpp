@@ -2,6 +2,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/commissioning.h"
 #include "app/linktools.h"
+#include "app/lowlatency.h"
 #include "app/panelcontrols.h"
 #include "app/paramcompare.h"
 #include "app/portdoctor.h"
@@ -55,6 +56,7 @@ const CallbackEntry callbackTable[] = {
     {"CC_BTNTraffic", CC_BTNTraffic, nullptr},
     {"CC_BTNReconnect", CC_BTNReconnect, nullptr},
     {"CC_BTNCheckPort", CC_BTNCheckPort, nullptr},
+    {"CC_CHKLowLatency", CC_CHKLowLatency, nullptr},
     {"CC_BTNRecord", CC_BTNRecord, nullptr},
     {"CC_BTNExportLine", CC_BTNExportLine, nullptr},
     {"CC_BTNExportChart", CC_BTNExportChart, nullptr},

@@ -68,6 +68,10 @@ enum MainPanelControl {
     GRAPHHistogram = 159,
     BTNResetStatistics = 160,
     BTNReport = 161,
+    // Beside the port list: the mark of an adapter that still holds bytes for its latency timer,
+    // and the switch that asks adapters for low latency.
+    TEXTLatency = 170,
+    CHKLowLatency = 171,
 };
 
 // Popup panel.

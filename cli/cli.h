@@ -20,6 +20,7 @@ struct CliOptions {
     bool json = false;
     bool wait = false;
     bool verbose = false;
+    std::string lowLatency;        // "on", "off", or empty when not given
     std::vector<std::string> args; // the command's own words and options
 };
 

@@ -1,5 +1,6 @@
 // kvex-rtn-cli: the sensor's set-up and measurement without a screen, over the program's own link.
 #include "cli/cli.h"
+#include "platform/rs232.h"
 
 #include <QCoreApplication>
 
@@ -25,7 +26,8 @@ const CliCommand commands[] = {
 };
 
 void printHelp() {
-    std::printf("usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] COMMAND ...\n"
+    std::printf("usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose]\n"
+                "                    [--low-latency on|off] COMMAND ...\n"
                 "       kvex-rtn-cli --help | --version\n\n"
                 "Commands:\n");
     for (const CliCommand &c : commands)
@@ -34,7 +36,9 @@ void printHelp() {
         "\nPORT is a device path (/dev/ttyUSB0, a pseudo-terminal) or a port number as the\n"
         "panel program lists it. --json prints machine-readable output. --wait waits for the\n"
         "device to appear, and for a lost device to come back, then connects again.\n"
-        "--verbose copies the status line's texts to stderr.\n\n"
+        "--verbose copies the status line's texts to stderr, and says when a USB adapter still\n"
+        "holds answers for its latency timer. --low-latency off stops asking the adapter's\n"
+        "driver for low latency when the port opens (on by default).\n\n"
         "Exit codes: 0 ok, 2 usage, 3 no answer or time-out, 4 bad answer, 5 file error.\n");
 }
 
@@ -60,6 +64,10 @@ int main(int argc, char *argv[]) {
             options.wait = true;
         } else if (arg == "--verbose" || arg == "-v") {
             options.verbose = true;
+        } else if (arg == "--low-latency" || arg.rfind("--low-latency=", 0) == 0) {
+            if (arg == "--low-latency" && i + 1 >= argc)
+                return fail(EXIT_USAGE, "--low-latency needs on or off");
+            options.lowLatency = arg == "--low-latency" ? argv[++i] : arg.substr(14);
         } else if (arg == "--port" || arg.rfind("--port=", 0) == 0) {
             if (arg == "--port" && i + 1 >= argc)
                 return fail(EXIT_USAGE, "--port needs a device path or a port number");
@@ -90,10 +98,19 @@ int main(int argc, char *argv[]) {
             options.wait = true;
         else if (arg == "--verbose" || arg == "-v")
             options.verbose = true;
+        else if (arg == "--low-latency" && i + 1 < options.args.size())
+            options.lowLatency = options.args[++i];
+        else if (arg.rfind("--low-latency=", 0) == 0)
+            options.lowLatency = arg.substr(14);
         else
             rest.push_back(arg);
     }
     options.args = rest;
+    if (!options.lowLatency.empty()) {
+        if (options.lowLatency != "on" && options.lowLatency != "off")
+            return fail(EXIT_USAGE, "--low-latency wants on or off, not " + options.lowLatency);
+        setLowLatencyRequested(options.lowLatency == "on");
+    }
     if (!command->ownHelp && (hasFlag(options.args, "--help") || hasFlag(options.args, "-h"))) {
         std::printf("usage: kvex-rtn-cli %s\n", command->usage);
         return EXIT_OK;

@@ -2,6 +2,7 @@
 #include "com232/rs232link.h"
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "com232/adapterlatency.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/videodata.h"
@@ -188,6 +189,7 @@ int openSensorPort(int port) {
 int InitRS232(int port) {
     const ExchangeScope exchange;
     ret = openSensorPort(port);
+    showAdapterLatency(port);
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();

@@ -48,6 +48,7 @@ bool callbackRunning = false;
 bool hookRunning = false;
 std::function<void()> pumpHook;
 std::map<int, std::pair<std::string, std::string>> boundDevices;
+bool lowLatencyWanted = true;
 
 void advance(double seconds) {
     now += seconds;
@@ -212,6 +213,19 @@ bool comDevicePresent(int port) {
 
 // The traffic monitor is never opened here, so nothing taps the line.
 void setComTap(ComTapPtr) {}
+
+// No adapter sits in front of the in-memory line: nothing to ask, no latency timer.
+void setLowLatencyRequested(bool on) {
+    lowLatencyWanted = on;
+}
+
+bool lowLatencyRequested() {
+    return lowLatencyWanted;
+}
+
+int comLatencyTimer(int) {
+    return -1;
+}
 
 int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int outputQueueSize) {

@@ -554,6 +554,7 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         if (const char *env = std::getenv("KVEX_MQTT_PASSWORD"))
             options.password = env;
     }
+    setLowLatencyRequested(options.lowLatency);
     if (!options.mqtt && !options.modbus) {
         logEvent("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT");
         return 2;

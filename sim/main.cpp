@@ -30,6 +30,8 @@ struct Options {
     std::string profile = "standard";
     std::string device;
     bool paced = true;
+    kvexsim::Adapter adapter = kvexsim::Adapter::Plain;
+    std::string driverFifo;
     std::vector<FaultOption> faults;
     std::optional<std::pair<double, uint32_t>> randomFaults;
     bool listProfiles = false;
@@ -39,6 +41,7 @@ struct Options {
 
 const char *const kUsage =
     "usage: kvex-sensor-sim [--profile NAME] [--device PATH] [--unpaced]\n"
+    "                       [--adapter plain|ftdi] [--driver-fifo PATH]\n"
     "                       [--fault CMD:KIND[:N]]... [--random-faults RATE:SEED]\n"
     "                       [--list-profiles] [--help] [--version]\n"
     "\n"
@@ -49,6 +52,11 @@ const char *const kUsage =
     "  --profile NAME          sensor to simulate (default \"standard\"; see --list-profiles)\n"
     "  --device PATH           serve a real serial port instead of a pseudo-terminal\n"
     "  --unpaced               answer at once instead of at the line's byte rate\n"
+    "  --adapter plain|ftdi    the USB adapter in front of the program: plain passes each byte\n"
+    "                          on at once (default); ftdi holds them until 62 are in or its\n"
+    "                          latency timer ticks (16 ms, 1 ms once low latency is asked for)\n"
+    "  --driver-fifo PATH      FIFO on which a stand-in for the adapter's driver writes 1 when\n"
+    "                          the program asks for low latency, 0 when it stops asking\n"
     "  --fault CMD:KIND[:N]    spoil every answer to command CMD; KIND is one of silence,\n"
     "                          short, extra, wrong-sync, wrong-command, late, garbage.\n"
     "                          N is the byte count for short and extra (default 1) and the\n"
@@ -161,6 +169,12 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--unpaced") {
             noValue();
             options.paced = false;
+        } else if (arg == "--adapter") {
+            const std::string name = value();
+            if (!kvexsim::parseAdapter(name, options.adapter))
+                throw UsageError("--adapter wants plain or ftdi, not \"" + name + "\"");
+        } else if (arg == "--driver-fifo") {
+            options.driverFifo = value();
         } else if (arg == "--fault") {
             options.faults.push_back(parseFault(value()));
         } else if (arg == "--random-faults") {
@@ -223,6 +237,12 @@ int main(int argc, char **argv) {
     const kvexsim::SensorProfile &profile = *kvexsim::findProfile(options.profile);
     kvexsim::SensorSim sim(profile);
     sim.setPaced(options.paced);
+    sim.setAdapter(options.adapter);
+    if (!options.driverFifo.empty() && !sim.watchLowLatencyFifo(options.driverFifo)) {
+        std::cerr << "kvex-sensor-sim: cannot open " << options.driverFifo << ": "
+                  << std::strerror(errno) << "\n";
+        return kExitFailure;
+    }
     for (const auto &f : options.faults)
         sim.setFault(f.command, f.fault);
     if (options.randomFaults)

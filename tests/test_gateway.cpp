@@ -775,6 +775,8 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"queue", "0", false, false},
         {"config", "x.conf", true, false},
         {"colour", "red", false, false},
+        {"low-latency", "off", true, true},
+        {"low-latency", "no", false, false},
     };
     for (const Case &c : cases) {
         GatewayOptions options;

@@ -38,4 +38,7 @@ AccessVerdict deviceAccessVerdict(const std::string &device);
 PortCheck checkBrlttyUnder(const std::string &sysRoot, const std::string &procRoot);
 // The port check's latency_timer finding for a timer of ms (-1: none) on the tty of that name.
 PortCheck latencyTimerFinding(int ms, const std::string &tty);
+// After a port opened: asks its driver for low latency where that is wanted, and keeps the
+// adapter's latency timer for comLatencyTimer.
+void askForLowLatency(int port, const std::string &device);
 } // namespace kvexplatform

@@ -1,9 +1,9 @@
 // User-interface services: panels from the panel file, controls by number, events to callbacks.
 #include "platform/userint.h"
-#include "platform/widgets/framecache.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/core/internal.h"
 #include "platform/qtaccess.h"
+#include "platform/widgets/framecache.h"
+#include "platform/widgets/graphwidgets.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -603,6 +603,9 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
         }
         return UIE_INVALID_ATTRIBUTE;
     }
+    case ATTR_TOOLTIP_TEXT:
+        w->setToolTip(text);
+        return 0;
     default:
         return UIE_INVALID_ATTRIBUTE;
     }
