@@ -2,8 +2,10 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/commissioning.h"
 #include "app/linktools.h"
+#include "app/lowlatency.h"
 #include "app/panelcontrols.h"
 #include "app/paramcompare.h"
+#include "app/portdoctor.h"
 #include "app/recording.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
@@ -55,6 +57,8 @@ const CallbackEntry callbackTable[] = {
     {"CC_NEDITEdgeRight", CC_NEDITEdgeRight, nullptr},
     {"CC_BTNTraffic", CC_BTNTraffic, nullptr},
     {"CC_BTNReconnect", CC_BTNReconnect, nullptr},
+    {"CC_BTNCheckPort", CC_BTNCheckPort, nullptr},
+    {"CC_CHKLowLatency", CC_CHKLowLatency, nullptr},
     {"CC_BTNRecord", CC_BTNRecord, nullptr},
     {"CC_BTNExportLine", CC_BTNExportLine, nullptr},
     {"CC_BTNExportChart", CC_BTNExportChart, nullptr},
@@ -163,6 +167,7 @@ int startUpProgram() {
         pHandle = -1;
         return -1;
     }
+    SetPanelLimits();
     GetProjectDir(proj_dir);
     installRecorder();
     installCompare();

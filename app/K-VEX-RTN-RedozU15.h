@@ -35,6 +35,8 @@ int CC_RINGLanguage(int panel, int control, int event, void *callbackData, int e
 // Panel values.
 void GetPanelValues();
 void SetPanelValues();
+// The panel's controls take the limits of app/parameterlimits.h; once, after loading the panel.
+void SetPanelLimits();
 
 // Parameter commands.
 // True when the set was taken; a failed read leaves the variables as they were, and the panel
@@ -44,6 +46,10 @@ int CC_BTNGet(int panel, int control, int event, void *callbackData, int eventDa
               int eventData2);
 int CC_BTNSend(int panel, int control, int event, void *callbackData, int eventData1,
                int eventData2);
+enum SendResult { SEND_WRITTEN, SEND_UNCHANGED, SEND_CANCELLED, SEND_WRITE_FAILED };
+// The SEND button's path to the sensor's RAM or EEPROM (target) for the panel's set; pp then
+// holds the words sent. Called inside an exchange.
+SendResult sendPanelSet();
 int CC_RBTRam(int panel, int control, int event, void *callbackData, int eventData1,
               int eventData2);
 int CC_RBTEeprom(int panel, int control, int event, void *callbackData, int eventData1,

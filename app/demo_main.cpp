@@ -29,6 +29,7 @@ const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
     "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
     "                     [--lang de|en]\n"
+    "       kvex-rtn-demo --help | --version\n"
     "\n"
     "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
     "--list-profiles lists the profiles).\n"
@@ -133,6 +134,9 @@ int main(int argc, char *argv[]) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("kvex-rtn-demo " KVEX_VERSION);
             return 0;
         }
     QApplication application(argc, argv);

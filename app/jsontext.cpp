@@ -1,7 +1,27 @@
-// JSON string quoting.
+// JSON string quoting and the parameter words' keys.
 #include "app/jsontext.h"
 
 #include <cstdio>
+
+namespace {
+
+const char *const kParameterKeys[16] = {
+    "power", "p_mode", "v_thd",   "ana_mode",   "polarity", "e_mode", "e_beg",   "e_end",
+    "t_val", "t_tol",  "op_mode", "e_hardware", "para12",   "para13", "average", "para15"};
+
+} // namespace
+
+const char *parameterJsonKey(int word) {
+    return word >= 0 && word < 16 ? kParameterKeys[word] : "";
+}
+
+std::string parametersJson(const unsigned short words[16]) {
+    std::string out = "{";
+    for (int i = 0; i < 16; ++i)
+        out +=
+            (i ? ",\"" : "\"") + std::string(kParameterKeys[i]) + "\":" + std::to_string(words[i]);
+    return out + "}";
+}
 
 std::string jsonString(const std::string &text) {
     std::string out = "\"";

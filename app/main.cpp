@@ -17,10 +17,12 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     kvexplatform::useLanguage(language, true);
+    QApplication::setApplicationVersion(KVEX_VERSION);
     QCommandLineParser options;
     options.setApplicationDescription(
         QCoreApplication::translate("kvex", "Set-up and monitoring of K-VEX-RTN line sensors."));
     options.addHelpOption();
+    options.addVersionOption();
     options.addOption(
         {"port",
          QCoreApplication::translate("kvex", "Open the serial device PATH instead of port 1."),

@@ -55,6 +55,7 @@ enum MainPanelControl {
     BTNCompare = 124,
     BTNReconnect = 140,
     BTNTraffic = 141,
+    BTNCheckPort = 142,
     // Statistics of the run, its histogram, and the commissioning report.
     STATSamples = 151,
     STATMean = 152,
@@ -67,8 +68,12 @@ enum MainPanelControl {
     GRAPHHistogram = 159,
     BTNResetStatistics = 160,
     BTNReport = 161,
+    // Beside the port list: the mark of an adapter that still holds bytes for its latency timer,
+    // and the switch that asks adapters for low latency.
+    TEXTLatency = 170,
+    CHKLowLatency = 171,
     // The operator's language for the next start.
-    RINGLanguage = 170,
+    RINGLanguage = 172,
 };
 
 // Popup panel.

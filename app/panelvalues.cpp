@@ -1,8 +1,10 @@
 // Moving the parameter set between the panel's controls and the variables.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "app/parameterlimits.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
+#include "com232/rs232link.h"
 #include "com232/videodata.h"
 #include "gui/graphs.h"
 #include "platform/userint.h"
@@ -23,33 +25,29 @@ void GetPanelValues() {
     GetCtrlVal(pHandle, SWITCHOpMode, &opMode);
 }
 
+void SetPanelLimits() {
+    // The spin boxes of the words with fixed limits take them from the same table, so typing
+    // cannot leave a value the next SetPanelValues or a parameter file check would change.
+    const struct {
+        int control, word;
+    } spins[] = {{NUMPower, 0},
+                 {NUMVideoThreshold, 2},
+                 {NUMTeachValue, 8},
+                 {NEDITTolerance, 9},
+                 {NUMAverage, 14}};
+    for (const auto &spin : spins) {
+        const ParameterLimit limit = parameterLimit(spin.word, -1);
+        SetCtrlAttribute(pHandle, spin.control, ATTR_MIN_VALUE, static_cast<int>(limit.min));
+        SetCtrlAttribute(pHandle, spin.control, ATTR_MAX_VALUE, static_cast<int>(limit.max));
+    }
+}
+
 void SetPanelValues() {
-    if (power > 1000)
-        power = 500;
-    if (pMode > 1)
-        pMode = 0;
-    if (vThd > 950)
-        vThd = 950;
-    if (vThd < 50)
-        vThd = 50;
-    if (anaMode > 7)
-        anaMode = 0;
-    if (polarity > 1)
-        polarity = 1;
-    if (eMode > 4)
-        eMode = 4;
-    if (tTol < 1)
-        tTol = 1;
-    if (eBeg > ccdsubpixel)
-        eBeg = 1;
-    if (eEnd > ccdsubpixel)
-        eEnd = ccdsubpixel;
-    if (eEnd == 0)
-        eEnd = 1;
-    if (eHardware > 3)
-        eHardware = 3;
-    if (average > 1024)
-        average = 1024;
+    // The same limits the command line checks a parameter file against before a SEND.
+    for (int word = 0; word < PNUM; ++word) {
+        unsigned short *variable = parameterVariable(word);
+        *variable = panelCorrected(word, *variable, static_cast<int>(ccdsubpixel));
+    }
 
     SetCtrlVal(pHandle, NUMPower, power);
     SetCtrlVal(pHandle, SWITCHPMode, pMode);

@@ -131,18 +131,27 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
             reportParameterFileError(chosen, "");
         return 0;
     }
+    sendPanelSet();
+    return 0;
+}
+
+SendResult sendPanelSet() {
     // A permanent write shows what it changes and asks first; RAM sends stay one click.
-    if (target == EEPROM && !confirmEepromSend())
-        return 0;
+    if (target == EEPROM) {
+        const EepromSendAnswer answer = confirmEepromSend();
+        if (answer != EEPROM_WRITE)
+            return answer == EEPROM_UNCHANGED ? SEND_UNCHANGED : SEND_CANCELLED;
+    }
     sync = 0x55;
     order = target == EEPROM ? 3 : 1;
     GetPanelValues();
     CopyVarsToPP();
     FillTxBuf(static_cast<unsigned short>(order), pp);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    if (nBytesW == FRAME_BYTES)
-        showStatusText(kvex::tr("Line Ok!"));
-    return 0;
+    if (nBytesW != FRAME_BYTES)
+        return SEND_WRITE_FAILED;
+    showStatusText(kvex::tr("Line Ok!"));
+    return SEND_WRITTEN;
 }
 
 int CC_RBTRam(int, int, int event, void *, int, int) {

@@ -6,6 +6,7 @@
 #include "app/panelcontrols.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
+#include "gui/parafile.h"
 #include "platform/compareview.h"
 #include "platform/confirm.h"
 #include "platform/rs232.h"
@@ -79,17 +80,19 @@ int fileWords(unsigned short *words, std::string *reason) {
         *reason = chosen == 0 ? kvex::tr("no file chosen") : kvex::tr("path too long");
         return -1;
     }
-    unsigned int read[PNUM];
-    const int result = FileToArray(path, read, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, VAL_ASCII);
+    ParameterFile file;
+    const int result = readParameterFile(path, file);
     if (result < 0) {
         *reason = result == UIE_FILE_TOO_SHORT ? kvex::tr("the file holds fewer than 16 numbers")
                   : result == UIE_FILE_FORMAT_ERROR
                       ? kvex::tr("the file holds text that is not a number")
+                  : result == PARAMETER_FILE_OUT_OF_RANGE
+                      ? kvex::trArgs("line %1 holds a number no parameter word can hold",
+                                     {std::to_string(file.lines[file.problems.front().word])})
                       : kvex::tr("cannot open the file");
         return -1;
     }
-    for (int n = 0; n < PNUM; ++n)
-        words[n] = static_cast<unsigned short>(read[n] & 0xFFFF);
+    std::memcpy(words, file.words, sizeof file.words);
     return 0;
 }
 
@@ -129,7 +132,7 @@ int readParameterSet(int source, unsigned short *words, std::string *reason) {
     }
 }
 
-bool confirmEepromSend() {
+EepromSendAnswer confirmEepromSend() {
     unsigned short panel[PNUM], eeprom[PNUM];
     panelWords(panel);
     std::string reason;
@@ -139,9 +142,9 @@ bool confirmEepromSend() {
                                   "change are not known.\n\nWrite the panel's parameter set "
                                   "permanently anyway?"),
                          kvex::tr("Write to EEPROM")))
-            return true;
+            return EEPROM_WRITE;
         showStatusText(kvex::tr("EEPROM write cancelled."));
-        return false;
+        return EEPROM_CANCELLED;
     }
     std::string changes;
     for (int w = 0; w < PNUM; ++w) {
@@ -154,16 +157,16 @@ bool confirmEepromSend() {
     }
     if (changes.empty()) {
         showStatusText(kvex::tr("EEPROM already holds this parameter set - nothing sent."));
-        return false;
+        return EEPROM_UNCHANGED;
     }
     const std::string message = kvex::trArgs(
         "These words of the sensor's EEPROM will change permanently:\n%1\n\nWrite them to the "
         "EEPROM?",
         {changes});
     if (ConfirmPopup(kvex::tr("Write to EEPROM"), message.c_str(), kvex::tr("Write to EEPROM")))
-        return true;
+        return EEPROM_WRITE;
     showStatusText(kvex::tr("EEPROM write cancelled."));
-    return false;
+    return EEPROM_CANCELLED;
 }
 
 void installCompare() {

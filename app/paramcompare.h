@@ -11,9 +11,10 @@ const char *parameterWordName(int word);
 // Reads one parameter set into words[16] without changing the panel or the sensor; 0, or below
 // 0 with the reason.
 int readParameterSet(int source, unsigned short *words, std::string *reason);
+enum EepromSendAnswer { EEPROM_WRITE, EEPROM_UNCHANGED, EEPROM_CANCELLED };
 // Before SEND to EEPROM: reads the EEPROM, says when nothing would change, and otherwise asks
-// with the words that will change. true when the write should go ahead.
-bool confirmEepromSend();
+// with the words that will change.
+EepromSendAnswer confirmEepromSend();
 // Dims the Compare button while a live loop runs; called once at start-up.
 void installCompare();
 

@@ -6,6 +6,7 @@
 #include "app/recording.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
+#include "com232/rs232link.h"
 #include "gui/graphs.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
@@ -14,6 +15,8 @@
 #include "sim/sensorsim.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -24,8 +27,13 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace {
 
@@ -96,9 +104,10 @@ void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cyc
     std::fflush(stdout);
 }
 
-// Runs one live loop until `cycles` measurement requests went out; prints its figures.
-void measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start, int cycles,
-             double wireSecondsPerCycle) {
+// Runs one live loop until `cycles` measurement requests went out; prints its figures and
+// returns its rate.
+double measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start, int cycles,
+               double wireSecondsPerCycle) {
     sensor.clearRequests();
     QTimer stopper;
     QObject::connect(&stopper, &QTimer::timeout, [&] {
@@ -130,6 +139,7 @@ void measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start
                     bare.cpuShare > 0 ? (cpu / wall) / bare.cpuShare : 0.0);
     std::printf("\n");
     std::fflush(stdout);
+    return rate;
 }
 
 // The same run with every cycle recorded to a CSV file; prints the rows the file got.
@@ -163,6 +173,92 @@ void measureDrawing(int cycles) {
     std::printf("%-24s %6.3f ms of CPU per cycle\n", "drawing a run cycle", 1000.0 * cpu / cycles);
     std::fflush(stdout);
 }
+
+#ifdef __linux__
+// Asks the driver of a device for low latency the way any program can (read the flags, add
+// ASYNC_LOW_LATENCY, write them back); returns what was there before, or -1 when the driver knows
+// no such flags.
+int askForLowLatency(const std::string &device) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    serial_struct serial{};
+    int before = -1;
+    if (fd >= 0 && ::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        before = serial.flags;
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return before;
+}
+
+// Puts the flags back as they were, so what the program finds on the adapter is the driver's own.
+void restoreFlags(const std::string &device, int flags) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    serial_struct serial{};
+    if (fd >= 0 && flags >= 0 && ::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags = flags;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
+
+// Run mode behind each USB adapter the simulator models, each beside a bare loop on the same
+// model: FTDI whose driver refuses low latency (its timer stays at 16 ms), FTDI with the low
+// latency the program asks for when it opens the port, and the plain line. The driver is the
+// stand-in the tests preload (tests/fake_ftdi_sio.cpp), linked into this program: the program's
+// own request reaches it, and the simulated adapter follows what the driver did with it. The
+// bare loop asks for low latency too, and puts the flags back before the program opens the port.
+void measureAdapters(kvexsim::SensorSim &sensor, int cycles) {
+    QTemporaryDir dir;
+    const QString notify =
+        dir.filePath("notify." + QFileInfo(QString::fromStdString(sensor.devicePath())).fileName());
+    if (!dir.isValid() || mkfifo(notify.toLocal8Bit().constData(), 0600) != 0 ||
+        !sensor.watchLowLatencyFifo(notify.toStdString()))
+        return;
+    qputenv("KVEX_FAKE_FTDI_DIR", dir.path().toLocal8Bit());
+    struct Model {
+        const char *bare;
+        const char *run;
+        kvexsim::Adapter adapter;
+        const char *refuse;
+    };
+    const Model models[] = {
+        {"bare loop, FTDI 16 ms", "run, FTDI refused", kvexsim::Adapter::Ftdi, "EINVAL"},
+        {"bare loop, FTDI 1 ms", "run, FTDI low latency", kvexsim::Adapter::Ftdi, ""},
+        {"bare loop, plain line", "run, plain line", kvexsim::Adapter::Plain, ""},
+    };
+    CloseCom(com);
+    double refusedRate = 0;
+    double lowLatencyRate = 0;
+    for (const Model &model : models) {
+        QFile refuse(dir.filePath("refuse"));
+        if (refuse.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            refuse.write(model.refuse);
+        refuse.close();
+        sensor.setAdapter(model.adapter);
+        const int flags = askForLowLatency(sensor.devicePath());
+        measureBareLoop(sensor, model.bare, cycles);
+        restoreFlags(sensor.devicePath(), flags);
+        InitRS232(com);
+        const double rate = measure(sensor, model.run, CC_BTNRun, cycles, 72 * kByteSeconds);
+        if (model.adapter == kvexsim::Adapter::Ftdi)
+            (*model.refuse ? refusedRate : lowLatencyRate) = rate;
+        std::printf("%-24s adapter timer %s after the program opened the port\n", "",
+                    model.adapter == kvexsim::Adapter::Plain ? "none"
+                    : sensor.lowLatency()                    ? "1 ms"
+                                                             : "16 ms");
+        CloseCom(com);
+    }
+    if (lowLatencyRate > 0)
+        std::printf("%-24s FTDI refused runs %.1f %% slower than with the program's low latency\n",
+                    "", 100.0 * (1.0 - refusedRate / lowLatencyRate));
+    sensor.setAdapter(kvexsim::Adapter::Plain);
+    qunsetenv("KVEX_FAKE_FTDI_DIR");
+    InitRS232(com);
+}
+#endif
 
 } // namespace
 
@@ -216,6 +312,9 @@ int main(int argc, char *argv[]) {
             measure(sensor, "unpaced run", CC_BTNRun, recordedCycles, 72 * kByteSeconds);
             measureRecording(sensor, "unpaced run, recording", recordedCycles, 72 * kByteSeconds);
             sensor.setPaced(true);
+#ifdef __linux__
+            measureAdapters(sensor, runCycles);
+#endif
         }
         // A video line: the measurement exchange, then four 64-word or one 256-word block.
         const bool blocks64 = pcbtype == 0 || pcbtype == 100;

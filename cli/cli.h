@@ -20,6 +20,7 @@ struct CliOptions {
     bool json = false;
     bool wait = false;
     bool verbose = false;
+    std::string lowLatency;        // "on", "off", or empty when not given
     std::vector<std::string> args; // the command's own words and options
 };
 
@@ -66,3 +67,4 @@ int runSend(const CliOptions &options);
 int runRun(const CliOptions &options);
 int runVideo(const CliOptions &options);
 int runServe(const CliOptions &options);
+int runDoctor(const CliOptions &options);

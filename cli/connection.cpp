@@ -3,6 +3,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "cli/cli.h"
+#include "com232/adapterlatency.h"
 #include "com232/rs232link.h"
 #include "platform/headless.h"
 #include "platform/rs232.h"
@@ -109,7 +110,11 @@ int connectSensor(const CliOptions &options) {
         return chosen;
     if (options.wait)
         waitForDevice();
-    return linkExit(InitRS232(com));
+    const int outcome = InitRS232(com);
+    const std::string latency = adapterLatencyAdvice(com);
+    if (options.verbose && !latency.empty())
+        std::fprintf(stderr, "kvex-rtn-cli: %s\n", latency.c_str());
+    return linkExit(outcome);
 }
 
 bool reconnectAfterLoss(const CliOptions &options) {

@@ -31,8 +31,9 @@ int runIdentify(const CliOptions &options) {
     // The connection sequence leaves the firmware's own text on the status line.
     const std::string firmware = lastStatus();
     if (options.json) {
-        std::printf("{\"device\":%s,\"sensorType\":%u,\"board\":%u,\"firmware\":%s,"
-                    "\"firmwareVersion\":%u,\"pixels\":%u,\"subpixels\":%u,\"resolution\":%u}\n",
+        // The gateway's info topic names the same facts with the same keys.
+        std::printf("{\"device\":%s,\"sensor_type\":%u,\"board\":%u,\"firmware\":%s,"
+                    "\"firmware_version\":%u,\"pixels\":%u,\"positions\":%u,\"resolution\":%u}\n",
                     jsonString(connectedDevice()).c_str(), ccdtype, pcbtype,
                     jsonString(firmware).c_str(), softversion, ccdmaxpixel, ccdsubpixel,
                     ccdresolution);

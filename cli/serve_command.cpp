@@ -9,5 +9,9 @@ int runServe(const CliOptions &options) {
         return runServeCommand(com, options.args);
     if (const int chosen = choosePort(options))
         return chosen;
-    return runServeCommand(com, options.args);
+    // The gateway's own option, so the command line still wins over its config file.
+    std::vector<std::string> args = options.args;
+    if (!options.lowLatency.empty())
+        args.push_back("--low-latency=" + options.lowLatency);
+    return runServeCommand(com, args);
 }

@@ -16,6 +16,10 @@ unsigned short *const measurementWords[PNUM - 1] = {&Ledge,  &Redge,  &Mvalue,  
                                                     &anaMax, &anaMin, &leftMax, &rightMax, &in0};
 } // namespace
 
+unsigned short *parameterVariable(int word) {
+    return word >= 0 && word < PNUM ? parameterWords[word] : nullptr;
+}
+
 void CopyVarsToPP() {
     for (int i = 0; i < PNUM; ++i)
         pp[i] = *parameterWords[i];

@@ -10,6 +10,8 @@ extern unsigned short power, pMode, vThd, anaMode, polarity, eMode, eBeg, eEnd, 
 extern unsigned short Ledge, Redge, Mvalue, tol, pix1, edcnt, mvstart, mvend, freevar, anaMax,
     anaMin, leftMax, rightMax, in0;
 
+// The variable behind parameter word 0 to 15.
+unsigned short *parameterVariable(int word);
 void CopyVarsToPP();
 void CopyPPtoVars();
 // Words 0 to 14 of pp into the measurement variables.

@@ -2,6 +2,7 @@
 #include "com232/rs232link.h"
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "com232/adapterlatency.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/videodata.h"
@@ -173,9 +174,22 @@ int CheckComLine(int port) {
     return result;
 }
 
+int openSensorPort(int port) {
+    const int opened = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    if (opened < 0)
+        return opened;
+    SetComTime(port, 2.0);
+    FlushInQ(port);
+    FlushOutQ(port);
+    SetCTSMode(port, 0);
+    InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+    return 0;
+}
+
 int InitRS232(int port) {
     const ExchangeScope exchange;
-    ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    ret = openSensorPort(port);
+    showAdapterLatency(port);
     if (ret < 0) {
         setStatus(comErrorText(ret));
         showStatus();
@@ -185,11 +199,6 @@ int InitRS232(int port) {
     }
     shortVideoBlocks = 0;
     videoLineHeld = false;
-    SetComTime(port, 2.0);
-    FlushInQ(port);
-    FlushOutQ(port);
-    SetCTSMode(port, 0);
-    InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
     // The first step that fails decides the outcome; a step with no answer at all is a time-out.
     int outcome = LINK_OK;
     auto fail = [&outcome](bool answered) {

@@ -52,6 +52,9 @@ struct ExchangeScope {
 
 // What the connection sequence came to.
 enum LinkOutcome { LINK_OK = 0, LINK_NO_PORT = -1, LINK_NO_ANSWER = -2, LINK_BAD_ANSWER = -3 };
+// Opens the port at the sensor's settings (19 200 8N1, no handshake) with the receive callback
+// armed; 0, or the port services' error code.
+int openSensorPort(int port);
 // Opens the port, checks the line and identifies the sensor; the status line says how it went.
 int InitRS232(int port);
 void RX_Receive_Function(int port, int events, void *data);

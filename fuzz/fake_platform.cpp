@@ -1,6 +1,7 @@
 // Fuzz-only serial port and clock: an in-memory line fed by the fuzz input, a virtual clock.
 #include "fuzz/fake_platform.h"
 #include "platform/core/internal.h"
+#include "platform/portcheck.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 
@@ -47,6 +48,7 @@ bool callbackRunning = false;
 bool hookRunning = false;
 std::function<void()> pumpHook;
 std::map<int, std::pair<std::string, std::string>> boundDevices;
+bool lowLatencyWanted = true;
 
 void advance(double seconds) {
     now += seconds;
@@ -191,6 +193,15 @@ std::string lastOpenFailure() {
     return "";
 }
 
+// The in-memory line is no device of the machine: nothing to find out about it.
+std::vector<PortCheck> checkDeviceOnMachine(const std::string &) {
+    return {};
+}
+
+PortCheck checkLatencyTimer(const std::string &) {
+    return {"latency_timer", CheckResult::Skip, "no latency timer", ""};
+}
+
 // Nor does it ever vanish.
 bool comDeviceGone(int) {
     return false;
@@ -202,6 +213,19 @@ bool comDevicePresent(int port) {
 
 // The traffic monitor is never opened here, so nothing taps the line.
 void setComTap(ComTapPtr) {}
+
+// No adapter sits in front of the in-memory line: nothing to ask, no latency timer.
+void setLowLatencyRequested(bool on) {
+    lowLatencyWanted = on;
+}
+
+bool lowLatencyRequested() {
+    return lowLatencyWanted;
+}
+
+int comLatencyTimer(int) {
+    return -1;
+}
 
 int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int outputQueueSize) {

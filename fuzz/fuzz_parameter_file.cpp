@@ -1,4 +1,5 @@
-// libFuzzer target: a parameter file's content through FileToArray and ReadParaFromFile.
+// libFuzzer target: a parameter file's content through FileToArray, readParameterFile and
+// ReadParaFromFile.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -71,6 +72,48 @@ int expectedResult(const std::uint8_t *data, std::size_t size, unsigned int *val
     return count < kWords ? UIE_FILE_TOO_SHORT : 0;
 }
 
+// The parameter file reader's reading of the same bytes: a number may carry a minus sign, and each
+// of the first 16 must fit in a 16-bit word.
+int expectedParameterFile(const std::uint8_t *data, std::size_t size, unsigned int *values) {
+    if (size > kMaxFileBytes)
+        return UIE_FILE_FORMAT_ERROR;
+    int count = 0;
+    bool unfit = false;
+    std::size_t i = 0;
+    while (i < size) {
+        if (isBlank(data[i])) {
+            ++i;
+            continue;
+        }
+        const bool negative = data[i] == '-';
+        if (negative)
+            ++i;
+        unsigned long long value = 0;
+        bool number = true, digits = false;
+        for (; i < size && !isBlank(data[i]); ++i) {
+            if (data[i] < '0' || data[i] > '9') {
+                number = false;
+            } else {
+                digits = true;
+                if (value <= 0xFFFF)
+                    value = value * 10 + (data[i] - '0');
+            }
+        }
+        if (!number || !digits)
+            return UIE_FILE_FORMAT_ERROR;
+        if (count < kWords) {
+            if (value > 0xFFFF || (negative && value != 0))
+                unfit = true;
+            else
+                values[count] = static_cast<unsigned int>(value);
+        }
+        ++count;
+    }
+    if (count < kWords)
+        return UIE_FILE_TOO_SHORT;
+    return unfit ? PARAMETER_FILE_OUT_OF_RANGE : 0;
+}
+
 void checkFileToArray(const std::uint8_t *data, std::size_t size) {
     unsigned int expected[kWords] = {};
     const int wanted = expectedResult(data, size, expected);
@@ -95,7 +138,10 @@ void checkFileToArray(const std::uint8_t *data, std::size_t size) {
 
 void checkReadParaFromFile(const std::uint8_t *data, std::size_t size) {
     unsigned int expected[kWords] = {};
-    const int wanted = expectedResult(data, size, expected);
+    const int wanted = expectedParameterFile(data, size, expected);
+    ParameterFile file;
+    if (readParameterFile(filePath.c_str(), file) != wanted)
+        fail("readParameterFile's result differs from the file's format");
 
     // A parameter set unlike any file's, so a partial load shows.
     for (int i = 0; i < kWords; ++i)
@@ -117,7 +163,7 @@ void checkReadParaFromFile(const std::uint8_t *data, std::size_t size) {
         if (wanted != 0)
             fail("ReadParaFromFile loaded a bad file");
         for (int i = 0; i < kWords; ++i)
-            if (pp[i] != static_cast<unsigned short>(expected[i] & 0xFFFF))
+            if (pp[i] != expected[i])
                 fail("ReadParaFromFile loaded other values than the file's");
     } else {
         fail("ReadParaFromFile gave neither 1 nor a negative result for a chosen file");

@@ -137,6 +137,10 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (value != "normal" && value != "swap")
             return bad("expected normal or swap");
         o->swapWords = value == "swap";
+    } else if (key == "low-latency") {
+        if (value != "on" && value != "off")
+            return bad("expected on or off");
+        o->lowLatency = value == "on";
     } else {
         *error = "unknown option --" + key;
         return false;
@@ -159,5 +163,6 @@ std::string optionsHelp() {
            "  --replay-rate N        late messages per second once it is back (500)\n"
            "  --modbus [ADDR:]PORT   Modbus TCP server (address 127.0.0.1)\n"
            "  --unit-id N            Modbus unit id answered (255)\n"
-           "  --word-order swap      32-bit registers low word first\n";
+           "  --word-order swap      32-bit registers low word first\n"
+           "  --low-latency off      do not ask a USB adapter for low latency (on)\n";
 }

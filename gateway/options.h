@@ -31,6 +31,8 @@ struct GatewayOptions {
     int modbusPort = 0;
     int unitId = 255;
     bool swapWords = false;
+    // Ask a USB adapter's driver for low latency when the port opens.
+    bool lowLatency = true;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;

@@ -6,10 +6,6 @@
 
 namespace {
 
-const char *const kParameterNames[16] = {
-    "power", "pMode", "vThd",   "anaMode",   "polarity", "eMode",  "eBeg",    "eEnd",
-    "tVal",  "tTol",  "opMode", "eHardware", "para12",   "para13", "average", "para15"};
-
 std::string jsonNumberOrNull(double value, const char *format) {
     if (std::isnan(value) || std::isinf(value))
         return "null";
@@ -42,7 +38,6 @@ std::string defaultTopicPrefix(const std::string &host, const std::string &devic
     return "kvex/" + name;
 }
 
-
 std::string measJson(const std::vector<GatewaySample> &samples) {
     if (samples.size() == 1)
         return sampleObject(samples.front());
@@ -63,16 +58,10 @@ std::string infoJson(const SensorInfo &info) {
            ",\"board\":" + std::to_string(info.pcbtype) +
            ",\"pixels\":" + std::to_string(info.pixels) + ",\"firmware\":" + jsonString(firmware) +
            ",\"pitch_um\":" + jsonNumberOrNull(info.pitchMicrons, "%.3f") +
-           ",\"port\":" + jsonString(info.port) + ",\"version\":" + jsonString(info.version) +
+           ",\"device\":" + jsonString(info.device) + ",\"version\":" + jsonString(info.version) +
            ",\"dropped\":" + std::to_string(info.dropped) + "}";
 }
 
 std::string paramsJson(const uint16_t words[16]) {
-    std::string out = "{";
-    for (int i = 0; i < 16; ++i) {
-        if (i > 0)
-            out += ',';
-        out += "\"" + std::string(kParameterNames[i]) + "\":" + std::to_string(words[i]);
-    }
-    return out + "}";
+    return parametersJson(words);
 }

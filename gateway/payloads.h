@@ -12,7 +12,7 @@ struct SensorInfo {
     unsigned ccdtype, pcbtype, pixels;
     std::string firmware;
     double pitchMicrons; // NaN when not known
-    std::string port;
+    std::string device;  // the serial device path
     std::string version;
     uint64_t dropped;
 };

@@ -162,7 +162,7 @@ bool Gateway::start() {
         logEvent("MQTT broker %s:%d, topics under %s/", o_.mqttHost.c_str(), o_.mqttPort,
                  prefix_.c_str());
     }
-    info_.port = device_;
+    info_.device = device_;
     info_.version = KVEX_VERSION;
     info_.pitchMicrons = std::nan("");
     return true;
@@ -554,6 +554,7 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         if (const char *env = std::getenv("KVEX_MQTT_PASSWORD"))
             options.password = env;
     }
+    setLowLatencyRequested(options.lowLatency);
     if (!options.mqtt && !options.modbus) {
         logEvent("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT");
         return 2;

@@ -11,6 +11,28 @@
 
 namespace {
 
+// Parameter files are a few dozen bytes; anything this large is not one.
+constexpr long kMaxFileBytes = 1 << 20;
+
+bool isBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Reads the whole file; false when it cannot be opened or read.
+bool readWholeFile(const char *path, std::string &text) {
+    std::FILE *in = std::fopen(path, "rb");
+    if (!in)
+        return false;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0 &&
+           static_cast<long>(text.size()) <= kMaxFileBytes)
+        text.append(buffer, n);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    return !failed;
+}
+
 const char *baseName(const char *path) {
     const char *name = path;
     for (const char *c = path; *c; ++c)
@@ -21,7 +43,50 @@ const char *baseName(const char *path) {
 
 } // namespace
 
-void reportParameterFileError(int code, const char *path) {
+int readParameterFile(const char *path, ParameterFile &file) {
+    file = ParameterFile{};
+    std::string text;
+    if (!path || !readWholeFile(path, text))
+        return UIE_FILE_OPEN_ERROR;
+    if (static_cast<long>(text.size()) > kMaxFileBytes)
+        return UIE_FILE_FORMAT_ERROR;
+    int count = 0;
+    int line = 1;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (isBlank(text[i])) {
+            line += text[i++] == '\n';
+            continue;
+        }
+        const size_t start = i;
+        while (i < text.size() && !isBlank(text[i]))
+            ++i;
+        const std::string token = text.substr(start, i - start);
+        const bool negative = token[0] == '-';
+        const std::string digits = token.substr(negative ? 1 : 0);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+            file.badLine = line;
+            return UIE_FILE_FORMAT_ERROR;
+        }
+        if (count < PNUM) {
+            const size_t first = digits.find_first_not_of('0');
+            const std::string significant = first == std::string::npos ? "" : digits.substr(first);
+            const unsigned long value =
+                significant.size() > 5 ? 0x10000ul : std::strtoul(digits.c_str(), nullptr, 10);
+            if ((negative && !significant.empty()) || value > 0xFFFFul)
+                file.problems.push_back({count, negative, token});
+            else
+                file.words[count] = static_cast<unsigned short>(value);
+            file.lines[count] = line;
+        }
+        ++count;
+    }
+    if (count < PNUM)
+        return UIE_FILE_TOO_SHORT;
+    return file.problems.empty() ? 0 : PARAMETER_FILE_OUT_OF_RANGE;
+}
+
+void reportParameterFileError(int code, const char *path, const ParameterFile *file) {
     char text[STATUS_SIZE + 200];
     const char *name = baseName(path);
     switch (code) {
@@ -30,8 +95,26 @@ void reportParameterFileError(int code, const char *path) {
                       kvex::trNow("Parameter file %s holds fewer than 16 numbers!"), name);
         break;
     case UIE_FILE_FORMAT_ERROR:
-        std::snprintf(text, sizeof text,
-                      kvex::trNow("Parameter file %s holds text that is not a number!"), name);
+        if (file && file->badLine > 0)
+            std::snprintf(
+                text, sizeof text,
+                kvex::trNow("Parameter file %s holds text that is not a number (line %d)!"), name,
+                file->badLine);
+        else
+            std::snprintf(text, sizeof text,
+                          kvex::trNow("Parameter file %s holds text that is not a number!"), name);
+        break;
+    case PARAMETER_FILE_OUT_OF_RANGE:
+        if (file && !file->problems.empty()) {
+            const ParameterFileProblem &p = file->problems.front();
+            std::snprintf(text, sizeof text,
+                          p.negative ? kvex::trNow("Parameter file %s line %d: %s is below 0!")
+                                     : kvex::trNow("Parameter file %s line %d: %s is above 65535!"),
+                          name, file->lines[p.word], p.text.c_str());
+        } else {
+            std::snprintf(text, sizeof text,
+                          kvex::trNow("Parameter file %s holds a number no word can hold!"), name);
+        }
         break;
     case UIE_FILE_WRITE_ERROR:
         std::snprintf(text, sizeof text, kvex::trNow("Cannot write parameter file %s!"), name);
@@ -70,15 +153,15 @@ int ReadParaFromFile() {
         reportParameterFileError(chosen, "");
         return -1;
     }
-    unsigned int words[PNUM];
-    const int result =
-        FileToArray(file_name, words, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, VAL_ASCII);
+    // A number no word can hold leaves the panel as it is; in-range values the panel's limits
+    // correct are shown corrected, before any SEND.
+    ParameterFile file;
+    const int result = readParameterFile(file_name, file);
     if (result < 0) {
-        reportParameterFileError(result, file_name);
+        reportParameterFileError(result, file_name, &file);
         return -1;
     }
-    for (int n = 0; n < PNUM; ++n)
-        pp[n] = static_cast<unsigned short>(words[n] & 0xFFFF);
+    std::memcpy(pp, file.words, sizeof pp);
     CopyPPtoVars();
     return 1;
 }

@@ -773,6 +773,34 @@
         <translation>CCD-SENSOR:
 </translation>
     </message>
+    <message>
+        <source>The USB adapter holds received bytes for its latency timer</source>
+        <translation>Der USB-Adapter hält empfangene Bytes für die Dauer seines Latenz-Timers zurück</translation>
+    </message>
+    <message>
+        <source>Adapter latency</source>
+        <translation>Adapterlatenz</translation>
+    </message>
+    <message>
+        <source>⚠</source>
+        <translation>⚠</translation>
+    </message>
+    <message>
+        <source>Ask a USB adapter&apos;s driver to pass each answer on at once; takes effect at the next connect</source>
+        <translation>Den Treiber eines USB-Adapters bitten, jede Antwort sofort weiterzugeben; gilt ab dem nächsten Verbinden</translation>
+    </message>
+    <message>
+        <source>Low latency</source>
+        <translation>Geringe Latenz</translation>
+    </message>
+    <message>
+        <source>Check the chosen port: device, access, other programs, adapter, line and sensor</source>
+        <translation>Gewählten Port prüfen: Gerät, Zugriff, andere Programme, Adapter, Leitung und Sensor</translation>
+    </message>
+    <message>
+        <source>Check port…</source>
+        <translation>Port prüfen…</translation>
+    </message>
 </context>
 <context>
     <name>kvex</name>
@@ -1511,37 +1539,6 @@ Ins EEPROM schreiben?</translation>
         <translation>der Sensor antwortet nicht mehr, nach %1 von %2 Zeilen: %3</translation>
     </message>
     <message>
-        <source>usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] [--lang de|en] COMMAND ...
-
-Commands:
-</source>
-        <translation>Aufruf: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose] [--lang de|en] BEFEHL ...
-
-Befehle:
-</translation>
-    </message>
-    <message>
-        <source>
-PORT is a device path (/dev/ttyUSB0, a pseudo-terminal) or a port number as the
-panel program lists it. --json prints machine-readable output. --wait waits for the
-device to appear, and for a lost device to come back, then connects again.
---verbose copies the status line&apos;s texts to stderr. --lang speaks German (de) or
-English (en) instead of the system&apos;s language; files and output stay the same.
-
-Exit codes: 0 ok, 2 usage, 3 no answer or time-out, 4 bad answer, 5 file error.
-</source>
-        <translation>
-PORT ist ein Gerätepfad (/dev/ttyUSB0, ein Pseudo-Terminal) oder eine Portnummer, wie
-sie das Panelprogramm auflistet. --json gibt maschinenlesbar aus. --wait wartet, bis das
-Gerät erscheint und ein verlorenes Gerät wiederkommt, und verbindet dann neu.
---verbose kopiert die Texte der Statuszeile nach stderr. --lang wählt Deutsch (de) oder
-Englisch (en) statt der Systemsprache; Dateien und Ausgabe bleiben gleich.
-
-Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerhafte Antwort,
-5 Dateifehler.
-</translation>
-    </message>
-    <message>
         <source>--port needs a device path or a port number</source>
         <translation>--port braucht einen Gerätepfad oder eine Portnummer</translation>
     </message>
@@ -1584,14 +1581,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>send braucht genau eine Parameterdatei</translation>
     </message>
     <message>
-        <source>cannot write to %1</source>
-        <translation>Schreiben auf %1 nicht möglich</translation>
-    </message>
-    <message>
-        <source>no read-back from %1: %2</source>
-        <translation>kein Zurücklesen aus %1: %2</translation>
-    </message>
-    <message>
         <source>word %1 (sent %2, read %3)</source>
         <translation>Wort %1 (gesendet %2, gelesen %3)</translation>
     </message>
@@ -1616,14 +1605,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>vorhandene Ports: %1</translation>
     </message>
     <message>
-        <source>permission denied on %1 - add the user to group &quot;%2&quot; (sudo usermod -aG %2 $USER) and log in again</source>
-        <translation>keine Berechtigung für %1 - den Benutzer in die Gruppe &quot;%2&quot; aufnehmen (sudo usermod -aG %2 $USER) und neu anmelden</translation>
-    </message>
-    <message>
-        <source>permission denied on %1 - only its owner &quot;%2&quot; may open it (mode %3); give group &quot;dialout&quot; read and write access with a udev rule, add the user to that group and log in again</source>
-        <translation>keine Berechtigung für %1 - nur der Eigentümer &quot;%2&quot; darf es öffnen (Modus %3); der Gruppe &quot;dialout&quot; mit einer udev-Regel Lese- und Schreibrecht geben, den Benutzer in diese Gruppe aufnehmen und neu anmelden</translation>
-    </message>
-    <message>
         <source>no such device %1 - %2</source>
         <translation>Gerät %1 gibt es nicht - %2</translation>
     </message>
@@ -1634,6 +1615,127 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>%1 is in use by another program</source>
         <translation>%1 ist von einem anderen Programm belegt</translation>
+    </message>
+    <message>
+        <source>line %1 holds a number no parameter word can hold</source>
+        <translation>Zeile %1 enthält eine Zahl, die kein Parameterwort aufnehmen kann</translation>
+    </message>
+    <message>
+        <source>no serial ports found (see kvex-rtn-cli ports)</source>
+        <translation>keine seriellen Ports gefunden (siehe kvex-rtn-cli ports)</translation>
+    </message>
+    <message>
+        <source>usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose]
+                    [--low-latency on|off] [--lang de|en] COMMAND ...
+       kvex-rtn-cli --help | --version
+
+Commands:
+</source>
+        <translation>Aufruf: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose]
+                     [--low-latency on|off] [--lang de|en] BEFEHL ...
+        kvex-rtn-cli --help | --version
+
+Befehle:
+</translation>
+    </message>
+    <message>
+        <source>
+PORT is a device path (/dev/ttyUSB0, a pseudo-terminal) or a port number as the
+panel program lists it. --json prints machine-readable output. --wait waits for the
+device to appear, and for a lost device to come back, then connects again.
+--verbose copies the status line&apos;s texts to stderr, and says when a USB adapter still
+holds answers for its latency timer. --low-latency off stops asking the adapter&apos;s
+driver for low latency when the port opens (on by default). --lang speaks German
+(de) or English (en) instead of the system&apos;s language; files and output stay the
+same.
+
+Exit codes: 0 ok, 2 usage, 3 no answer or time-out, 4 bad answer, 5 file error.
+</source>
+        <translation>
+PORT ist ein Gerätepfad (/dev/ttyUSB0, ein Pseudo-Terminal) oder eine Portnummer, wie
+sie das Panelprogramm auflistet. --json gibt maschinenlesbar aus. --wait wartet, bis das
+Gerät erscheint und ein verlorenes Gerät wiederkommt, und verbindet dann neu.
+--verbose kopiert die Texte der Statuszeile nach stderr und meldet, wenn ein USB-Adapter
+Antworten für seinen Latenz-Timer zurückhält. --low-latency off bittet den Treiber des
+Adapters beim Öffnen des Ports nicht um geringe Latenz (sonst immer). --lang wählt
+Deutsch (de) oder Englisch (en) statt der Systemsprache; Dateien und Ausgabe bleiben
+gleich.
+
+Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerhafte Antwort,
+5 Dateifehler.
+</translation>
+    </message>
+    <message>
+        <source>--low-latency needs on or off</source>
+        <translation>--low-latency braucht on oder off</translation>
+    </message>
+    <message>
+        <source>--low-latency wants on or off, not %1</source>
+        <translation>--low-latency nimmt on oder off, nicht %1</translation>
+    </message>
+    <message>
+        <source>the write to %1 was cancelled - nothing sent</source>
+        <translation>Schreiben in %1 abgebrochen - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>cannot write to %1 - nothing sent</source>
+        <translation>Schreiben auf %1 nicht möglich - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>sent %1 to %2, but no read-back: %3</source>
+        <translation>%1 in %2 geschrieben, aber kein Zurücklesen: %3</translation>
+    </message>
+    <message>
+        <source>Parameter file %s holds text that is not a number (line %d)!</source>
+        <translation>Parameterdatei %s enthält Text, der keine Zahl ist (Zeile %d)!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s line %d: %s is below 0!</source>
+        <translation>Parameterdatei %s, Zeile %d: %s ist kleiner als 0!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s line %d: %s is above 65535!</source>
+        <translation>Parameterdatei %s, Zeile %d: %s ist größer als 65535!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s holds a number no word can hold!</source>
+        <translation>Parameterdatei %s enthält eine Zahl, die kein Parameterwort aufnehmen kann!</translation>
+    </message>
+    <message>
+        <source>permission denied on %1 - %2; %3</source>
+        <translation>keine Berechtigung für %1 - %2; %3</translation>
+    </message>
+    <message>
+        <source>user &quot;%1&quot; may read and write it (owner &quot;%2&quot;, group &quot;%3&quot;, mode %4)</source>
+        <translation>Benutzer &quot;%1&quot; darf es lesen und schreiben (Eigentümer &quot;%2&quot;, Gruppe &quot;%3&quot;, Modus %4)</translation>
+    </message>
+    <message>
+        <source>it belongs to group &quot;%1&quot; (mode %2); user &quot;%3&quot; is in that group, but this login began before it joined</source>
+        <translation>es gehört der Gruppe &quot;%1&quot; (Modus %2); Benutzer &quot;%3&quot; ist in dieser Gruppe, wurde aber erst nach Beginn dieser Anmeldung aufgenommen</translation>
+    </message>
+    <message>
+        <source>log out and in again (group membership counts from the next login)</source>
+        <translation>ab- und wieder anmelden (die Gruppenzugehörigkeit gilt ab der nächsten Anmeldung)</translation>
+    </message>
+    <message>
+        <source>it belongs to group &quot;%1&quot; (mode %2) and user &quot;%3&quot; is not in that group</source>
+        <translation>es gehört der Gruppe &quot;%1&quot; (Modus %2), und Benutzer &quot;%3&quot; ist nicht in dieser Gruppe</translation>
+    </message>
+    <message>
+        <source>add the user to group &quot;%1&quot; (sudo usermod -aG %1 %2) and log in again</source>
+        <translation>den Benutzer in die Gruppe &quot;%1&quot; aufnehmen (sudo usermod -aG %1 %2) und neu anmelden</translation>
+    </message>
+    <message>
+        <source>only its owner &quot;%1&quot; may open it (mode %2)</source>
+        <translation>nur der Eigentümer &quot;%1&quot; darf es öffnen (Modus %2)</translation>
+    </message>
+    <message>
+        <source>give group &quot;%1&quot; read and write access with a udev rule, add the user to that group and log in again</source>
+        <translation>der Gruppe &quot;%1&quot; mit einer udev-Regel Lese- und Schreibrecht geben, den Benutzer in diese Gruppe aufnehmen und neu anmelden</translation>
+    </message>
+    <message>
+        <source>Select a fix and copy it (Ctrl+C) to run it yourself; the check itself changes nothing on this machine.</source>
+        <translation>Eine Abhilfe markieren und kopieren (Strg+C), um sie selbst auszuführen; die Prüfung selbst ändert nichts an diesem Rechner.</translation>
     </message>
 </context>
 </TS>

@@ -82,14 +82,14 @@ expected=(
     bin/kvex-rtn-demo
     bin/kvex-sensor-sim
     bin/kvex-rtn-cli
-    share/man/man1/kvex-rtn-cli.1
+    share/man/man1/kvex-rtn-cli.1.gz
     "$data/K-VEX-RTN-RedozU15.uir"
     "$data/kvex-logo-2.png"
     "$data/kvex-logo-3.png"
     "$data/kvex-logo-4.png"
     "$data/kvex-logo-6.png"
     "$data/kvex-rtn_de.qm"
-    share/applications/kvex-rtn.desktop
+    share/applications/invalid.kvex.KvexRtn.desktop
     share/icons/hicolor/64x64/apps/kvex-rtn.png
     share/icons/hicolor/128x128/apps/kvex-rtn.png
     share/doc/kvex-rtn/copyright
@@ -107,10 +107,17 @@ done
 # Only the data folder may hold the panel file: a copy beside the programs would make the
 # start-up checks below prove nothing.
 [ -e "$prefix/bin/K-VEX-RTN-RedozU15.uir" ] && fail "panel file installed beside the programs"
-grep -qx 'Exec=kvex-rtn' "$prefix/share/applications/kvex-rtn.desktop" ||
+rules="$prefix/lib/udev/rules.d/60-kvex-rtn.rules"
+if grep -Eq '^ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR\{latency_timer\}="1"$' \
+    "$rules" 2>/dev/null; then
+    echo "ok   /usr/lib/udev/rules.d/60-kvex-rtn.rules sets FTDI adapters' latency timer to 1 ms"
+else
+    fail "/usr/lib/udev/rules.d/60-kvex-rtn.rules missing or without the latency timer rule"
+fi
+grep -qx 'Exec=kvex-rtn' "$prefix/share/applications/invalid.kvex.KvexRtn.desktop" ||
     fail "desktop entry does not start kvex-rtn"
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$prefix/share/applications/kvex-rtn.desktop" ||
+    desktop-file-validate "$prefix/share/applications/invalid.kvex.KvexRtn.desktop" ||
         fail "desktop entry does not validate"
 fi
 

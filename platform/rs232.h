@@ -66,6 +66,14 @@ std::string portDevicePath(int port);
 // (sysfs latency_timer, FTDI adapters); -1 where there is none: a built-in UART, a
 // pseudo-terminal, an adapter without such a timer, a system without sysfs.
 int portLatencyTimer(const std::string &device);
+// Whether the ports opened from now on ask a USB serial adapter's driver to pass received bytes on
+// at once (Linux: ASYNC_LOW_LATENCY, which sets an FTDI adapter's latency timer to 1 ms) instead
+// of holding them for up to its latency timer; on by default. A driver that refuses is no error.
+void setLowLatencyRequested(bool on);
+bool lowLatencyRequested();
+// The latency timer, in ms, that the adapter behind an open port reported once it was opened (and
+// asked for low latency); -1 when the port is not open or has no such timer.
+int comLatencyTimer(int port);
 
 // True while the port's device has vanished (adapter pulled, pseudo-terminal closed).
 bool comDeviceGone(int port);

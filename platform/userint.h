@@ -32,6 +32,7 @@ enum UiAttribute {
     ATTR_NUM_TRACES = 1170,
     ATTR_POINTS_PER_SCREEN = 1171,
     ATTR_TRACE_COLOR = 1230,
+    ATTR_TOOLTIP_TEXT = 1500,
 };
 
 // Control style for NewCtrl: a text message.

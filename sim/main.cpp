@@ -30,16 +30,20 @@ struct Options {
     std::string profile = "standard";
     std::string device;
     bool paced = true;
+    kvexsim::Adapter adapter = kvexsim::Adapter::Plain;
+    std::string driverFifo;
     std::vector<FaultOption> faults;
     std::optional<std::pair<double, uint32_t>> randomFaults;
     bool listProfiles = false;
     bool help = false;
+    bool version = false;
 };
 
 const char *const kUsage =
     "usage: kvex-sensor-sim [--profile NAME] [--device PATH] [--unpaced]\n"
+    "                       [--adapter plain|ftdi] [--driver-fifo PATH]\n"
     "                       [--fault CMD:KIND[:N]]... [--random-faults RATE:SEED]\n"
-    "                       [--list-profiles] [--help]\n"
+    "                       [--list-profiles] [--help] [--version]\n"
     "\n"
     "Simulates a K-VEX-RTN line sensor. Without --device it opens a pseudo-terminal and prints\n"
     "its path; with --device it serves that serial port (19200 8N1). It runs until SIGINT or\n"
@@ -48,6 +52,11 @@ const char *const kUsage =
     "  --profile NAME          sensor to simulate (default \"standard\"; see --list-profiles)\n"
     "  --device PATH           serve a real serial port instead of a pseudo-terminal\n"
     "  --unpaced               answer at once instead of at the line's byte rate\n"
+    "  --adapter plain|ftdi    the USB adapter in front of the program: plain passes each byte\n"
+    "                          on at once (default); ftdi holds them until 62 are in or its\n"
+    "                          latency timer ticks (16 ms, 1 ms once low latency is asked for)\n"
+    "  --driver-fifo PATH      FIFO on which a stand-in for the adapter's driver writes 1 when\n"
+    "                          the program asks for low latency, 0 when it stops asking\n"
     "  --fault CMD:KIND[:N]    spoil every answer to command CMD; KIND is one of silence,\n"
     "                          short, extra, wrong-sync, wrong-command, late, garbage.\n"
     "                          N is the byte count for short and extra (default 1) and the\n"
@@ -55,7 +64,8 @@ const char *const kUsage =
     "  --random-faults RATE:SEED  spoil answers at random with probability RATE (0 to 1),\n"
     "                          drawn from a generator seeded with SEED\n"
     "  --list-profiles         list the sensor profiles and exit\n"
-    "  --help                  show this text and exit\n";
+    "  --help                  show this text and exit\n"
+    "  --version               print the version and exit\n";
 
 class UsageError : public std::runtime_error {
   public:
@@ -159,6 +169,12 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--unpaced") {
             noValue();
             options.paced = false;
+        } else if (arg == "--adapter") {
+            const std::string name = value();
+            if (!kvexsim::parseAdapter(name, options.adapter))
+                throw UsageError("--adapter wants plain or ftdi, not \"" + name + "\"");
+        } else if (arg == "--driver-fifo") {
+            options.driverFifo = value();
         } else if (arg == "--fault") {
             options.faults.push_back(parseFault(value()));
         } else if (arg == "--random-faults") {
@@ -169,6 +185,9 @@ Options parseOptions(int argc, char **argv) {
         } else if (arg == "--help" || arg == "-h") {
             noValue();
             options.help = true;
+        } else if (arg == "--version") {
+            noValue();
+            options.version = true;
         } else {
             throw UsageError("unknown argument \"" + arg + "\"");
         }
@@ -199,6 +218,10 @@ int main(int argc, char **argv) {
         std::cout << kUsage;
         return EXIT_SUCCESS;
     }
+    if (options.version) {
+        std::cout << "kvex-sensor-sim " KVEX_VERSION "\n";
+        return EXIT_SUCCESS;
+    }
     if (options.listProfiles) {
         listProfiles();
         return EXIT_SUCCESS;
@@ -214,6 +237,12 @@ int main(int argc, char **argv) {
     const kvexsim::SensorProfile &profile = *kvexsim::findProfile(options.profile);
     kvexsim::SensorSim sim(profile);
     sim.setPaced(options.paced);
+    sim.setAdapter(options.adapter);
+    if (!options.driverFifo.empty() && !sim.watchLowLatencyFifo(options.driverFifo)) {
+        std::cerr << "kvex-sensor-sim: cannot open " << options.driverFifo << ": "
+                  << std::strerror(errno) << "\n";
+        return kExitFailure;
+    }
     for (const auto &f : options.faults)
         sim.setFault(f.command, f.fault);
     if (options.randomFaults)

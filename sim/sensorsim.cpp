@@ -51,11 +51,46 @@ bool addFdFlags(int fd, int statusFlags) {
 
 } // namespace
 
+const char *adapterName(Adapter adapter) {
+    return adapter == Adapter::Ftdi ? "ftdi" : "plain";
+}
+
+bool parseAdapter(const std::string &text, Adapter &adapter) {
+    for (Adapter a : {Adapter::Plain, Adapter::Ftdi})
+        if (text == adapterName(a)) {
+            adapter = a;
+            return true;
+        }
+    return false;
+}
+
 SensorSim::SensorSim(const SensorProfile &profile) : core_(profile) {}
 
 SensorSim::~SensorSim() {
     stop();
     closeFds();
+    if (lowLatencyFifo_ >= 0)
+        close(lowLatencyFifo_);
+}
+
+bool SensorSim::watchLowLatencyFifo(const std::string &path) {
+    // Open for writing as well, so the FIFO never reports a hang-up between two writers.
+    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const int old = lowLatencyFifo_.exchange(fd);
+    if (old >= 0)
+        close(old);
+    return true;
+}
+
+void SensorSim::readLowLatencyFifo() {
+    char buffer[64];
+    ssize_t n = 0;
+    while ((n = read(lowLatencyFifo_, buffer, sizeof buffer)) > 0)
+        for (ssize_t i = 0; i < n; ++i)
+            if (buffer[i] == '0' || buffer[i] == '1')
+                lowLatency_ = buffer[i] == '1';
 }
 
 void SensorSim::closeFds() {
@@ -137,6 +172,12 @@ void SensorSim::start() {
     lastRequestDue_ = 0.0;
     lastAnswerEnd_ = 0.0;
     outputBlocked_ = false;
+    held_.clear();
+    toProgram_.clear();
+    answerEnds_.clear();
+    bytesOffWire_ = 0;
+    bytesWritten_ = 0;
+    tickPeriod_ = 0.0;
     running_ = true;
     thread_ = std::thread(&SensorSim::serve, this);
 }
@@ -246,14 +287,19 @@ void SensorSim::serve() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
     while (running_) {
-        pollfd pfd{masterFd_, static_cast<short>(POLLIN | (outputBlocked_ ? POLLOUT : 0)), 0};
+        pollfd fds[2] = {
+            {masterFd_, static_cast<short>(POLLIN | (outputBlocked_ ? POLLOUT : 0)), 0},
+            {lowLatencyFifo_, POLLIN, 0}};
+        pollfd &pfd = fds[0];
         // Nanosecond waits: millisecond rounding would add up to a millisecond to every answer.
         const double wait = pollTimeout(steadySeconds());
         timespec timeout{
             static_cast<time_t>(wait),
             static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
-        const int ready = ppoll(&pfd, 1, &timeout, nullptr);
-        if (ready > 0) {
+        const int ready = ppoll(fds, fds[1].fd >= 0 ? 2 : 1, &timeout, nullptr);
+        if (ready > 0 && (fds[1].revents & POLLIN))
+            readLowLatencyFifo();
+        if (ready > 0 && pfd.revents) {
             if (pfd.revents & POLLOUT)
                 outputBlocked_ = false;
             const bool gotData = (pfd.revents & POLLIN) && readInput(steadySeconds());
@@ -263,7 +309,7 @@ void SensorSim::serve() {
                 poll(nullptr, 0, kMaxPollMs);
         }
         completeRequests(steadySeconds());
-        writeAnswers(steadySeconds());
+        deliverAnswers(steadySeconds());
     }
 }
 
@@ -318,54 +364,109 @@ void SensorSim::completeRequests(double now) {
     }
 }
 
-void SensorSim::writeAnswers(double now) {
-    while (!pendingAnswers_.empty() && !outputBlocked_) {
+void SensorSim::takeWireBytes(double until) {
+    while (!pendingAnswers_.empty()) {
         PendingAnswer &answer = pendingAnswers_.front();
-        if (now < answer.start)
+        if (until < answer.start)
             return;
         std::size_t due = answer.bytes.size();
         if (paced_) {
-            // Byte k leaves no earlier than k + 1 byte times after the answer starts.
-            const auto elapsedBytes = static_cast<std::size_t>((now - answer.start) / kByteTime);
+            // Byte k is off the wire k + 1 byte times after the answer starts.
+            const auto elapsedBytes = static_cast<std::size_t>((until - answer.start) / kByteTime);
             due = std::min(due, elapsedBytes);
         }
         if (due > answer.sent) {
-            const ssize_t n =
-                write(masterFd_, answer.bytes.data() + answer.sent, due - answer.sent);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK)
-                    outputBlocked_ = true;
-                else if (errno != EINTR)
-                    pendingAnswers_.pop_front(); // the line is gone; the answer is lost with it
-                return;
-            }
-            answer.sent += static_cast<std::size_t>(n);
-            if (answer.sent < due) {
-                outputBlocked_ = true;
-                return;
-            }
+            held_.insert(held_.end(),
+                         answer.bytes.begin() + static_cast<std::ptrdiff_t>(answer.sent),
+                         answer.bytes.begin() + static_cast<std::ptrdiff_t>(due));
+            bytesOffWire_ += due - answer.sent;
+            answer.sent = due;
         }
         if (answer.sent < answer.bytes.size())
             return;
+        answerEnds_.push_back(bytesOffWire_);
         pendingAnswers_.pop_front();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++answersSent_;
-        }
-        progress_.notify_all();
     }
+}
+
+void SensorSim::releaseHeldBytes(std::size_t count) {
+    toProgram_.insert(toProgram_.end(), held_.begin(),
+                      held_.begin() + static_cast<std::ptrdiff_t>(count));
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+void SensorSim::deliverAnswers(double now) {
+    if (adapter_ == Adapter::Ftdi) {
+        const double period = lowLatency_ ? kFtdiLowLatencyTimer : kFtdiLatencyTimer;
+        // The timer runs on its own, whatever the line does: its ticks fall on a fixed grid.
+        if (period != tickPeriod_ || nextTick_ < now - 1.0) {
+            tickPeriod_ = period;
+            nextTick_ = (std::floor(now / period) + 1.0) * period;
+        }
+        while (nextTick_ <= now) {
+            takeWireBytes(nextTick_);
+            releaseHeldBytes(held_.size());
+            nextTick_ += tickPeriod_;
+        }
+        takeWireBytes(now);
+        while (held_.size() >= kFtdiPacketBytes)
+            releaseHeldBytes(kFtdiPacketBytes);
+    } else {
+        takeWireBytes(now);
+        releaseHeldBytes(held_.size());
+    }
+    writeToProgram();
+}
+
+void SensorSim::writeToProgram() {
+    std::size_t delivered = bytesWritten_;
+    while (!toProgram_.empty() && !outputBlocked_) {
+        const ssize_t n = write(masterFd_, toProgram_.data(), toProgram_.size());
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                outputBlocked_ = true;
+            } else if (errno != EINTR) {
+                // The line is gone; what the adapter released is lost with it.
+                bytesWritten_ += toProgram_.size();
+                toProgram_.clear();
+            }
+            break;
+        }
+        toProgram_.erase(toProgram_.begin(), toProgram_.begin() + n);
+        bytesWritten_ += static_cast<std::size_t>(n);
+        delivered = bytesWritten_;
+        if (!toProgram_.empty())
+            outputBlocked_ = true;
+    }
+    std::size_t sent = 0;
+    while (!answerEnds_.empty() && answerEnds_.front() <= bytesWritten_) {
+        sent += answerEnds_.front() <= delivered ? 1 : 0;
+        answerEnds_.pop_front();
+    }
+    if (sent == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answersSent_ += sent;
+    }
+    progress_.notify_all();
 }
 
 double SensorSim::pollTimeout(double now) const {
     double next = now + kMaxPollMs / 1000.0;
     if (!pendingRequests_.empty())
         next = std::min(next, pendingRequests_.front().due);
-    if (!pendingAnswers_.empty() && !outputBlocked_) {
+    if (!pendingAnswers_.empty()) {
         const PendingAnswer &answer = pendingAnswers_.front();
         next =
             std::min(next, paced_ ? answer.start + static_cast<double>(answer.sent + 1) * kByteTime
                                   : answer.start);
     }
+    if (adapter_ == Adapter::Ftdi && tickPeriod_ > 0.0 &&
+        (!held_.empty() || !pendingAnswers_.empty()))
+        next = std::min(next, nextTick_);
+    if (!toProgram_.empty() && !outputBlocked_)
+        next = now;
     return std::clamp(next - now, 0.0, kMaxPollMs / 1000.0);
 }
 

@@ -221,6 +221,18 @@ class FaultInjector {
     std::size_t injected_ = 0;
 };
 
+// The USB adapter between the sensor's line and the program's port. Plain hands every byte on
+// as it comes off the wire; an FTDI adapter holds received bytes until a 62-byte packet is full
+// or the next tick of its latency timer (16 ms; 1 ms once the program asked its driver for low
+// latency), so the tail of a short answer waits for the tick.
+enum class Adapter { Plain, Ftdi };
+constexpr std::size_t kFtdiPacketBytes = 62;
+constexpr double kFtdiLatencyTimer = 0.016;
+constexpr double kFtdiLowLatencyTimer = 0.001;
+
+const char *adapterName(Adapter adapter);
+bool parseAdapter(const std::string &text, Adapter &adapter);
+
 // SensorCore behind a serial line: a pseudo-terminal or a real port, served by its own thread.
 class SensorSim {
   public:
@@ -238,6 +250,14 @@ class SensorSim {
 
     void setPaced(bool paced) { paced_ = paced; }
     bool paced() const { return paced_; }
+    void setAdapter(Adapter adapter) { adapter_ = adapter; }
+    Adapter adapter() const { return adapter_; }
+    // The adapter's driver was asked for low latency, or no longer is.
+    void setLowLatency(bool on) { lowLatency_ = on; }
+    bool lowLatency() const { return lowLatency_; }
+    // Follows a FIFO on which a stand-in for the adapter's driver writes '1' when a program sets
+    // low latency and '0' when it clears it; false when the FIFO does not open.
+    bool watchLowLatencyFifo(const std::string &path);
     void setProfile(const SensorProfile &profile);
     SensorProfile profile() const;
 
@@ -280,7 +300,12 @@ class SensorSim {
     void serve();
     bool readInput(double now);
     void completeRequests(double now);
-    void writeAnswers(double now);
+    // Answer bytes through the adapter to the program.
+    void deliverAnswers(double now);
+    void takeWireBytes(double until);
+    void releaseHeldBytes(std::size_t count);
+    void writeToProgram();
+    void readLowLatencyFifo();
     // Seconds until the next byte or request falls due, at most the poll interval.
     double pollTimeout(double now) const;
 
@@ -296,6 +321,9 @@ class SensorSim {
     std::string devicePath_;
     std::atomic<bool> running_{false};
     std::atomic<bool> paced_{true};
+    std::atomic<Adapter> adapter_{Adapter::Plain};
+    std::atomic<bool> lowLatency_{false};
+    std::atomic<int> lowLatencyFifo_{-1};
     std::thread thread_;
 
     // Owned by the transport thread while it runs.
@@ -305,6 +333,15 @@ class SensorSim {
     double lastRequestDue_ = 0.0;
     double lastAnswerEnd_ = 0.0;
     bool outputBlocked_ = false;
+    // The adapter: bytes off the wire it holds, bytes it released that the line has not taken
+    // yet, and where in the byte stream each answer ends (counted once written).
+    std::vector<uint8_t> held_;
+    std::vector<uint8_t> toProgram_;
+    std::deque<std::size_t> answerEnds_;
+    std::size_t bytesOffWire_ = 0;
+    std::size_t bytesWritten_ = 0;
+    double tickPeriod_ = 0.0;
+    double nextTick_ = 0.0;
 };
 
 } // namespace kvexsim

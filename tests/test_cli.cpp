@@ -97,8 +97,10 @@ TEST_F(CliTest, IdentifiesTheSensorAsTextAndJson) {
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_TRUE(json.out.contains("\"firmware\":\"KVEX-RTN FW 2.20 standard\""))
         << json.out.toStdString();
-    EXPECT_TRUE(json.out.contains("\"sensorType\":1,"));
+    EXPECT_TRUE(json.out.contains("\"sensor_type\":1,"));
+    EXPECT_TRUE(json.out.contains("\"firmware_version\":"));
     EXPECT_TRUE(json.out.contains("\"pixels\":1024,"));
+    EXPECT_TRUE(json.out.contains("\"positions\":"));
 }
 
 TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
@@ -115,6 +117,9 @@ TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
 
     const CliResult json = cli({"--port", port(), "--json", "get", "--from", "eeprom"});
     EXPECT_TRUE(json.out.startsWith("{\"memory\":\"eeprom\",\"words\":[500,1,"))
+        << json.out.toStdString();
+    // By name too, under the gateway's keys.
+    EXPECT_TRUE(json.out.contains(",\"params\":{\"power\":500,\"p_mode\":1,\"v_thd\":"))
         << json.out.toStdString();
 
     kvexsim::Words changed = sensor->ram();
@@ -137,6 +142,80 @@ TEST_F(CliTest, ACorruptedReadBackNamesTheDifferingWords) {
         << sent.err.toStdString();
     EXPECT_TRUE(sent.err.contains("word 0 (sent 500, read ")) << sent.err.toStdString();
     EXPECT_EQ(sent.err.count('\n'), 1);
+}
+
+TEST_F(CliTest, SendRefusesWordsThePanelWouldChangeAndSendsNothing) {
+    const kvexsim::Words eeprom = sensor->eeprom();
+    struct Case {
+        const char *what;
+        std::vector<std::pair<int, QByteArray>> lines; // 0-based line, its text
+        QStringList messages;                          // one stderr line each, in order
+        bool identified; // the window's end is the sensor's: checked after identification
+    };
+    const Case cases[] = {
+        {"evaluation mode 7",
+         {{5, "7"}},
+         {"line 6: Evaluation mode (word 5) is 7, allowed 0 to 4"}},
+        {"above 16 bits",
+         {{0, "70000"}},
+         {"line 1: Power (word 0) is 70000, above 65535 (allowed 0 to 1000)"}},
+        {"negative",
+         {{2, "-5"}},
+         {"line 3: Video threshold (word 2) is -5, a negative number (allowed 50 to 950)"}},
+        {"several",
+         {{3, "8"}, {12, "99999999999"}},
+         {"line 4: Analogue output mode (word 3) is 8, allowed 0 to 7",
+          "line 13: Word 12 (word 12) is 99999999999, above 65535 (allowed 0 to 65535)"}},
+        {"window beyond the sensor",
+         {{7, "1025"}},
+         {"line 8: Evaluation right (word 7) is 1025, allowed 1 to 1024"},
+         true},
+    };
+    for (const char *memory : {"ram", "eeprom"}) {
+        for (const Case &c : cases) {
+            QList<QByteArray> text;
+            for (uint16_t w : eeprom)
+                text << QByteArray::number(w);
+            for (const auto &[line, content] : c.lines)
+                text[line] = content;
+            QFile out(file("bad.dat"));
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(text.join('\n') + '\n');
+            out.close();
+            sensor->clearRequests();
+
+            const CliResult r = cli({"--port", port(), "send", "--to", memory, file("bad.dat")});
+            const QString name = QString(memory) + ", " + c.what;
+            EXPECT_EQ(r.exitCode, 5) << name.toStdString();
+            const QStringList lines = r.err.split('\n', Qt::SkipEmptyParts);
+            ASSERT_EQ(lines.size(), c.messages.size() + 1) << r.err.toStdString();
+            for (int i = 0; i < c.messages.size(); ++i)
+                EXPECT_EQ(lines[i], "kvex-rtn-cli: " + file("bad.dat") + " " + c.messages[i]);
+            EXPECT_TRUE(lines.last().endsWith(" - nothing sent")) << r.err.toStdString();
+            // What the simulator received: nothing, or only the identification.
+            std::vector<int> commands;
+            for (const kvexsim::Request &request : sensor->requests())
+                commands.push_back(request.command());
+            const std::vector<int> identification = {5, 10, 2, 7};
+            EXPECT_EQ(commands, c.identified ? identification : std::vector<int>())
+                << name.toStdString();
+        }
+    }
+    EXPECT_EQ(sensor->eeprom(), eeprom);
+}
+
+TEST_F(CliTest, SendOfTheSetTheEepromHoldsSaysNothingWasSentAndComparesNothing) {
+    writeWords(file("same.dat"), sensor->eeprom());
+    sensor->clearRequests();
+    const CliResult r = cli({"--port", port(), "send", "--to", "eeprom", file("same.dat")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "eeprom already holds " + file("same.dat") + " - nothing sent\n");
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    // Identification, then the one EEPROM read the comparison needs; no write, no read-back.
+    std::vector<int> commands;
+    for (const kvexsim::Request &request : sensor->requests())
+        commands.push_back(request.command());
+    EXPECT_EQ(commands, (std::vector<int>{5, 10, 2, 7, 4}));
 }
 
 TEST_F(CliTest, RunAndVideoWriteTheAskedNumberOfRows) {

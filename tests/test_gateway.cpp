@@ -381,12 +381,12 @@ TEST_F(GatewayTest, MeasCarriesTheSensorsValuesInOrderAndTheWillSaysOffline) {
     EXPECT_EQ(subscriber.last("/status"), "online");
     const QJsonObject info = jsonObject(subscriber.last("/info"));
     EXPECT_EQ(info["pixels"].toInt(), sensor->profile().ccdmaxpixel);
-    EXPECT_EQ(info["port"].toString().toStdString(), sensor->devicePath());
+    EXPECT_EQ(info["device"].toString().toStdString(), sensor->devicePath());
     EXPECT_TRUE(info["pitch_um"].isNull());
     const QJsonObject params = jsonObject(subscriber.last("/params"));
     ASSERT_EQ(params.size(), 16);
-    EXPECT_EQ(params["vThd"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
-    EXPECT_EQ(params["tTol"].toInt(), sensor->ram()[kvexsim::kParTolerance]);
+    EXPECT_EQ(params["v_thd"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
+    EXPECT_EQ(params["t_tol"].toInt(), sensor->ram()[kvexsim::kParTolerance]);
 
     const kvexsim::Words first = expectedWords(300, 600);
     const kvexsim::Words second = expectedWords(400, 700);
@@ -776,6 +776,8 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"queue", "0", false, false},
         {"config", "x.conf", true, false},
         {"colour", "red", false, false},
+        {"low-latency", "off", true, true},
+        {"low-latency", "no", false, false},
     };
     for (const Case &c : cases) {
         GatewayOptions options;

@@ -1,5 +1,6 @@
 // Panel values: the range each parameter is forced into when shown, and what the panel derives.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/parameterlimits.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "gui/graphs.h"
@@ -66,6 +67,24 @@ TEST_F(PanelValuesTest, EachParameterIsForcedIntoItsRangeWhenShown) {
         EXPECT_EQ(*row.variable, row.shown) << row.name;
     }
     EXPECT_EQ(controlValue("NUMTolerance"), controlValue("NEDITTolerance"));
+}
+
+TEST_F(PanelValuesTest, SpinBoxesTakeTheLimitsTheFileCheckUses) {
+    const struct {
+        const char *control;
+        int word;
+    } spins[] = {{"NUMPower", 0},
+                 {"NUMVideoThreshold", 2},
+                 {"NUMTeachValue", 8},
+                 {"NEDITTolerance", 9},
+                 {"NUMAverage", 14}};
+    for (const auto &s : spins) {
+        auto *spin = find<QSpinBox>(s.control);
+        ASSERT_NE(spin, nullptr) << s.control;
+        const ParameterLimit limit = parameterLimit(s.word, -1);
+        EXPECT_EQ(spin->minimum(), static_cast<int>(limit.min)) << s.control;
+        EXPECT_EQ(spin->maximum(), static_cast<int>(limit.max)) << s.control;
+    }
 }
 
 TEST_F(PanelValuesTest, OperatingModeAndHiddenWordsPassThroughUnchanged) {

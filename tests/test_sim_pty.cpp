@@ -323,7 +323,8 @@ class SimProgram {
 } // namespace
 
 TEST(SimProgram, ServesAPseudoTerminalUntilSigterm) {
-    SimProgram program({"--profile", "type103", "--fault", "10:wrong-command"});
+    SimProgram program(
+        {"--profile", "type103", "--fault", "10:wrong-command", "--adapter", "ftdi"});
     const std::string line = program.readLine(5.0);
     const std::string prefix = "kvex-sensor-sim: sensor \"type103\" on ";
     ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
@@ -354,6 +355,7 @@ TEST(SimProgram, BadArgumentsExitWithCode2) {
         {"--random-faults", "1.5:7"},
         {"--random-faults", "0.5"},
         {"--unpaced=yes"},
+        {"--adapter", "usb"},
     };
     for (const auto &args : cases) {
         SimProgram program(args);

@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -65,6 +66,8 @@ TEST_F(StartupTest, ConnectionSequenceOnTheStandardSensor) {
     EXPECT_EQ(spinValue("NUMVideoThreshold"), 300);
     EXPECT_EQ(para12, 4242);
     EXPECT_TRUE(mainPanel()->isVisible());
+    // The name Wayland finds the window's icon by: the desktop entry the package installs.
+    EXPECT_EQ(QGuiApplication::desktopFileName(), KVEX_APP_ID);
     EXPECT_EQ(ccdsubpixel, 1024);
     EXPECT_DOUBLE_EQ(graph("GRAPHVideo")->xAxis->range().upper, 1024.0);
     EXPECT_DOUBLE_EQ(xArray8[255], 255.0 * 4);

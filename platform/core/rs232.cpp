@@ -353,6 +353,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
                              Qt::QueuedConnection);
                      });
     openPorts[port] = std::move(p);
+    kvexplatform::askForLowLatency(port, device);
     return 0;
 }
 

@@ -1,9 +1,10 @@
 // The headless back end of the feature services: with no panel there is no histogram to draw,
-// no tooltip to set, no graph to save or fit and no dialog to ask anything in.
+// no tooltip to set, no graph to save or fit, no window to show and no dialog to ask anything in.
 #include "platform/compareview.h"
 #include "platform/confirm.h"
 #include "platform/graphtools.h"
 #include "platform/histogram.h"
+#include "platform/portcheckwindow.h"
 #include "platform/report.h"
 #include "platform/userint.h"
 
@@ -45,4 +46,9 @@ int GetStripChartTrace(int, int, int, double *, int) {
 
 int FitGraph(int, int) {
     return 0;
+}
+
+// kvex-rtn-cli doctor prints the same report itself.
+int ShowPortCheckWindow(int, const char *, const char *) {
+    return UIE_INVALID_PANEL;
 }

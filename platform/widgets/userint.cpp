@@ -315,7 +315,13 @@ void RegisterCallbacks(const CallbackEntry *table, int count) {
 
 int InitCVIRTE(void *, char **, void *) {
     kvexplatform::keepNumbersPortable();
-    return qobject_cast<QApplication *>(qApp) ? 1 : 0;
+    if (!qobject_cast<QApplication *>(qApp))
+        return 0;
+#ifdef KVEX_APP_ID
+    // Wayland finds the window's icon and name through the desktop entry of this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KVEX_APP_ID));
+#endif
+    return 1;
 }
 
 int LoadPanel(int, const char *fileName, int panelNumber) {
@@ -605,6 +611,9 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
         }
         return UIE_INVALID_ATTRIBUTE;
     }
+    case ATTR_TOOLTIP_TEXT:
+        w->setToolTip(text);
+        return 0;
     default:
         return UIE_INVALID_ATTRIBUTE;
     }

@@ -1,0 +1,25 @@
+// The latency warning: the mark beside the port list and the text the command line prints.
+#include "com232/adapterlatency.h"
+#include "app/panelcontrols.h"
+#include "platform/rs232.h"
+#include "platform/userint.h"
+
+std::string adapterLatencyAdvice(int port) {
+    const int ms = comLatencyTimer(port);
+    if (ms <= 1)
+        return "";
+    std::string advice = "The USB adapter's latency timer is " + std::to_string(ms) +
+                         " ms: it can hold each answer that long before passing it on";
+    advice += lowLatencyRequested() ? ", although low latency was asked for"
+                                    : "; low latency is switched off";
+    return advice + ". Fix: the udev rule the package installs "
+                    "(/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug "
+                    "the adapter and plug it in again after installing the package.";
+}
+
+void showAdapterLatency(int port) {
+    const std::string advice = adapterLatencyAdvice(port);
+    SetCtrlAttribute(pHandle, TEXTLatency, ATTR_TOOLTIP_TEXT, advice.c_str());
+    SetCtrlAttribute(pHandle, TEXTLatency, ATTR_TEXT_COLOR, VAL_RED);
+    SetCtrlAttribute(pHandle, TEXTLatency, ATTR_VISIBLE, advice.empty() ? 0 : 1);
+}
