@@ -65,9 +65,13 @@ int refuseUnfitWords(const std::string &path, const ParameterFile &file, int pos
         return EXIT_OK;
     for (const std::string &problem : problems)
         std::fprintf(stderr, "kvex-rtn-cli: %s %s\n", path.c_str(), problem.c_str());
-    return fail(EXIT_FILE_ERROR, path + ": " + std::to_string(problems.size()) +
-                                     (problems.size() == 1 ? " word" : " words") +
-                                     " outside the panel's limits - nothing sent");
+    const std::string count = std::to_string(problems.size());
+    return fail(
+        EXIT_FILE_ERROR,
+        problems.size() == 1
+            ? kvex::trArgs("%1: %2 word outside the panel's limits - nothing sent", {path, count})
+            : kvex::trArgs("%1: %2 words outside the panel's limits - nothing sent",
+                           {path, count}));
 }
 
 } // namespace

@@ -1737,5 +1737,229 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>Select a fix and copy it (Ctrl+C) to run it yourself; the check itself changes nothing on this machine.</source>
         <translation>Eine Abhilfe markieren und kopieren (Strg+C), um sie selbst auszuführen; die Prüfung selbst ändert nichts an diesem Rechner.</translation>
     </message>
+    <message>
+        <source>%s (word %d) is %u, allowed %u to %u</source>
+        <translation>%s (Wort %d) ist %u, erlaubt %u bis %u</translation>
+    </message>
+    <message>
+        <source>line %1: %2 (word %3) is %4, a negative number (allowed %5 to %6)</source>
+        <translation>Zeile %1: %2 (Wort %3) ist %4, eine negative Zahl (erlaubt %5 bis %6)</translation>
+    </message>
+    <message>
+        <source>line %1: %2 (word %3) is %4, above 65535 (allowed %5 to %6)</source>
+        <translation>Zeile %1: %2 (Wort %3) ist %4, größer als 65535 (erlaubt %5 bis %6)</translation>
+    </message>
+    <message>
+        <source>line %1: %2</source>
+        <translation>Zeile %1: %2</translation>
+    </message>
+    <message>
+        <source>check that the sensor has power, that its cable is on this port, and the cable (a null-modem cable where both ends are wired as a computer&apos;s port)</source>
+        <translation>prüfen, ob der Sensor Spannung hat, ob sein Kabel an diesem Port steckt, und das Kabel selbst (ein Nullmodemkabel, wenn beide Seiten wie die Schnittstelle eines Rechners beschaltet sind)</translation>
+    </message>
+    <message>
+        <source>make sure a K-VEX-RTN sensor is on this port and set to 19 200 baud, 8N1</source>
+        <translation>sicherstellen, dass an diesem Port ein K-VEX-RTN-Sensor hängt und auf 19 200 Baud, 8N1 eingestellt ist</translation>
+    </message>
+    <message>
+        <source>the echo came back in %1 (median of %2, slowest %3; the wire alone takes %4)</source>
+        <translation>das Echo kam nach %1 zurück (Median aus %2, langsamstes %3; die Leitung allein braucht %4)</translation>
+    </message>
+    <message>
+        <source>; %1 of %2 echoes did not: %3</source>
+        <translation>; %1 von %2 Echos kamen nicht zurück: %3</translation>
+    </message>
+    <message>
+        <source>hardware query: %1</source>
+        <translation>Hardware-Abfrage: %1</translation>
+    </message>
+    <message>
+        <source>firmware text: %1</source>
+        <translation>Firmware-Text: %1</translation>
+    </message>
+    <message>
+        <source>sensor type %1, board %2, %3 pixels, firmware &quot;%4&quot;</source>
+        <translation>Sensortyp %1, Platine %2, %3 Pixel, Firmware &quot;%4&quot;</translation>
+    </message>
+    <message>
+        <source>no line</source>
+        <translation>keine Leitung</translation>
+    </message>
+    <message>
+        <source>the program is using the port (run or video mode): press Stop and check again</source>
+        <translation>das Programm nutzt den Port (Mess- oder Videobetrieb): Stopp drücken und erneut prüfen</translation>
+    </message>
+    <message>
+        <source>the port cannot be used (see above)</source>
+        <translation>der Port ist nicht nutzbar (siehe oben)</translation>
+    </message>
+    <message>
+        <source>see the checks above; a port that does not open for them either may need a new plug-in of the adapter</source>
+        <translation>siehe die Prüfungen oben; öffnet sich der Port auch dann nicht, den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>port %1</source>
+        <translation>Port %1</translation>
+    </message>
+    <message>
+        <source>port %1: %2</source>
+        <translation>Port %1: %2</translation>
+    </message>
+    <message>
+        <source>fix: %1</source>
+        <translation>Abhilfe: %1</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN port check: port %1</source>
+        <translation>K-VEX-RTN Portprüfung: Port %1</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN port check: port %1 (%2)</source>
+        <translation>K-VEX-RTN Portprüfung: Port %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1: %2 word outside the panel&apos;s limits - nothing sent</source>
+        <translation>%1: %2 Wort außerhalb der Grenzen der Oberfläche - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>%1: %2 words outside the panel&apos;s limits - nothing sent</source>
+        <translation>%1: %2 Wörter außerhalb der Grenzen der Oberfläche - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>The USB adapter&apos;s latency timer is %1 ms: it can hold each answer that long before passing it on, although low latency was asked for. Fix: the udev rule the package installs (/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug the adapter and plug it in again after installing the package.</source>
+        <translation>Der Latenz-Timer des USB-Adapters steht auf %1 ms: So lange kann er jede Antwort zurückhalten, obwohl geringe Latenz angefordert wurde. Abhilfe: Die udev-Regel des Pakets (/usr/lib/udev/rules.d/60-kvex-rtn.rules) stellt den Timer auf 1 ms; nach der Installation des Pakets den Adapter ab- und wieder anstecken.</translation>
+    </message>
+    <message>
+        <source>The USB adapter&apos;s latency timer is %1 ms: it can hold each answer that long before passing it on; low latency is switched off. Fix: the udev rule the package installs (/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug the adapter and plug it in again after installing the package.</source>
+        <translation>Der Latenz-Timer des USB-Adapters steht auf %1 ms: So lange kann er jede Antwort zurückhalten; geringe Latenz ist ausgeschaltet. Abhilfe: Die udev-Regel des Pakets (/usr/lib/udev/rules.d/60-kvex-rtn.rules) stellt den Timer auf 1 ms; nach der Installation des Pakets den Adapter ab- und wieder anstecken.</translation>
+    </message>
+    <message>
+        <source>the port has no device</source>
+        <translation>dem Port ist kein Gerät zugeordnet</translation>
+    </message>
+    <message>
+        <source>plug the adapter in, or choose another port %1</source>
+        <translation>den Adapter anstecken oder einen anderen Port wählen %1</translation>
+    </message>
+    <message>
+        <source>no such device %1</source>
+        <translation>Gerät %1 gibt es nicht</translation>
+    </message>
+    <message>
+        <source>plug the adapter in (dmesg then names its device), or choose another port %1</source>
+        <translation>den Adapter anstecken (dmesg nennt dann sein Gerät) oder einen anderen Port wählen %1</translation>
+    </message>
+    <message>
+        <source>%1 is not a serial device</source>
+        <translation>%1 ist keine serielle Schnittstelle</translation>
+    </message>
+    <message>
+        <source>name the port&apos;s device, such as /dev/ttyUSB0 or /dev/serial/by-id/...</source>
+        <translation>das Gerät des Ports angeben, etwa /dev/ttyUSB0 oder /dev/serial/by-id/...</translation>
+    </message>
+    <message>
+        <source>%1 is there (%2)</source>
+        <translation>%1 ist vorhanden (%2)</translation>
+    </message>
+    <message>
+        <source>%1 is there</source>
+        <translation>%1 ist vorhanden</translation>
+    </message>
+    <message>
+        <source>permission denied: %1</source>
+        <translation>keine Berechtigung: %1</translation>
+    </message>
+    <message>
+        <source>no other program holds it</source>
+        <translation>kein anderes Programm belegt ihn</translation>
+    </message>
+    <message>
+        <source>ModemManager is probing it: keep it away with the rule of the modem_manager check, then plug the adapter in again</source>
+        <translation>ModemManager prüft ihn gerade: ihn mit der Regel aus der Prüfung modem_manager fernhalten, dann den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>quit that program; if it is a leftover: kill %1</source>
+        <translation>dieses Programm beenden; ist es ein Überbleibsel: kill %1</translation>
+    </message>
+    <message>
+        <source>no system bus here</source>
+        <translation>kein Systembus vorhanden</translation>
+    </message>
+    <message>
+        <source>the system bus did not answer</source>
+        <translation>der Systembus hat nicht geantwortet</translation>
+    </message>
+    <message>
+        <source>ModemManager is not running</source>
+        <translation>ModemManager läuft nicht</translation>
+    </message>
+    <message>
+        <source>ModemManager runs, and udev tells it to leave %1 alone</source>
+        <translation>ModemManager läuft, und udev weist ihn an, %1 in Ruhe zu lassen</translation>
+    </message>
+    <message>
+        <source>ModemManager runs and may probe %1 for a modem when it appears: it holds the port meanwhile and sends it AT commands</source>
+        <translation>ModemManager läuft und kann %1 beim Erscheinen auf ein Modem prüfen: Er belegt den Port so lange und sendet AT-Befehle</translation>
+    </message>
+    <message>
+        <source>echo &apos;%1, ENV{ID_MM_DEVICE_IGNORE}=&quot;1&quot;&apos; | sudo tee /etc/udev/rules.d/99-kvex-sensor.rules, then sudo udevadm control --reload and plug the adapter in again</source>
+        <translation>echo &apos;%1, ENV{ID_MM_DEVICE_IGNORE}=&quot;1&quot;&apos; | sudo tee /etc/udev/rules.d/99-kvex-sensor.rules, dann sudo udevadm control --reload und den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>no system bus support in this build</source>
+        <translation>dieser Build kann den Systembus nicht fragen</translation>
+    </message>
+    <message>
+        <source>no USB devices to look at here</source>
+        <translation>keine USB-Geräte zu prüfen</translation>
+    </message>
+    <message>
+        <source>%1 adapter %2:%3 (USB %4)</source>
+        <translation>%1-Adapter %2:%3 (USB %4)</translation>
+    </message>
+    <message>
+        <source>brltty is not running</source>
+        <translation>brltty läuft nicht</translation>
+    </message>
+    <message>
+        <source>brltty runs, but every CH340 or CP210x adapter has its tty</source>
+        <translation>brltty läuft, aber jeder CH340- oder CP210x-Adapter hat sein tty</translation>
+    </message>
+    <message>
+        <source>the %1 has no tty: brltty (process %2) has taken it for a braille display</source>
+        <translation>der %1 hat kein tty: brltty (Prozess %2) hat ihn für eine Braillezeile gehalten</translation>
+    </message>
+    <message>
+        <source>where no braille display is used: sudo systemctl mask brltty-udev.service &amp;&amp; sudo systemctl stop brltty-udev.service brltty.service, then plug the adapter in again</source>
+        <translation>wo keine Braillezeile benutzt wird: sudo systemctl mask brltty-udev.service &amp;&amp; sudo systemctl stop brltty-udev.service brltty.service, dann den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>no device</source>
+        <translation>kein Gerät</translation>
+    </message>
+    <message>
+        <source>no latency timer (not an FTDI USB adapter)</source>
+        <translation>kein Latenz-Timer (kein FTDI-USB-Adapter)</translation>
+    </message>
+    <message>
+        <source>the adapter passes received bytes on after at most %1 ms (latency_timer)</source>
+        <translation>der Adapter gibt empfangene Bytes nach höchstens %1 ms weiter (latency_timer)</translation>
+    </message>
+    <message>
+        <source>the adapter passes received bytes on after at most %1 ms (latency_timer): each answer can reach the program that much later</source>
+        <translation>der Adapter gibt empfangene Bytes nach höchstens %1 ms weiter (latency_timer): Jede Antwort kann das Programm um so viel später erreichen</translation>
+    </message>
+    <message>
+        <source>install the package&apos;s udev rule (/usr/lib/udev/rules.d/60-kvex-rtn.rules) and plug the adapter in again, or until the next plug-in: echo 1 | sudo tee /sys/class/tty/%1/device/latency_timer</source>
+        <translation>die udev-Regel des Pakets installieren (/usr/lib/udev/rules.d/60-kvex-rtn.rules) und den Adapter ab- und wieder anstecken, oder bis zum nächsten Anstecken: echo 1 | sudo tee /sys/class/tty/%1/device/latency_timer</translation>
+    </message>
+    <message>
+        <source>checked when the port opens</source>
+        <translation>wird beim Öffnen des Ports geprüft</translation>
+    </message>
+    <message>
+        <source>no latency timer here</source>
+        <translation>kein Latenz-Timer vorhanden</translation>
+    </message>
 </context>
 </TS>

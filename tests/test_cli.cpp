@@ -343,6 +343,16 @@ TEST_F(CliTest, WaitsForTheDeviceAndForItsReturnDuringARun) {
     EXPECT_TRUE(identifiedAgain);
 }
 
+// The port check's report is output: English under a German locale, as scripts and bug reports
+// quote it.
+TEST_F(CliTest, DoctorsReportStaysEnglishUnderAGermanLocale) {
+    const CliResult doctor = cli({"--port", "/dev/ttyUSB9", "doctor"}, {"LANG=de_DE.UTF-8"});
+    EXPECT_EQ(doctor.exitCode, 3);
+    EXPECT_TRUE(doctor.out.contains("\nFAIL  device         no such device /dev/ttyUSB9\n"
+                                    "                     fix: plug the adapter in"))
+        << doctor.out.toStdString();
+}
+
 TEST_F(CliTest, SpeaksTheLocalesLanguageOrTheOnesGivenWithLang) {
     const char *const english = "kvex-rtn-cli: no command given (see --help)\n";
     const char *const german = "kvex-rtn-cli: kein Befehl angegeben (siehe --help)\n";

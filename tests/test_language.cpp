@@ -7,6 +7,7 @@
 #include "platform/language.h"
 #include "platform/qtaccess.h"
 #include "platform/report.h"
+#include "platform/rs232.h"
 #include "program_fixture.h"
 
 #include <QAbstractButton>
@@ -16,6 +17,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -241,6 +243,21 @@ TEST_F(LanguageTest, ThePanelsChoiceHoldsFromTheNextStartAndTheOptionBeatsIt) {
         TearDown();
         SetUp();
     }
+}
+
+TEST_F(LanguageTest, ThePortCheckWindowSpeaksGerman) {
+    ASSERT_EQ(kvexplatform::useLanguage("de", false), "de");
+    connect();
+    bindPortDevice(1, "/dev/ttyUSB9");
+    click("BTNCheckPort");
+    auto *view = find<QPlainTextEdit>("TEXTPortCheck");
+    ASSERT_TRUE(view && view->window()->isVisible());
+    const QString report = view->toPlainText();
+    EXPECT_TRUE(report.contains("\nFAIL  device         Gerät /dev/ttyUSB9 gibt es nicht\n"
+                                "                     Abhilfe: den Adapter anstecken"))
+        << report.toStdString();
+    EXPECT_EQ(view->window()->windowTitle(), "K-VEX-RTN Portprüfung: Port 1 (/dev/ttyUSB9)");
+    saveScreenshot(view->window(), "port-check-de");
 }
 
 // The files other programs read: a parameter file, a CSV export of the video line and a run
