@@ -14,7 +14,9 @@
 #include "gui/graphexport.h"
 #include "gui/graphs.h"
 #include "logo/logo.h"
+#include "platform/language.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 #include <cmath>
@@ -62,7 +64,11 @@ const CallbackEntry callbackTable[] = {
     {"CC_BTNExportChart", CC_BTNExportChart, nullptr},
     {"CC_TOGGBTN_Zoom", CC_TOGGBTN_Zoom, nullptr},
     {"CC_BTNCompare", CC_BTNCompare, nullptr},
+    {"CC_RINGLanguage", CC_RINGLanguage, nullptr},
 };
+
+// The language choice's items, in the order the panel file lists them.
+const char *const languageChoices[] = {"", "de", "en"};
 
 // The port list shows each port's device and description; its value is the port number.
 void fillPortList() {
@@ -76,7 +82,7 @@ void fillPortList() {
         hasPortOne = hasPortOne || port.number == 1;
     }
     if (!hasPortOne)
-        InsertListItem(pHandle, DropDCom, 0, "1: (no device)", 1);
+        InsertListItem(pHandle, DropDCom, 0, kvex::tr("1: (no device)"), 1);
     SetCtrlVal(pHandle, DropDCom, 1);
 }
 
@@ -126,7 +132,7 @@ void InitVars() {
     ccdmaxpixelX8 = 8192;
     pcbtype = 0;
 
-    setStatus("InitVars");
+    setStatus(kvex::tr("InitVars"));
     showStatus();
     std::snprintf(szSoftVersion, sizeof szSoftVersion, "%s", "V.1.5");
     std::snprintf(szSoftName, sizeof szSoftName, "%s", "K-VEX-RTN-Rodaz");
@@ -166,6 +172,10 @@ int startUpProgram() {
     installRecorder();
     installCompare();
     fillPortList();
+    const std::string language = kvexplatform::storedLanguage();
+    for (int i = 0; i < 3; ++i)
+        if (language == languageChoices[i])
+            SetCtrlVal(pHandle, RINGLanguage, i);
     InitVars();
     InitRS232(com);
     offerReconnects();
@@ -213,7 +223,19 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
     stop_flag = 1;
     CloseCom(com);
     GetCtrlVal(pHandle, DropDCom, &com);
-    showStatusText("Init COM-Port ...");
+    showStatusText(kvex::tr("Init COM-Port ..."));
     InitRS232(com);
+    return 0;
+}
+
+int CC_RINGLanguage(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT)
+        return 0;
+    int choice = 0;
+    GetCtrlVal(pHandle, RINGLanguage, &choice);
+    if (choice < 0 || choice > 2)
+        return 0;
+    kvexplatform::storeLanguage(languageChoices[choice]);
+    showStatusText(kvex::tr("The language changes at the next start of the program."));
     return 0;
 }

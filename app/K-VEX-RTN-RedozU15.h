@@ -28,6 +28,9 @@ int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int event
 int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2);
 int CC_DropDCom(int panel, int control, int event, void *callbackData, int eventData1,
                 int eventData2);
+// Keeps the operator's language for the next start.
+int CC_RINGLanguage(int panel, int control, int event, void *callbackData, int eventData1,
+                    int eventData2);
 
 // Panel values.
 void GetPanelValues();

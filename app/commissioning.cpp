@@ -12,8 +12,10 @@
 #include "com232/sensorunits.h"
 #include "gui/graphs.h"
 #include "platform/histogram.h"
+#include "platform/language.h"
 #include "platform/report.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -21,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
@@ -42,10 +45,12 @@ unsigned short eepromWords[PNUM];
 std::string eepromTime;
 
 const char *const parameterNames[PNUM] = {
-    "Power",     "P-mode",     "Video threshold", "Analogue mode",
-    "Polarity",  "Evaluation", "Window left",     "Window right",
-    "Set-point", "Tolerance",  "Operating mode",  "Hardware setting",
-    "Word 12",   "Word 13",    "Average",         "Aux. value"};
+    kvex::tr("Power"),         kvex::tr("P-mode"),         kvex::tr("Video threshold"),
+    kvex::tr("Analogue mode"), kvex::tr("Polarity"),       kvex::tr("Evaluation"),
+    kvex::tr("Window left"),   kvex::tr("Window right"),   kvex::tr("Set-point"),
+    kvex::tr("Tolerance"),     kvex::tr("Operating mode"), kvex::tr("Hardware setting"),
+    kvex::tr("Word 12"),       kvex::tr("Word 13"),        kvex::tr("Average"),
+    kvex::tr("Aux. value")};
 
 unsigned short parameterWord(int index) {
     const unsigned short words[PNUM] = {power,  pMode,  vThd,    anaMode, polarity, eMode,
@@ -59,9 +64,11 @@ const CallbackEntry callbacks[] = {
     {"CC_BTNReport", CC_BTNReport, nullptr},
 };
 
+// A figure as the operator reads it: the language's decimal separator (the C library writes '.').
 std::string format(const char *pattern, double value) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
+    std::replace(text, text + std::strlen(text), '.', kvexplatform::shownDecimalSeparator());
     return text;
 }
 
@@ -101,8 +108,9 @@ Figures currentFigures(const char *micronsPattern) {
     f.cpk = std::isnan(capability.cpk) ? "" : format("%.2f", capability.cpk);
     f.capabilityNote = capability.reason;
     if (window && capability.reason.empty())
-        f.capabilityNote = "Against the tolerance window " + std::to_string(lower) + " to " +
-                           std::to_string(upper) + " (set-point ± tolerance)";
+        f.capabilityNote =
+            kvex::trArgs("Against the tolerance window %1 to %2 (set-point ± tolerance)",
+                         {std::to_string(lower), std::to_string(upper)});
     return f;
 }
 
@@ -184,15 +192,15 @@ std::string defaultReportPath() {
 
 ReportDocument composeReport(const std::string &note) {
     ReportDocument doc;
-    doc.title = "K-VEX-RTN commissioning report";
+    doc.title = kvex::tr("K-VEX-RTN commissioning report");
     doc.header = {
-        {"Date and time", localTimeNow() + " (" + isoTimeNow() + ")"},
-        {"Port", std::to_string(com) + ": " + portDevicePath(com)},
-        {"Sensor type", std::to_string(ccdtype)},
-        {"Board", std::to_string(pcbtype)},
-        {"Pixels", std::to_string(ccdmaxpixel)},
-        {"Firmware", szVersion},
-        {"Program", std::string(szSoftName) + " " + szSoftVersion},
+        {kvex::tr("Date and time"), localTimeNow() + " (" + isoTimeNow() + ")"},
+        {kvex::tr("Port"), std::to_string(com) + ": " + portDevicePath(com)},
+        {kvex::tr("Sensor type"), std::to_string(ccdtype)},
+        {kvex::tr("Board"), std::to_string(pcbtype)},
+        {kvex::tr("Pixels"), std::to_string(ccdmaxpixel)},
+        {kvex::tr("Firmware"), szVersion},
+        {kvex::tr("Program"), std::string(szSoftName) + " " + szSoftVersion},
     };
     for (int i = 0; i < PNUM; ++i) {
         const unsigned short word = parameterWord(i);
@@ -201,28 +209,33 @@ ReportDocument composeReport(const std::string &note) {
             mark = "EEPROM: " + std::to_string(eepromWords[i]);
         doc.parameters.push_back({parameterNames[i], std::to_string(word), mark});
     }
-    doc.parameterNote = eepromRead ? "Compared with the EEPROM as read at " + eepromTime +
-                                         "; words that differ show the EEPROM's value."
-                                   : "The EEPROM was not read in this session: no comparison.";
+    doc.parameterNote =
+        eepromRead ? kvex::trArgs("Compared with the EEPROM as read at %1; words that differ show "
+                                  "the EEPROM's value.",
+                                  {eepromTime})
+                   : kvex::tr("The EEPROM was not read in this session: no comparison.");
     const Figures f = currentFigures(kReportMicrons);
     int lower = 0, upper = 0;
     const bool window = toleranceWindow(&lower, &upper);
     doc.statistics = {
-        {"Samples", f.samples},
-        {"Mean", f.mean},
-        {"Std. deviation", f.sigma},
-        {"Minimum", f.minimum},
-        {"Maximum", f.maximum},
-        {"Limits (LSL to USL)", window ? std::to_string(lower) + " to " + std::to_string(upper)
-                                       : "two windows, one per edge"},
-        {"In tolerance", f.inTolerance},
-        {"Cp", f.cp.empty() ? "- (" + f.capabilityNote + ")" : f.cp},
+        {kvex::tr("Samples"), f.samples},
+        {kvex::tr("Mean"), f.mean},
+        {kvex::tr("Std. deviation"), f.sigma},
+        {kvex::tr("Minimum"), f.minimum},
+        {kvex::tr("Maximum"), f.maximum},
+        {kvex::tr("Limits (LSL to USL)"),
+         window ? kvex::trArgs("%1 to %2", {std::to_string(lower), std::to_string(upper)})
+                : kvex::tr("two windows, one per edge")},
+        {kvex::tr("In tolerance"), f.inTolerance},
+        {"Cp",
+         f.cp.empty() ? "- (" + std::string(kvex::trNow(f.capabilityNote.c_str())) + ")" : f.cp},
         {"Cpk", f.cpk.empty() ? "-" : f.cpk},
     };
     doc.graphs = {
-        {pHandle, GRAPHVideo, "Last video line, threshold " + std::to_string(thdArray[0])},
-        {pHandle, GRAPHStrip, "Strip chart of the last run"},
-        {pHandle, GRAPHHistogram, "Histogram of the last run"},
+        {pHandle, GRAPHVideo,
+         kvex::trArgs("Last video line, threshold %1", {std::to_string(thdArray[0])})},
+        {pHandle, GRAPHStrip, kvex::tr("Strip chart of the last run")},
+        {pHandle, GRAPHHistogram, kvex::tr("Histogram of the last run")},
     };
     doc.note = note;
     return doc;
@@ -270,7 +283,7 @@ int CC_BTNReport(int, int, int event, void *, int, int) {
         return 0;
     // The dialog would hold up a live loop's exchange until the operator answered it.
     if (exchangeDepth > 0) {
-        showStatusText("Report: stop run or video mode first");
+        showStatusText(kvex::tr("Report: stop run or video mode first"));
         return 0;
     }
     ReportRequest request;
@@ -280,8 +293,8 @@ int CC_BTNReport(int, int, int event, void *, int, int) {
     showStatistics();
     std::string error;
     if (WriteReportPdf(composeReport(request.note), request, error) < 0)
-        showStatusText(("Report not written: " + error).c_str());
+        showStatusText(kvex::trArgs("Report not written: %1", {error}).c_str());
     else
-        showStatusText(("Report written: " + request.path).c_str());
+        showStatusText(kvex::trArgs("Report written: %1", {request.path}).c_str());
     return 0;
 }

@@ -1,6 +1,7 @@
 // The demo program: the real program, with a simulated sensor on a pseudo-terminal as port 1.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
+#include "platform/language.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
@@ -27,6 +28,7 @@ namespace {
 const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
     "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
+    "                     [--lang de|en]\n"
     "       kvex-rtn-demo --help | --version\n"
     "\n"
     "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
@@ -40,6 +42,8 @@ const char *const kUsage =
     "                      simulator leaves the line check unanswered), popup (sensor\n"
     "                      information shown), traffic (the traffic monitor over run\n"
     "                      mode, one answer with a bad sync word)\n"
+    "  --lang de|en        German or English (default: the panel's choice, else the\n"
+    "                      system's)\n"
     "  --screenshot FILE   once the state has settled, save the main panel (for popup with\n"
     "                      the sensor information below it; for traffic the monitor), print\n"
     "                      the status line, end\n";
@@ -136,6 +140,13 @@ int main(int argc, char *argv[]) {
             return 0;
         }
     QApplication application(argc, argv);
+    std::string language;
+    if (!kvexplatform::languageOption(argc, argv, language)) {
+        std::fprintf(stderr, "kvex-rtn-demo: --lang takes de or en, not \"%s\"\n",
+                     language.c_str());
+        return 2;
+    }
+    kvexplatform::useLanguage(language, true);
     const char *profileName = "standard";
     const char *screenshot = nullptr;
     const char *device = nullptr;
@@ -145,6 +156,10 @@ int main(int argc, char *argv[]) {
             profileName = argv[++i];
         } else if (std::strcmp(argv[i], "--device") == 0 && i + 1 < argc) {
             device = argv[++i];
+        } else if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc) {
+            ++i; // chosen above, before the panel loads
+        } else if (std::strncmp(argv[i], "--lang=", 7) == 0) {
+            continue;
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
             screenshot = argv[++i];
         } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {

@@ -8,13 +8,14 @@
 #include "platform/devicewatch.h"
 #include "platform/monitorwindow.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 namespace {
 
 MonitorSource trafficSource() {
     MonitorSource source;
-    source.title = "K-VEX-RTN traffic";
+    source.title = kvex::tr("K-VEX-RTN traffic");
     source.columns = trafficColumns();
     source.widths = trafficColumnWidths();
     source.record = [](bool on) {
@@ -49,7 +50,7 @@ int CC_BTNReconnect(int, int, int event, void *, int, int) {
         return 0;
     stop_flag = 1;
     CloseCom(com);
-    showStatusText("Init COM-Port ...");
+    showStatusText(kvex::tr("Init COM-Port ..."));
     if (InitRS232(com) == LINK_OK)
         SetCtrlAttribute(pHandle, BTNReconnect, ATTR_DIMMED, 1);
     return 0;
@@ -61,7 +62,7 @@ void offerReconnects() {
                           SetCtrlAttribute(pHandle, BTNReconnect, ATTR_DIMMED, 0);
                           // A loop that is still waiting out its time-out keeps its own text.
                           if (exchangeDepth == 0)
-                              showStatusText("Device is back - press Reconnect!");
+                              showStatusText(kvex::tr("Device is back - press Reconnect!"));
                       });
 }
 

@@ -9,6 +9,7 @@
 #include "com232/videodata.h"
 #include "gui/graphs.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -88,7 +89,7 @@ void PushRUN() {
     FillTxBuf(8, pp);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     if (nBytesW == FRAME_BYTES)
-        showStatusText("Line Ok!");
+        showStatusText(kvex::tr("Line Ok!"));
     tstart = Timer();
     stop_flag = 0;
     graphrefresh = 0;
@@ -109,7 +110,7 @@ void PushRUN() {
         }
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
-            showStatusText("Timeout RS232-Line!");
+            showStatusText(kvex::tr("Timeout RS232-Line!"));
             stop_flag = 1;
             end = LiveEnd::Timeout;
             break;
@@ -172,7 +173,7 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
             ProcessSystemEvents();
             tdiff = Timer() - tstart;
             if (tdiff > TIMEOUT) {
-                showStatusText("Timeout RS232-Line!");
+                showStatusText(kvex::tr("Timeout RS232-Line!"));
                 stop_flag = 1;
                 end = LiveEnd::Timeout;
                 break;

@@ -1,18 +1,37 @@
 // The production program: the application object, its options and the entry point.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "platform/language.h"
 #include "platform/rs232.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
+    // The language comes first: the help text is in it.
+    std::string language;
+    if (!kvexplatform::languageOption(argc, argv, language)) {
+        std::fprintf(stderr, "kvex-rtn: --lang takes de or en, not \"%s\"\n", language.c_str());
+        return 2;
+    }
+    kvexplatform::useLanguage(language, true);
     QApplication::setApplicationVersion(KVEX_VERSION);
     QCommandLineParser options;
-    options.setApplicationDescription("Set-up and monitoring of K-VEX-RTN line sensors.");
+    options.setApplicationDescription(
+        QCoreApplication::translate("kvex", "Set-up and monitoring of K-VEX-RTN line sensors."));
     options.addHelpOption();
     options.addVersionOption();
-    options.addOption({"port", "Open the serial device PATH instead of port 1.", "PATH"});
+    options.addOption(
+        {"port",
+         QCoreApplication::translate("kvex", "Open the serial device PATH instead of port 1."),
+         QCoreApplication::translate("kvex", "PATH")});
+    options.addOption({"lang",
+                       QCoreApplication::translate(
+                           "kvex", "Speak LANGUAGE: de (German) or en (English). Without it, the "
+                                   "language chosen on the panel, else the system's."),
+                       QCoreApplication::translate("kvex", "LANGUAGE")});
     options.process(application);
     // The program opens port 1 at start; the device given stands behind it.
     if (options.isSet("port"))

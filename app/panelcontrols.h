@@ -72,6 +72,8 @@ enum MainPanelControl {
     // and the switch that asks adapters for low latency.
     TEXTLatency = 170,
     CHKLowLatency = 171,
+    // The operator's language for the next start.
+    RINGLanguage = 172,
 };
 
 // Popup panel.

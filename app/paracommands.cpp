@@ -7,6 +7,7 @@
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -73,7 +74,7 @@ bool PushGET(int source) {
         rx_flag = 0;
         nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
         if (nBytesW == FRAME_BYTES)
-            showStatusText("Waiting for parameter-frame ...");
+            showStatusText(kvex::tr("Waiting for parameter-frame ..."));
         tstart = Timer();
         for (;;) {
             ProcessSystemEvents();
@@ -84,14 +85,14 @@ bool PushGET(int source) {
                     GetRxBuf(PNUM);
                     CopyPPtoVars();
                     noteParameterGet(source);
-                    setStatus("Parameter-frame received! - Line Ok!");
+                    setStatus(kvex::tr("Parameter-frame received! - Line Ok!"));
                     taken = true;
                 }
                 break;
             }
             tdiff = Timer() - tstart;
             if (tdiff > TIMEOUT) {
-                setStatus("Timeout-RS-232...");
+                setStatus(kvex::tr("Timeout-RS-232..."));
                 break;
             }
         }
@@ -119,11 +120,11 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
     if (event != EVENT_LEFT_CLICK || exchangeDepth > 0)
         return 0;
     const ExchangeScope exchange;
-    showStatusText("Transmit...");
+    showStatusText(kvex::tr("Transmit..."));
     if (target == DATFILE) {
-        const int chosen =
-            FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-RTN-Series Parameter File",
-                            VAL_OK_BUTTON, 0, 1, 1, 1, file_name);
+        const int chosen = FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat",
+                                           kvex::tr("K-VEX-RTN-Series Parameter File"),
+                                           VAL_OK_BUTTON, 0, 1, 1, 1, file_name);
         if (chosen > 0)
             SendParaToFile();
         else if (chosen < 0)
@@ -149,7 +150,7 @@ SendResult sendPanelSet() {
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     if (nBytesW != FRAME_BYTES)
         return SEND_WRITE_FAILED;
-    showStatusText("Line Ok!");
+    showStatusText(kvex::tr("Line Ok!"));
     return SEND_WRITTEN;
 }
 
@@ -176,11 +177,11 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
         return 0;
     const ExchangeScope exchange;
     sendCurrentPP(6);
-    showStatusText("New setpoint value teached!");
+    showStatusText(kvex::tr("New setpoint value teached!"));
     // Only an answer that is the teach answer means the sensor took a new set-point; until then
     // the set-point display keeps the old one.
     if (!waitFlagFirst(TEACH_TIMEOUT)) {
-        setStatus("Timeout RS232-Line!");
+        setStatus(kvex::tr("Timeout RS232-Line!"));
     } else if (const char *fault = answerFrameFault(6)) {
         setStatus(fault);
     } else {
@@ -196,15 +197,15 @@ int CC_ButtonReset(int, int, int event, void *, int, int) {
         return 0;
     const ExchangeScope exchange;
     sendCurrentPP(11);
-    showStatusText("Reset Max/Min values...");
+    showStatusText(kvex::tr("Reset Max/Min values..."));
     waitFlagFirst(TIMEOUT);
     // Whether the sensor answered decides, not the last reading of the clock.
     if (rx_flag != 1) {
-        setStatus("Timeout-RS-232...");
+        setStatus(kvex::tr("Timeout-RS-232..."));
     } else if (const char *fault = answerFrameFault(11)) {
         setStatus(fault);
     } else {
-        setStatus("Reset of analog-output Max/Min OK!");
+        setStatus(kvex::tr("Reset of analog-output Max/Min OK!"));
     }
     showStatus();
     return 0;

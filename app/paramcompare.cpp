@@ -10,6 +10,7 @@
 #include "platform/compareview.h"
 #include "platform/confirm.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -20,14 +21,17 @@ using com232::sync;
 
 namespace {
 
-const char *const wordNames[PNUM] = {
-    "Power",     "P-mode",          "Video threshold", "Analogue output mode",
-    "Polarity",  "Evaluation mode", "Evaluation left", "Evaluation right",
-    "Set-point", "Tolerance",       "Operating mode",  "Hardware setting",
-    "Word 12",   "Word 13",         "Averaging",       "Word 15",
-};
+const char *const wordNames[PNUM] = {kvex::tr("Power"),           kvex::tr("P-mode"),
+                                     kvex::tr("Video threshold"), kvex::tr("Analogue output mode"),
+                                     kvex::tr("Polarity"),        kvex::tr("Evaluation mode"),
+                                     kvex::tr("Evaluation left"), kvex::tr("Evaluation right"),
+                                     kvex::tr("Set-point"),       kvex::tr("Tolerance"),
+                                     kvex::tr("Operating mode"),  kvex::tr("Hardware setting"),
+                                     kvex::tr("Word 12"),         kvex::tr("Word 13"),
+                                     kvex::tr("Averaging"),       kvex::tr("Word 15")};
 
-const char *const sourceNames[SOURCE_COUNT] = {"Panel", "Sensor RAM", "Sensor EEPROM", "File"};
+const char *const sourceNames[SOURCE_COUNT] = {kvex::tr("Panel"), kvex::tr("Sensor RAM"),
+                                               kvex::tr("Sensor EEPROM"), kvex::tr("File")};
 
 void panelWords(unsigned short *words) {
     GetPanelValues();
@@ -70,21 +74,22 @@ bool sensorWords(int command, unsigned short *words) {
 int fileWords(unsigned short *words, std::string *reason) {
     char path[PATH_SIZE] = "";
     const int chosen =
-        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "Parameter file to compare",
+        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", kvex::tr("Parameter file to compare"),
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, path);
     if (chosen <= 0) {
-        *reason = chosen == 0 ? "no file chosen" : "path too long";
+        *reason = chosen == 0 ? kvex::tr("no file chosen") : kvex::tr("path too long");
         return -1;
     }
     ParameterFile file;
     const int result = readParameterFile(path, file);
     if (result < 0) {
-        *reason = result == UIE_FILE_TOO_SHORT      ? "the file holds fewer than 16 numbers"
-                  : result == UIE_FILE_FORMAT_ERROR ? "the file holds text that is not a number"
+        *reason = result == UIE_FILE_TOO_SHORT ? kvex::tr("the file holds fewer than 16 numbers")
+                  : result == UIE_FILE_FORMAT_ERROR
+                      ? kvex::tr("the file holds text that is not a number")
                   : result == PARAMETER_FILE_OUT_OF_RANGE
-                      ? "line " + std::to_string(file.lines[file.problems.front().word]) +
-                            " holds a number no parameter word can hold"
-                      : "cannot open the file";
+                      ? kvex::trArgs("line %1 holds a number no parameter word can hold",
+                                     {std::to_string(file.lines[file.problems.front().word])})
+                      : kvex::tr("cannot open the file");
         return -1;
     }
     std::memcpy(words, file.words, sizeof file.words);
@@ -117,12 +122,12 @@ int readParameterSet(int source, unsigned short *words, std::string *reason) {
     case SOURCE_EEPROM:
         if (sensorWords(source == SOURCE_RAM ? 2 : 4, words))
             return 0;
-        *reason = "Timeout-RS-232...";
+        *reason = kvex::tr("Timeout-RS-232...");
         return -1;
     case SOURCE_FILE:
         return fileWords(words, reason);
     default:
-        *reason = "unknown source";
+        *reason = kvex::tr("unknown source");
         return -1;
     }
 }
@@ -132,12 +137,13 @@ EepromSendAnswer confirmEepromSend() {
     panelWords(panel);
     std::string reason;
     if (readParameterSet(SOURCE_EEPROM, eeprom, &reason) < 0) {
-        if (ConfirmPopup("Write to EEPROM",
-                         "The sensor's EEPROM could not be read, so the words that would change "
-                         "are not known.\n\nWrite the panel's parameter set permanently anyway?",
-                         "Write to EEPROM"))
+        if (ConfirmPopup(kvex::tr("Write to EEPROM"),
+                         kvex::tr("The sensor's EEPROM could not be read, so the words that would "
+                                  "change are not known.\n\nWrite the panel's parameter set "
+                                  "permanently anyway?"),
+                         kvex::tr("Write to EEPROM")))
             return EEPROM_WRITE;
-        showStatusText("EEPROM write cancelled.");
+        showStatusText(kvex::tr("EEPROM write cancelled."));
         return EEPROM_CANCELLED;
     }
     std::string changes;
@@ -145,19 +151,21 @@ EepromSendAnswer confirmEepromSend() {
         if (panel[w] == eeprom[w])
             continue;
         char line[96];
-        std::snprintf(line, sizeof line, "\n    %s (word %d): %u -> %u", wordNames[w], w, eeprom[w],
-                      panel[w]);
+        std::snprintf(line, sizeof line, kvex::trNow("\n    %s (word %d): %u -> %u"),
+                      kvex::trNow(wordNames[w]), w, eeprom[w], panel[w]);
         changes += line;
     }
     if (changes.empty()) {
-        showStatusText("EEPROM already holds this parameter set - nothing sent.");
+        showStatusText(kvex::tr("EEPROM already holds this parameter set - nothing sent."));
         return EEPROM_UNCHANGED;
     }
-    const std::string message = "These words of the sensor's EEPROM will change permanently:\n" +
-                                changes + "\n\nWrite them to the EEPROM?";
-    if (ConfirmPopup("Write to EEPROM", message.c_str(), "Write to EEPROM"))
+    const std::string message = kvex::trArgs(
+        "These words of the sensor's EEPROM will change permanently:\n%1\n\nWrite them to the "
+        "EEPROM?",
+        {changes});
+    if (ConfirmPopup(kvex::tr("Write to EEPROM"), message.c_str(), kvex::tr("Write to EEPROM")))
         return EEPROM_WRITE;
-    showStatusText("EEPROM write cancelled.");
+    showStatusText(kvex::tr("EEPROM write cancelled."));
     return EEPROM_CANCELLED;
 }
 

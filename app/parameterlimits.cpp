@@ -3,6 +3,7 @@
 #include "app/paramcompare.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
+#include "platform/tr.h"
 
 #include <cstdio>
 
@@ -70,31 +71,36 @@ std::string parameterRangeProblem(int word, unsigned value, int positions) {
                                  static_cast<unsigned short>(value))
         return {};
     char text[160];
-    std::snprintf(text, sizeof text, "%s (word %d) is %u, allowed %u to %u",
-                  parameterWordName(word), word, value, limit.min, limit.max);
+    std::snprintf(text, sizeof text, kvex::trNow("%s (word %d) is %u, allowed %u to %u"),
+                  kvex::trNow(parameterWordName(word)), word, value, limit.min, limit.max);
     return text;
 }
 
 std::vector<std::string> parameterFileProblems(const ParameterFile &file, int positions) {
     std::vector<std::string> out;
     for (int word = 0; word < PNUM; ++word) {
-        const std::string line = "line " + std::to_string(file.lines[word]) + ": ";
+        const std::string line = std::to_string(file.lines[word]);
         const ParameterFileProblem *unfit = nullptr;
         for (const ParameterFileProblem &p : file.problems)
             if (p.word == word)
                 unfit = &p;
         if (unfit) {
             const ParameterLimit limit = parameterLimit(word, positions);
-            out.push_back(line + parameterWordName(word) + " (word " + std::to_string(word) +
-                          ") is " + unfit->text +
-                          (unfit->negative ? ", a negative number" : ", above 65535") +
-                          " (allowed " + std::to_string(limit.min) + " to " +
-                          std::to_string(limit.max) + ")");
+            const std::string name = kvex::trNow(parameterWordName(word)),
+                              number = std::to_string(word), min = std::to_string(limit.min),
+                              max = std::to_string(limit.max);
+            out.push_back(unfit->negative
+                              ? kvex::trArgs("line %1: %2 (word %3) is %4, a negative number "
+                                             "(allowed %5 to %6)",
+                                             {line, name, number, unfit->text, min, max})
+                              : kvex::trArgs("line %1: %2 (word %3) is %4, above 65535 (allowed "
+                                             "%5 to %6)",
+                                             {line, name, number, unfit->text, min, max}));
             continue;
         }
         const std::string problem = parameterRangeProblem(word, file.words[word], positions);
         if (!problem.empty())
-            out.push_back(line + problem);
+            out.push_back(kvex::trArgs("line %1: %2", {line, problem}));
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #include "com232/rs232link.h"
 #include "platform/portcheckwindow.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -24,10 +25,10 @@ constexpr double kWireMs = 2 * FRAME_BYTES * 10 * 1000.0 / 19200;
 constexpr double kQueryPause = 0.1;
 
 const char *const kNoAnswerFix =
-    "check that the sensor has power, that its cable is on this port, and the cable (a "
-    "null-modem cable where both ends are wired as a computer's port)";
+    kvex::tr("check that the sensor has power, that its cable is on this port, and the cable (a "
+             "null-modem cable where both ends are wired as a computer's port)");
 const char *const kBadAnswerFix =
-    "make sure a K-VEX-RTN sensor is on this port and set to 19 200 baud, 8N1";
+    kvex::tr("make sure a K-VEX-RTN sensor is on this port and set to 19 200 baud, 8N1");
 
 std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r'))
@@ -43,7 +44,9 @@ std::string milliseconds(double ms) {
 
 PortCheck failed(const char *name, bool answered, int &outcome) {
     outcome = answered ? LINK_BAD_ANSWER : LINK_NO_ANSWER;
-    return {name, CheckResult::Fail, trimmed(szStatus), answered ? kBadAnswerFix : kNoAnswerFix};
+    // The status line's text as the operator read it there.
+    return {name, CheckResult::Fail, kvex::trNow(trimmed(szStatus).c_str()),
+            kvex::trNow(answered ? kBadAnswerFix : kNoAnswerFix)};
 }
 
 // The echo, timed, then the hardware query and the firmware text, on the open port.
@@ -58,36 +61,39 @@ void checkLink(int port, PortReport &report, PortCheck &line, PortCheck &sensor)
     std::sort(times.begin(), times.end());
     report.answerMs = times[times.size() / 2];
     line = {"line", CheckResult::Ok,
-            "the echo came back in " + milliseconds(report.answerMs) + " (median of " +
-                std::to_string(times.size()) + ", slowest " + milliseconds(times.back()) +
-                "; the wire alone takes " + milliseconds(kWireMs) + ")",
+            kvex::trArgs("the echo came back in %1 (median of %2, slowest %3; the wire alone "
+                         "takes %4)",
+                         {milliseconds(report.answerMs), std::to_string(times.size()),
+                          milliseconds(times.back()), milliseconds(kWireMs)}),
             ""};
     if (static_cast<int>(times.size()) < kEchoes) {
         line.result = CheckResult::Warn;
-        line.detail += "; " + std::to_string(kEchoes - times.size()) + " of " +
-                       std::to_string(kEchoes) + " echoes did not: " + trimmed(szStatus);
-        line.fix = kNoAnswerFix;
+        line.detail +=
+            kvex::trArgs("; %1 of %2 echoes did not: %3",
+                         {std::to_string(kEchoes - times.size()), std::to_string(kEchoes),
+                          kvex::trNow(trimmed(szStatus).c_str())});
+        line.fix = kvex::trNow(kNoAnswerFix);
     }
 
     Delay(kQueryPause);
     if (!GetHARDWAREInfo()) {
         sensor = failed("sensor", rx_flag == 1, report.outcome);
-        sensor.detail = "hardware query: " + sensor.detail;
+        sensor.detail = kvex::trArgs("hardware query: %1", {sensor.detail});
         return;
     }
     Delay(kQueryPause);
     const int firmwareBytes = GetVERSIONInfo();
     if (firmwareBytes < 72) {
         sensor = failed("sensor", firmwareBytes > 0, report.outcome);
-        sensor.detail = "firmware text: " + sensor.detail;
+        sensor.detail = kvex::trArgs("firmware text: %1", {sensor.detail});
         return;
     }
     report.firmware = trimmed(szVersion);
     report.outcome = LINK_OK;
     sensor = {"sensor", CheckResult::Ok,
-              "sensor type " + std::to_string(ccdtype) + ", board " + std::to_string(pcbtype) +
-                  ", " + std::to_string(ccdmaxpixel) + " pixels, firmware \"" + report.firmware +
-                  "\"",
+              kvex::trArgs("sensor type %1, board %2, %3 pixels, firmware \"%4\"",
+                           {std::to_string(ccdtype), std::to_string(pcbtype),
+                            std::to_string(ccdmaxpixel), report.firmware}),
               ""};
 }
 
@@ -107,20 +113,20 @@ PortReport examinePort(int port) {
                      [](const PortCheck &c) { return c.result == CheckResult::Fail; });
 
     PortCheck line{"line", CheckResult::Skip, "", ""};
-    PortCheck sensor{"sensor", CheckResult::Skip, "no line", ""};
+    PortCheck sensor{"sensor", CheckResult::Skip, kvex::trNow("no line"), ""};
     if (busy) {
-        line.detail = sensor.detail =
-            "the program is using the port (run or video mode): press Stop and check again";
+        line.detail = sensor.detail = kvex::trNow(
+            "the program is using the port (run or video mode): press Stop and check again");
     } else if (!usable) {
-        line.detail = "the port cannot be used (see above)";
+        line.detail = kvex::trNow("the port cannot be used (see above)");
     } else {
         const ExchangeScope exchange;
         const int opened = openSensorPort(port);
         if (opened < 0) {
             showStatusText(openFailureText(opened).c_str());
             line = {"line", CheckResult::Fail, openFailureText(opened),
-                    "see the checks above; a port that does not open for them either may need a "
-                    "new plug-in of the adapter"};
+                    kvex::trNow("see the checks above; a port that does not open for them "
+                                "either may need a new plug-in of the adapter")};
         } else {
             checkLink(port, report, line, sensor);
         }
@@ -133,9 +139,10 @@ PortReport examinePort(int port) {
 }
 
 std::string portReportText(const PortReport &report) {
-    std::string text =
-        "port " + report.name +
-        (report.device.empty() || report.device == report.name ? "" : ": " + report.device) + "\n";
+    std::string text = (report.device.empty() || report.device == report.name
+                            ? kvex::trArgs("port %1", {report.name})
+                            : kvex::trArgs("port %1: %2", {report.name, report.device})) +
+                       "\n";
     for (const PortCheck &c : report.checks) {
         char head[40];
         std::string result = checkResultName(c.result);
@@ -144,7 +151,7 @@ std::string portReportText(const PortReport &report) {
         std::snprintf(head, sizeof head, "%-5s %-14s ", result.c_str(), c.name.c_str());
         text += head + c.detail + "\n";
         if (!c.fix.empty())
-            text += std::string(21, ' ') + "fix: " + c.fix + "\n";
+            text += std::string(21, ' ') + kvex::trArgs("fix: %1", {c.fix}) + "\n";
     }
     return text;
 }
@@ -177,8 +184,10 @@ int CC_BTNCheckPort(int, int, int event, void *, int, int) {
         return 0;
     checking = true;
     const PortReport report = examinePort(com);
-    const std::string title = "K-VEX-RTN port check: port " + report.name +
-                              (report.device.empty() ? "" : " (" + report.device + ")");
+    const std::string title =
+        report.device.empty()
+            ? kvex::trArgs("K-VEX-RTN port check: port %1", {report.name})
+            : kvex::trArgs("K-VEX-RTN port check: port %1 (%2)", {report.name, report.device});
     ShowPortCheckWindow(pHandle, title.c_str(), portReportText(report).c_str());
     checking = false;
     return 0;

@@ -6,6 +6,7 @@
 #include "app/measurement.h"
 #include "app/panelcontrols.h"
 #include "com232/rs232link.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -34,11 +35,12 @@ void showRecordingStatus(const std::string &text) {
 }
 
 void showRowCount() {
-    showRecordingStatus("Recording: " + std::to_string(rows) + " rows");
+    showRecordingStatus(kvex::trArgs("Recording: %1 rows", {std::to_string(rows)}));
 }
 
 void reportWriteFailure() {
-    const std::string text = "Recording stopped: cannot write " + baseName(filePath) + "!";
+    const std::string text =
+        kvex::trArgs("Recording stopped: cannot write %1!", {baseName(filePath)});
     showRecordingStatus(text);
     showStatusText(text.c_str());
 }
@@ -109,7 +111,8 @@ void stopRecording() {
         reportWriteFailure();
         return;
     }
-    showRecordingStatus("Recorded " + std::to_string(rows) + " rows to " + baseName(filePath));
+    showRecordingStatus(
+        kvex::trArgs("Recorded %1 rows to %2", {std::to_string(rows), baseName(filePath)}));
 }
 
 bool recordingActive() {
@@ -134,16 +137,17 @@ int CC_BTNRecord(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT)
         return 0;
     char path[PATH_SIZE] = "";
-    const int chosen = FileSelectPopup(proj_dir, "run.csv", "*.csv", "Record run mode to CSV",
-                                       VAL_OK_BUTTON, 0, 1, 1, 1, path);
+    const int chosen =
+        FileSelectPopup(proj_dir, "run.csv", "*.csv", kvex::tr("Record run mode to CSV"),
+                        VAL_OK_BUTTON, 0, 1, 1, 1, path);
     if (chosen <= 0) {
         if (chosen < 0)
-            showStatusText("Path of the recording file is too long!");
+            showStatusText(kvex::tr("Path of the recording file is too long!"));
         return 0;
     }
     std::string error;
     if (!startRecording(path, &error)) {
-        const std::string text = "Cannot record to " + baseName(path) + ": " + error;
+        const std::string text = kvex::trArgs("Cannot record to %1: %2", {baseName(path), error});
         showRecordingStatus(text);
         showStatusText(text.c_str());
     }

@@ -1,5 +1,6 @@
 // Running statistics of a run and its process capability.
 #include "app/runstatistics.h"
+#include "platform/tr.h"
 
 #include <algorithm>
 #include <cmath>
@@ -70,12 +71,13 @@ std::vector<long> RunStatistics::binCounts(long lower, long width, int bins) con
 Capability processCapability(const RunStatistics &stats, bool hasWindow, double lower,
                              double upper) {
     if (!hasWindow)
-        return {kNaN, kNaN, "Two tolerance windows (one per edge): no single window to rate"};
+        return {kNaN, kNaN,
+                kvex::tr("Two tolerance windows (one per edge): no single window to rate")};
     if (stats.count() < 2)
-        return {kNaN, kNaN, "Needs at least two samples"};
+        return {kNaN, kNaN, kvex::tr("Needs at least two samples")};
     const double sigma = stats.standardDeviation();
     if (!(sigma > 0.0) || !std::isfinite(sigma))
-        return {kNaN, kNaN, "All samples are equal (standard deviation 0)"};
+        return {kNaN, kNaN, kvex::tr("All samples are equal (standard deviation 0)")};
     const double mean = stats.mean();
     return {(upper - lower) / (6.0 * sigma), std::min(upper - mean, mean - lower) / (3.0 * sigma),
             ""};

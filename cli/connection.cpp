@@ -7,6 +7,7 @@
 #include "com232/rs232link.h"
 #include "platform/headless.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -41,12 +42,13 @@ int linkExit(int outcome) {
     case LINK_OK:
         return EXIT_OK;
     case LINK_NO_PORT:
-        return fail(EXIT_NO_ANSWER, "cannot use port " + device + ": " + lastStatus());
+        return fail(EXIT_NO_ANSWER, kvex::trArgs("cannot use port %1: %2", {device, lastStatus()}));
     case LINK_NO_ANSWER:
-        return fail(EXIT_NO_ANSWER, "no answer from the sensor on " + device + ": " + lastStatus());
+        return fail(EXIT_NO_ANSWER,
+                    kvex::trArgs("no answer from the sensor on %1: %2", {device, lastStatus()}));
     default:
         return fail(EXIT_BAD_ANSWER,
-                    "bad answer from the sensor on " + device + ": " + lastStatus());
+                    kvex::trArgs("bad answer from the sensor on %1: %2", {device, lastStatus()}));
     }
 }
 
@@ -85,14 +87,14 @@ std::string connectedDevice() {
 
 int choosePort(const CliOptions &options) {
     if (options.port.empty())
-        return fail(EXIT_USAGE, "--port PORT is needed for this command");
+        return fail(EXIT_USAGE, kvex::trNow("--port PORT is needed for this command"));
     char *end = nullptr;
     const long number = std::strtol(options.port.c_str(), &end, 10);
     if (end && *end == '\0' && !options.port.empty()) {
         device = portDevicePath(static_cast<int>(number));
         if (number < 1 || device.empty())
-            return fail(EXIT_USAGE,
-                        "there is no port " + options.port + " (see kvex-rtn-cli ports)");
+            return fail(EXIT_USAGE, kvex::trArgs("there is no port %1 (see kvex-rtn-cli ports)",
+                                                 {options.port}));
     } else {
         device = options.port;
     }
@@ -119,7 +121,8 @@ bool reconnectAfterLoss(const CliOptions &options) {
     // A pulled adapter takes its device node with it at once; the port notices a little later.
     if (!options.wait || (!comDeviceGone(com) && comDevicePresent(com)))
         return false;
-    std::fprintf(stderr, "kvex-rtn-cli: %s is gone, waiting for it to come back\n", device.c_str());
+    std::fprintf(stderr, kvex::trNow("kvex-rtn-cli: %s is gone, waiting for it to come back\n"),
+                 device.c_str());
     for (;;) {
         waitForDevice();
         if (InitRS232(com) == LINK_OK)

@@ -2,7 +2,9 @@
 #include "app/portdoctor.h"
 #include "cli/cli.h"
 #include "com232/rs232link.h"
+#include "platform/language.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 
 #include <cstdio>
 
@@ -19,6 +21,12 @@ int exitCode(const PortReport &report) {
     }
 }
 
+// The report is output, which reads the same in every language (a script or a bug report quotes
+// it); the panel's Check port… window shows the same findings in the operator's language.
+void speakEnglish() {
+    kvexplatform::useLanguage("en", false);
+}
+
 } // namespace
 
 int runDoctor(const CliOptions &options) {
@@ -26,13 +34,16 @@ int runDoctor(const CliOptions &options) {
     if (!options.port.empty()) {
         if (const int chosen = choosePort(options))
             return chosen;
+        speakEnglish();
         reports.push_back(examinePort(com));
         reports.back().name = options.port;
     } else {
         const std::vector<SerialPortEntry> ports = listSerialPorts();
         if (ports.empty())
-            return fail(EXIT_NO_ANSWER, "no serial ports found (see kvex-rtn-cli ports)");
+            return fail(EXIT_NO_ANSWER,
+                        kvex::trNow("no serial ports found (see kvex-rtn-cli ports)"));
         startHeadless(options.verbose);
+        speakEnglish();
         // The program talks over port 1; each device stands behind it in turn.
         com = 1;
         for (const SerialPortEntry &port : ports) {

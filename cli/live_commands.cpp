@@ -9,6 +9,7 @@
 #include "com232/rs232link.h"
 #include "com232/videodata.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -31,7 +32,7 @@ int parseLiveOptions(const CliOptions &options, const char *countOption, LiveReq
     std::string count;
     if (!optionValue(options.args, countOption, count) || parseCount(count) < 0 ||
         !optionValue(options.args, "--csv", request.csv))
-        return fail(EXIT_USAGE, std::string("needs ") + countOption + " N (N > 0) and --csv FILE");
+        return fail(EXIT_USAGE, kvex::trArgs("needs %1 N (N > 0) and --csv FILE", {countOption}));
     request.count = parseCount(count);
     return EXIT_OK;
 }
@@ -56,7 +57,7 @@ std::string videoCsvLine() {
 int recordLoop(const CliOptions &options, const LiveRequest &request, bool video) {
     FILE *file = std::fopen(request.csv.c_str(), "w");
     if (!file)
-        return fail(EXIT_FILE_ERROR, "cannot write " + request.csv);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {request.csv}));
     const int connected = connectSensor(options);
     if (connected != EXIT_OK) {
         std::fclose(file);
@@ -101,11 +102,12 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
         ProcessSystemEvents();
     FlushInQ(com);
     if (std::fclose(file) != 0 || writeFailed)
-        return fail(EXIT_FILE_ERROR, "cannot write " + request.csv);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {request.csv}));
     if (rows < request.count)
-        return fail(EXIT_NO_ANSWER, "the sensor stopped answering after " + std::to_string(rows) +
-                                        " of " + std::to_string(request.count) +
-                                        " rows: " + lastStatus());
+        return fail(
+            EXIT_NO_ANSWER,
+            kvex::trArgs("the sensor stopped answering after %1 of %2 rows: %3",
+                         {std::to_string(rows), std::to_string(request.count), lastStatus()}));
     if (options.json)
         std::printf("{\"rows\":%ld,\"csv\":%s}\n", rows, jsonString(request.csv).c_str());
     return EXIT_OK;

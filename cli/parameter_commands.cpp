@@ -7,6 +7,7 @@
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -49,10 +50,10 @@ std::string wordsJson(const char *memory, const unsigned short *words) {
 int writeText(const std::string &path, const std::string &text) {
     FILE *file = std::fopen(path.c_str(), "w");
     if (!file)
-        return fail(EXIT_FILE_ERROR, "cannot write " + path);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {path}));
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     if (std::fclose(file) != 0 || !written)
-        return fail(EXIT_FILE_ERROR, "cannot write " + path);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {path}));
     return EXIT_OK;
 }
 
@@ -64,9 +65,13 @@ int refuseUnfitWords(const std::string &path, const ParameterFile &file, int pos
         return EXIT_OK;
     for (const std::string &problem : problems)
         std::fprintf(stderr, "kvex-rtn-cli: %s %s\n", path.c_str(), problem.c_str());
-    return fail(EXIT_FILE_ERROR, path + ": " + std::to_string(problems.size()) +
-                                     (problems.size() == 1 ? " word" : " words") +
-                                     " outside the panel's limits - nothing sent");
+    const std::string count = std::to_string(problems.size());
+    return fail(
+        EXIT_FILE_ERROR,
+        problems.size() == 1
+            ? kvex::trArgs("%1: %2 word outside the panel's limits - nothing sent", {path, count})
+            : kvex::trArgs("%1: %2 words outside the panel's limits - nothing sent",
+                           {path, count}));
 }
 
 } // namespace
@@ -75,13 +80,14 @@ int runGet(const CliOptions &options) {
     std::string from, out;
     int memory = RAM;
     if (!optionValue(options.args, "--from", from) || !parseMemory(from, memory))
-        return fail(EXIT_USAGE, "get needs --from ram or --from eeprom");
+        return fail(EXIT_USAGE, kvex::trNow("get needs --from ram or --from eeprom"));
     const bool toFile = optionValue(options.args, "-o", out);
     const int connected = connectSensor(options);
     if (connected != EXIT_OK)
         return connected;
     if (!readParameters(memory))
-        return fail(EXIT_NO_ANSWER, "no parameter frame from " + from + ": " + lastStatus());
+        return fail(EXIT_NO_ANSWER,
+                    kvex::trArgs("no parameter frame from %1: %2", {from, lastStatus()}));
     unsigned short shortWords[PNUM];
     unsigned int words[PNUM];
     for (int i = 0; i < PNUM; ++i)
@@ -103,7 +109,7 @@ int runGet(const CliOptions &options) {
     const int result =
         ArrayToFile(out.c_str(), words, VAL_UNSIGNED_INTEGER, PNUM, 1, 0, 0, 0, 5, VAL_ASCII, 0);
     if (result < 0)
-        return fail(EXIT_FILE_ERROR, "cannot write parameter file " + out);
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write parameter file %1", {out}));
     return EXIT_OK;
 }
 
@@ -111,10 +117,10 @@ int runSend(const CliOptions &options) {
     std::string to;
     int memory = RAM;
     if (!optionValue(options.args, "--to", to) || !parseMemory(to, memory))
-        return fail(EXIT_USAGE, "send needs --to ram or --to eeprom");
+        return fail(EXIT_USAGE, kvex::trNow("send needs --to ram or --to eeprom"));
     const std::vector<std::string> files = positional(options.args, {"--to"});
     if (files.size() != 1)
-        return fail(EXIT_USAGE, "send needs exactly one parameter file");
+        return fail(EXIT_USAGE, kvex::trNow("send needs exactly one parameter file"));
     const std::string &path = files[0];
 
     // The file is checked before the port is touched, with the panel's own reader and limits;
@@ -155,27 +161,29 @@ int runSend(const CliOptions &options) {
         return EXIT_OK;
     }
     if (result == SEND_CANCELLED)
-        return fail(EXIT_USAGE, "the write to " + to + " was cancelled - nothing sent");
+        return fail(EXIT_USAGE, kvex::trArgs("the write to %1 was cancelled - nothing sent", {to}));
     if (result != SEND_WRITTEN)
-        return fail(EXIT_NO_ANSWER, "cannot write to " + connectedDevice() + " - nothing sent");
+        return fail(EXIT_NO_ANSWER,
+                    kvex::trArgs("cannot write to %1 - nothing sent", {connectedDevice()}));
 
     const double until = Timer() + kStoreSeconds;
     while (Timer() < until)
         ProcessSystemEvents();
     if (!readParameters(memory))
         return fail(EXIT_NO_ANSWER,
-                    "sent " + path + " to " + to + ", but no read-back: " + lastStatus());
+                    kvex::trArgs("sent %1 to %2, but no read-back: %3", {path, to, lastStatus()}));
     std::string differences;
     for (int i = 0; i < PNUM; ++i) {
         if (pp[i] == sent[i])
             continue;
-        differences += (differences.empty() ? "" : ", ") + std::string("word ") +
-                       std::to_string(i) + " (sent " + std::to_string(sent[i]) + ", read " +
-                       std::to_string(pp[i]) + ")";
+        differences +=
+            (differences.empty() ? "" : ", ") +
+            kvex::trArgs("word %1 (sent %2, read %3)",
+                         {std::to_string(i), std::to_string(sent[i]), std::to_string(pp[i])});
     }
     if (!differences.empty())
         return fail(EXIT_BAD_ANSWER,
-                    "read-back from " + to + " differs from " + path + ": " + differences);
+                    kvex::trArgs("read-back from %1 differs from %2: %3", {to, path, differences}));
     if (options.json)
         std::printf("{\"memory\":\"%s\",\"sent\":true,\"verified\":true}\n", to.c_str());
     else

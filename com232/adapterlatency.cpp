@@ -2,19 +2,26 @@
 #include "com232/adapterlatency.h"
 #include "app/panelcontrols.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 std::string adapterLatencyAdvice(int port) {
     const int ms = comLatencyTimer(port);
     if (ms <= 1)
         return "";
-    std::string advice = "The USB adapter's latency timer is " + std::to_string(ms) +
-                         " ms: it can hold each answer that long before passing it on";
-    advice += lowLatencyRequested() ? ", although low latency was asked for"
-                                    : "; low latency is switched off";
-    return advice + ". Fix: the udev rule the package installs "
-                    "(/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug "
-                    "the adapter and plug it in again after installing the package.";
+    if (lowLatencyRequested())
+        return kvex::trArgs(
+            "The USB adapter's latency timer is %1 ms: it can hold each answer that long before "
+            "passing it on, although low latency was asked for. Fix: the udev rule the package "
+            "installs (/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug "
+            "the adapter and plug it in again after installing the package.",
+            {std::to_string(ms)});
+    return kvex::trArgs(
+        "The USB adapter's latency timer is %1 ms: it can hold each answer that long before "
+        "passing it on; low latency is switched off. Fix: the udev rule the package installs "
+        "(/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug the adapter "
+        "and plug it in again after installing the package.",
+        {std::to_string(ms)});
 }
 
 void showAdapterLatency(int port) {

@@ -3,6 +3,7 @@
 #include "app/panelcontrols.h"
 #include "com232/rs232link.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -121,7 +122,7 @@ void applySensorType() {
             setModeTexts();
         if (softversion == 230) {
             SetCtrlAttribute(pHandle, SWITCHOpMode, ATTR_DIMMED, 1);
-            SetCtrlAttribute(pHandle, NUMCtrl17, ATTR_LABEL_TEXT, "OFFSET-VALUE");
+            SetCtrlAttribute(pHandle, NUMCtrl17, ATTR_LABEL_TEXT, kvex::tr("OFFSET-VALUE"));
             SetCtrlAttribute(pHandle, NUMCtrl17, ATTR_MAX_VALUE, 1000);
             SetCtrlAttribute(pHandle, NUMCtrl17, ATTR_MIN_VALUE, 950);
         }
@@ -150,7 +151,8 @@ void applySensorType() {
             YAXISMAX = 256;
         break;
     default:
-        ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 0, "CCD-SENSOR: no information avialable!");
+        ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 0,
+                           kvex::tr("CCD-SENSOR: no information avialable!"));
         ReplaceTextBoxLine(pPopup, TEXTBOXHardware, 1, "                                     ");
         setModeTexts();
         setEdgeLimits(1, 1024);
@@ -185,7 +187,7 @@ int GetHARDWAREInfo() {
     rx_flag = 0;
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
     if (waitTimeFirst(TIMEOUT)) {
-        setStatus("Timeout-RS-232...");
+        setStatus(kvex::tr("Timeout-RS-232..."));
         return 0;
     }
     if (rx_flag != 1)
@@ -226,7 +228,7 @@ int GetVERSIONInfo() {
     order = 7;
     FillTxBuf(7, pp);
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    showStatusText("Waiting for firmware info ...");
+    showStatusText(kvex::tr("Waiting for firmware info ..."));
 
     int count = 0;
     tstart = Timer();
@@ -235,7 +237,7 @@ int GetVERSIONInfo() {
         count = GetInQLen(com);
         tdiff = Timer() - tstart;
         if (tdiff > FIRMWARE_TIMEOUT) {
-            setStatus("Timeout - reading firmware info!");
+            setStatus(kvex::tr("Timeout - reading firmware info!"));
             showStatus();
             break;
         }

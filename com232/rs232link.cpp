@@ -7,6 +7,7 @@
 #include "com232/paraframe.h"
 #include "com232/videodata.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -44,31 +45,30 @@ constexpr double SURPLUS_WAIT = 0.02;
 const char *comErrorText(int code) {
     switch (code) {
     case -1:
-        return "Unknown system error";
+        return kvex::tr("Unknown system error");
     case -2:
-        return "Invalid port number";
+        return kvex::tr("Invalid port number");
     case -3:
-        return "Port is not open";
+        return kvex::tr("Port is not open");
     case -4:
-        return "Unknown I/0 error";
+        return kvex::tr("Unknown I/0 error");
     case -6:
-        return "No serial port found";
+        return kvex::tr("No serial port found");
     case -7:
-        return "Cannot open port";
+        return kvex::tr("Cannot open port");
     case -13:
-        return "Invalid parameter";
+        return kvex::tr("Invalid parameter");
     case -99:
-        return "Timeout";
+        return kvex::tr("Timeout");
     default:
-        return "RS-232 error!";
+        return kvex::tr("RS-232 error!");
     }
 }
 
 std::string openFailureText(int code) {
-    std::string text = comErrorText(code);
     if (code == kComCannotOpenPort && !lastOpenFailure().empty())
-        text += ": " + lastOpenFailure();
-    return text;
+        return kvex::trNow(comErrorText(code)) + std::string(": ") + lastOpenFailure();
+    return comErrorText(code);
 }
 
 void setStatus(const char *text) {
@@ -140,11 +140,11 @@ const char *answerFrameFault(unsigned short command) {
     }
     rx_flag = 1;
     if (readBufWord(0) != ANSWER_SYNC)
-        return "Bad parameter-frame: wrong sync word!";
+        return kvex::tr("Bad parameter-frame: wrong sync word!");
     if (readBufWord(1) != command)
-        return "Bad parameter-frame: wrong answer code!";
+        return kvex::tr("Bad parameter-frame: wrong answer code!");
     if (rxFrameBytes != FRAME_BYTES || rxSurplus)
-        return "Bad parameter-frame: wrong length!";
+        return kvex::tr("Bad parameter-frame: wrong length!");
     return nullptr;
 }
 
@@ -158,16 +158,16 @@ int CheckComLine(int port) {
     rx_flag = 0;
     nBytesW = ComWrt(port, szWriteBuf, FRAME_BYTES);
     if (waitTimeFirst(TIMEOUT))
-        setStatus("Timeout-RS-232...");
+        setStatus(kvex::tr("Timeout-RS-232..."));
     // An echo that came in the pass that timed out still decides the outcome.
     if (rx_flag == 1) {
         const unsigned short w = readBufWord(0);
         pp[0] = w;
         if (w == 0x00AA) {
-            setStatus("Echo Check - Line Ok!");
+            setStatus(kvex::tr("Echo Check - Line Ok!"));
             result = 1;
         } else {
-            setStatus("read error - not sync byte 0xAA!");
+            setStatus(kvex::tr("read error - not sync byte 0xAA!"));
         }
     }
     showStatus();
@@ -218,7 +218,7 @@ int InitRS232(int port) {
         Delay(0.1);
         ret = GetHARDWAREInfo();
         if (ret == 0) {
-            setStatus("Error reading HARDWARE-info!");
+            setStatus(kvex::tr("Error reading HARDWARE-info!"));
             fail(rx_flag == 1);
         }
         keepFirstError(ret == 0);
@@ -231,7 +231,7 @@ int InitRS232(int port) {
         Delay(0.1);
         ret = GetVERSIONInfo();
         if (ret < 72) {
-            setStatus("Error reading firmware-info!");
+            setStatus(kvex::tr("Error reading firmware-info!"));
             fail(ret > 0);
         }
         keepFirstError(ret < 72);

@@ -2,6 +2,7 @@
 #include "com232/traffic.h"
 #include "com232/rs232link.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/utility.h"
 
 #include <cstdio>
@@ -127,7 +128,8 @@ unsigned long trafficVersion() {
 }
 
 std::vector<std::string> trafficColumns() {
-    return {"time (s)", "dir", "code", "bytes", "words", "marks"};
+    return {kvex::tr("time (s)"), kvex::tr("dir"),   kvex::tr("code"),
+            kvex::tr("bytes"),    kvex::tr("words"), kvex::tr("marks")};
 }
 
 std::vector<int> trafficColumnWidths() {

@@ -3,6 +3,7 @@
 #include "app/panelcontrols.h"
 #include "com232/rs232link.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -28,12 +29,12 @@ struct BlockRead {
     const char *received;
 };
 
-const BlockRead block64 = {9, 64, "Waiting for Data[64] ...",
-                           "Timeout-RS-232 while reading 64 data-words!",
-                           "Data[64] block received!"};
-const BlockRead block256 = {11, 256, "Waiting for Data[256] ...",
-                            "Timeout-RS-232 while reading 256 data-words!",
-                            "Data[256] block received!"};
+const BlockRead block64 = {9, 64, kvex::tr("Waiting for Data[64] ..."),
+                           kvex::tr("Timeout-RS-232 while reading 64 data-words!"),
+                           kvex::tr("Data[64] block received!")};
+const BlockRead block256 = {11, 256, kvex::tr("Waiting for Data[256] ..."),
+                            kvex::tr("Timeout-RS-232 while reading 256 data-words!"),
+                            kvex::tr("Data[256] block received!")};
 
 void readBlock(const BlockRead &block, int start, const unsigned short *requestWords) {
     const int bytesAwaited = 2 * block.words;
@@ -92,11 +93,13 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
     }
     char text[STATUS_SIZE];
     if (lineEnds && !lineWhole) {
-        std::snprintf(text, sizeof text, "Short video block: previous line held! Short blocks: %d",
+        std::snprintf(text, sizeof text,
+                      kvex::trNow("Short video block: previous line held! Short blocks: %d"),
                       shortVideoBlocks);
         setStatus(text);
     } else if (said && shortVideoBlocks > 0) {
-        std::snprintf(text, sizeof text, "%s Short blocks: %d", said, shortVideoBlocks);
+        std::snprintf(text, sizeof text, kvex::trNow("%s Short blocks: %d"), kvex::trNow(said),
+                      shortVideoBlocks);
         setStatus(text);
     } else if (said) {
         setStatus(said);

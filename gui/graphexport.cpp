@@ -8,6 +8,7 @@
 #include "com232/videodata.h"
 #include "gui/graphs.h"
 #include "platform/graphtools.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 #include <cstdio>
@@ -45,22 +46,23 @@ void exportGraph(const char *defaultFile, const char *title, int graph,
         FileSelectPopup(proj_dir, defaultFile, "*.csv", title, VAL_OK_BUTTON, 0, 1, 1, 1, path);
     if (chosen <= 0) {
         if (chosen < 0)
-            showStatusText("Path of the export file is too long!");
+            showStatusText(kvex::tr("Path of the export file is too long!"));
         return;
     }
     const std::string csv = path;
     std::string text;
     if (!writeCsv(csv)) {
-        text = "Cannot write " + baseName(csv) + "!";
+        text = kvex::trArgs("Cannot write %1!", {baseName(csv)});
     } else {
         const std::string png = withExtension(csv, ".png"), pdf = withExtension(csv, ".pdf");
         if (SaveGraphImage(pHandle, graph, png.c_str()) < 0)
-            text = "Saved " + baseName(csv) + ", but cannot write " + baseName(png) + "!";
+            text = kvex::trArgs("Saved %1, but cannot write %2!", {baseName(csv), baseName(png)});
         else if (SaveGraphImage(pHandle, graph, pdf.c_str()) < 0)
-            text = "Saved " + baseName(csv) + " and " + baseName(png) + ", but cannot write " +
-                   baseName(pdf) + "!";
+            text = kvex::trArgs("Saved %1 and %2, but cannot write %3!",
+                                {baseName(csv), baseName(png), baseName(pdf)});
         else
-            text = "Saved " + baseName(csv) + ", " + baseName(png) + " and " + baseName(pdf);
+            text =
+                kvex::trArgs("Saved %1, %2 and %3", {baseName(csv), baseName(png), baseName(pdf)});
     }
     showStatusText(text.c_str());
     // In video mode the next block's text replaces the status line at once; the data label
@@ -107,13 +109,14 @@ bool writeStripChartCsv(const std::string &path) {
 
 int CC_BTNExportLine(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
-        exportGraph("line.csv", "Export the video line", GRAPHVideo, writeVideoLineCsv);
+        exportGraph("line.csv", kvex::tr("Export the video line"), GRAPHVideo, writeVideoLineCsv);
     return 0;
 }
 
 int CC_BTNExportChart(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT)
-        exportGraph("chart.csv", "Export the strip chart", GRAPHStrip, writeStripChartCsv);
+        exportGraph("chart.csv", kvex::tr("Export the strip chart"), GRAPHStrip,
+                    writeStripChartCsv);
     return 0;
 }
 

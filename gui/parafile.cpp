@@ -3,6 +3,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 #include <cstdio>
@@ -90,36 +91,39 @@ void reportParameterFileError(int code, const char *path, const ParameterFile *f
     const char *name = baseName(path);
     switch (code) {
     case UIE_FILE_TOO_SHORT:
-        std::snprintf(text, sizeof text, "Parameter file %s holds fewer than 16 numbers!", name);
+        std::snprintf(text, sizeof text,
+                      kvex::trNow("Parameter file %s holds fewer than 16 numbers!"), name);
         break;
     case UIE_FILE_FORMAT_ERROR:
         if (file && file->badLine > 0)
-            std::snprintf(text, sizeof text,
-                          "Parameter file %s holds text that is not a number (line %d)!", name,
-                          file->badLine);
+            std::snprintf(
+                text, sizeof text,
+                kvex::trNow("Parameter file %s holds text that is not a number (line %d)!"), name,
+                file->badLine);
         else
-            std::snprintf(text, sizeof text, "Parameter file %s holds text that is not a number!",
-                          name);
+            std::snprintf(text, sizeof text,
+                          kvex::trNow("Parameter file %s holds text that is not a number!"), name);
         break;
     case PARAMETER_FILE_OUT_OF_RANGE:
         if (file && !file->problems.empty()) {
             const ParameterFileProblem &p = file->problems.front();
-            std::snprintf(text, sizeof text, "Parameter file %s line %d: %s is %s!", name,
-                          file->lines[p.word], p.text.c_str(),
-                          p.negative ? "below 0" : "above 65535");
+            std::snprintf(text, sizeof text,
+                          p.negative ? kvex::trNow("Parameter file %s line %d: %s is below 0!")
+                                     : kvex::trNow("Parameter file %s line %d: %s is above 65535!"),
+                          name, file->lines[p.word], p.text.c_str());
         } else {
-            std::snprintf(text, sizeof text, "Parameter file %s holds a number no word can hold!",
-                          name);
+            std::snprintf(text, sizeof text,
+                          kvex::trNow("Parameter file %s holds a number no word can hold!"), name);
         }
         break;
     case UIE_FILE_WRITE_ERROR:
-        std::snprintf(text, sizeof text, "Cannot write parameter file %s!", name);
+        std::snprintf(text, sizeof text, kvex::trNow("Cannot write parameter file %s!"), name);
         break;
     case UIE_PATH_TOO_LONG:
-        std::snprintf(text, sizeof text, "Path of the parameter file is too long!");
+        std::snprintf(text, sizeof text, kvex::trNow("Path of the parameter file is too long!"));
         break;
     default:
-        std::snprintf(text, sizeof text, "Cannot open parameter file %s!", name);
+        std::snprintf(text, sizeof text, kvex::trNow("Cannot open parameter file %s!"), name);
         break;
     }
     setStatus(text);
@@ -141,7 +145,7 @@ void SendParaToFile() {
 
 int ReadParaFromFile() {
     const int chosen =
-        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", "K-VEX-RTN-Parameter-File",
+        FileSelectPopup(proj_dir, "KVEXpara.dat", "*.dat", kvex::tr("K-VEX-RTN-Parameter-File"),
                         VAL_LOAD_BUTTON, 0, 1, 1, 1, file_name);
     if (chosen == 0)
         return 0;

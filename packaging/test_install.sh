@@ -88,6 +88,7 @@ expected=(
     "$data/kvex-logo-3.png"
     "$data/kvex-logo-4.png"
     "$data/kvex-logo-6.png"
+    "$data/kvex-rtn_de.qm"
     share/applications/invalid.kvex.KvexRtn.desktop
     share/icons/hicolor/64x64/apps/kvex-rtn.png
     share/icons/hicolor/128x128/apps/kvex-rtn.png
@@ -146,6 +147,19 @@ if ! (cd "$run_dir" && env -i PATH=/usr/bin:/bin HOME="$scratch" LANG=C.UTF-8 \
     "$prefix/bin/kvex-rtn-cli" ports) >"$scratch/cli.log" 2>&1; then
     cat "$scratch/cli.log" >&2
     fail "installed kvex-rtn-cli ports"
+fi
+
+# The German catalogue, like the panel file, only in the unpacked data folder.
+echo "== kvex-rtn-cli in German"
+if ! (cd "$run_dir" && env -i PATH=/usr/bin:/bin HOME="$scratch" LANG=de_DE.UTF-8 \
+    "$prefix/bin/kvex-rtn-cli" --help) >"$scratch/cli-de.log" 2>&1; then
+    cat "$scratch/cli-de.log" >&2
+    fail "installed kvex-rtn-cli --help"
+elif ! grep -q '^Befehle:' "$scratch/cli-de.log"; then
+    cat "$scratch/cli-de.log" >&2
+    fail "installed kvex-rtn-cli speaks no German under LANG=de_DE.UTF-8"
+else
+    echo "ok   German help"
 fi
 
 echo "== kvex-rtn-demo --screenshot"

@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-serialbus-dev qt6-tools-dev qt6-tools-dev-tools
+  # lupdate and lrelease for the German catalogue, Qt's own German texts, and a German locale
+  # for the tests that write files under it.
+  qt6-l10n-tools qt6-translations-l10n locales-all
   # The UiTools CMake package needs Qt6OpenGL's, which qt6-base-dev only recommends.
   libqt6opengl6-dev libgl-dev
   libqcustomplot-dev libqcustomplot2.1-qt6

@@ -1,12 +1,14 @@
 // kvex-rtn-cli run as its own process, with no display, against a simulated sensor on a
-// pseudo-terminal: every command, its files, its exit codes, waiting for a lost device; and the
-// panel program opening the port given with --port.
+// pseudo-terminal: every command, its files, its exit codes, waiting for a lost device, its
+// language and its files under a German locale; and the panel program opening the port given
+// with --port.
 #include "sim/sensorsim.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -42,14 +44,20 @@ class CliTest : public ::testing::Test {
     QString port() const { return QString::fromStdString(sensor->devicePath()); }
     QString file(const char *name) const { return dir.filePath(name); }
 
-    // No display and no platform plug-in: the tool must need neither.
-    void startCli(QProcess &process, const QStringList &args) {
+    // No display and no platform plug-in: the tool must need neither. English, whatever the
+    // machine's language, unless a test asks for the locale's own (no --lang, the locale given).
+    void startCli(QProcess &process, const QStringList &args, const QStringList &locale = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
+        if (!locale.isEmpty())
+            for (const char *name : {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LC_NUMERIC"})
+                env.remove(name);
+        for (const QString &setting : locale)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         process.setProcessEnvironment(env);
-        process.start(KVEX_CLI_PATH, args);
+        process.start(KVEX_CLI_PATH, locale.isEmpty() ? QStringList{"--lang", "en"} + args : args);
         ASSERT_TRUE(process.waitForStarted(5000));
     }
 
@@ -60,9 +68,9 @@ class CliTest : public ::testing::Test {
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
-    CliResult cli(const QStringList &args) {
+    CliResult cli(const QStringList &args, const QStringList &locale = {}) {
         QProcess process;
-        startCli(process, args);
+        startCli(process, args, locale);
         return finish(process);
     }
 
@@ -333,6 +341,112 @@ TEST_F(CliTest, WaitsForTheDeviceAndForItsReturnDuringARun) {
     for (const kvexsim::Request &r : sensor->requests())
         identifiedAgain = identifiedAgain || r.command() == 10;
     EXPECT_TRUE(identifiedAgain);
+}
+
+// The port check's report is output: English under a German locale, as scripts and bug reports
+// quote it.
+TEST_F(CliTest, DoctorsReportStaysEnglishUnderAGermanLocale) {
+    const CliResult doctor = cli({"--port", "/dev/ttyUSB9", "doctor"}, {"LANG=de_DE.UTF-8"});
+    EXPECT_EQ(doctor.exitCode, 3);
+    EXPECT_TRUE(doctor.out.contains("\nFAIL  device         no such device /dev/ttyUSB9\n"
+                                    "                     fix: plug the adapter in"))
+        << doctor.out.toStdString();
+}
+
+TEST_F(CliTest, SpeaksTheLocalesLanguageOrTheOnesGivenWithLang) {
+    const char *const english = "kvex-rtn-cli: no command given (see --help)\n";
+    const char *const german = "kvex-rtn-cli: kein Befehl angegeben (siehe --help)\n";
+    const struct {
+        QStringList locale;
+        QStringList args;
+        int exitCode;
+        const char *err;
+    } cases[] = {
+        {{"LC_ALL=C"}, {}, 2, english},
+        {{"LANG=en_US.UTF-8"}, {}, 2, english},
+        {{"LC_ALL=fr_FR.UTF-8"}, {}, 2, english},
+        {{"LANG=de_DE.UTF-8"}, {}, 2, german},
+        {{"LANG=C", "LC_MESSAGES=de_AT.UTF-8"}, {}, 2, german},
+        {{"LC_ALL=de_DE.UTF-8"}, {"--lang", "en"}, 2, english},
+        {{"LC_ALL=C"}, {"--lang=de"}, 2, german},
+        {{"LC_ALL=C"}, {"--lang", "fr"}, 2, "kvex-rtn-cli: --lang takes de or en, not \"fr\"\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE((c.locale + c.args).join(' ').toStdString());
+        const CliResult result = cli(c.args, c.locale);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ(result.err, QString::fromUtf8(c.err));
+    }
+    const CliResult help = cli({"--help"}, {"LANG=de_DE.UTF-8"});
+    EXPECT_TRUE(help.out.contains("Exit-Codes: 0 OK, 2 Aufruf")) << help.out.toStdString();
+
+    // Without its catalogue (a copy of the tool alone in a folder) it speaks English, silently;
+    // unless an installation's data folder holds one.
+    if (QFile::exists(KVEX_INSTALLED_DATA_DIR "/kvex-rtn_de.qm"))
+        return;
+    const QString alone = file("kvex-rtn-cli");
+    ASSERT_TRUE(QFile::copy(KVEX_CLI_PATH, alone));
+    QProcess copy;
+    QProcessEnvironment locale = QProcessEnvironment::systemEnvironment();
+    locale.insert("LC_ALL", "de_DE.UTF-8");
+    copy.setProcessEnvironment(locale);
+    copy.start(alone, {});
+    ASSERT_TRUE(copy.waitForFinished(20000));
+    EXPECT_EQ(copy.exitCode(), 2);
+    EXPECT_EQ(QString::fromUtf8(copy.readAllStandardError()), english);
+
+    QProcess panel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("LC_ALL", "de_DE.UTF-8");
+    panel.setProcessEnvironment(env);
+    panel.start(KVEX_PANEL_PATH, {"--help"});
+    ASSERT_TRUE(panel.waitForFinished(20000));
+    EXPECT_TRUE(QString::fromUtf8(panel.readAllStandardOutput())
+                    .contains("Einrichten und Überwachen von K-VEX-RTN-Zeilensensoren."));
+}
+
+// Other programs read what the tool writes: the same bytes under a German locale (decimal
+// comma, German messages) as under C, except for what the sensor measured and when.
+TEST_F(CliTest, OutputAndFilesAreTheSameUnderAGermanLocale) {
+    kvexsim::SensorSim type104(*kvexsim::findProfile("type104"));
+    ASSERT_TRUE(type104.openPty());
+    type104.setObject(400, 600);
+    type104.start();
+    const QString device = QString::fromStdString(type104.devicePath());
+    const auto shape = [](QString text) { return text.replace(QRegularExpression("[0-9]+"), "9"); };
+    QStringList outputs[2], files[2];
+    const char *const locales[] = {"LC_ALL=C", "LC_ALL=de_DE.UTF-8"};
+    for (int l = 0; l < 2; ++l) {
+        SCOPED_TRACE(locales[l]);
+        const QString folder = file(locales[l]);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QList<QStringList> commands = {
+            {"identify"},
+            {"get", "--from", "ram", "-o", folder + "/params.dat"},
+            {"get", "--from", "ram", "--json"},
+            {"run", "--cycles", "5", "--csv", folder + "/run.csv"},
+            {"video", "--lines", "1", "--csv", folder + "/video.csv"},
+        };
+        for (const QStringList &command : commands) {
+            const CliResult result = cli(QStringList{"--port", device} + command, {locales[l]});
+            ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+            outputs[l] << result.out;
+        }
+        QFile params(folder + "/params.dat");
+        ASSERT_TRUE(params.open(QIODevice::ReadOnly));
+        files[l] << QString::fromUtf8(params.readAll());
+        for (const char *csv : {"/run.csv", "/video.csv"}) {
+            const QStringList rows = readLines(folder + csv);
+            ASSERT_GE(rows.size(), 2);
+            files[l] << rows[0] << shape(rows[1]);
+        }
+    }
+    type104.stop();
+    EXPECT_EQ(outputs[1].join('\n').toStdString(), outputs[0].join('\n').toStdString());
+    EXPECT_EQ(files[1].join('\n').toStdString(), files[0].join('\n').toStdString());
+    // The run rows hold micrometres: a fraction that a German locale would write with a comma.
+    EXPECT_TRUE(files[0][2].contains(",9.9,")) << files[0][2].toStdString();
 }
 
 TEST_F(CliTest, PanelProgramOpensThePortGivenWithItsOption) {

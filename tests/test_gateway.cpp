@@ -317,8 +317,9 @@ class GatewayTest : public ::testing::Test {
     bool startGateway(const std::vector<std::string> &options) {
         for (int attempt = 0; attempt < 4; ++attempt) {
             const std::size_t logged = log().size();
-            std::vector<std::string> args = {KVEX_CLI_PATH, "--port", sensor->devicePath(),
-                                             "serve"};
+            // Its messages compared in English, whatever the machine's language.
+            std::vector<std::string> args = {KVEX_CLI_PATH,        "--lang", "en", "--port",
+                                             sensor->devicePath(), "serve"};
             args.insert(args.end(), options.begin(), options.end());
             if (!gateway.start(args, dir + "/gateway.log"))
                 return false;

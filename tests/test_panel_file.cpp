@@ -85,6 +85,7 @@ const ControlRow mainPanelControls[] = {
     {"BTNExportLine", 122, "CC_BTNExportLine", "QPushButton"},
     {"BTNExportChart", 123, "CC_BTNExportChart", "QPushButton"},
     {"BTNCompare", 124, "CC_BTNCompare", "QPushButton"},
+    {"RINGLanguage", 172, "CC_RINGLanguage", "QComboBox"},
 };
 
 class PanelFileTest : public ProgramTest {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renews the operator's guide screenshots from the demo program under Xvfb, at 100 % and 200 %:
-# usage make-screenshots.sh [BUILD_DIR] (default: build); needs xvfb-run.
+# Renews the operator's guide screenshots from the demo program under Xvfb, at 100 % and 200 %,
+# and the German ones of the quick start at 100 %: usage make-screenshots.sh [BUILD_DIR] [de]
+# (default: build; with de only the German ones); needs xvfb-run.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,11 +20,20 @@ shots=(
     "traffic standard ^Line Ok!$"
 )
 
+# German: the state, and the status line it must show.
+german_shots=(
+    "idle FW"
+    "run ^Leitung OK!$"
+    "video Daten\\["
+)
+
 take() {
     local state=$1 profile=$2 expected=$3 scale=$4 file=$5 output status
+    shift 5
     for attempt in 1 2 3; do
         output=$(QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2600x1800x24" \
-            "$demo" --profile "$profile" --state "$state" --screenshot "$file" 2>/dev/null) || true
+            "$demo" --profile "$profile" --state "$state" --screenshot "$file" "$@" \
+            2>/dev/null) || true
         status=$(sed -n 's/^kvex-rtn-demo: status "\(.*\)"$/\1/p' <<<"$output" | sed 's/ *$//')
         if [ -s "$file" ] && [[ $status =~ $expected ]]; then
             echo "$(basename "$file"): $status"
@@ -35,8 +45,14 @@ take() {
     return 1
 }
 
-for shot in "${shots[@]}"; do
-    read -r state profile expected <<<"$shot"
-    take "$state" "$profile" "$expected" 1 "$here/$state.png"
-    take "$state" "$profile" "$expected" 2 "$here/$state-200.png"
+if [ "${2:-}" != de ]; then
+    for shot in "${shots[@]}"; do
+        read -r state profile expected <<<"$shot"
+        take "$state" "$profile" "$expected" 1 "$here/$state.png"
+        take "$state" "$profile" "$expected" 2 "$here/$state-200.png"
+    done
+fi
+for shot in "${german_shots[@]}"; do
+    read -r state expected <<<"$shot"
+    take "$state" standard "$expected" 1 "$here/$state-de.png" --lang de
 done

@@ -2,6 +2,7 @@
 // the group that gives access), or in use by another program (and which one).
 #include "platform/core/internal.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 
 #include <QString>
 
@@ -18,16 +19,19 @@ std::string lastFailure;
 std::string describe(const std::string &device, const std::string &systemText) {
     struct stat st {};
     if (stat(device.c_str(), &st) != 0)
-        return "no such device " + device + " - " + kvexplatform::portsHereText(device);
+        return kvex::trArgs("no such device %1 - %2",
+                            {device, kvexplatform::portsHereText(device)});
     const kvexplatform::AccessVerdict verdict = kvexplatform::deviceAccessVerdict(device);
     if (!verdict.allowed)
-        return "permission denied on " + device + " - " + verdict.reason + "; " + verdict.fix;
+        return kvex::trArgs("permission denied on %1 - %2; %3",
+                            {device, verdict.reason, verdict.fix});
     const kvexplatform::PortHolder holder = kvexplatform::findPortHolder(device, 0);
     if (holder.pid)
-        return device + " is in use by another program (" + kvexplatform::holderText(holder) + ")";
+        return kvex::trArgs("%1 is in use by another program (%2)",
+                            {device, kvexplatform::holderText(holder)});
     const QString text = QString::fromStdString(systemText);
     if (text.contains("lock", Qt::CaseInsensitive) || text.contains("busy", Qt::CaseInsensitive))
-        return device + " is in use by another program";
+        return kvex::trArgs("%1 is in use by another program", {device});
     return device + ": " + systemText;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/portcheck.h"
 #include "platform/core/internal.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -185,44 +186,46 @@ PortCheck checkDevice(const std::string &device, bool &present, struct stat &st)
     present = false;
     const std::string elsewhere = "(" + kvexplatform::portsHereText(device) + ")";
     if (device.empty())
-        return finding("device", CheckResult::Fail, "the port has no device",
-                       "plug the adapter in, or choose another port " + elsewhere);
+        return finding("device", CheckResult::Fail, kvex::trNow("the port has no device"),
+                       kvex::trArgs("plug the adapter in, or choose another port %1", {elsewhere}));
     if (stat(device.c_str(), &st) != 0)
-        return finding(
-            "device", CheckResult::Fail, "no such device " + device,
-            "plug the adapter in (dmesg then names its device), or choose another port " +
-                elsewhere);
+        return finding("device", CheckResult::Fail, kvex::trArgs("no such device %1", {device}),
+                       kvex::trArgs("plug the adapter in (dmesg then names its device), or choose "
+                                    "another port %1",
+                                    {elsewhere}));
     if (!S_ISCHR(st.st_mode))
-        return finding("device", CheckResult::Fail, device + " is not a serial device",
-                       "name the port's device, such as /dev/ttyUSB0 or /dev/serial/by-id/...");
+        return finding(
+            "device", CheckResult::Fail, kvex::trArgs("%1 is not a serial device", {device}),
+            kvex::trNow("name the port's device, such as /dev/ttyUSB0 or /dev/serial/by-id/..."));
     present = true;
     const std::string real =
         QFileInfo(QString::fromStdString(device)).canonicalFilePath().toStdString();
     return finding("device", CheckResult::Ok,
-                   device + " is there" + (real != device ? " (" + real + ")" : ""));
+                   real != device ? kvex::trArgs("%1 is there (%2)", {device, real})
+                                  : kvex::trArgs("%1 is there", {device}));
 }
 
 PortCheck checkAccess(const std::string &device) {
     const kvexplatform::AccessVerdict verdict = kvexplatform::deviceAccessVerdict(device);
     if (verdict.allowed)
         return finding("access", CheckResult::Ok, verdict.reason);
-    return finding("access", CheckResult::Fail, "permission denied: " + verdict.reason,
-                   verdict.fix);
+    return finding("access", CheckResult::Fail,
+                   kvex::trArgs("permission denied: %1", {verdict.reason}), verdict.fix);
 }
 
 PortCheck checkHolder(const std::string &device) {
     const kvexplatform::PortHolder holder =
         kvexplatform::findPortHolder(device, static_cast<long>(getpid()));
     if (holder.pid == 0)
-        return finding("in_use", CheckResult::Ok, "no other program holds it");
+        return finding("in_use", CheckResult::Ok, kvex::trNow("no other program holds it"));
     const std::string pid = std::to_string(holder.pid);
     return finding("in_use", CheckResult::Fail,
-                   device + " is in use by another program (" + kvexplatform::holderText(holder) +
-                       ")",
+                   kvex::trArgs("%1 is in use by another program (%2)",
+                                {device, kvexplatform::holderText(holder)}),
                    holder.program == "ModemManager"
-                       ? "ModemManager is probing it: keep it away with the rule of the "
-                         "modem_manager check, then plug the adapter in again"
-                       : "quit that program; if it is a leftover: kill " + pid);
+                       ? kvex::trNow("ModemManager is probing it: keep it away with the rule of "
+                                     "the modem_manager check, then plug the adapter in again")
+                       : kvex::trArgs("quit that program; if it is a leftover: kill %1", {pid}));
 }
 
 PortCheck checkModemManager(const std::string &device, const struct stat &st) {
@@ -232,18 +235,21 @@ PortCheck checkModemManager(const std::string &device, const struct stat &st) {
     constexpr int kBusTimeoutMs = 2000;
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
-        return finding("modem_manager", CheckResult::Skip, "no system bus here");
+        return finding("modem_manager", CheckResult::Skip, kvex::trNow("no system bus here"));
     QDBusMessage ask = QDBusMessage::createMethodCall(
         "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
     ask << QString("org.freedesktop.ModemManager1");
     const QDBusMessage answer = bus.call(ask, QDBus::Block, kBusTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
-        return finding("modem_manager", CheckResult::Skip, "the system bus did not answer");
+        return finding("modem_manager", CheckResult::Skip,
+                       kvex::trNow("the system bus did not answer"));
     if (!answer.arguments().first().toBool())
-        return finding("modem_manager", CheckResult::Ok, "ModemManager is not running");
-    if (udevProperty(st, "ID_MM_DEVICE_IGNORE=1"))
         return finding("modem_manager", CheckResult::Ok,
-                       "ModemManager runs, and udev tells it to leave " + device + " alone");
+                       kvex::trNow("ModemManager is not running"));
+    if (udevProperty(st, "ID_MM_DEVICE_IGNORE=1"))
+        return finding(
+            "modem_manager", CheckResult::Ok,
+            kvex::trArgs("ModemManager runs, and udev tells it to leave %1 alone", {device}));
     std::string vendor, product;
     usbIds(device, vendor, product);
     const std::string match = vendor.empty() ? "KERNEL==\"" + ttyName(device) + "\""
@@ -251,15 +257,18 @@ PortCheck checkModemManager(const std::string &device, const struct stat &st) {
                                                    "\", ATTRS{idProduct}==\"" + product + "\"";
     return finding(
         "modem_manager", CheckResult::Warn,
-        "ModemManager runs and may probe " + device +
-            " for a modem when it appears: it holds the port meanwhile and sends it AT commands",
-        "echo '" + match +
-            ", ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee /etc/udev/rules.d/99-kvex-sensor.rules, "
-            "then sudo udevadm control --reload and plug the adapter in again");
+        kvex::trArgs("ModemManager runs and may probe %1 for a modem when it appears: it holds "
+                     "the port meanwhile and sends it AT commands",
+                     {device}),
+        kvex::trArgs("echo '%1, ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee "
+                     "/etc/udev/rules.d/99-kvex-sensor.rules, then sudo udevadm control --reload "
+                     "and plug the adapter in again",
+                     {match}));
 #else
     (void)device;
     (void)st;
-    return finding("modem_manager", CheckResult::Skip, "no system bus support in this build");
+    return finding("modem_manager", CheckResult::Skip,
+                   kvex::trNow("no system bus support in this build"));
 #endif
 }
 
@@ -273,8 +282,9 @@ PortHolder findPortHolder(const std::string &device, long ignorePid) {
 }
 
 std::string holderText(const PortHolder &holder) {
-    const std::string process = "process " + std::to_string(holder.pid);
-    return holder.program.empty() ? process : "\"" + holder.program + "\", " + process;
+    const std::string pid = std::to_string(holder.pid);
+    return holder.program.empty() ? kvex::trArgs("process %1", {pid})
+                                  : kvex::trArgs("\"%1\", process %2", {holder.program, pid});
 }
 
 std::string portsHereText(const std::string &missing) {
@@ -285,7 +295,8 @@ std::string portsHereText(const std::string &missing) {
             continue;
         list += (list.empty() ? "" : ", ") + std::to_string(port.number) + ": " + port.device;
     }
-    return list.empty() ? "no serial ports on this machine" : "ports here: " + list;
+    return list.empty() ? kvex::trNow("no serial ports on this machine")
+                        : kvex::trArgs("ports here: %1", {list});
 }
 
 AccessVerdict deviceAccessVerdict(const std::string &device) {
@@ -296,27 +307,35 @@ AccessVerdict deviceAccessVerdict(const std::string &device) {
     const std::string group = groupName(st.st_gid);
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-    const std::string owned = "group \"" + group + "\" (mode " + mode + ")";
     // Any other failure (a read-only file system, say) is for the open to tell.
     if (access(device.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
         return {true,
-                "user \"" + user + "\" may read and write it (owner \"" + userName(st.st_uid) +
-                    "\", group \"" + group + "\", mode " + mode + ")",
+                kvex::trArgs("user \"%1\" may read and write it (owner \"%2\", group \"%3\", "
+                             "mode %4)",
+                             {user, userName(st.st_uid), group, mode}),
                 ""};
     if ((st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP)) {
         if (databaseHasGroup(st.st_gid) && !loginHasGroup(st.st_gid))
             return {false,
-                    "it belongs to " + owned + "; user \"" + user +
-                        "\" is in that group, but this login began before it joined",
-                    "log out and in again (group membership counts from the next login)"};
-        return {false, "it belongs to " + owned + " and user \"" + user + "\" is not in that group",
-                "add the user to group \"" + group + "\" (sudo usermod -aG " + group + " " + user +
-                    ") and log in again"};
+                    kvex::trArgs("it belongs to group \"%1\" (mode %2); user \"%3\" is in that "
+                                 "group, but this login began before it joined",
+                                 {group, mode, user}),
+                    kvex::trNow("log out and in again (group membership counts from the next "
+                                "login)")};
+        return {false,
+                kvex::trArgs("it belongs to group \"%1\" (mode %2) and user \"%3\" is not in "
+                             "that group",
+                             {group, mode, user}),
+                kvex::trArgs("add the user to group \"%1\" (sudo usermod -aG %1 %2) and log in "
+                             "again",
+                             {group, user})};
     }
-    return {false, "only its owner \"" + userName(st.st_uid) + "\" may open it (mode " + mode + ")",
-            "give group \"" + serialGroup() +
-                "\" read and write access with a udev rule, add the user to that group and log "
-                "in again"};
+    return {
+        false,
+        kvex::trArgs("only its owner \"%1\" may open it (mode %2)", {userName(st.st_uid), mode}),
+        kvex::trArgs("give group \"%1\" read and write access with a udev rule, add the user "
+                     "to that group and log in again",
+                     {serialGroup()})};
 }
 
 // brltty claims some USB-serial chips as braille displays; the known sign is the adapter's USB
@@ -331,7 +350,7 @@ PortCheck checkBrlttyUnder(const std::string &sysRoot, const std::string &procRo
         {"1a86", "7523", "CH340"}, {"1a86", "5523", "CH341"}, {"10c4", "ea60", "CP210x"}};
     const QDir usb(QString::fromStdString(sysRoot + "/bus/usb/devices"));
     if (!usb.exists())
-        return finding("brltty", CheckResult::Skip, "no USB devices to look at here");
+        return finding("brltty", CheckResult::Skip, kvex::trNow("no USB devices to look at here"));
     std::string stranded;
     for (const QFileInfo &entry : usb.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QString path = entry.canonicalFilePath();
@@ -344,22 +363,24 @@ PortCheck checkBrlttyUnder(const std::string &sysRoot, const std::string &procRo
                 continue;
             QDirIterator tty(path, {"tty*"}, QDir::Dirs, QDirIterator::Subdirectories);
             if (!tty.hasNext())
-                stranded = std::string(chip.name) + " adapter " + chip.vendor + ":" + chip.product +
-                           " (USB " + entry.fileName().toStdString() + ")";
+                stranded =
+                    kvex::trArgs("%1 adapter %2:%3 (USB %4)", {chip.name, chip.vendor, chip.product,
+                                                               entry.fileName().toStdString()});
         }
     }
     const long brltty = processNamed("brltty", procRoot);
     if (brltty == 0)
-        return finding("brltty", CheckResult::Ok, "brltty is not running");
+        return finding("brltty", CheckResult::Ok, kvex::trNow("brltty is not running"));
     if (stranded.empty())
         return finding("brltty", CheckResult::Ok,
-                       "brltty runs, but every CH340 or CP210x adapter has its tty");
+                       kvex::trNow("brltty runs, but every CH340 or CP210x adapter has its tty"));
     return finding("brltty", CheckResult::Warn,
-                   "the " + stranded + " has no tty: brltty (process " + std::to_string(brltty) +
-                       ") has taken it for a braille display",
-                   "where no braille display is used: sudo systemctl mask brltty-udev.service && "
-                   "sudo systemctl stop brltty-udev.service brltty.service, then plug the "
-                   "adapter in again");
+                   kvex::trArgs("the %1 has no tty: brltty (process %2) has taken it for a "
+                                "braille display",
+                                {stranded, std::to_string(brltty)}),
+                   kvex::trNow("where no braille display is used: sudo systemctl mask "
+                               "brltty-udev.service && sudo systemctl stop brltty-udev.service "
+                               "brltty.service, then plug the adapter in again"));
 }
 
 } // namespace kvexplatform
@@ -375,7 +396,7 @@ std::vector<PortCheck> checkDeviceOnMachine(const std::string &device) {
         checks.push_back(checkModemManager(device, st));
     } else {
         for (const char *name : {"access", "in_use", "modem_manager"})
-            checks.push_back(finding(name, CheckResult::Skip, "no device"));
+            checks.push_back(finding(name, CheckResult::Skip, kvex::trNow("no device")));
     }
     // A missing tty is exactly what brltty leaves behind, so it is looked for either way.
     checks.push_back(kvexplatform::checkBrlttyUnder("/sys", "/proc"));
@@ -387,17 +408,23 @@ namespace kvexplatform {
 PortCheck latencyTimerFinding(int ms, const std::string &tty) {
     if (ms < 0)
         return finding("latency_timer", CheckResult::Skip,
-                       "no latency timer (not an FTDI USB adapter)");
-    const std::string held = "the adapter passes received bytes on after at most " +
-                             std::to_string(ms) + " ms (latency_timer)";
+                       kvex::trNow("no latency timer (not an FTDI USB adapter)"));
+    const std::string after = std::to_string(ms);
     if (ms <= 1)
-        return finding("latency_timer", CheckResult::Ok, held);
+        return finding("latency_timer", CheckResult::Ok,
+                       kvex::trArgs("the adapter passes received bytes on after at most %1 ms "
+                                    "(latency_timer)",
+                                    {after}));
     return finding("latency_timer", CheckResult::Warn,
-                   held + ": each answer can reach the program that much later",
-                   "install the package's udev rule (/usr/lib/udev/rules.d/60-kvex-rtn.rules) and "
-                   "plug the adapter in again, or until the next plug-in: echo 1 | sudo tee "
-                   "/sys/class/tty/" +
-                       tty + "/device/latency_timer");
+                   kvex::trArgs("the adapter passes received bytes on after at most %1 ms "
+                                "(latency_timer): each answer can reach the program that much "
+                                "later",
+                                {after}),
+                   kvex::trArgs("install the package's udev rule "
+                                "(/usr/lib/udev/rules.d/60-kvex-rtn.rules) and plug the adapter in "
+                                "again, or until the next plug-in: echo 1 | sudo tee "
+                                "/sys/class/tty/%1/device/latency_timer",
+                                {tty}));
 }
 
 } // namespace kvexplatform
@@ -410,11 +437,13 @@ PortCheck checkLatencyTimer(const std::string &device) {
 
 std::vector<PortCheck> checkDeviceOnMachine(const std::string &device) {
     return {{"device", device.empty() ? CheckResult::Fail : CheckResult::Skip,
-             device.empty() ? "the port has no device" : "checked when the port opens", ""}};
+             device.empty() ? kvex::trNow("the port has no device")
+                            : kvex::trNow("checked when the port opens"),
+             ""}};
 }
 
 PortCheck checkLatencyTimer(const std::string &) {
-    return {"latency_timer", CheckResult::Skip, "no latency timer here", ""};
+    return {"latency_timer", CheckResult::Skip, kvex::trNow("no latency timer here"), ""};
 }
 
 #endif

@@ -1,6 +1,8 @@
 // The user-interface services without a screen: panels are plain stores of control values, so
 // the program's code runs unchanged on machines with no display; graphs and dialogs do nothing.
+#include "platform/core/translation.h"
 #include "platform/headless.h"
+#include "platform/language.h"
 #include "platform/monitorwindow.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
@@ -77,6 +79,7 @@ void setHeadlessTextSink(TextSink sink) {
 void RegisterCallbacks(const CallbackEntry *, int) {}
 
 int InitCVIRTE(void *, char **, void *) {
+    kvexplatform::keepNumbersPortable();
     return QCoreApplication::instance() ? 1 : 0;
 }
 
@@ -142,7 +145,7 @@ int SetCtrlVal(int panel, int control, const char *value) {
         return UIE_INVALID_PANEL;
     c->text = value ? value : "";
     if (textSink)
-        textSink(panel, control, c->text.c_str());
+        textSink(panel, control, kvexplatform::shownBytes(c->text.c_str()).c_str());
     return 0;
 }
 

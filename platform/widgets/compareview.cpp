@@ -1,5 +1,6 @@
 // The compare view as a Qt dialog: a source chooser per side and a table of the words.
 #include "platform/compareview.h"
+#include "platform/core/translation.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,32 +31,33 @@ class CompareView : public QDialog {
                 int wordCount, ParameterSetReader reader)
         : QDialog(QApplication::activeWindow()), wordCount_(wordCount), reader_(reader) {
         setObjectName("CompareView");
-        setWindowTitle("Compare parameter sets");
+        setWindowTitle(QCoreApplication::translate("kvex", "Compare parameter sets"));
         auto *layout = new QVBoxLayout(this);
         auto *choosers = new QHBoxLayout;
         for (int s = 0; s < 2; ++s) {
             Side &side = sides_[s];
             side.chooser = new QComboBox(this);
             side.chooser->setObjectName(s == 0 ? "compareFirst" : "compareSecond");
-            side.chooser->setAccessibleName(s == 0 ? "First parameter set"
-                                                   : "Second parameter set");
+            side.chooser->setAccessibleName(
+                s == 0 ? QCoreApplication::translate("kvex", "First parameter set")
+                       : QCoreApplication::translate("kvex", "Second parameter set"));
             for (int i = 0; i < sourceCount; ++i)
-                side.chooser->addItem(QString::fromLatin1(sourceNames[i]));
+                side.chooser->addItem(kvexplatform::shownText(sourceNames[i]));
             if (s == 1)
-                choosers->addWidget(new QLabel("with", this));
+                choosers->addWidget(new QLabel(QCoreApplication::translate("kvex", "with"), this));
             choosers->addWidget(side.chooser, 1);
         }
         layout->addLayout(choosers);
 
         table_ = new QTableWidget(wordCount, 4, this);
         table_->setObjectName("compareTable");
-        table_->setAccessibleName("Parameter words");
+        table_->setAccessibleName(QCoreApplication::translate("kvex", "Parameter words"));
         table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
         table_->verticalHeader()->setVisible(false);
         table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
         for (int w = 0; w < wordCount; ++w) {
             table_->setItem(w, 0, new QTableWidgetItem(QString::number(w)));
-            table_->setItem(w, 1, new QTableWidgetItem(QString::fromLatin1(wordNames[w])));
+            table_->setItem(w, 1, new QTableWidgetItem(kvexplatform::shownText(wordNames[w])));
             table_->setItem(w, 2, new QTableWidgetItem);
             table_->setItem(w, 3, new QTableWidgetItem);
             for (int c : {0, 2, 3})
@@ -65,7 +67,7 @@ class CompareView : public QDialog {
 
         summary_ = new QLabel(this);
         summary_->setObjectName("compareSummary");
-        summary_->setAccessibleName("Comparison");
+        summary_->setAccessibleName(QCoreApplication::translate("kvex", "Comparison"));
         layout->addWidget(summary_);
         auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -90,7 +92,7 @@ class CompareView : public QDialog {
         char reason[256] = "";
         side.read = reader_(side.chooser->currentIndex(), side.words.data(), reason,
                             static_cast<int>(sizeof reason)) >= 0;
-        side.reason = QString::fromLatin1(reason);
+        side.reason = kvexplatform::shownText(reason);
         refresh();
     }
 
@@ -98,8 +100,10 @@ class CompareView : public QDialog {
         for (int s = 0; s < 2; ++s)
             table_->setHorizontalHeaderItem(2 + s,
                                             new QTableWidgetItem(sides_[s].chooser->currentText()));
-        table_->setHorizontalHeaderItem(0, new QTableWidgetItem("Word"));
-        table_->setHorizontalHeaderItem(1, new QTableWidgetItem("Name"));
+        table_->setHorizontalHeaderItem(
+            0, new QTableWidgetItem(QCoreApplication::translate("kvex", "Word")));
+        table_->setHorizontalHeaderItem(
+            1, new QTableWidgetItem(QCoreApplication::translate("kvex", "Name")));
         const bool both = sides_[0].read && sides_[1].read;
         int different = 0;
         for (int w = 0; w < wordCount_; ++w) {
@@ -122,8 +126,11 @@ class CompareView : public QDialog {
                 lines << QString("%1: %2").arg(sides_[s].chooser->currentText(), sides_[s].reason);
         if (both)
             lines << (different == 0
-                          ? QString("All %1 words are equal.").arg(wordCount_)
-                          : QString("%1 of %2 words differ.").arg(different).arg(wordCount_));
+                          ? QCoreApplication::translate("kvex", "All %1 words are equal.")
+                                .arg(wordCount_)
+                          : QCoreApplication::translate("kvex", "%1 of %2 words differ.")
+                                .arg(different)
+                                .arg(wordCount_));
         summary_->setText(lines.join("\n"));
     }
 

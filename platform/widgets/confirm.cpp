@@ -1,5 +1,6 @@
 // The confirmation question as a Qt message box, defaulting to No.
 #include "platform/confirm.h"
+#include "platform/core/translation.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -18,12 +19,13 @@ int ConfirmPopup(const char *title, const char *message, const char *yesLabel) {
     const char *safeMessage = message ? message : "";
     if (confirmHook)
         return confirmHook(safeTitle, safeMessage) ? 1 : 0;
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(safeTitle),
-                    QString::fromLatin1(safeMessage), QMessageBox::NoButton,
+    QMessageBox box(QMessageBox::Question, kvexplatform::shownText(safeTitle),
+                    kvexplatform::shownText(safeMessage), QMessageBox::NoButton,
                     QApplication::activeWindow());
     box.setObjectName("ConfirmPopup");
-    QPushButton *yes =
-        box.addButton(QString::fromLatin1(yesLabel ? yesLabel : "Yes"), QMessageBox::YesRole);
+    QPushButton *yes = yesLabel
+                           ? box.addButton(kvexplatform::shownText(yesLabel), QMessageBox::YesRole)
+                           : box.addButton(QMessageBox::Yes);
     QPushButton *no = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(no);
     box.setEscapeButton(no);

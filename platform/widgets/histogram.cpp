@@ -1,5 +1,6 @@
 // Histogram bars and marker lines on a panel graph, over QCustomPlot.
 #include "platform/histogram.h"
+#include "platform/core/translation.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
 
@@ -85,6 +86,6 @@ int SetCtrlToolTip(int panel, int control, const char *text) {
     QWidget *widget = kvexplatform::controlWidget(panel, control);
     if (!widget)
         return UIE_INVALID_CONTROL;
-    widget->setToolTip(QString::fromUtf8(text ? text : ""));
+    widget->setToolTip(kvexplatform::shownText(text));
     return 0;
 }

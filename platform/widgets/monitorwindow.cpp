@@ -1,7 +1,9 @@
 // The monitor window over Qt Widgets: a table refreshed from the program's record a few times a
 // second, with Pause, Clear and Save buttons.
 #include "platform/monitorwindow.h"
+#include "platform/core/translation.h"
 #include "platform/qtaccess.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 #include <QAbstractTableModel>
@@ -52,7 +54,7 @@ class RowModel : public QAbstractTableModel {
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (role == Qt::DisplayRole && orientation == Qt::Horizontal)
-            return QString::fromStdString(columns_[static_cast<size_t>(section)]);
+            return kvexplatform::shownText(columns_[static_cast<size_t>(section)].c_str());
         return QAbstractTableModel::headerData(section, orientation, role);
     }
 
@@ -67,7 +69,7 @@ class MonitorWindow : public QWidget {
         : QWidget(panel, Qt::Window), source_(source) {
         setObjectName("TrafficWindow");
         setAttribute(Qt::WA_DeleteOnClose);
-        setWindowTitle(QString::fromStdString(source.title));
+        setWindowTitle(kvexplatform::shownText(source.title.c_str()));
         model_ = new RowModel(source.columns, this);
         auto *table = new QTableView(this);
         table->setObjectName("TABLETraffic");
@@ -93,12 +95,12 @@ class MonitorWindow : public QWidget {
         }
         table_ = table;
 
-        auto *pause = new QPushButton("&Pause", this);
+        auto *pause = new QPushButton(QCoreApplication::translate("kvex", "&Pause"), this);
         pause->setObjectName("BTNTrafficPause");
         pause->setCheckable(true);
-        auto *clear = new QPushButton("&Clear", this);
+        auto *clear = new QPushButton(QCoreApplication::translate("kvex", "&Clear"), this);
         clear->setObjectName("BTNTrafficClear");
-        auto *save = new QPushButton("&Save…", this);
+        auto *save = new QPushButton(QCoreApplication::translate("kvex", "&Save…"), this);
         save->setObjectName("BTNTrafficSave");
         status_ = new QLabel(this);
         status_->setObjectName("TEXTTrafficStatus");
@@ -116,7 +118,7 @@ class MonitorWindow : public QWidget {
         connect(pause, &QPushButton::toggled, this, [this](bool paused) {
             paused_ = paused;
             source_.pause(paused);
-            status_->setText(paused ? "Paused" : "");
+            status_->setText(paused ? QCoreApplication::translate("kvex", "Paused") : QString());
         });
         connect(clear, &QPushButton::clicked, this, [this] {
             source_.clear();
@@ -159,13 +161,15 @@ class MonitorWindow : public QWidget {
 
     void saveRecord() {
         char path[kPathSize] = "";
-        const int chosen = FileSelectPopup("", "traffic.txt", "*.txt", "Save traffic",
+        const int chosen = FileSelectPopup("", "traffic.txt", "*.txt", kvex::tr("Save traffic"),
                                            VAL_OK_BUTTON, 0, 1, 1, 1, path);
         if (chosen <= 0)
             return;
         status_->setText(source_.save(path)
-                             ? QString("Saved to %1").arg(QString::fromLocal8Bit(path))
-                             : QString("Cannot write %1!").arg(QString::fromLocal8Bit(path)));
+                             ? QCoreApplication::translate("kvex", "Saved to %1")
+                                   .arg(QString::fromLocal8Bit(path))
+                             : QCoreApplication::translate("kvex", "Cannot write %1!")
+                                   .arg(QString::fromLocal8Bit(path)));
     }
 
     MonitorSource source_;

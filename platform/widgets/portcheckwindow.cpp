@@ -1,8 +1,10 @@
 // The port check's window over Qt Widgets: the report in a read-only, selectable text view.
 #include "platform/portcheckwindow.h"
+#include "platform/core/translation.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
@@ -29,9 +31,10 @@ QWidget *makeWindow(QWidget *panel) {
     // A fix wrapped on screen is still one line when copied.
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    auto *note = new QLabel("Select a fix and copy it (Ctrl+C) to run it yourself; the check "
-                            "itself changes nothing on this machine.",
-                            w);
+    auto *note = new QLabel(
+        QCoreApplication::translate("kvex", "Select a fix and copy it (Ctrl+C) to run it yourself; "
+                                            "the check itself changes nothing on this machine."),
+        w);
     note->setWordWrap(true);
     auto *layout = new QVBoxLayout(w);
     layout->addWidget(view);
@@ -49,9 +52,9 @@ int ShowPortCheckWindow(int panel, const char *title, const char *text) {
         return UIE_INVALID_PANEL;
     if (!window)
         window = makeWindow(parent);
-    window->setWindowTitle(QString::fromLatin1(title ? title : ""));
+    window->setWindowTitle(kvexplatform::programText(title ? title : ""));
     window->findChild<QPlainTextEdit *>("TEXTPortCheck")
-        ->setPlainText(QString::fromLatin1(text ? text : ""));
+        ->setPlainText(kvexplatform::programText(text ? text : ""));
     window->show();
     window->raise();
     window->activateWindow();

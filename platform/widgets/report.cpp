@@ -1,9 +1,12 @@
 // The commissioning report as a PDF: text, the parameter table and the panel's graphs as vector
 // pictures, written through a temporary file; and the dialog that asks for it.
 #include "platform/report.h"
+#include "platform/core/translation.h"
 #include "platform/qtaccess.h"
+#include "platform/tr.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -23,8 +26,9 @@ namespace {
 
 kvexplatform::ReportSetupHook setupHook;
 
+// Headings and labels in the operator's language; values and the note as they are.
 QString qs(const std::string &text) {
-    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+    return kvexplatform::shownText(text.c_str());
 }
 
 // Page geometry in points (the writer runs at 72 dots per inch).
@@ -63,7 +67,7 @@ class PageWriter {
     double parameters(double x, double top, double width, const std::vector<ReportParameter> &list,
                       const std::string &note) {
         double at = top;
-        at += headingAt(x, at, width, "Parameter set");
+        at += headingAt(x, at, width, kvex::tr("Parameter set"));
         const double cols[] = {x, x + 18, x + width * 0.5, x + width * 0.68};
         setFont(8.5, false);
         int word = 0;
@@ -113,7 +117,7 @@ class PageWriter {
     }
 
     void note(const std::string &note, double width) {
-        y += headingAt(0, y, width, "Operator's note");
+        y += headingAt(0, y, width, kvex::tr("Operator's note"));
         setFont(9, false);
         const QRectF box(0, y, width, 10000);
         const QRectF used = p_.boundingRect(box, Qt::AlignLeft | Qt::TextWordWrap, qs(note));
@@ -153,12 +157,14 @@ bool paintReport(QPdfWriter &writer, const ReportDocument &document) {
     PageWriter out(painter, width);
 
     out.title(document.title);
-    out.y += out.rows(0, out.y, width, 90, "Sensor and connection", document.header) + kGap;
+    out.y +=
+        out.rows(0, out.y, width, 90, kvex::tr("Sensor and connection"), document.header) + kGap;
 
     const double left = width * 0.56, right = width - left - 14;
-    const double used = std::max(
-        out.parameters(0, out.y, left, document.parameters, document.parameterNote),
-        out.rows(left + 14, out.y, right, 92, "Statistics of the last run", document.statistics));
+    const double used =
+        std::max(out.parameters(0, out.y, left, document.parameters, document.parameterNote),
+                 out.rows(left + 14, out.y, right, 92, kvex::tr("Statistics of the last run"),
+                          document.statistics));
     out.y += used + kGap;
 
     constexpr double graphHeight = 165;
@@ -196,30 +202,32 @@ bool ReportSetupPopup(ReportRequest &request) {
     if (setupHook)
         return setupHook(request);
     QDialog dialog;
-    dialog.setWindowTitle("Commissioning report");
+    dialog.setWindowTitle(QCoreApplication::translate("kvex", "Commissioning report"));
     auto *form = new QFormLayout(&dialog);
     auto *path = new QLineEdit(qs(request.path));
     path->setObjectName("reportPath");
     path->setMinimumWidth(360);
-    auto *browse = new QPushButton("&Browse…");
+    auto *browse = new QPushButton(QCoreApplication::translate("kvex", "&Browse…"));
     auto *pathRow = new QHBoxLayout;
     pathRow->addWidget(path, 1);
     pathRow->addWidget(browse);
-    form->addRow("&File", pathRow);
+    form->addRow(QCoreApplication::translate("kvex", "&File"), pathRow);
     auto *pageSize = new QComboBox;
     pageSize->setObjectName("reportPageSize");
     pageSize->addItems({"A4", "Letter"});
     pageSize->setCurrentIndex(request.letter ? 1 : 0);
-    form->addRow("&Page size", pageSize);
+    form->addRow(QCoreApplication::translate("kvex", "&Page size"), pageSize);
     auto *note = new QPlainTextEdit(qs(request.note));
     note->setObjectName("reportNote");
-    note->setPlaceholderText("Optional: where the sensor is fitted, what was set and why");
-    form->addRow("&Note", note);
+    note->setPlaceholderText(QCoreApplication::translate(
+        "kvex", "Optional: where the sensor is fitted, what was set and why"));
+    form->addRow(QCoreApplication::translate("kvex", "&Note"), note);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
     form->addRow(buttons);
     QObject::connect(browse, &QPushButton::clicked, [&] {
-        const QString chosen = QFileDialog::getSaveFileName(&dialog, "Report file", path->text(),
-                                                            "PDF documents (*.pdf)");
+        const QString chosen = QFileDialog::getSaveFileName(
+            &dialog, QCoreApplication::translate("kvex", "Report file"), path->text(),
+            QCoreApplication::translate("kvex", "PDF documents (*.pdf)"));
         if (!chosen.isEmpty())
             path->setText(chosen);
     });
@@ -254,7 +262,8 @@ int WriteReportPdf(const ReportDocument &document, const ReportRequest &request,
         painted = paintReport(writer, document);
     }
     if (!painted || file.error() != QFileDevice::NoError) {
-        error = painted ? file.errorString().toStdString() : "the page could not be drawn";
+        error =
+            painted ? file.errorString().toStdString() : kvex::trNow("the page could not be drawn");
         // Not committed: the temporary file goes, whatever stood at the path stays.
         file.cancelWriting();
         return -1;

@@ -1,6 +1,8 @@
 // User-interface services: panels from the panel file, controls by number, events to callbacks.
 #include "platform/userint.h"
 #include "platform/core/internal.h"
+#include "platform/core/translation.h"
+#include "platform/language.h"
 #include "platform/qtaccess.h"
 #include "platform/widgets/framecache.h"
 #include "platform/widgets/graphwidgets.h"
@@ -50,7 +52,12 @@ kvexplatform::FileSelectHook fileSelectHook;
 QString dataDirectory;
 
 QString fromProgram(const char *text) {
-    return QString::fromLatin1(text ? text : "");
+    return kvexplatform::programText(text);
+}
+
+// What the operator reads: a status text, label or title, in the operator's language.
+QString shown(const char *text) {
+    return kvexplatform::shownText(text);
 }
 
 void copyToProgram(const QByteArray &bytes, char *out, int size) {
@@ -307,6 +314,7 @@ void RegisterCallbacks(const CallbackEntry *table, int count) {
 }
 
 int InitCVIRTE(void *, char **, void *) {
+    kvexplatform::keepNumbersPortable();
     if (!qobject_cast<QApplication *>(qApp))
         return 0;
 #ifdef KVEX_APP_ID
@@ -454,7 +462,7 @@ int SetCtrlVal(int panel, int control, const char *value) {
     if (!w)
         return UIE_INVALID_CONTROL;
     const QSignalBlocker block(w);
-    return setText(w, fromProgram(value));
+    return setText(w, shown(value));
 }
 
 int GetCtrlVal(int panel, int control, int *value) {
@@ -570,7 +578,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
     QWidget *w = findControl(panel, control);
     if (!w)
         return UIE_INVALID_CONTROL;
-    const QString text = fromProgram(value);
+    const QString text = attribute == ATTR_TEXT_FONT ? fromProgram(value) : shown(value);
     switch (attribute) {
     case ATTR_LABEL_TEXT: {
         const QList<QLabel *> labels = labelsOf(w);
@@ -655,8 +663,7 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
     if (!combo)
         return UIE_INVALID_CONTROL;
     const QSignalBlocker block(combo);
-    combo->insertItem(index < 0 ? combo->count() : index, QString::fromUtf8(label ? label : ""),
-                      value);
+    combo->insertItem(index < 0 ? combo->count() : index, shown(label), value);
     return 0;
 }
 
@@ -668,7 +675,7 @@ int NewCtrl(int panel, int style, const char *label, int top, int left) {
         return UIE_INVALID_ATTRIBUTE;
     auto *text = new QLabel(p->widget.get());
     text->setProperty("kvexFreeLabel", true);
-    text->setAccessibleName(fromProgram(label));
+    text->setAccessibleName(shown(label));
     text->move(left, top);
     text->show();
     text->raise();
@@ -686,7 +693,7 @@ int ReplaceTextBoxLine(int panel, int control, int line, const char *text) {
     QStringList lines = box->toPlainText().split('\n');
     while (lines.size() <= line)
         lines << QString();
-    lines[line] = fromProgram(text);
+    lines[line] = shown(text);
     box->setPlainText(lines.join('\n'));
     return 0;
 }
@@ -785,19 +792,18 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileSpec,
     int result = VAL_NO_FILE_SELECTED;
     if (fileSelectHook) {
         std::string path;
-        result =
-            fileSelectHook({directory.toStdString(), defaultFile.toStdString(), types.toStdString(),
-                            fromProgram(title).toStdString(), buttonLabel},
-                           path);
+        result = fileSelectHook({directory.toStdString(), defaultFile.toStdString(),
+                                 types.toStdString(), shown(title).toStdString(), buttonLabel},
+                                path);
         chosen = QString::fromStdString(path);
     } else {
         const QString filter = QString("%1 (%1)").arg(types.isEmpty() ? "*" : types);
         const QString start = QDir(directory).filePath(defaultFile);
         chosen = buttonLabel == VAL_LOAD_BUTTON
-                     ? QFileDialog::getOpenFileName(QApplication::activeWindow(),
-                                                    fromProgram(title), start, filter)
-                     : QFileDialog::getSaveFileName(QApplication::activeWindow(),
-                                                    fromProgram(title), start, filter);
+                     ? QFileDialog::getOpenFileName(QApplication::activeWindow(), shown(title),
+                                                    start, filter)
+                     : QFileDialog::getSaveFileName(QApplication::activeWindow(), shown(title),
+                                                    start, filter);
         if (!chosen.isEmpty())
             result = QFileInfo::exists(chosen) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
     }

@@ -1,0 +1,1965 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE" sourcelanguage="en">
+<context>
+    <name>KVEXPanels</name>
+    <message>
+        <source>K-VEX-RTN panels</source>
+        <translation>K-VEX-RTN-Panels</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN-Rodaz</source>
+        <translation>K-VEX-RTN-Rodaz</translation>
+    </message>
+    <message>
+        <source>Supplier, product name and version</source>
+        <translation>Lieferant, Produktname und Version</translation>
+    </message>
+    <message>
+        <source>Header</source>
+        <translation>Kopfzeile</translation>
+    </message>
+    <message>
+        <source>Supplier logo</source>
+        <translation>Lieferantenlogo</translation>
+    </message>
+    <message>
+        <source>Logo</source>
+        <translation>Logo</translation>
+    </message>
+    <message>
+        <source>Connection</source>
+        <translation>Verbindung</translation>
+    </message>
+    <message>
+        <source>&amp;Port</source>
+        <translation>&amp;Port</translation>
+    </message>
+    <message>
+        <source>Serial port the sensor is connected to</source>
+        <translation>Serieller Port, an dem der Sensor angeschlossen ist</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Connect again to the device that was unplugged and is back</source>
+        <translation>Erneut mit dem abgezogenen und wieder angesteckten Gerät verbinden</translation>
+    </message>
+    <message>
+        <source>Reconnect</source>
+        <translation>Neu verbinden</translation>
+    </message>
+    <message>
+        <source>Show the frames sent to and received from the sensor</source>
+        <translation>Die an den Sensor gesendeten und von ihm empfangenen Telegramme anzeigen</translation>
+    </message>
+    <message>
+        <source>Traffic…</source>
+        <translation>Datenverkehr…</translation>
+    </message>
+    <message>
+        <source>Parameter set</source>
+        <translation>Parametersatz</translation>
+    </message>
+    <message>
+        <source>Po&amp;wer</source>
+        <translation>Lic&amp;htleistung</translation>
+    </message>
+    <message>
+        <source>Parameter word 0 (power), 0 to 1000</source>
+        <translation>Parameterwort 0 (Lichtleistung), 0 bis 1000</translation>
+    </message>
+    <message>
+        <source>Power</source>
+        <translation>Lichtleistung</translation>
+    </message>
+    <message>
+        <source>P-mo&amp;de</source>
+        <translation>P-Mo&amp;dus</translation>
+    </message>
+    <message>
+        <source>Parameter word 1 (P-mode), 0 (off) or 1 (on)</source>
+        <translation>Parameterwort 1 (P-Modus), 0 (aus) oder 1 (ein)</translation>
+    </message>
+    <message>
+        <source>P-mode</source>
+        <translation>P-Modus</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>1</source>
+        <translation>1</translation>
+    </message>
+    <message>
+        <source>Video t&amp;hreshold</source>
+        <translation>Video&amp;schwelle</translation>
+    </message>
+    <message>
+        <source>Parameter word 2 (video threshold), 50 to 950</source>
+        <translation>Parameterwort 2 (Videoschwelle), 50 bis 950</translation>
+    </message>
+    <message>
+        <source>Video threshold</source>
+        <translation>Videoschwelle</translation>
+    </message>
+    <message>
+        <source>Polarit&amp;y</source>
+        <translation>Polarit&amp;ät</translation>
+    </message>
+    <message>
+        <source>Parameter word 4 (polarity), 0 or 1</source>
+        <translation>Parameterwort 4 (Polarität), 0 oder 1</translation>
+    </message>
+    <message>
+        <source>Polarity</source>
+        <translation>Polarität</translation>
+    </message>
+    <message>
+        <source>Eva&amp;luation</source>
+        <translation>Aus&amp;wertung</translation>
+    </message>
+    <message>
+        <source>Parameter word 5 (evaluation mode), 0 to 4</source>
+        <translation>Parameterwort 5 (Auswertemodus), 0 bis 4</translation>
+    </message>
+    <message>
+        <source>Evaluation</source>
+        <translation>Auswertung</translation>
+    </message>
+    <message>
+        <source>0 - left edge</source>
+        <translation>0 - linke Kante</translation>
+    </message>
+    <message>
+        <source>1 - right edge</source>
+        <translation>1 - rechte Kante</translation>
+    </message>
+    <message>
+        <source>2 - centre</source>
+        <translation>2 - Mitte</translation>
+    </message>
+    <message>
+        <source>3 - centre</source>
+        <translation>3 - Mitte</translation>
+    </message>
+    <message>
+        <source>4 - centre</source>
+        <translation>4 - Mitte</translation>
+    </message>
+    <message>
+        <source>Window le&amp;ft</source>
+        <translation>Fenster &amp;links</translation>
+    </message>
+    <message>
+        <source>Parameter word 6 (left end of the evaluation window), 1 to the sensor&apos;s sub-pixel count</source>
+        <translation>Parameterwort 6 (linkes Ende des Auswertefensters), 1 bis zur Subpixelzahl des Sensors</translation>
+    </message>
+    <message>
+        <source>Window left</source>
+        <translation>Fenster links</translation>
+    </message>
+    <message>
+        <source>Wi&amp;ndow right</source>
+        <translation>Fenster r&amp;echts</translation>
+    </message>
+    <message>
+        <source>Parameter word 7 (right end of the evaluation window), 1 to the sensor&apos;s sub-pixel count</source>
+        <translation>Parameterwort 7 (rechtes Ende des Auswertefensters), 1 bis zur Subpixelzahl des Sensors</translation>
+    </message>
+    <message>
+        <source>Window right</source>
+        <translation>Fenster rechts</translation>
+    </message>
+    <message>
+        <source>S&amp;et-point</source>
+        <translation>So&amp;llwert</translation>
+    </message>
+    <message>
+        <source>Parameter word 8 (set-point), 0 to 65535</source>
+        <translation>Parameterwort 8 (Sollwert), 0 bis 65535</translation>
+    </message>
+    <message>
+        <source>Set-point</source>
+        <translation>Sollwert</translation>
+    </message>
+    <message>
+        <source>Toleran&amp;ce</source>
+        <translation>Toleran&amp;z</translation>
+    </message>
+    <message>
+        <source>Parameter word 9 (tolerance around the set-point), 1 to 65535</source>
+        <translation>Parameterwort 9 (Toleranz um den Sollwert), 1 bis 65535</translation>
+    </message>
+    <message>
+        <source>Tolerance</source>
+        <translation>Toleranz</translation>
+    </message>
+    <message>
+        <source>Oper&amp;ating mode</source>
+        <translation>Betriebs&amp;art</translation>
+    </message>
+    <message>
+        <source>Parameter word 10 (operating mode), 0 (LO-GAIN) or 1 (HI-GAIN)</source>
+        <translation>Parameterwort 10 (Betriebsart), 0 (LO-GAIN) oder 1 (HI-GAIN)</translation>
+    </message>
+    <message>
+        <source>Operating mode</source>
+        <translation>Betriebsart</translation>
+    </message>
+    <message>
+        <source>LO-GAIN</source>
+        <translation>LO-GAIN</translation>
+    </message>
+    <message>
+        <source>HI-GAIN</source>
+        <translation>HI-GAIN</translation>
+    </message>
+    <message>
+        <source>Hardware setting</source>
+        <translation>Hardware-Einstellung</translation>
+    </message>
+    <message>
+        <source>Parameter word 11 (hardware setting), 0 to 3</source>
+        <translation>Parameterwort 11 (Hardware-Einstellung), 0 bis 3</translation>
+    </message>
+    <message>
+        <source>2</source>
+        <translation>2</translation>
+    </message>
+    <message>
+        <source>3</source>
+        <translation>3</translation>
+    </message>
+    <message>
+        <source>Average</source>
+        <translation>Mittelung</translation>
+    </message>
+    <message>
+        <source>Parameter word 14 (averaging), 0 to 1024</source>
+        <translation>Parameterwort 14 (Mittelung), 0 bis 1024</translation>
+    </message>
+    <message>
+        <source>Au&amp;x. value</source>
+        <translation>Hil&amp;fswert</translation>
+    </message>
+    <message>
+        <source>Auxiliary value, 0 to 65535</source>
+        <translation>Hilfswert, 0 bis 65535</translation>
+    </message>
+    <message>
+        <source>Aux. value</source>
+        <translation>Hilfswert</translation>
+    </message>
+    <message>
+        <source>Target</source>
+        <translation>Ziel</translation>
+    </message>
+    <message>
+        <source>Target: the sensor&apos;s RAM</source>
+        <translation>Ziel: das RAM des Sensors</translation>
+    </message>
+    <message>
+        <source>RAM</source>
+        <translation>RAM</translation>
+    </message>
+    <message>
+        <source>Target: the sensor&apos;s EEPROM</source>
+        <translation>Ziel: das EEPROM des Sensors</translation>
+    </message>
+    <message>
+        <source>EEPROM</source>
+        <translation>EEPROM</translation>
+    </message>
+    <message>
+        <source>Target: a parameter file</source>
+        <translation>Ziel: eine Parameterdatei</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Read the parameter set from the chosen target (RAM, EEPROM or file)</source>
+        <translation>Den Parametersatz aus dem gewählten Ziel lesen (RAM, EEPROM oder Datei)</translation>
+    </message>
+    <message>
+        <source>GET</source>
+        <translation>GET</translation>
+    </message>
+    <message>
+        <source>&amp;GET</source>
+        <translation>&amp;GET</translation>
+    </message>
+    <message>
+        <source>Write the panel&apos;s parameter set to the chosen target</source>
+        <translation>Den Parametersatz der Oberfläche in das gewählte Ziel schreiben</translation>
+    </message>
+    <message>
+        <source>SEND</source>
+        <translation>SEND</translation>
+    </message>
+    <message>
+        <source>&amp;SEND</source>
+        <translation>&amp;SEND</translation>
+    </message>
+    <message>
+        <source>Sensor</source>
+        <translation>Sensor</translation>
+    </message>
+    <message>
+        <source>Let the sensor take the current measured value as its set-point, then read the set back</source>
+        <translation>Den aktuellen Messwert als Sollwert einlernen und den Parametersatz zurücklesen</translation>
+    </message>
+    <message>
+        <source>Teach</source>
+        <translation>Einlernen</translation>
+    </message>
+    <message>
+        <source>&amp;Teach</source>
+        <translation>&amp;Einlernen</translation>
+    </message>
+    <message>
+        <source>Reset the analogue output&apos;s stored maximum and minimum</source>
+        <translation>Gespeichertes Maximum und Minimum des Analogausgangs zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset max/min</source>
+        <translation>Max/Min zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset max/&amp;min</source>
+        <translation>Max/&amp;Min zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Show or hide the sensor description</source>
+        <translation>Sensorbeschreibung ein- oder ausblenden</translation>
+    </message>
+    <message>
+        <source>Sensor info</source>
+        <translation>Sensorinfo</translation>
+    </message>
+    <message>
+        <source>Sensor &amp;info</source>
+        <translation>Sensor&amp;info</translation>
+    </message>
+    <message>
+        <source>&amp;Language</source>
+        <translation>Sp&amp;rache</translation>
+    </message>
+    <message>
+        <source>The program&apos;s language from its next start: the system&apos;s, German or English</source>
+        <translation>Sprache des Programms ab dem nächsten Start: die des Systems, Deutsch oder Englisch</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Sprache</translation>
+    </message>
+    <message>
+        <source>System language</source>
+        <translation>Systemsprache</translation>
+    </message>
+    <message>
+        <source>Read-outs</source>
+        <translation>Anzeigen</translation>
+    </message>
+    <message>
+        <source>Left edge</source>
+        <translation>Linke Kante</translation>
+    </message>
+    <message>
+        <source>Left edge position reported by the sensor</source>
+        <translation>Position der linken Kante laut Sensor</translation>
+    </message>
+    <message>
+        <source>Right edge</source>
+        <translation>Rechte Kante</translation>
+    </message>
+    <message>
+        <source>Right edge position reported by the sensor</source>
+        <translation>Position der rechten Kante laut Sensor</translation>
+    </message>
+    <message>
+        <source>Measured value</source>
+        <translation>Messwert</translation>
+    </message>
+    <message>
+        <source>Measured value reported by the sensor</source>
+        <translation>Messwert laut Sensor</translation>
+    </message>
+    <message>
+        <source>Value µm</source>
+        <translation>Messwert µm</translation>
+    </message>
+    <message>
+        <source>Measured value in micrometres; a dash when the sensor type names no pixel pitch</source>
+        <translation>Messwert in Mikrometern; ein Strich, wenn der Sensortyp keinen Pixelabstand nennt</translation>
+    </message>
+    <message>
+        <source>Left max</source>
+        <translation>Links max</translation>
+    </message>
+    <message>
+        <source>Left maximum reported by the sensor</source>
+        <translation>Linkes Maximum laut Sensor</translation>
+    </message>
+    <message>
+        <source>Right max</source>
+        <translation>Rechts max</translation>
+    </message>
+    <message>
+        <source>Right maximum reported by the sensor</source>
+        <translation>Rechtes Maximum laut Sensor</translation>
+    </message>
+    <message>
+        <source>Tolerance reported by the sensor</source>
+        <translation>Toleranz laut Sensor</translation>
+    </message>
+    <message>
+        <source>Analogue output</source>
+        <translation>Analogausgang</translation>
+    </message>
+    <message>
+        <source>Analogue output mode and the output&apos;s stored maximum and minimum</source>
+        <translation>Modus des Analogausgangs und sein gespeichertes Maximum und Minimum</translation>
+    </message>
+    <message>
+        <source>Analog&amp;ue mode</source>
+        <translation>Analog&amp;modus</translation>
+    </message>
+    <message>
+        <source>Parameter word 3 (analogue output mode), 0 to 7</source>
+        <translation>Parameterwort 3 (Modus des Analogausgangs), 0 bis 7</translation>
+    </message>
+    <message>
+        <source>Analogue mode</source>
+        <translation>Analogmodus</translation>
+    </message>
+    <message>
+        <source>0 - value</source>
+        <translation>0 - Messwert</translation>
+    </message>
+    <message>
+        <source>1 - value</source>
+        <translation>1 - Messwert</translation>
+    </message>
+    <message>
+        <source>2 - max</source>
+        <translation>2 - Max</translation>
+    </message>
+    <message>
+        <source>3 - min</source>
+        <translation>3 - Min</translation>
+    </message>
+    <message>
+        <source>4 - value</source>
+        <translation>4 - Messwert</translation>
+    </message>
+    <message>
+        <source>5 - max</source>
+        <translation>5 - Max</translation>
+    </message>
+    <message>
+        <source>6 - min</source>
+        <translation>6 - Min</translation>
+    </message>
+    <message>
+        <source>7 - value</source>
+        <translation>7 - Messwert</translation>
+    </message>
+    <message>
+        <source>Analogue max</source>
+        <translation>Analog max</translation>
+    </message>
+    <message>
+        <source>Stored maximum of the analogue output</source>
+        <translation>Gespeichertes Maximum des Analogausgangs</translation>
+    </message>
+    <message>
+        <source>Analogue min</source>
+        <translation>Analog min</translation>
+    </message>
+    <message>
+        <source>Stored minimum of the analogue output</source>
+        <translation>Gespeichertes Minimum des Analogausgangs</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Messwert</translation>
+    </message>
+    <message>
+        <source>Current measured value reported by the sensor</source>
+        <translation>Aktueller Messwert laut Sensor</translation>
+    </message>
+    <message>
+        <source>Edges, evaluation window and tolerance (sub-pixels)</source>
+        <translation>Kanten, Auswertefenster und Toleranz (Subpixel)</translation>
+    </message>
+    <message>
+        <source>Bar graph of the current measured value</source>
+        <translation>Balkendiagramm des aktuellen Messwerts</translation>
+    </message>
+    <message>
+        <source>Bar graph</source>
+        <translation>Balkendiagramm</translation>
+    </message>
+    <message>
+        <source>position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>level</source>
+        <translation>Pegel</translation>
+    </message>
+    <message>
+        <source>Position (sub-pixels)</source>
+        <translation>Position (Subpixel)</translation>
+    </message>
+    <message>
+        <source>Video level</source>
+        <translation>Videopegel</translation>
+    </message>
+    <message>
+        <source>CCD line (video mode) with the video threshold</source>
+        <translation>CCD-Zeile (Videobetrieb) mit der Videoschwelle</translation>
+    </message>
+    <message>
+        <source>Video curve</source>
+        <translation>Videokurve</translation>
+    </message>
+    <message>
+        <source>sample</source>
+        <translation>Messung</translation>
+    </message>
+    <message>
+        <source>value</source>
+        <translation>Messwert</translation>
+    </message>
+    <message>
+        <source>Samples</source>
+        <translation>Messungen</translation>
+    </message>
+    <message>
+        <source>Measured value over time (run mode)</source>
+        <translation>Messwert über der Zeit (Messbetrieb)</translation>
+    </message>
+    <message>
+        <source>Strip chart</source>
+        <translation>Linienschreiber</translation>
+    </message>
+    <message>
+        <source>Statistics</source>
+        <translation>Statistik</translation>
+    </message>
+    <message>
+        <source>Samples taken in this run</source>
+        <translation>Messungen in diesem Lauf</translation>
+    </message>
+    <message>
+        <source>Mean</source>
+        <translation>Mittelwert</translation>
+    </message>
+    <message>
+        <source>Mean of the measured value (units, and µm where the sensor&apos;s pitch is known)</source>
+        <translation>Mittelwert des Messwerts (Sensoreinheiten, und µm, wenn der Pixelabstand des Sensors bekannt ist)</translation>
+    </message>
+    <message>
+        <source>Std. dev.</source>
+        <translation>Std.-abw.</translation>
+    </message>
+    <message>
+        <source>Standard deviation σ of the measured value</source>
+        <translation>Standardabweichung σ des Messwerts</translation>
+    </message>
+    <message>
+        <source>Minimum</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>Smallest measured value</source>
+        <translation>Kleinster Messwert</translation>
+    </message>
+    <message>
+        <source>Maximum</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>Largest measured value</source>
+        <translation>Größter Messwert</translation>
+    </message>
+    <message>
+        <source>In tolerance</source>
+        <translation>In Toleranz</translation>
+    </message>
+    <message>
+        <source>Share of the samples inside the green tolerance window</source>
+        <translation>Anteil der Messungen im grünen Toleranzfenster</translation>
+    </message>
+    <message>
+        <source>Cp</source>
+        <translation>Cp</translation>
+    </message>
+    <message>
+        <source>Process capability (USL − LSL) / 6σ</source>
+        <translation>Prozessfähigkeit (OSG − USG) / 6σ</translation>
+    </message>
+    <message>
+        <source>Cpk</source>
+        <translation>Cpk</translation>
+    </message>
+    <message>
+        <source>Process capability min(USL − mean, mean − LSL) / 3σ</source>
+        <translation>Prozessfähigkeit min(OSG − Mittelwert, Mittelwert − USG) / 3σ</translation>
+    </message>
+    <message>
+        <source>Histogram of the measured value in this run, with the tolerance limits (dashed) and the set-point</source>
+        <translation>Histogramm des Messwerts in diesem Lauf, mit den Toleranzgrenzen (gestrichelt) und dem Sollwert</translation>
+    </message>
+    <message>
+        <source>Histogram</source>
+        <translation>Histogramm</translation>
+    </message>
+    <message>
+        <source>Start the statistics and the histogram afresh</source>
+        <translation>Statistik und Histogramm neu beginnen</translation>
+    </message>
+    <message>
+        <source>Reset statistics</source>
+        <translation>Statistik zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Write a commissioning report (PDF): sensor, parameter set, graphs and statistics</source>
+        <translation>Inbetriebnahmeprotokoll (PDF) schreiben: Sensor, Parametersatz, Diagramme und Statistik</translation>
+    </message>
+    <message>
+        <source>Report</source>
+        <translation>Protokoll</translation>
+    </message>
+    <message>
+        <source>Report…</source>
+        <translation>Protokoll…</translation>
+    </message>
+    <message>
+        <source>Start run mode: live measurement with bar graph and strip chart</source>
+        <translation>Messbetrieb starten: laufende Messung mit Balkendiagramm und Linienschreiber</translation>
+    </message>
+    <message>
+        <source>Run</source>
+        <translation>Messen</translation>
+    </message>
+    <message>
+        <source>&amp;Run</source>
+        <translation>&amp;Messen</translation>
+    </message>
+    <message>
+        <source>Start video mode: live CCD line with threshold</source>
+        <translation>Videobetrieb starten: laufende CCD-Zeile mit Videoschwelle</translation>
+    </message>
+    <message>
+        <source>Video</source>
+        <translation>Video</translation>
+    </message>
+    <message>
+        <source>&amp;Video</source>
+        <translation>&amp;Video</translation>
+    </message>
+    <message>
+        <source>Stop run or video mode</source>
+        <translation>Mess- oder Videobetrieb beenden</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>St&amp;op</source>
+        <translation>St&amp;opp</translation>
+    </message>
+    <message>
+        <source>Zoom the strip chart&apos;s y axis around the set-point; also fits graphs the mouse has zoomed</source>
+        <translation>Y-Achse des Linienschreibers um den Sollwert zoomen; passt auch mit der Maus gezoomte Diagramme wieder ein</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>Zoom</translation>
+    </message>
+    <message>
+        <source>&amp;Zoom</source>
+        <translation>&amp;Zoom</translation>
+    </message>
+    <message>
+        <source>Record every run-mode cycle to a CSV file; Stop ends the file</source>
+        <translation>Jeden Messzyklus in eine CSV-Datei aufzeichnen; Stopp schließt die Datei</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Aufzeichnen</translation>
+    </message>
+    <message>
+        <source>Record…</source>
+        <translation>Aufzeichnen…</translation>
+    </message>
+    <message>
+        <source>Save the video line as CSV and the video graph as PNG and PDF</source>
+        <translation>Videozeile als CSV und das Videodiagramm als PNG und PDF speichern</translation>
+    </message>
+    <message>
+        <source>Export line</source>
+        <translation>Zeile exportieren</translation>
+    </message>
+    <message>
+        <source>Export line…</source>
+        <translation>Zeile…</translation>
+    </message>
+    <message>
+        <source>Save the strip chart&apos;s points as CSV and its picture as PNG and PDF</source>
+        <translation>Punkte des Linienschreibers als CSV und sein Bild als PNG und PDF speichern</translation>
+    </message>
+    <message>
+        <source>Export chart</source>
+        <translation>Schreiber exportieren</translation>
+    </message>
+    <message>
+        <source>Export chart…</source>
+        <translation>Schreiber…</translation>
+    </message>
+    <message>
+        <source>Compare two parameter sets: panel, sensor RAM, sensor EEPROM or a file</source>
+        <translation>Zwei Parametersätze vergleichen: Oberfläche, Sensor-RAM, Sensor-EEPROM oder eine Datei</translation>
+    </message>
+    <message>
+        <source>Compare</source>
+        <translation>Vergleichen</translation>
+    </message>
+    <message>
+        <source>Compare…</source>
+        <translation>Vergleichen…</translation>
+    </message>
+    <message>
+        <source>Rows recorded to the CSV file</source>
+        <translation>In die CSV-Datei aufgezeichnete Zeilen</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Aufzeichnung</translation>
+    </message>
+    <message>
+        <source>Status messages</source>
+        <translation>Statusmeldungen</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>InitVars</source>
+        <translation>Initialisierung</translation>
+    </message>
+    <message>
+        <source>Sensor information</source>
+        <translation>Sensorinformation</translation>
+    </message>
+    <message>
+        <source>Description reported by the sensor</source>
+        <translation>Beschreibung laut Sensor</translation>
+    </message>
+    <message>
+        <source>CCD-SENSOR:
+</source>
+        <translation>CCD-SENSOR:
+</translation>
+    </message>
+    <message>
+        <source>The USB adapter holds received bytes for its latency timer</source>
+        <translation>Der USB-Adapter hält empfangene Bytes für die Dauer seines Latenz-Timers zurück</translation>
+    </message>
+    <message>
+        <source>Adapter latency</source>
+        <translation>Adapterlatenz</translation>
+    </message>
+    <message>
+        <source>⚠</source>
+        <translation>⚠</translation>
+    </message>
+    <message>
+        <source>Ask a USB adapter&apos;s driver to pass each answer on at once; takes effect at the next connect</source>
+        <translation>Den Treiber eines USB-Adapters bitten, jede Antwort sofort weiterzugeben; gilt ab dem nächsten Verbinden</translation>
+    </message>
+    <message>
+        <source>Low latency</source>
+        <translation>Geringe Latenz</translation>
+    </message>
+    <message>
+        <source>Check the chosen port: device, access, other programs, adapter, line and sensor</source>
+        <translation>Gewählten Port prüfen: Gerät, Zugriff, andere Programme, Adapter, Leitung und Sensor</translation>
+    </message>
+    <message>
+        <source>Check port…</source>
+        <translation>Port prüfen…</translation>
+    </message>
+</context>
+<context>
+    <name>kvex</name>
+    <message>
+        <source>1: (no device)</source>
+        <translation>1: (kein Gerät)</translation>
+    </message>
+    <message>
+        <source>InitVars</source>
+        <translation>Initialisierung</translation>
+    </message>
+    <message>
+        <source>Init COM-Port ...</source>
+        <translation>COM-Port wird initialisiert ...</translation>
+    </message>
+    <message>
+        <source>The language changes at the next start of the program.</source>
+        <translation>Die Sprache wechselt beim nächsten Start des Programms.</translation>
+    </message>
+    <message>
+        <source>Power</source>
+        <translation>Lichtleistung</translation>
+    </message>
+    <message>
+        <source>P-mode</source>
+        <translation>P-Modus</translation>
+    </message>
+    <message>
+        <source>Video threshold</source>
+        <translation>Videoschwelle</translation>
+    </message>
+    <message>
+        <source>Analogue mode</source>
+        <translation>Analogmodus</translation>
+    </message>
+    <message>
+        <source>Polarity</source>
+        <translation>Polarität</translation>
+    </message>
+    <message>
+        <source>Evaluation</source>
+        <translation>Auswertung</translation>
+    </message>
+    <message>
+        <source>Window left</source>
+        <translation>Fenster links</translation>
+    </message>
+    <message>
+        <source>Window right</source>
+        <translation>Fenster rechts</translation>
+    </message>
+    <message>
+        <source>Set-point</source>
+        <translation>Sollwert</translation>
+    </message>
+    <message>
+        <source>Tolerance</source>
+        <translation>Toleranz</translation>
+    </message>
+    <message>
+        <source>Operating mode</source>
+        <translation>Betriebsart</translation>
+    </message>
+    <message>
+        <source>Hardware setting</source>
+        <translation>Hardware-Einstellung</translation>
+    </message>
+    <message>
+        <source>Word 12</source>
+        <translation>Wort 12</translation>
+    </message>
+    <message>
+        <source>Word 13</source>
+        <translation>Wort 13</translation>
+    </message>
+    <message>
+        <source>Average</source>
+        <translation>Mittelung</translation>
+    </message>
+    <message>
+        <source>Aux. value</source>
+        <translation>Hilfswert</translation>
+    </message>
+    <message>
+        <source>Against the tolerance window %1 to %2 (set-point ± tolerance)</source>
+        <translation>Bezogen auf das Toleranzfenster %1 bis %2 (Sollwert ± Toleranz)</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN commissioning report</source>
+        <translation>K-VEX-RTN Inbetriebnahmeprotokoll</translation>
+    </message>
+    <message>
+        <source>Date and time</source>
+        <translation>Datum und Uhrzeit</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Sensor type</source>
+        <translation>Sensortyp</translation>
+    </message>
+    <message>
+        <source>Board</source>
+        <translation>Platine</translation>
+    </message>
+    <message>
+        <source>Pixels</source>
+        <translation>Pixel</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>Program</source>
+        <translation>Programm</translation>
+    </message>
+    <message>
+        <source>Compared with the EEPROM as read at %1; words that differ show the EEPROM&apos;s value.</source>
+        <translation>Verglichen mit dem EEPROM, gelesen um %1; abweichende Wörter zeigen den Wert im EEPROM.</translation>
+    </message>
+    <message>
+        <source>The EEPROM was not read in this session: no comparison.</source>
+        <translation>Das EEPROM wurde in dieser Sitzung nicht gelesen: kein Vergleich.</translation>
+    </message>
+    <message>
+        <source>Samples</source>
+        <translation>Messungen</translation>
+    </message>
+    <message>
+        <source>Mean</source>
+        <translation>Mittelwert</translation>
+    </message>
+    <message>
+        <source>Std. deviation</source>
+        <translation>Standardabweichung</translation>
+    </message>
+    <message>
+        <source>Minimum</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>Maximum</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>Limits (LSL to USL)</source>
+        <translation>Grenzen (USG bis OSG)</translation>
+    </message>
+    <message>
+        <source>%1 to %2</source>
+        <translation>%1 bis %2</translation>
+    </message>
+    <message>
+        <source>two windows, one per edge</source>
+        <translation>zwei Fenster, eines je Kante</translation>
+    </message>
+    <message>
+        <source>In tolerance</source>
+        <translation>In Toleranz</translation>
+    </message>
+    <message>
+        <source>Last video line, threshold %1</source>
+        <translation>Letzte Videozeile, Videoschwelle %1</translation>
+    </message>
+    <message>
+        <source>Strip chart of the last run</source>
+        <translation>Linienschreiber des letzten Laufs</translation>
+    </message>
+    <message>
+        <source>Histogram of the last run</source>
+        <translation>Histogramm des letzten Laufs</translation>
+    </message>
+    <message>
+        <source>Report: stop run or video mode first</source>
+        <translation>Protokoll: erst Mess- oder Videobetrieb beenden</translation>
+    </message>
+    <message>
+        <source>Report not written: %1</source>
+        <translation>Protokoll nicht geschrieben: %1</translation>
+    </message>
+    <message>
+        <source>Report written: %1</source>
+        <translation>Protokoll geschrieben: %1</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN traffic</source>
+        <translation>K-VEX-RTN Datenverkehr</translation>
+    </message>
+    <message>
+        <source>Device is back - press Reconnect!</source>
+        <translation>Gerät ist wieder da - Neu verbinden drücken!</translation>
+    </message>
+    <message>
+        <source>Line Ok!</source>
+        <translation>Leitung OK!</translation>
+    </message>
+    <message>
+        <source>Timeout RS232-Line!</source>
+        <translation>Zeitüberschreitung RS232-Leitung!</translation>
+    </message>
+    <message>
+        <source>Set-up and monitoring of K-VEX-RTN line sensors.</source>
+        <translation>Einrichten und Überwachen von K-VEX-RTN-Zeilensensoren.</translation>
+    </message>
+    <message>
+        <source>Open the serial device PATH instead of port 1.</source>
+        <translation>Das serielle Gerät PFAD statt Port 1 öffnen.</translation>
+    </message>
+    <message>
+        <source>PATH</source>
+        <translation>PFAD</translation>
+    </message>
+    <message>
+        <source>Speak LANGUAGE: de (German) or en (English). Without it, the language chosen on the panel, else the system&apos;s.</source>
+        <translation>In SPRACHE arbeiten: de (Deutsch) oder en (Englisch). Ohne die Option gilt die auf der Oberfläche gewählte Sprache, sonst die des Systems.</translation>
+    </message>
+    <message>
+        <source>LANGUAGE</source>
+        <translation>SPRACHE</translation>
+    </message>
+    <message>
+        <source>Waiting for parameter-frame ...</source>
+        <translation>Warte auf Parametertelegramm ...</translation>
+    </message>
+    <message>
+        <source>Parameter-frame received! - Line Ok!</source>
+        <translation>Parametertelegramm empfangen! - Leitung OK!</translation>
+    </message>
+    <message>
+        <source>Timeout-RS-232...</source>
+        <translation>Zeitüberschreitung RS-232 ...</translation>
+    </message>
+    <message>
+        <source>Transmit...</source>
+        <translation>Senden ...</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN-Series Parameter File</source>
+        <translation>K-VEX-RTN-Parameterdatei</translation>
+    </message>
+    <message>
+        <source>New setpoint value teached!</source>
+        <translation>Neuer Sollwert eingelernt!</translation>
+    </message>
+    <message>
+        <source>Reset Max/Min values...</source>
+        <translation>Max/Min-Werte werden zurückgesetzt ...</translation>
+    </message>
+    <message>
+        <source>Reset of analog-output Max/Min OK!</source>
+        <translation>Max/Min des Analogausgangs zurückgesetzt!</translation>
+    </message>
+    <message>
+        <source>Analogue output mode</source>
+        <translation>Analogmodus</translation>
+    </message>
+    <message>
+        <source>Evaluation mode</source>
+        <translation>Auswertemodus</translation>
+    </message>
+    <message>
+        <source>Evaluation left</source>
+        <translation>Fenster links</translation>
+    </message>
+    <message>
+        <source>Evaluation right</source>
+        <translation>Fenster rechts</translation>
+    </message>
+    <message>
+        <source>Averaging</source>
+        <translation>Mittelung</translation>
+    </message>
+    <message>
+        <source>Word 15</source>
+        <translation>Wort 15</translation>
+    </message>
+    <message>
+        <source>Panel</source>
+        <translation>Oberfläche</translation>
+    </message>
+    <message>
+        <source>Sensor RAM</source>
+        <translation>Sensor-RAM</translation>
+    </message>
+    <message>
+        <source>Sensor EEPROM</source>
+        <translation>Sensor-EEPROM</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Parameter file to compare</source>
+        <translation>Zu vergleichende Parameterdatei</translation>
+    </message>
+    <message>
+        <source>no file chosen</source>
+        <translation>keine Datei gewählt</translation>
+    </message>
+    <message>
+        <source>path too long</source>
+        <translation>Pfad zu lang</translation>
+    </message>
+    <message>
+        <source>the file holds fewer than 16 numbers</source>
+        <translation>die Datei enthält weniger als 16 Zahlen</translation>
+    </message>
+    <message>
+        <source>the file holds text that is not a number</source>
+        <translation>die Datei enthält Text, der keine Zahl ist</translation>
+    </message>
+    <message>
+        <source>cannot open the file</source>
+        <translation>die Datei lässt sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>unknown source</source>
+        <translation>unbekannte Quelle</translation>
+    </message>
+    <message>
+        <source>Write to EEPROM</source>
+        <translation>Ins EEPROM schreiben</translation>
+    </message>
+    <message>
+        <source>The sensor&apos;s EEPROM could not be read, so the words that would change are not known.
+
+Write the panel&apos;s parameter set permanently anyway?</source>
+        <translation>Das EEPROM des Sensors ließ sich nicht lesen, daher ist nicht bekannt, welche Wörter sich ändern würden.
+
+Den Parametersatz der Oberfläche trotzdem dauerhaft schreiben?</translation>
+    </message>
+    <message>
+        <source>EEPROM write cancelled.</source>
+        <translation>Schreiben ins EEPROM abgebrochen.</translation>
+    </message>
+    <message>
+        <source>
+    %s (word %d): %u -&gt; %u</source>
+        <translation>
+    %s (Wort %d): %u -&gt; %u</translation>
+    </message>
+    <message>
+        <source>EEPROM already holds this parameter set - nothing sent.</source>
+        <translation>Das EEPROM enthält diesen Parametersatz bereits - nichts gesendet.</translation>
+    </message>
+    <message>
+        <source>These words of the sensor&apos;s EEPROM will change permanently:
+%1
+
+Write them to the EEPROM?</source>
+        <translation>Diese Wörter im EEPROM des Sensors ändern sich dauerhaft:
+%1
+
+Ins EEPROM schreiben?</translation>
+    </message>
+    <message>
+        <source>Recording: %1 rows</source>
+        <translation>Aufzeichnung: %1 Zeilen</translation>
+    </message>
+    <message>
+        <source>Recording stopped: cannot write %1!</source>
+        <translation>Aufzeichnung beendet: %1 lässt sich nicht schreiben!</translation>
+    </message>
+    <message>
+        <source>Recorded %1 rows to %2</source>
+        <translation>%1 Zeilen in %2 aufgezeichnet</translation>
+    </message>
+    <message>
+        <source>Record run mode to CSV</source>
+        <translation>Messbetrieb als CSV aufzeichnen</translation>
+    </message>
+    <message>
+        <source>Path of the recording file is too long!</source>
+        <translation>Pfad der Aufzeichnungsdatei ist zu lang!</translation>
+    </message>
+    <message>
+        <source>Cannot record to %1: %2</source>
+        <translation>Aufzeichnen in %1 nicht möglich: %2</translation>
+    </message>
+    <message>
+        <source>Two tolerance windows (one per edge): no single window to rate</source>
+        <translation>Zwei Toleranzfenster (eines je Kante): kein einzelnes Fenster zum Bewerten</translation>
+    </message>
+    <message>
+        <source>Needs at least two samples</source>
+        <translation>Braucht mindestens zwei Messungen</translation>
+    </message>
+    <message>
+        <source>All samples are equal (standard deviation 0)</source>
+        <translation>Alle Messungen sind gleich (Standardabweichung 0)</translation>
+    </message>
+    <message>
+        <source>OFFSET-VALUE</source>
+        <translation>OFFSET-WERT</translation>
+    </message>
+    <message>
+        <source>CCD-SENSOR: no information avialable!</source>
+        <translation>CCD-SENSOR: keine Angaben verfügbar!</translation>
+    </message>
+    <message>
+        <source>Waiting for firmware info ...</source>
+        <translation>Warte auf Firmware-Info ...</translation>
+    </message>
+    <message>
+        <source>Timeout - reading firmware info!</source>
+        <translation>Zeitüberschreitung beim Lesen der Firmware-Info!</translation>
+    </message>
+    <message>
+        <source>Unknown system error</source>
+        <translation>Unbekannter Systemfehler</translation>
+    </message>
+    <message>
+        <source>Invalid port number</source>
+        <translation>Ungültige Portnummer</translation>
+    </message>
+    <message>
+        <source>Port is not open</source>
+        <translation>Port ist nicht geöffnet</translation>
+    </message>
+    <message>
+        <source>Unknown I/0 error</source>
+        <translation>Unbekannter E/A-Fehler</translation>
+    </message>
+    <message>
+        <source>No serial port found</source>
+        <translation>Kein serieller Port gefunden</translation>
+    </message>
+    <message>
+        <source>Cannot open port</source>
+        <translation>Port lässt sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>Invalid parameter</source>
+        <translation>Ungültiger Parameter</translation>
+    </message>
+    <message>
+        <source>Timeout</source>
+        <translation>Zeitüberschreitung</translation>
+    </message>
+    <message>
+        <source>RS-232 error!</source>
+        <translation>RS-232-Fehler!</translation>
+    </message>
+    <message>
+        <source>Bad parameter-frame: wrong sync word!</source>
+        <translation>Fehlerhaftes Parametertelegramm: falsches Sync-Wort!</translation>
+    </message>
+    <message>
+        <source>Bad parameter-frame: wrong answer code!</source>
+        <translation>Fehlerhaftes Parametertelegramm: falscher Antwortcode!</translation>
+    </message>
+    <message>
+        <source>Bad parameter-frame: wrong length!</source>
+        <translation>Fehlerhaftes Parametertelegramm: falsche Länge!</translation>
+    </message>
+    <message>
+        <source>Echo Check - Line Ok!</source>
+        <translation>Echoprüfung - Leitung OK!</translation>
+    </message>
+    <message>
+        <source>read error - not sync byte 0xAA!</source>
+        <translation>Lesefehler - kein Sync-Byte 0xAA!</translation>
+    </message>
+    <message>
+        <source>Error reading HARDWARE-info!</source>
+        <translation>Fehler beim Lesen der HARDWARE-Info!</translation>
+    </message>
+    <message>
+        <source>Error reading firmware-info!</source>
+        <translation>Fehler beim Lesen der Firmware-Info!</translation>
+    </message>
+    <message>
+        <source>Waiting for Data[64] ...</source>
+        <translation>Warte auf Daten[64] ...</translation>
+    </message>
+    <message>
+        <source>Timeout-RS-232 while reading 64 data-words!</source>
+        <translation>Zeitüberschreitung RS-232 beim Lesen von 64 Datenwörtern!</translation>
+    </message>
+    <message>
+        <source>Data[64] block received!</source>
+        <translation>Datenblock[64] empfangen!</translation>
+    </message>
+    <message>
+        <source>Waiting for Data[256] ...</source>
+        <translation>Warte auf Daten[256] ...</translation>
+    </message>
+    <message>
+        <source>Timeout-RS-232 while reading 256 data-words!</source>
+        <translation>Zeitüberschreitung RS-232 beim Lesen von 256 Datenwörtern!</translation>
+    </message>
+    <message>
+        <source>Data[256] block received!</source>
+        <translation>Datenblock[256] empfangen!</translation>
+    </message>
+    <message>
+        <source>Short video block: previous line held! Short blocks: %d</source>
+        <translation>Videoblock zu kurz: vorige Zeile bleibt stehen! Kurze Blöcke: %d</translation>
+    </message>
+    <message>
+        <source>%s Short blocks: %d</source>
+        <translation>%s Kurze Blöcke: %d</translation>
+    </message>
+    <message>
+        <source>Path of the export file is too long!</source>
+        <translation>Pfad der Exportdatei ist zu lang!</translation>
+    </message>
+    <message>
+        <source>Cannot write %1!</source>
+        <translation>%1 lässt sich nicht schreiben!</translation>
+    </message>
+    <message>
+        <source>Saved %1, but cannot write %2!</source>
+        <translation>%1 gespeichert, aber %2 lässt sich nicht schreiben!</translation>
+    </message>
+    <message>
+        <source>Saved %1 and %2, but cannot write %3!</source>
+        <translation>%1 und %2 gespeichert, aber %3 lässt sich nicht schreiben!</translation>
+    </message>
+    <message>
+        <source>Saved %1, %2 and %3</source>
+        <translation>%1, %2 und %3 gespeichert</translation>
+    </message>
+    <message>
+        <source>Export the video line</source>
+        <translation>Videozeile exportieren</translation>
+    </message>
+    <message>
+        <source>Export the strip chart</source>
+        <translation>Linienschreiber exportieren</translation>
+    </message>
+    <message>
+        <source>Parameter file %s holds fewer than 16 numbers!</source>
+        <translation>Parameterdatei %s enthält weniger als 16 Zahlen!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s holds text that is not a number!</source>
+        <translation>Parameterdatei %s enthält Text, der keine Zahl ist!</translation>
+    </message>
+    <message>
+        <source>Cannot write parameter file %s!</source>
+        <translation>Parameterdatei %s lässt sich nicht schreiben!</translation>
+    </message>
+    <message>
+        <source>Path of the parameter file is too long!</source>
+        <translation>Pfad der Parameterdatei ist zu lang!</translation>
+    </message>
+    <message>
+        <source>Cannot open parameter file %s!</source>
+        <translation>Parameterdatei %s lässt sich nicht öffnen!</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN-Parameter-File</source>
+        <translation>K-VEX-RTN-Parameterdatei</translation>
+    </message>
+    <message>
+        <source>Compare parameter sets</source>
+        <translation>Parametersätze vergleichen</translation>
+    </message>
+    <message>
+        <source>First parameter set</source>
+        <translation>Erster Parametersatz</translation>
+    </message>
+    <message>
+        <source>Second parameter set</source>
+        <translation>Zweiter Parametersatz</translation>
+    </message>
+    <message>
+        <source>with</source>
+        <translation>mit</translation>
+    </message>
+    <message>
+        <source>Parameter words</source>
+        <translation>Parameterwörter</translation>
+    </message>
+    <message>
+        <source>Comparison</source>
+        <translation>Vergleich</translation>
+    </message>
+    <message>
+        <source>Word</source>
+        <translation>Wort</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>All %1 words are equal.</source>
+        <translation>Alle %1 Wörter sind gleich.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 words differ.</source>
+        <translation>%1 von %2 Wörtern weichen ab.</translation>
+    </message>
+    <message>
+        <source>&amp;Pause</source>
+        <translation>&amp;Pause</translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation>&amp;Leeren</translation>
+    </message>
+    <message>
+        <source>&amp;Save…</source>
+        <translation>&amp;Speichern…</translation>
+    </message>
+    <message>
+        <source>Paused</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>Save traffic</source>
+        <translation>Datenverkehr speichern</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>Gespeichert in %1</translation>
+    </message>
+    <message>
+        <source>Parameter set</source>
+        <translation>Parametersatz</translation>
+    </message>
+    <message>
+        <source>Operator&apos;s note</source>
+        <translation>Anmerkung des Bedieners</translation>
+    </message>
+    <message>
+        <source>Sensor and connection</source>
+        <translation>Sensor und Verbindung</translation>
+    </message>
+    <message>
+        <source>Statistics of the last run</source>
+        <translation>Statistik des letzten Laufs</translation>
+    </message>
+    <message>
+        <source>Commissioning report</source>
+        <translation>Inbetriebnahmeprotokoll</translation>
+    </message>
+    <message>
+        <source>&amp;Browse…</source>
+        <translation>&amp;Durchsuchen…</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Page size</source>
+        <translation>&amp;Papierformat</translation>
+    </message>
+    <message>
+        <source>Optional: where the sensor is fitted, what was set and why</source>
+        <translation>Optional: wo der Sensor sitzt, was eingestellt wurde und warum</translation>
+    </message>
+    <message>
+        <source>&amp;Note</source>
+        <translation>&amp;Anmerkung</translation>
+    </message>
+    <message>
+        <source>Report file</source>
+        <translation>Protokolldatei</translation>
+    </message>
+    <message>
+        <source>PDF documents (*.pdf)</source>
+        <translation>PDF-Dokumente (*.pdf)</translation>
+    </message>
+    <message>
+        <source>the page could not be drawn</source>
+        <translation>die Seite ließ sich nicht zeichnen</translation>
+    </message>
+    <message>
+        <source>time (s)</source>
+        <translation>Zeit (s)</translation>
+    </message>
+    <message>
+        <source>dir</source>
+        <translation>Ri.</translation>
+    </message>
+    <message>
+        <source>code</source>
+        <translation>Code</translation>
+    </message>
+    <message>
+        <source>bytes</source>
+        <translation>Bytes</translation>
+    </message>
+    <message>
+        <source>words</source>
+        <translation>Wörter</translation>
+    </message>
+    <message>
+        <source>marks</source>
+        <translation>Marken</translation>
+    </message>
+    <message>
+        <source>cannot use port %1: %2</source>
+        <translation>Port %1 nicht nutzbar: %2</translation>
+    </message>
+    <message>
+        <source>no answer from the sensor on %1: %2</source>
+        <translation>keine Antwort vom Sensor an %1: %2</translation>
+    </message>
+    <message>
+        <source>bad answer from the sensor on %1: %2</source>
+        <translation>fehlerhafte Antwort vom Sensor an %1: %2</translation>
+    </message>
+    <message>
+        <source>--port PORT is needed for this command</source>
+        <translation>dieser Befehl braucht --port PORT</translation>
+    </message>
+    <message>
+        <source>there is no port %1 (see kvex-rtn-cli ports)</source>
+        <translation>Port %1 gibt es nicht (siehe kvex-rtn-cli ports)</translation>
+    </message>
+    <message>
+        <source>kvex-rtn-cli: %s is gone, waiting for it to come back
+</source>
+        <translation>kvex-rtn-cli: %s ist nicht mehr da, warte, bis es wiederkommt
+</translation>
+    </message>
+    <message>
+        <source>needs %1 N (N &gt; 0) and --csv FILE</source>
+        <translation>braucht %1 N (N &gt; 0) und --csv DATEI</translation>
+    </message>
+    <message>
+        <source>cannot write %1</source>
+        <translation>%1 lässt sich nicht schreiben</translation>
+    </message>
+    <message>
+        <source>the sensor stopped answering after %1 of %2 rows: %3</source>
+        <translation>der Sensor antwortet nicht mehr, nach %1 von %2 Zeilen: %3</translation>
+    </message>
+    <message>
+        <source>--port needs a device path or a port number</source>
+        <translation>--port braucht einen Gerätepfad oder eine Portnummer</translation>
+    </message>
+    <message>
+        <source>unknown option %1 (see --help)</source>
+        <translation>unbekannte Option %1 (siehe --help)</translation>
+    </message>
+    <message>
+        <source>unknown command %1 (see --help)</source>
+        <translation>unbekannter Befehl %1 (siehe --help)</translation>
+    </message>
+    <message>
+        <source>no command given (see --help)</source>
+        <translation>kein Befehl angegeben (siehe --help)</translation>
+    </message>
+    <message>
+        <source>usage: kvex-rtn-cli %s
+</source>
+        <translation>Aufruf: kvex-rtn-cli %s
+</translation>
+    </message>
+    <message>
+        <source>get needs --from ram or --from eeprom</source>
+        <translation>get braucht --from ram oder --from eeprom</translation>
+    </message>
+    <message>
+        <source>no parameter frame from %1: %2</source>
+        <translation>kein Parametertelegramm aus %1: %2</translation>
+    </message>
+    <message>
+        <source>cannot write parameter file %1</source>
+        <translation>Parameterdatei %1 lässt sich nicht schreiben</translation>
+    </message>
+    <message>
+        <source>send needs --to ram or --to eeprom</source>
+        <translation>send braucht --to ram oder --to eeprom</translation>
+    </message>
+    <message>
+        <source>send needs exactly one parameter file</source>
+        <translation>send braucht genau eine Parameterdatei</translation>
+    </message>
+    <message>
+        <source>word %1 (sent %2, read %3)</source>
+        <translation>Wort %1 (gesendet %2, gelesen %3)</translation>
+    </message>
+    <message>
+        <source>read-back from %1 differs from %2: %3</source>
+        <translation>Zurückgelesenes aus %1 weicht von %2 ab: %3</translation>
+    </message>
+    <message>
+        <source>process %1</source>
+        <translation>Prozess %1</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot;, process %2</source>
+        <translation>&quot;%1&quot;, Prozess %2</translation>
+    </message>
+    <message>
+        <source>no serial ports on this machine</source>
+        <translation>keine seriellen Ports auf diesem Rechner</translation>
+    </message>
+    <message>
+        <source>ports here: %1</source>
+        <translation>vorhandene Ports: %1</translation>
+    </message>
+    <message>
+        <source>no such device %1 - %2</source>
+        <translation>Gerät %1 gibt es nicht - %2</translation>
+    </message>
+    <message>
+        <source>%1 is in use by another program (%2)</source>
+        <translation>%1 ist von einem anderen Programm belegt (%2)</translation>
+    </message>
+    <message>
+        <source>%1 is in use by another program</source>
+        <translation>%1 ist von einem anderen Programm belegt</translation>
+    </message>
+    <message>
+        <source>line %1 holds a number no parameter word can hold</source>
+        <translation>Zeile %1 enthält eine Zahl, die kein Parameterwort aufnehmen kann</translation>
+    </message>
+    <message>
+        <source>no serial ports found (see kvex-rtn-cli ports)</source>
+        <translation>keine seriellen Ports gefunden (siehe kvex-rtn-cli ports)</translation>
+    </message>
+    <message>
+        <source>usage: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose]
+                    [--low-latency on|off] [--lang de|en] COMMAND ...
+       kvex-rtn-cli --help | --version
+
+Commands:
+</source>
+        <translation>Aufruf: kvex-rtn-cli [--port PORT] [--json] [--wait] [--verbose]
+                     [--low-latency on|off] [--lang de|en] BEFEHL ...
+        kvex-rtn-cli --help | --version
+
+Befehle:
+</translation>
+    </message>
+    <message>
+        <source>
+PORT is a device path (/dev/ttyUSB0, a pseudo-terminal) or a port number as the
+panel program lists it. --json prints machine-readable output. --wait waits for the
+device to appear, and for a lost device to come back, then connects again.
+--verbose copies the status line&apos;s texts to stderr, and says when a USB adapter still
+holds answers for its latency timer. --low-latency off stops asking the adapter&apos;s
+driver for low latency when the port opens (on by default). --lang speaks German
+(de) or English (en) instead of the system&apos;s language; files and output stay the
+same.
+
+Exit codes: 0 ok, 2 usage, 3 no answer or time-out, 4 bad answer, 5 file error.
+</source>
+        <translation>
+PORT ist ein Gerätepfad (/dev/ttyUSB0, ein Pseudo-Terminal) oder eine Portnummer, wie
+sie das Panelprogramm auflistet. --json gibt maschinenlesbar aus. --wait wartet, bis das
+Gerät erscheint und ein verlorenes Gerät wiederkommt, und verbindet dann neu.
+--verbose kopiert die Texte der Statuszeile nach stderr und meldet, wenn ein USB-Adapter
+Antworten für seinen Latenz-Timer zurückhält. --low-latency off bittet den Treiber des
+Adapters beim Öffnen des Ports nicht um geringe Latenz (sonst immer). --lang wählt
+Deutsch (de) oder Englisch (en) statt der Systemsprache; Dateien und Ausgabe bleiben
+gleich.
+
+Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerhafte Antwort,
+5 Dateifehler.
+</translation>
+    </message>
+    <message>
+        <source>--low-latency needs on or off</source>
+        <translation>--low-latency braucht on oder off</translation>
+    </message>
+    <message>
+        <source>--low-latency wants on or off, not %1</source>
+        <translation>--low-latency nimmt on oder off, nicht %1</translation>
+    </message>
+    <message>
+        <source>the write to %1 was cancelled - nothing sent</source>
+        <translation>Schreiben in %1 abgebrochen - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>cannot write to %1 - nothing sent</source>
+        <translation>Schreiben auf %1 nicht möglich - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>sent %1 to %2, but no read-back: %3</source>
+        <translation>%1 in %2 geschrieben, aber kein Zurücklesen: %3</translation>
+    </message>
+    <message>
+        <source>Parameter file %s holds text that is not a number (line %d)!</source>
+        <translation>Parameterdatei %s enthält Text, der keine Zahl ist (Zeile %d)!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s line %d: %s is below 0!</source>
+        <translation>Parameterdatei %s, Zeile %d: %s ist kleiner als 0!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s line %d: %s is above 65535!</source>
+        <translation>Parameterdatei %s, Zeile %d: %s ist größer als 65535!</translation>
+    </message>
+    <message>
+        <source>Parameter file %s holds a number no word can hold!</source>
+        <translation>Parameterdatei %s enthält eine Zahl, die kein Parameterwort aufnehmen kann!</translation>
+    </message>
+    <message>
+        <source>permission denied on %1 - %2; %3</source>
+        <translation>keine Berechtigung für %1 - %2; %3</translation>
+    </message>
+    <message>
+        <source>user &quot;%1&quot; may read and write it (owner &quot;%2&quot;, group &quot;%3&quot;, mode %4)</source>
+        <translation>Benutzer &quot;%1&quot; darf es lesen und schreiben (Eigentümer &quot;%2&quot;, Gruppe &quot;%3&quot;, Modus %4)</translation>
+    </message>
+    <message>
+        <source>it belongs to group &quot;%1&quot; (mode %2); user &quot;%3&quot; is in that group, but this login began before it joined</source>
+        <translation>es gehört der Gruppe &quot;%1&quot; (Modus %2); Benutzer &quot;%3&quot; ist in dieser Gruppe, wurde aber erst nach Beginn dieser Anmeldung aufgenommen</translation>
+    </message>
+    <message>
+        <source>log out and in again (group membership counts from the next login)</source>
+        <translation>ab- und wieder anmelden (die Gruppenzugehörigkeit gilt ab der nächsten Anmeldung)</translation>
+    </message>
+    <message>
+        <source>it belongs to group &quot;%1&quot; (mode %2) and user &quot;%3&quot; is not in that group</source>
+        <translation>es gehört der Gruppe &quot;%1&quot; (Modus %2), und Benutzer &quot;%3&quot; ist nicht in dieser Gruppe</translation>
+    </message>
+    <message>
+        <source>add the user to group &quot;%1&quot; (sudo usermod -aG %1 %2) and log in again</source>
+        <translation>den Benutzer in die Gruppe &quot;%1&quot; aufnehmen (sudo usermod -aG %1 %2) und neu anmelden</translation>
+    </message>
+    <message>
+        <source>only its owner &quot;%1&quot; may open it (mode %2)</source>
+        <translation>nur der Eigentümer &quot;%1&quot; darf es öffnen (Modus %2)</translation>
+    </message>
+    <message>
+        <source>give group &quot;%1&quot; read and write access with a udev rule, add the user to that group and log in again</source>
+        <translation>der Gruppe &quot;%1&quot; mit einer udev-Regel Lese- und Schreibrecht geben, den Benutzer in diese Gruppe aufnehmen und neu anmelden</translation>
+    </message>
+    <message>
+        <source>Select a fix and copy it (Ctrl+C) to run it yourself; the check itself changes nothing on this machine.</source>
+        <translation>Eine Abhilfe markieren und kopieren (Strg+C), um sie selbst auszuführen; die Prüfung selbst ändert nichts an diesem Rechner.</translation>
+    </message>
+    <message>
+        <source>%s (word %d) is %u, allowed %u to %u</source>
+        <translation>%s (Wort %d) ist %u, erlaubt %u bis %u</translation>
+    </message>
+    <message>
+        <source>line %1: %2 (word %3) is %4, a negative number (allowed %5 to %6)</source>
+        <translation>Zeile %1: %2 (Wort %3) ist %4, eine negative Zahl (erlaubt %5 bis %6)</translation>
+    </message>
+    <message>
+        <source>line %1: %2 (word %3) is %4, above 65535 (allowed %5 to %6)</source>
+        <translation>Zeile %1: %2 (Wort %3) ist %4, größer als 65535 (erlaubt %5 bis %6)</translation>
+    </message>
+    <message>
+        <source>line %1: %2</source>
+        <translation>Zeile %1: %2</translation>
+    </message>
+    <message>
+        <source>check that the sensor has power, that its cable is on this port, and the cable (a null-modem cable where both ends are wired as a computer&apos;s port)</source>
+        <translation>prüfen, ob der Sensor Spannung hat, ob sein Kabel an diesem Port steckt, und das Kabel selbst (ein Nullmodemkabel, wenn beide Seiten wie die Schnittstelle eines Rechners beschaltet sind)</translation>
+    </message>
+    <message>
+        <source>make sure a K-VEX-RTN sensor is on this port and set to 19 200 baud, 8N1</source>
+        <translation>sicherstellen, dass an diesem Port ein K-VEX-RTN-Sensor hängt und auf 19 200 Baud, 8N1 eingestellt ist</translation>
+    </message>
+    <message>
+        <source>the echo came back in %1 (median of %2, slowest %3; the wire alone takes %4)</source>
+        <translation>das Echo kam nach %1 zurück (Median aus %2, langsamstes %3; die Leitung allein braucht %4)</translation>
+    </message>
+    <message>
+        <source>; %1 of %2 echoes did not: %3</source>
+        <translation>; %1 von %2 Echos kamen nicht zurück: %3</translation>
+    </message>
+    <message>
+        <source>hardware query: %1</source>
+        <translation>Hardware-Abfrage: %1</translation>
+    </message>
+    <message>
+        <source>firmware text: %1</source>
+        <translation>Firmware-Text: %1</translation>
+    </message>
+    <message>
+        <source>sensor type %1, board %2, %3 pixels, firmware &quot;%4&quot;</source>
+        <translation>Sensortyp %1, Platine %2, %3 Pixel, Firmware &quot;%4&quot;</translation>
+    </message>
+    <message>
+        <source>no line</source>
+        <translation>keine Leitung</translation>
+    </message>
+    <message>
+        <source>the program is using the port (run or video mode): press Stop and check again</source>
+        <translation>das Programm nutzt den Port (Mess- oder Videobetrieb): Stopp drücken und erneut prüfen</translation>
+    </message>
+    <message>
+        <source>the port cannot be used (see above)</source>
+        <translation>der Port ist nicht nutzbar (siehe oben)</translation>
+    </message>
+    <message>
+        <source>see the checks above; a port that does not open for them either may need a new plug-in of the adapter</source>
+        <translation>siehe die Prüfungen oben; öffnet sich der Port auch dann nicht, den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>port %1</source>
+        <translation>Port %1</translation>
+    </message>
+    <message>
+        <source>port %1: %2</source>
+        <translation>Port %1: %2</translation>
+    </message>
+    <message>
+        <source>fix: %1</source>
+        <translation>Abhilfe: %1</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN port check: port %1</source>
+        <translation>K-VEX-RTN Portprüfung: Port %1</translation>
+    </message>
+    <message>
+        <source>K-VEX-RTN port check: port %1 (%2)</source>
+        <translation>K-VEX-RTN Portprüfung: Port %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1: %2 word outside the panel&apos;s limits - nothing sent</source>
+        <translation>%1: %2 Wort außerhalb der Grenzen der Oberfläche - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>%1: %2 words outside the panel&apos;s limits - nothing sent</source>
+        <translation>%1: %2 Wörter außerhalb der Grenzen der Oberfläche - nichts gesendet</translation>
+    </message>
+    <message>
+        <source>The USB adapter&apos;s latency timer is %1 ms: it can hold each answer that long before passing it on, although low latency was asked for. Fix: the udev rule the package installs (/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug the adapter and plug it in again after installing the package.</source>
+        <translation>Der Latenz-Timer des USB-Adapters steht auf %1 ms: So lange kann er jede Antwort zurückhalten, obwohl geringe Latenz angefordert wurde. Abhilfe: Die udev-Regel des Pakets (/usr/lib/udev/rules.d/60-kvex-rtn.rules) stellt den Timer auf 1 ms; nach der Installation des Pakets den Adapter ab- und wieder anstecken.</translation>
+    </message>
+    <message>
+        <source>The USB adapter&apos;s latency timer is %1 ms: it can hold each answer that long before passing it on; low latency is switched off. Fix: the udev rule the package installs (/usr/lib/udev/rules.d/60-kvex-rtn.rules) sets the timer to 1 ms; unplug the adapter and plug it in again after installing the package.</source>
+        <translation>Der Latenz-Timer des USB-Adapters steht auf %1 ms: So lange kann er jede Antwort zurückhalten; geringe Latenz ist ausgeschaltet. Abhilfe: Die udev-Regel des Pakets (/usr/lib/udev/rules.d/60-kvex-rtn.rules) stellt den Timer auf 1 ms; nach der Installation des Pakets den Adapter ab- und wieder anstecken.</translation>
+    </message>
+    <message>
+        <source>the port has no device</source>
+        <translation>dem Port ist kein Gerät zugeordnet</translation>
+    </message>
+    <message>
+        <source>plug the adapter in, or choose another port %1</source>
+        <translation>den Adapter anstecken oder einen anderen Port wählen %1</translation>
+    </message>
+    <message>
+        <source>no such device %1</source>
+        <translation>Gerät %1 gibt es nicht</translation>
+    </message>
+    <message>
+        <source>plug the adapter in (dmesg then names its device), or choose another port %1</source>
+        <translation>den Adapter anstecken (dmesg nennt dann sein Gerät) oder einen anderen Port wählen %1</translation>
+    </message>
+    <message>
+        <source>%1 is not a serial device</source>
+        <translation>%1 ist keine serielle Schnittstelle</translation>
+    </message>
+    <message>
+        <source>name the port&apos;s device, such as /dev/ttyUSB0 or /dev/serial/by-id/...</source>
+        <translation>das Gerät des Ports angeben, etwa /dev/ttyUSB0 oder /dev/serial/by-id/...</translation>
+    </message>
+    <message>
+        <source>%1 is there (%2)</source>
+        <translation>%1 ist vorhanden (%2)</translation>
+    </message>
+    <message>
+        <source>%1 is there</source>
+        <translation>%1 ist vorhanden</translation>
+    </message>
+    <message>
+        <source>permission denied: %1</source>
+        <translation>keine Berechtigung: %1</translation>
+    </message>
+    <message>
+        <source>no other program holds it</source>
+        <translation>kein anderes Programm belegt ihn</translation>
+    </message>
+    <message>
+        <source>ModemManager is probing it: keep it away with the rule of the modem_manager check, then plug the adapter in again</source>
+        <translation>ModemManager prüft ihn gerade: ihn mit der Regel aus der Prüfung modem_manager fernhalten, dann den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>quit that program; if it is a leftover: kill %1</source>
+        <translation>dieses Programm beenden; ist es ein Überbleibsel: kill %1</translation>
+    </message>
+    <message>
+        <source>no system bus here</source>
+        <translation>kein Systembus vorhanden</translation>
+    </message>
+    <message>
+        <source>the system bus did not answer</source>
+        <translation>der Systembus hat nicht geantwortet</translation>
+    </message>
+    <message>
+        <source>ModemManager is not running</source>
+        <translation>ModemManager läuft nicht</translation>
+    </message>
+    <message>
+        <source>ModemManager runs, and udev tells it to leave %1 alone</source>
+        <translation>ModemManager läuft, und udev weist ihn an, %1 in Ruhe zu lassen</translation>
+    </message>
+    <message>
+        <source>ModemManager runs and may probe %1 for a modem when it appears: it holds the port meanwhile and sends it AT commands</source>
+        <translation>ModemManager läuft und kann %1 beim Erscheinen auf ein Modem prüfen: Er belegt den Port so lange und sendet AT-Befehle</translation>
+    </message>
+    <message>
+        <source>echo &apos;%1, ENV{ID_MM_DEVICE_IGNORE}=&quot;1&quot;&apos; | sudo tee /etc/udev/rules.d/99-kvex-sensor.rules, then sudo udevadm control --reload and plug the adapter in again</source>
+        <translation>echo &apos;%1, ENV{ID_MM_DEVICE_IGNORE}=&quot;1&quot;&apos; | sudo tee /etc/udev/rules.d/99-kvex-sensor.rules, dann sudo udevadm control --reload und den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>no system bus support in this build</source>
+        <translation>dieser Build kann den Systembus nicht fragen</translation>
+    </message>
+    <message>
+        <source>no USB devices to look at here</source>
+        <translation>keine USB-Geräte zu prüfen</translation>
+    </message>
+    <message>
+        <source>%1 adapter %2:%3 (USB %4)</source>
+        <translation>%1-Adapter %2:%3 (USB %4)</translation>
+    </message>
+    <message>
+        <source>brltty is not running</source>
+        <translation>brltty läuft nicht</translation>
+    </message>
+    <message>
+        <source>brltty runs, but every CH340 or CP210x adapter has its tty</source>
+        <translation>brltty läuft, aber jeder CH340- oder CP210x-Adapter hat sein tty</translation>
+    </message>
+    <message>
+        <source>the %1 has no tty: brltty (process %2) has taken it for a braille display</source>
+        <translation>der %1 hat kein tty: brltty (Prozess %2) hat ihn für eine Braillezeile gehalten</translation>
+    </message>
+    <message>
+        <source>where no braille display is used: sudo systemctl mask brltty-udev.service &amp;&amp; sudo systemctl stop brltty-udev.service brltty.service, then plug the adapter in again</source>
+        <translation>wo keine Braillezeile benutzt wird: sudo systemctl mask brltty-udev.service &amp;&amp; sudo systemctl stop brltty-udev.service brltty.service, dann den Adapter ab- und wieder anstecken</translation>
+    </message>
+    <message>
+        <source>no device</source>
+        <translation>kein Gerät</translation>
+    </message>
+    <message>
+        <source>no latency timer (not an FTDI USB adapter)</source>
+        <translation>kein Latenz-Timer (kein FTDI-USB-Adapter)</translation>
+    </message>
+    <message>
+        <source>the adapter passes received bytes on after at most %1 ms (latency_timer)</source>
+        <translation>der Adapter gibt empfangene Bytes nach höchstens %1 ms weiter (latency_timer)</translation>
+    </message>
+    <message>
+        <source>the adapter passes received bytes on after at most %1 ms (latency_timer): each answer can reach the program that much later</source>
+        <translation>der Adapter gibt empfangene Bytes nach höchstens %1 ms weiter (latency_timer): Jede Antwort kann das Programm um so viel später erreichen</translation>
+    </message>
+    <message>
+        <source>install the package&apos;s udev rule (/usr/lib/udev/rules.d/60-kvex-rtn.rules) and plug the adapter in again, or until the next plug-in: echo 1 | sudo tee /sys/class/tty/%1/device/latency_timer</source>
+        <translation>die udev-Regel des Pakets installieren (/usr/lib/udev/rules.d/60-kvex-rtn.rules) und den Adapter ab- und wieder anstecken, oder bis zum nächsten Anstecken: echo 1 | sudo tee /sys/class/tty/%1/device/latency_timer</translation>
+    </message>
+    <message>
+        <source>checked when the port opens</source>
+        <translation>wird beim Öffnen des Ports geprüft</translation>
+    </message>
+    <message>
+        <source>no latency timer here</source>
+        <translation>kein Latenz-Timer vorhanden</translation>
+    </message>
+</context>
+</TS>
