@@ -203,6 +203,9 @@ bool comDevicePresent(int port) {
 // The traffic monitor is never opened here, so nothing taps the line.
 void setComTap(ComTapPtr) {}
 
+// The fake line delivers at once what is due; there is no wire to wait through.
+void setComWireWait(bool) {}
+
 int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int outputQueueSize) {
     if (port < 1 || port > kMaxPortNumber)
