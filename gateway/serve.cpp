@@ -45,10 +45,6 @@ constexpr double kReportInterval = 10.0;
 constexpr double kSensorRetrySeconds = 1.0;
 // The longest the loops sleep without looking at the broker's events and the backlog.
 constexpr double kLongestWait = 0.05;
-// A request and its answer on the wire at 19 200 baud, ten bits a byte.
-constexpr double kExchangeWireSeconds = 2 * FRAME_BYTES * 10.0 / 19200.0;
-constexpr double kEarlyWakeSeconds = 0.004;
-constexpr double kGatherSeconds = 0.002;
 // How long a stop waits for the queue and the last messages to go out.
 constexpr double kStopFlushSeconds = 3.0;
 
@@ -243,16 +239,13 @@ Gateway::PollEnd Gateway::poll() {
         FillTxBuf(8, pp);
         rx_flag = 0;
         tstart = Timer();
+        // The port does not watch the line while request and answer cross the wire, so the
+        // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
+        // events the moment they come.
         nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-        // The answer cannot be complete before request and answer have crossed the wire;
-        // sleeping until just before then spares a wake-up for every byte that trickles in.
-        Delay(kExchangeWireSeconds - kEarlyWakeSeconds);
         for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
             waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));
             tick();
-            // Lets a few more bytes gather before the next wake-up.
-            if (rx_flag == 0)
-                Delay(kGatherSeconds);
         }
         if (rx_flag == 0)
             return PollEnd::Lost;
