@@ -24,6 +24,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -42,6 +43,15 @@ double processCpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Each time the calling thread slept and was woken, in the kernel as well: a thread polling or
+// reading a serial device is woken for each byte that comes in, even when the driver does not
+// report it readable yet.
+long threadWakeUps() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 size_t countCommand(const kvexsim::SensorSim &sensor, int command) {
@@ -77,6 +87,7 @@ void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cyc
     const kvexsim::Frame request = kvexsim::buildFrame(kvexsim::kRequestSync, 8, {});
     const double cpuStart = threadCpuSeconds();
     const double processStart = processCpuSeconds();
+    const long wakeUpsStart = threadWakeUps();
     const double wallStart = kvexsim::steadySeconds();
     int done = 0;
     for (; done < cycles; ++done) {
@@ -96,14 +107,16 @@ void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cyc
     const double wall = kvexsim::steadySeconds() - wallStart;
     const double cpu = threadCpuSeconds() - cpuStart;
     const double processCpu = processCpuSeconds() - processStart;
+    const long wakeUps = threadWakeUps() - wakeUpsStart;
     ::close(fd);
     bare.rate = done > 0 ? done / wall : 0;
     bare.cpuShare = wall > 0 ? cpu / wall : 0;
     bare.processShare = wall > 0 ? processCpu / wall : 0;
     std::printf("%-24s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  loop thread CPU "
-                "%5.1f %%  process %5.1f %%\n",
+                "%5.1f %%, %.1f wake-ups a cycle; process %.1f %%\n",
                 name, bare.rate, 100.0 * bare.rate * 72 * kByteSeconds, 1.0 / (72 * kByteSeconds),
-                100.0 * bare.cpuShare, 100.0 * bare.processShare);
+                100.0 * bare.cpuShare, done > 0 ? static_cast<double>(wakeUps) / done : 0.0,
+                100.0 * bare.processShare);
     std::fflush(stdout);
 }
 
@@ -119,11 +132,13 @@ void measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start
     stopper.start(50);
     const double cpuStart = threadCpuSeconds();
     const double processStart = processCpuSeconds();
+    const long wakeUpsStart = threadWakeUps();
     const double wallStart = kvexsim::steadySeconds();
     start(pHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
     const double wall = kvexsim::steadySeconds() - wallStart;
     const double cpu = threadCpuSeconds() - cpuStart;
     const double processCpu = processCpuSeconds() - processStart;
+    const long wakeUps = threadWakeUps() - wakeUpsStart;
     stopper.stop();
 
     // The rate between the first and the last measurement request, which the loop paces.
@@ -134,14 +149,15 @@ void measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr start
     const double rate = times.size() > 1 ? (times.size() - 1) / (times.back() - times.front()) : 0;
     const double limit = 1.0 / wireSecondsPerCycle;
     std::printf("%-24s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  program thread CPU "
-                "%5.1f %%",
-                name, rate, 100.0 * rate / limit, limit, 100.0 * cpu / wall);
+                "%5.1f %%, %.1f wake-ups a cycle",
+                name, rate, 100.0 * rate / limit, limit, 100.0 * cpu / wall,
+                times.empty() ? 0.0 : static_cast<double>(wakeUps) / times.size());
     // Only run-mode lines compare with the bare loop: it exchanges run-mode frames.
-    if (start == CC_BTNRun && bare.rate > 0)
+    if (start == CC_BTNRun && bare.rate > 0 && bare.cpuShare > 0) {
         std::printf("  = %5.1f %% of the bare loop's rate at %.2f x its CPU (process %.2f x)",
-                    100.0 * rate / bare.rate,
-                    bare.cpuShare > 0 ? (cpu / wall) / bare.cpuShare : 0.0,
+                    100.0 * rate / bare.rate, (cpu / wall) / bare.cpuShare,
                     bare.processShare > 0 ? (processCpu / wall) / bare.processShare : 0.0);
+    }
     std::printf("\n");
     std::fflush(stdout);
 }
