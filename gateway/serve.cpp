@@ -29,6 +29,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #ifndef KVEX_VERSION
@@ -84,7 +85,7 @@ class Gateway {
 
     bool identifySensor();
     PollEnd poll();
-    void takeSample(bool serialError);
+    void takeSample(const Measurement &m, bool serialError);
     void pumpUntil(double until);
     void tick();
     void handleMqttEvents();
@@ -225,8 +226,19 @@ Gateway::PollEnd Gateway::poll() {
     const double interval = o_.rate > 0.0 ? 1.0 / o_.rate : 0.0;
     double nextRequest = Timer();
     bool serialError = false;
+    // An answer is published while the next request is on the wire, as run mode draws then:
+    // the request goes out as soon as the answer is in.
+    std::optional<Measurement> answered;
+    auto publishAnswered = [&] {
+        if (!answered)
+            return;
+        takeSample(*answered, serialError);
+        serialError = false;
+        answered.reset();
+    };
     while (!quitRequested) {
         if (interval > 0.0) {
+            publishAnswered();
             pumpUntil(nextRequest);
             if (quitRequested)
                 break;
@@ -243,6 +255,7 @@ Gateway::PollEnd Gateway::poll() {
         // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
         // events the moment they come.
         nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+        publishAnswered();
         for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
             waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));
             tick();
@@ -253,18 +266,18 @@ Gateway::PollEnd Gateway::poll() {
             serialError = true;
             continue;
         }
-        takeSample(serialError);
-        serialError = false;
+        // The next request overwrites pp, so the answer is kept now.
+        CopyPPtoMeasurement();
+        answered = currentMeasurement();
     }
+    publishAnswered();
     rx_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);
     return PollEnd::Quit;
 }
 
-void Gateway::takeSample(bool serialError) {
-    CopyPPtoMeasurement();
-    const Measurement m = currentMeasurement();
+void Gateway::takeSample(const Measurement &m, bool serialError) {
     GatewaySample s{};
     std::snprintf(s.ts, sizeof s.ts, "%s", m.time.c_str());
     s.seq = ++seq_;
