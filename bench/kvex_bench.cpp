@@ -27,6 +27,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -45,6 +46,22 @@ double threadCpuSeconds() {
     return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
+// The whole process: the simulator's thread and Qt's helpers as well as the loop's own.
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Each time the calling thread slept and was woken, in the kernel as well: a thread polling or
+// reading a serial device is woken for each byte that comes in, even when the driver does not
+// report it readable yet.
+long threadWakeUps() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
 size_t countCommand(const kvexsim::SensorSim &sensor, int command) {
     size_t n = 0;
     for (const auto &request : sensor.requests())
@@ -59,6 +76,7 @@ size_t countCommand(const kvexsim::SensorSim &sensor, int command) {
 struct LoopFigures {
     double rate = 0;
     double cpuShare = 0;
+    double processShare = 0;
 };
 LoopFigures bare;
 
@@ -76,6 +94,8 @@ void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cyc
     tcflush(fd, TCIOFLUSH);
     const kvexsim::Frame request = kvexsim::buildFrame(kvexsim::kRequestSync, 8, {});
     const double cpuStart = threadCpuSeconds();
+    const double processStart = processCpuSeconds();
+    const long wakeUpsStart = threadWakeUps();
     const double wallStart = kvexsim::steadySeconds();
     int done = 0;
     for (; done < cycles; ++done) {
@@ -94,13 +114,17 @@ void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cyc
     }
     const double wall = kvexsim::steadySeconds() - wallStart;
     const double cpu = threadCpuSeconds() - cpuStart;
+    const double processCpu = processCpuSeconds() - processStart;
+    const long wakeUps = threadWakeUps() - wakeUpsStart;
     ::close(fd);
     bare.rate = done > 0 ? done / wall : 0;
     bare.cpuShare = wall > 0 ? cpu / wall : 0;
+    bare.processShare = wall > 0 ? processCpu / wall : 0;
     std::printf("%-24s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  loop thread CPU "
-                "%5.1f %%\n",
+                "%5.1f %%, %.1f wake-ups a cycle; process %.1f %%\n",
                 name, bare.rate, 100.0 * bare.rate * 72 * kByteSeconds, 1.0 / (72 * kByteSeconds),
-                100.0 * bare.cpuShare);
+                100.0 * bare.cpuShare, done > 0 ? static_cast<double>(wakeUps) / done : 0.0,
+                100.0 * bare.processShare);
     std::fflush(stdout);
 }
 
@@ -116,10 +140,14 @@ double measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr sta
     });
     stopper.start(50);
     const double cpuStart = threadCpuSeconds();
+    const double processStart = processCpuSeconds();
+    const long wakeUpsStart = threadWakeUps();
     const double wallStart = kvexsim::steadySeconds();
     start(pHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
     const double wall = kvexsim::steadySeconds() - wallStart;
     const double cpu = threadCpuSeconds() - cpuStart;
+    const double processCpu = processCpuSeconds() - processStart;
+    const long wakeUps = threadWakeUps() - wakeUpsStart;
     stopper.stop();
 
     // The rate between the first and the last measurement request, which the loop paces.
@@ -130,13 +158,15 @@ double measure(kvexsim::SensorSim &sensor, const char *name, CtrlCallbackPtr sta
     const double rate = times.size() > 1 ? (times.size() - 1) / (times.back() - times.front()) : 0;
     const double limit = 1.0 / wireSecondsPerCycle;
     std::printf("%-24s %6.2f cycles/s  %5.1f %% of the wire limit (%.2f/s)  program thread CPU "
-                "%5.1f %%",
-                name, rate, 100.0 * rate / limit, limit, 100.0 * cpu / wall);
+                "%5.1f %%, %.1f wake-ups a cycle",
+                name, rate, 100.0 * rate / limit, limit, 100.0 * cpu / wall,
+                times.empty() ? 0.0 : static_cast<double>(wakeUps) / times.size());
     // Only run-mode lines compare with the bare loop: it exchanges run-mode frames.
-    if (start == CC_BTNRun && bare.rate > 0)
-        std::printf("  = %5.1f %% of the bare loop's rate at %.2f x its CPU",
-                    100.0 * rate / bare.rate,
-                    bare.cpuShare > 0 ? (cpu / wall) / bare.cpuShare : 0.0);
+    if (start == CC_BTNRun && bare.rate > 0 && bare.cpuShare > 0) {
+        std::printf("  = %5.1f %% of the bare loop's rate at %.2f x its CPU (process %.2f x)",
+                    100.0 * rate / bare.rate, (cpu / wall) / bare.cpuShare,
+                    bare.processShare > 0 ? (processCpu / wall) / bare.processShare : 0.0);
+    }
     std::printf("\n");
     std::fflush(stdout);
     return rate;
@@ -307,10 +337,13 @@ int main(int argc, char *argv[]) {
             measureRecording(sensor, "run mode, recording", runCycles, 72 * kByteSeconds);
             // Without the wire's pace the loop runs as fast as the program can: the cost of
             // recording many cycles shows there, not hidden behind the waits for the sensor.
+            // The port must not wait for the wire either.
             sensor.setPaced(false);
+            setComWireWait(false);
             bare = unpacedBare;
             measure(sensor, "unpaced run", CC_BTNRun, recordedCycles, 72 * kByteSeconds);
             measureRecording(sensor, "unpaced run, recording", recordedCycles, 72 * kByteSeconds);
+            setComWireWait(true);
             sensor.setPaced(true);
 #ifdef __linux__
             measureAdapters(sensor, runCycles);

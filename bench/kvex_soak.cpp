@@ -81,7 +81,9 @@ int main(int argc, char *argv[]) {
     kvexsim::SensorSim sensor(*kvexsim::findProfile("standard"));
     if (!sensor.openPty())
         return 1;
+    // Unpaced, so many cycles fit in a short run; the port must not wait for the wire either.
     sensor.setPaced(false);
+    setComWireWait(false);
     sensor.start();
     bindPortDevice(1, sensor.devicePath());
     if (startUpProgram() != 0)

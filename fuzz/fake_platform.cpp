@@ -227,6 +227,9 @@ int comLatencyTimer(int) {
     return -1;
 }
 
+// The fake line delivers at once what is due; there is no wire to wait through.
+void setComWireWait(bool) {}
+
 int OpenComConfig(int port, const char *, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int outputQueueSize) {
     if (port < 1 || port > kMaxPortNumber)

@@ -29,6 +29,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #ifndef KVEX_VERSION
@@ -45,10 +46,6 @@ constexpr double kReportInterval = 10.0;
 constexpr double kSensorRetrySeconds = 1.0;
 // The longest the loops sleep without looking at the broker's events and the backlog.
 constexpr double kLongestWait = 0.05;
-// A request and its answer on the wire at 19 200 baud, ten bits a byte.
-constexpr double kExchangeWireSeconds = 2 * FRAME_BYTES * 10.0 / 19200.0;
-constexpr double kEarlyWakeSeconds = 0.004;
-constexpr double kGatherSeconds = 0.002;
 // How long a stop waits for the queue and the last messages to go out.
 constexpr double kStopFlushSeconds = 3.0;
 
@@ -88,7 +85,7 @@ class Gateway {
 
     bool identifySensor();
     PollEnd poll();
-    void takeSample(bool serialError);
+    void takeSample(const Measurement &m, bool serialError);
     void pumpUntil(double until);
     void tick();
     void handleMqttEvents();
@@ -229,8 +226,19 @@ Gateway::PollEnd Gateway::poll() {
     const double interval = o_.rate > 0.0 ? 1.0 / o_.rate : 0.0;
     double nextRequest = Timer();
     bool serialError = false;
+    // An answer is published while the next request is on the wire, as run mode draws then:
+    // the request goes out as soon as the answer is in.
+    std::optional<Measurement> answered;
+    auto publishAnswered = [&] {
+        if (!answered)
+            return;
+        takeSample(*answered, serialError);
+        serialError = false;
+        answered.reset();
+    };
     while (!quitRequested) {
         if (interval > 0.0) {
+            publishAnswered();
             pumpUntil(nextRequest);
             if (quitRequested)
                 break;
@@ -243,16 +251,14 @@ Gateway::PollEnd Gateway::poll() {
         FillTxBuf(8, pp);
         rx_flag = 0;
         tstart = Timer();
+        // The port does not watch the line while request and answer cross the wire, so the
+        // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
+        // events the moment they come.
         nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-        // The answer cannot be complete before request and answer have crossed the wire;
-        // sleeping until just before then spares a wake-up for every byte that trickles in.
-        Delay(kExchangeWireSeconds - kEarlyWakeSeconds);
+        publishAnswered();
         for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
             waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));
             tick();
-            // Lets a few more bytes gather before the next wake-up.
-            if (rx_flag == 0)
-                Delay(kGatherSeconds);
         }
         if (rx_flag == 0)
             return PollEnd::Lost;
@@ -260,18 +266,18 @@ Gateway::PollEnd Gateway::poll() {
             serialError = true;
             continue;
         }
-        takeSample(serialError);
-        serialError = false;
+        // The next request overwrites pp, so the answer is kept now.
+        CopyPPtoMeasurement();
+        answered = currentMeasurement();
     }
+    publishAnswered();
     rx_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);
     return PollEnd::Quit;
 }
 
-void Gateway::takeSample(bool serialError) {
-    CopyPPtoMeasurement();
-    const Measurement m = currentMeasurement();
+void Gateway::takeSample(const Measurement &m, bool serialError) {
     GatewaySample s{};
     std::snprintf(s.ts, sizeof s.ts, "%s", m.time.c_str());
     s.seq = ++seq_;

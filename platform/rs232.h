@@ -39,6 +39,14 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
 // armed, sleeps in ProcessSystemEvents until they are (or its time runs out) instead of waking
 // for every byte. 0 when the loop is done.
 int SetComWakeCount(int port, int count);
+// A sensor answers no sooner than its request and its answer take on the wire. After ComWrt,
+// while a receive callback or a wait loop (SetComWakeCount) waits for a known number of bytes,
+// a port stops watching the line until shortly before those bytes and the written ones could
+// have crossed it at the port's baud rate: the program's thread is not woken for every byte of
+// the answer, and the event loop serves everything else meanwhile. On by default; off for a line
+// that answers faster than its baud rate allows (an unpaced simulator), whose answers it would
+// otherwise hold back to the wire's pace.
+void setComWireWait(bool on);
 int ComWrt(int port, const char *buffer, int count);
 int ComRd(int port, char *buffer, int count);
 int GetInQLen(int port);

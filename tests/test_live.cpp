@@ -16,10 +16,16 @@
 
 #include <QPushButton>
 #include <QScreen>
+#include <QSerialPort>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -27,6 +33,14 @@ void saveScreenshot(QWidget *panel, const char *name) {
     const char *folder = std::getenv("KVEX_SCREENSHOT_DIR");
     if (folder && panel)
         panel->grab().save(QString("%1/%2.png").arg(folder, name));
+}
+
+// Each time the calling thread went to sleep and was woken again: blocking on the event loop, a
+// read, or in the kernel for a byte the thread does not even get to see.
+long voluntarySwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 std::vector<kvexsim::Request> withCommand(const std::vector<kvexsim::Request> &requests,
@@ -142,6 +156,78 @@ TEST_F(LiveTest, ClosingTheWindowDuringRunModeEndsTheLoop) {
     click("BTNRun");
     EXPECT_EQ(stop_flag, 1);
     EXPECT_EQ(GetInQLen(com), kComPortNotOpen);
+}
+
+// While a request and its answer cross the wire the port does not watch the line: the program's
+// thread sleeps through the answer's bytes, each of which would wake it, and its event loop
+// still serves at once whatever else comes.
+TEST_F(LiveTest, LiveLoopsSleepThroughTheWireYetServeEventsMeanwhile) {
+    kvexsim::SensorSim &sensor = connect("standard");
+    constexpr int kWarmUp = 3, kMeasured = 20;
+    for (const char *button : {"BTNRun", "BTNVideo"}) {
+        SCOPED_TRACE(button);
+        int samples = 0;
+        long switchesAtStart = 0;
+        std::size_t requestsAtStart = 0;
+        double wakeUpsPerExchange = -1;
+        auto count = [&] {
+            ++samples;
+            if (samples == kWarmUp) {
+                switchesAtStart = voluntarySwitches();
+                requestsAtStart = sensor.requests().size();
+            } else if (samples == kWarmUp + kMeasured) {
+                const long switches = voluntarySwitches() - switchesAtStart;
+                const std::size_t exchanges = sensor.requests().size() - requestsAtStart;
+                wakeUpsPerExchange = exchanges ? static_cast<double>(switches) / exchanges : -1;
+                click("BTNStop");
+            }
+        };
+        LiveObserver observer;
+        observer.runSample = count;
+        observer.videoLine = count;
+        const int id = addLiveObserver(observer);
+
+        // The simulator records a request once it has crossed the wire, half way through the
+        // exchange; an event posted then must be served while the port still ignores the line.
+        std::atomic<bool> looping{true};
+        std::atomic<int> posted{0}, servedWhileQuiet{0};
+        std::thread poster([&] {
+            for (std::size_t n = sensor.requests().size() + 1; looping; ++n) {
+                while (looping && !sensor.waitForRequests(n, 0.05)) {
+                }
+                if (!looping)
+                    break;
+                ++posted;
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [&] {
+                        QSerialPort *port = kvexplatform::serialPort(com);
+                        const auto notifiers = port ? port->findChildren<QSocketNotifier *>()
+                                                    : QList<QSocketNotifier *>();
+                        const bool watching =
+                            std::any_of(notifiers.begin(), notifiers.end(), [](QSocketNotifier *n) {
+                                return n->type() == QSocketNotifier::Read && n->isEnabled();
+                            });
+                        servedWhileQuiet += port && !watching;
+                    },
+                    Qt::QueuedConnection);
+            }
+        });
+        click(button);
+        looping = false;
+        poster.join();
+        removeLiveObserver(id);
+        // Events the poster queued after the loop ended count too; none may outlive this pass.
+        QCoreApplication::sendPostedEvents(qApp, QEvent::MetaCall);
+
+        ASSERT_EQ(samples, kWarmUp + kMeasured);
+        // A frame is 36 bytes, a video block 128: without the quiet time each byte wakes the
+        // thread.
+        EXPECT_GE(wakeUpsPerExchange, 0);
+        EXPECT_LT(wakeUpsPerExchange, 15);
+        // Half leaves room for a loaded machine; a loop that sleeps through the wire serves none.
+        EXPECT_GE(servedWhileQuiet, posted / 2) << "of " << posted;
+    }
 }
 
 struct VideoRow {

@@ -3,12 +3,16 @@
 #include "platform/rs232.h"
 #include "platform/core/internal.h"
 #include "platform/qtaccess.h"
+#include "platform/utility.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <map>
@@ -25,8 +29,19 @@ constexpr int kMaxPortNumber = 1000;
 constexpr int kDefaultQueueSize = 512;
 // Port errors with no data in between after which the device counts as gone.
 constexpr int kErrorsOfALostDevice = 20;
+// How long before an answer can be complete the port watches the line again: room for a late
+// timer, paid for with a wake-up for each of the few bytes that come meanwhile.
+constexpr double kListenEarlySeconds = 0.003;
+
+struct ComPort;
+void listenAgain(ComPort *p);
 
 struct ComPort {
+    ComPort() {
+        quietTimer.setSingleShot(true);
+        quietTimer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&quietTimer, &QTimer::timeout, [this] { listenAgain(this); });
+    }
     QSerialPort serial;
     double timeoutSeconds = 10.0;
     int eventMask = 0;
@@ -41,6 +56,16 @@ struct ComPort {
     int wakeCount = 0;
     // Bytes a wait loop without a callback waits for (SetComWakeCount).
     int awaitedBytes = 0;
+    // The last write, on Timer()'s clock: its answer cannot be complete before the written and
+    // the awaited bytes have crossed the wire.
+    double sentAt = 0.0;
+    int sentBytes = 0;
+    // Until Timer() reaches this, the port does not watch the line; 0 while it does.
+    double quietUntil = 0.0;
+    // Qt's read notification of the port: while it is off, the event loop does not poll the
+    // device, so the kernel has no reason to wake the thread for each byte that arrives.
+    QPointer<QSocketNotifier> readNotifier;
+    QTimer quietTimer;
 };
 
 std::map<int, std::unique_ptr<ComPort>> openPorts;
@@ -51,6 +76,7 @@ bool portsEnumerated = false;
 bool callbackRunning = false;
 ComTapPtr comTap = nullptr;
 bool dispatchQueued = false;
+bool wireWait = true;
 
 bool isUsbAdapter(const QSerialPortInfo &info) {
     const QString name = info.portName();
@@ -158,6 +184,62 @@ int bytesHeldByDriver(ComPort *p) {
     (void)p;
 #endif
     return 0;
+}
+
+// Qt SerialPort has no call that stops it watching the device; its read notifier is a child of
+// the port, looked up once per opening.
+QSocketNotifier *readNotifierOf(ComPort *p) {
+    if (!p->readNotifier)
+        for (QSocketNotifier *n :
+             p->serial.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly))
+            if (n->type() == QSocketNotifier::Read)
+                p->readNotifier = n;
+    return p->readNotifier;
+}
+
+void watchLine(ComPort *p, bool on) {
+    QSocketNotifier *notifier = readNotifierOf(p);
+    if (notifier && notifier->isEnabled() != on)
+        notifier->setEnabled(on);
+}
+
+void listenAgain(ComPort *p) {
+    p->quietUntil = 0.0;
+    p->quietTimer.stop();
+    if (p->serial.isOpen() && !p->gone)
+        watchLine(p, true);
+}
+
+// Seconds one character takes on the wire: start bit, data bits, parity and stop bits.
+double characterSeconds(const QSerialPort &serial) {
+    const double stopBits = serial.stopBits() == QSerialPort::TwoStop          ? 2.0
+                            : serial.stopBits() == QSerialPort::OneAndHalfStop ? 1.5
+                                                                               : 1.0;
+    const double bits =
+        1 + serial.dataBits() + (serial.parity() == QSerialPort::NoParity ? 0 : 1) + stopBits;
+    return serial.baudRate() > 0 ? bits / serial.baudRate() : 0.0;
+}
+
+// After a write, with a known number of bytes awaited, the answer cannot be complete before the
+// written and the awaited bytes have crossed the wire: the port stops watching the line until
+// shortly before then, and a timer brings it back. The event loop serves everything else
+// meanwhile; only the bytes of the answer go unnoticed until they can all be there.
+void quietenForTheWire(ComPort *p) {
+    const bool callbackWaits =
+        p->callback && p->notifyCount > 0 && (p->eventMask & LWRS_RECEIVE) != 0;
+    const int awaited = callbackWaits ? p->notifyCount : p->awaitedBytes;
+    const double until =
+        p->sentAt + (p->sentBytes + awaited) * characterSeconds(p->serial) - kListenEarlySeconds;
+    const double left = until - Timer();
+    if (!wireWait || p->sentBytes <= 0 || awaited <= 0 || left <= 0.0 ||
+        !QCoreApplication::instance()) {
+        if (p->quietUntil > 0.0)
+            listenAgain(p);
+        return;
+    }
+    p->quietUntil = until;
+    watchLine(p, false);
+    p->quietTimer.start(static_cast<int>(left * 1000.0));
 }
 
 void queueDispatch() {
@@ -399,6 +481,7 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int, ComCallbac
     p->callback = callback;
     p->callbackData = callbackData;
     setWakeCount(p, bytesStillAwaited(p));
+    quietenForTheWire(p);
     if (callback)
         queueDispatch();
     return 0;
@@ -412,6 +495,7 @@ int SetComWakeCount(int port, int count) {
         return kComInvalidParameter;
     p->awaitedBytes = count;
     setWakeCount(p, bytesStillAwaited(p));
+    quietenForTheWire(p);
     return 0;
 }
 
@@ -421,11 +505,15 @@ int ComWrt(int port, const char *buffer, int count) {
         return kComPortNotOpen;
     if (!buffer || count < 0)
         return kComInvalidParameter;
+    const double sentAt = Timer();
     const qint64 written = p->serial.write(buffer, count);
     if (written < 0)
         return kComUnknownIOError;
     // Hand the bytes to the driver now: the caller may not pump events for a while.
     p->serial.flush();
+    p->sentAt = sentAt;
+    p->sentBytes = static_cast<int>(written);
+    quietenForTheWire(p);
     if (comTap)
         comTap(port, true, buffer, static_cast<int>(written), count);
     return static_cast<int>(written);
@@ -453,6 +541,9 @@ int ComRd(int port, char *buffer, int count) {
         if (remaining <= 0 || p->gone || !p->serial.waitForReadyRead(static_cast<int>(remaining)))
             break;
     }
+    // Reading makes Qt watch the device again.
+    if (p->quietUntil > 0.0)
+        watchLine(p, false);
     if (comTap)
         comTap(port, false, buffer, got, count);
     return got;
@@ -505,4 +596,12 @@ bool comDevicePresent(int port) {
 
 void setComTap(ComTapPtr tap) {
     comTap = tap;
+}
+
+void setComWireWait(bool on) {
+    wireWait = on;
+    if (!on)
+        for (const auto &entry : openPorts)
+            if (entry.second->quietUntil > 0.0)
+                listenAgain(entry.second.get());
 }

@@ -1,0 +1,61 @@
+#!/bin/bash
+# The gateway under Modbus load: CLIENTS clients on the loopback read the register block every
+# 10 ms while it polls the simulated sensor at the wire rate and publishes over MQTT, beside a
+# bare request/answer loop on the same simulator. Not a test: it reports figures.
+# Usage: bench/gateway_load.sh BUILD_DIR [SECONDS [CLIENTS]]   (defaults: 10 s, 64 clients)
+# KVEX_MODBUS_LOAD names another kvex-modbus-load (to load a gateway built without one).
+set -euo pipefail
+build=${1:?usage: gateway_load.sh BUILD_DIR [SECONDS [CLIENTS]]}
+seconds=${2:-10}
+clients=${3:-64}
+bin="$build/bin"
+load=${KVEX_MODBUS_LOAD:-$bin/kvex-modbus-load}
+work=$(mktemp -d /tmp/kvex-gateway-load-XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+modbus_port=$(free_port)
+
+"$bin/kvex-sensor-sim" > "$work/sim.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do grep -q /dev/ "$work/sim.out" && break; sleep 0.1; done
+device=$(grep -o '/dev/[^ ]*' "$work/sim.out" | head -1)
+
+echo "# $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+timeout $((seconds + 30)) "$load" bare "$device" "$seconds"
+
+mqtt=()
+if command -v mosquitto > /dev/null; then
+    mqtt_port=$(free_port)
+    printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt_port" > "$work/mosquitto.conf"
+    mosquitto -c "$work/mosquitto.conf" > /dev/null 2>&1 &
+    pids+=($!)
+    sleep 0.5
+    mosquitto_sub -p "$mqtt_port" -t 'bench/#' > /dev/null 2>&1 &
+    pids+=($!)
+    mqtt=(--mqtt "127.0.0.1:$mqtt_port" --topic-prefix bench)
+fi
+"$bin/kvex-rtn-cli" --port "$device" serve "${mqtt[@]}" --modbus "127.0.0.1:$modbus_port" \
+    2> "$work/gateway.log" &
+gateway=$!
+pids+=("$gateway")
+for _ in $(seq 150); do grep -q "sensor found" "$work/gateway.log" && break; sleep 0.1; done
+sleep 1
+
+ticks=$(getconf CLK_TCK)
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$gateway/stat"; }
+start_ticks=$(cpu_ticks)
+start_time=$(date +%s.%N)
+status=0
+timeout $((seconds + 30)) "$load" load "$modbus_port" "$clients" "$seconds" || status=$?
+cpu=$(echo "scale=2; 100 * ($(cpu_ticks) - $start_ticks) / $ticks / ($(date +%s.%N) - $start_time)" | bc)
+echo "gateway CPU             $cpu % of one core under the load"
+echo "# load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; gateway log:"
+sed 's/^/#   /' "$work/gateway.log"
+exit "$status"

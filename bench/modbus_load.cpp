@@ -1,0 +1,282 @@
+// Load on the gateway's Modbus server: many clients reading the register block, with the answer
+// times, and the bare request/answer loop on the sensor's line the gateway's polling compares to.
+#include "sim/sensorsim.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBlockRegisters = 32;
+constexpr int kSeqRegister = 4;
+// MBAP header (7 bytes), function code, byte count and the block.
+constexpr std::size_t kAnswerBytes = 9 + 2 * kBlockRegisters;
+// A read not answered within this counts as an error, and its client stops.
+constexpr double kAnswerLimitSeconds = 2.0;
+
+int usage() {
+    std::fprintf(
+        stderr, "usage: kvex-modbus-load load PORT [CLIENTS [SECONDS [PERIOD_MS [UNIT]]]]\n"
+                "       kvex-modbus-load bare DEVICE [SECONDS]\n"
+                "load: CLIENTS (64) connections to 127.0.0.1:PORT each read the 32-register block\n"
+                "      every PERIOD_MS (10) for SECONDS (10); prints answer times, reads per\n"
+                "      second, errors and the gateway's polling rate (from its seq registers).\n"
+                "bare: writes the run-mode request and blocks until the 36-byte answer is in, for\n"
+                "      SECONDS (10); prints the cycles per second.\n");
+    return 2;
+}
+
+int connectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+void buildRequest(uint8_t (&request)[12], uint16_t id, int unit) {
+    // Transaction id, protocol 0, six bytes to follow: unit, function 04, register 0, count.
+    const uint8_t bytes[12] = {0, 0, 0, 0, 0, 6, 0, 4, 0, 0, 0, kBlockRegisters};
+    std::memcpy(request, bytes, sizeof request);
+    request[0] = static_cast<uint8_t>(id >> 8);
+    request[1] = static_cast<uint8_t>(id);
+    request[6] = static_cast<uint8_t>(unit);
+}
+
+bool answerIsTheBlock(const uint8_t *answer, const uint8_t (&request)[12]) {
+    return answer[0] == request[0] && answer[1] == request[1] && answer[7] == 4 &&
+           answer[8] == 2 * kBlockRegisters;
+}
+
+// The gateway's sample counter, read on a connection of its own; -1 when it does not answer.
+long readSeq(int port, int unit) {
+    const int fd = connectLoopback(port);
+    if (fd < 0)
+        return -1;
+    const timeval limit{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    uint8_t request[12];
+    buildRequest(request, 1, unit);
+    uint8_t answer[kAnswerBytes];
+    std::size_t got = 0;
+    if (::write(fd, request, sizeof request) == static_cast<ssize_t>(sizeof request))
+        while (got < sizeof answer) {
+            const ssize_t n = ::read(fd, answer + got, sizeof answer - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+    ::close(fd);
+    if (got < sizeof answer || !answerIsTheBlock(answer, request))
+        return -1;
+    const auto word = [&answer](int r) { return answer[9 + 2 * r] * 256L + answer[10 + 2 * r]; };
+    return word(kSeqRegister) * 65536L + word(kSeqRegister + 1);
+}
+
+struct Client {
+    int fd = -1;
+    double nextSend = 0;
+    double sentAt = -1; // -1: no read on its way
+    uint16_t id = 0;
+    uint8_t request[12] = {};
+    uint8_t answer[kAnswerBytes] = {};
+    std::size_t got = 0;
+};
+
+int runLoad(int port, int clients, double seconds, double period, int unit) {
+    const long seqStart = readSeq(port, unit);
+    const double start = kvexsim::steadySeconds();
+    std::vector<Client> all(static_cast<std::size_t>(clients));
+    long errors = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i].fd = connectLoopback(port);
+        if (all[i].fd < 0) {
+            ++errors;
+            continue;
+        }
+        ::fcntl(all[i].fd, F_SETFL, O_NONBLOCK);
+        // Spread over the period, as clients that do not know of each other would be.
+        all[i].nextSend = start + period * static_cast<double>(i) / static_cast<double>(clients);
+    }
+    const double end = start + seconds;
+    std::vector<double> latencies;
+    std::vector<pollfd> fds;
+    std::vector<Client *> owners;
+    for (;;) {
+        const double now = kvexsim::steadySeconds();
+        double wake = now + 0.05;
+        bool busy = false;
+        fds.clear();
+        owners.clear();
+        for (Client &c : all) {
+            if (c.fd < 0)
+                continue;
+            if (c.sentAt < 0 && now >= c.nextSend && now < end) {
+                buildRequest(c.request, ++c.id, unit);
+                c.got = 0;
+                c.sentAt = now;
+                if (::write(c.fd, c.request, sizeof c.request) !=
+                    static_cast<ssize_t>(sizeof c.request)) {
+                    ++errors;
+                    ::close(c.fd);
+                    c.fd = -1;
+                    continue;
+                }
+            }
+            if (c.sentAt >= 0) {
+                if (now - c.sentAt > kAnswerLimitSeconds) {
+                    ++errors;
+                    ::close(c.fd);
+                    c.fd = -1;
+                    continue;
+                }
+                busy = true;
+                fds.push_back({c.fd, POLLIN, 0});
+                owners.push_back(&c);
+                wake = std::min(wake, c.sentAt + kAnswerLimitSeconds);
+            } else if (now < end) {
+                wake = std::min(wake, c.nextSend);
+            }
+        }
+        if (!busy && now >= end)
+            break;
+        const int timeoutMs =
+            std::max(0, static_cast<int>((wake - kvexsim::steadySeconds()) * 1000.0 + 0.5));
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR)
+            break;
+        for (std::size_t k = 0; k < fds.size(); ++k) {
+            if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            Client &c = *owners[k];
+            const ssize_t n = ::read(c.fd, c.answer + c.got, sizeof c.answer - c.got);
+            if (n <= 0) {
+                ++errors;
+                ::close(c.fd);
+                c.fd = -1;
+                continue;
+            }
+            c.got += static_cast<std::size_t>(n);
+            if (c.got < sizeof c.answer)
+                continue;
+            const double answered = kvexsim::steadySeconds();
+            if (answerIsTheBlock(c.answer, c.request))
+                latencies.push_back(answered - c.sentAt);
+            else
+                ++errors;
+            c.nextSend = std::max(c.sentAt + period, answered);
+            c.sentAt = -1;
+        }
+    }
+    const double wall = kvexsim::steadySeconds() - start;
+    const long seqEnd = readSeq(port, unit);
+    for (Client &c : all)
+        if (c.fd >= 0)
+            ::close(c.fd);
+
+    std::sort(latencies.begin(), latencies.end());
+    const auto percentile = [&latencies](double p) {
+        if (latencies.empty())
+            return 0.0;
+        const auto i = static_cast<std::size_t>(p * static_cast<double>(latencies.size() - 1));
+        return 1000.0 * latencies[i];
+    };
+    std::printf("modbus clients          %d, each reading the block every %.0f ms for %.0f s\n",
+                clients, 1000.0 * period, seconds);
+    std::printf("reads                   %zu answered, %.1f per second, %ld errors\n",
+                latencies.size(), static_cast<double>(latencies.size()) / wall, errors);
+    std::printf("answer time             median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+                percentile(0.5), percentile(0.99), percentile(1.0));
+    if (seqStart >= 0 && seqEnd >= seqStart)
+        std::printf("gateway polling         %.2f samples/s\n",
+                    static_cast<double>(seqEnd - seqStart) / wall);
+    else
+        std::printf("gateway polling         unknown (the seq registers did not answer)\n");
+    return errors == 0 ? 0 : 1;
+}
+
+int runBare(const char *device, double seconds) {
+    const int fd = ::open(device, O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        std::fprintf(stderr, "kvex-modbus-load: cannot open %s: %s\n", device,
+                     std::strerror(errno));
+        return 1;
+    }
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B19200);
+    tio.c_cc[VMIN] = kvexsim::kFrameSize;
+    tio.c_cc[VTIME] = 10;
+    tcsetattr(fd, TCSANOW, &tio);
+    tcflush(fd, TCIOFLUSH);
+    const kvexsim::Frame request = kvexsim::buildFrame(kvexsim::kRequestSync, 8, {});
+    const double start = kvexsim::steadySeconds();
+    long cycles = 0;
+    while (kvexsim::steadySeconds() - start < seconds) {
+        if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
+            break;
+        std::size_t got = 0;
+        uint8_t answer[kvexsim::kFrameSize];
+        while (got < sizeof answer) {
+            const ssize_t n = ::read(fd, answer + got, sizeof answer - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (got < sizeof answer)
+            break;
+        ++cycles;
+    }
+    const double wall = kvexsim::steadySeconds() - start;
+    ::close(fd);
+    std::printf("bare loop               %.2f cycles/s (%ld cycles in %.1f s)\n",
+                static_cast<double>(cycles) / wall, cycles, wall);
+    return cycles > 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (argc < 3)
+        return usage();
+    const std::string mode = argv[1];
+    const auto number = [&](int i, double fallback) {
+        return argc > i ? std::atof(argv[i]) : fallback;
+    };
+    if (mode == "bare")
+        return runBare(argv[2], std::clamp(number(3, 10), 1.0, 600.0));
+    if (mode != "load")
+        return usage();
+    const int port = std::atoi(argv[2]);
+    const int clients = static_cast<int>(number(3, 64));
+    const double seconds = number(4, 10);
+    const double periodMs = number(5, 10);
+    const int unit = static_cast<int>(number(6, 255));
+    if (port < 1 || port > 65535 || clients < 1 || clients > 1000 || seconds <= 0 ||
+        seconds > 600 || periodMs < 0 || unit < 0 || unit > 255)
+        return usage();
+    return runLoad(port, clients, seconds, periodMs / 1000.0, unit);
+}
