@@ -4,6 +4,7 @@
 #include "app/linktools.h"
 #include "app/panelcontrols.h"
 #include "app/recording.h"
+#include "bench/bareloop.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -81,42 +82,17 @@ struct LoopFigures {
 LoopFigures bare;
 
 void measureBareLoop(const kvexsim::SensorSim &sensor, const char *name, int cycles) {
-    const int fd = ::open(sensor.devicePath().c_str(), O_RDWR | O_NOCTTY);
-    if (fd < 0)
-        return;
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B19200);
-    tio.c_cc[VMIN] = kvexsim::kFrameSize;
-    tio.c_cc[VTIME] = 10;
-    tcsetattr(fd, TCSANOW, &tio);
-    tcflush(fd, TCIOFLUSH);
-    const kvexsim::Frame request = kvexsim::buildFrame(kvexsim::kRequestSync, 8, {});
     const double cpuStart = threadCpuSeconds();
     const double processStart = processCpuSeconds();
     const long wakeUpsStart = threadWakeUps();
-    const double wallStart = kvexsim::steadySeconds();
-    int done = 0;
-    for (; done < cycles; ++done) {
-        if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
-            break;
-        size_t got = 0;
-        uint8_t answer[kvexsim::kFrameSize];
-        while (got < sizeof answer) {
-            const ssize_t n = ::read(fd, answer + got, sizeof answer - got);
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-        }
-        if (got < sizeof answer)
-            break;
-    }
-    const double wall = kvexsim::steadySeconds() - wallStart;
+    const BareLoopRun run = runBareLoop(sensor.devicePath(), cycles, 0);
+    if (!run.opened)
+        return;
+    const double wall = run.wallSeconds;
     const double cpu = threadCpuSeconds() - cpuStart;
     const double processCpu = processCpuSeconds() - processStart;
     const long wakeUps = threadWakeUps() - wakeUpsStart;
-    ::close(fd);
+    const long done = run.cycles;
     bare.rate = done > 0 ? done / wall : 0;
     bare.cpuShare = wall > 0 ? cpu / wall : 0;
     bare.processShare = wall > 0 ? processCpu / wall : 0;

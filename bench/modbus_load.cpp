@@ -1,5 +1,6 @@
 // Load on the gateway's Modbus server: many clients reading the register block, with the answer
 // times, and the bare request/answer loop on the sensor's line the gateway's polling compares to.
+#include "bench/bareloop.h"
 #include "sim/sensorsim.h"
 
 #include <algorithm>
@@ -218,43 +219,15 @@ int runLoad(int port, int clients, double seconds, double period, int unit) {
 }
 
 int runBare(const char *device, double seconds) {
-    const int fd = ::open(device, O_RDWR | O_NOCTTY);
-    if (fd < 0) {
+    const BareLoopRun run = runBareLoop(device, 0, seconds);
+    if (!run.opened) {
         std::fprintf(stderr, "kvex-modbus-load: cannot open %s: %s\n", device,
                      std::strerror(errno));
         return 1;
     }
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B19200);
-    tio.c_cc[VMIN] = kvexsim::kFrameSize;
-    tio.c_cc[VTIME] = 10;
-    tcsetattr(fd, TCSANOW, &tio);
-    tcflush(fd, TCIOFLUSH);
-    const kvexsim::Frame request = kvexsim::buildFrame(kvexsim::kRequestSync, 8, {});
-    const double start = kvexsim::steadySeconds();
-    long cycles = 0;
-    while (kvexsim::steadySeconds() - start < seconds) {
-        if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()))
-            break;
-        std::size_t got = 0;
-        uint8_t answer[kvexsim::kFrameSize];
-        while (got < sizeof answer) {
-            const ssize_t n = ::read(fd, answer + got, sizeof answer - got);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        if (got < sizeof answer)
-            break;
-        ++cycles;
-    }
-    const double wall = kvexsim::steadySeconds() - start;
-    ::close(fd);
     std::printf("bare loop               %.2f cycles/s (%ld cycles in %.1f s)\n",
-                static_cast<double>(cycles) / wall, cycles, wall);
-    return cycles > 0 ? 0 : 1;
+                static_cast<double>(run.cycles) / run.wallSeconds, run.cycles, run.wallSeconds);
+    return run.cycles > 0 ? 0 : 1;
 }
 
 } // namespace

@@ -4,56 +4,10 @@
 set -euo pipefail
 
 build_dir=$(cd "${1:?usage: test_install.sh BUILD_DIR}" && pwd)
-# Away from Debian's package tools there is nothing to test: 77 tells CTest "skipped".
-for tool in cpack dpkg-deb dpkg-shlibdeps; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: no $tool on this machine"
-        exit 77
-    fi
-done
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/kvex-install-test.XXXXXX")
 # The simulator children of the demo and the timeout's child end with their parents; only the
 # scratch folder is left to remove.
-# CPack's install step writes the build tree's install_manifest.txt; an earlier `cmake --install`
-# may have left one there that its owner still needs, so it is put back as it was.
-manifest="$build_dir/install_manifest.txt"
-if [ -e "$manifest" ]; then
-    cp -p "$manifest" "$scratch/install_manifest.txt"
-fi
-cleanup() {
-    if [ -e "$scratch/install_manifest.txt" ]; then
-        cp -p "$scratch/install_manifest.txt" "$manifest"
-    else
-        rm -f "$manifest"
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-# The package goes to the scratch folder, so the build tree gains no package and no CPack
-# staging area.
-echo "== cpack -G DEB"
-if ! cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$scratch/package" \
-    >"$scratch/cpack.log" 2>&1; then
-    cat "$scratch/cpack.log" >&2
-    echo "FAIL: cpack" >&2
-    exit 1
-fi
-shopt -s nullglob
-debs=("$scratch"/package/kvex-rtn_*.deb)
-shopt -u nullglob
-if [ ${#debs[@]} -ne 1 ]; then
-    cat "$scratch/cpack.log" >&2
-    echo "FAIL: expected one kvex-rtn_*.deb, found ${#debs[@]}" >&2
-    exit 1
-fi
-deb=${debs[0]}
+source "$(dirname "$0")/package_scratch.sh"
+build_package_in_scratch kvex-install-test
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
 echo "== control data"

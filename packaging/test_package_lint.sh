@@ -6,13 +6,7 @@
 set -euo pipefail
 
 build_dir=$(cd "${1:?usage: test_package_lint.sh BUILD_DIR}" && pwd)
-# Away from Debian's package tools there is no package to check: 77 tells CTest "skipped".
-for tool in cpack dpkg-deb dpkg-shlibdeps; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: no $tool on this machine"
-        exit 77
-    fi
-done
+source "$(dirname "$0")/package_scratch.sh"
 missing=()
 for tool in lintian appstreamcli desktop-file-validate dpkg-parsechangelog; do
     command -v "$tool" >/dev/null || missing+=("$tool")
@@ -21,39 +15,7 @@ if [ ${#missing[@]} -ne 0 ]; then
     echo "FAIL: ${missing[*]} missing (scripts/install-deps.sh installs them)" >&2
     exit 1
 fi
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/kvex-lint-test.XXXXXX")
-# CPack's install step rewrites the build tree's install_manifest.txt; put back what was there.
-manifest="$build_dir/install_manifest.txt"
-[ -e "$manifest" ] && cp -p "$manifest" "$scratch/install_manifest.txt"
-cleanup() {
-    if [ -e "$scratch/install_manifest.txt" ]; then
-        cp -p "$scratch/install_manifest.txt" "$manifest"
-    else
-        rm -f "$manifest"
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-echo "== cpack -G DEB"
-if ! cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$scratch/package" \
-    >"$scratch/cpack.log" 2>&1; then
-    cat "$scratch/cpack.log" >&2
-    echo "FAIL: cpack" >&2
-    exit 1
-fi
-debs=("$scratch"/package/kvex-rtn_*.deb)
-[ -e "${debs[0]}" ] || {
-    echo "FAIL: no package built" >&2
-    exit 1
-}
-deb=${debs[0]}
+build_package_in_scratch kvex-lint-test
 version=$(dpkg-deb -f "$deb" Version)
 echo "package: $(basename "$deb"), version $version"
 root="$scratch/root"
