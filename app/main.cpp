@@ -7,9 +7,28 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// True when the options ask only for the help or the version text, which need no screen.
+bool asksOnlyForText(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i)
+        for (const char *option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
-    QApplication application(argc, argv);
+    // The widgets application aborts where there is no display (a shell over ssh): the help and
+    // the version are answered without it.
+    const std::unique_ptr<QCoreApplication> application =
+        asksOnlyForText(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
+                                    : std::make_unique<QApplication>(argc, argv);
     // The language comes first: the help text is in it.
     std::string language;
     if (!kvexplatform::languageOption(argc, argv, language)) {
@@ -17,7 +36,7 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     kvexplatform::useLanguage(language, true);
-    QApplication::setApplicationVersion(KVEX_VERSION);
+    QCoreApplication::setApplicationVersion(KVEX_VERSION);
     QCommandLineParser options;
     options.setApplicationDescription(
         QCoreApplication::translate("kvex", "Set-up and monitoring of K-VEX-RTN line sensors."));
@@ -32,7 +51,7 @@ int main(int argc, char *argv[]) {
                            "kvex", "Speak LANGUAGE: de (German) or en (English). Without it, the "
                                    "language chosen on the panel, else the system's."),
                        QCoreApplication::translate("kvex", "LANGUAGE")});
-    options.process(application);
+    options.process(*application);
     // The program opens port 1 at start; the device given stands behind it.
     if (options.isSet("port"))
         bindPortDevice(1, options.value("port").toStdString(), "--port");
