@@ -1,12 +1,13 @@
 // Fixture that starts the program on the real panel file against the simulator.
 #include "program_fixture.h"
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/liveobservers.h"
 #include "app/panelcontrols.h"
 #include "platform/confirm.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
+#include "platform/widgets/graphwidgets.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -123,4 +124,40 @@ void whenever(std::function<bool()> condition, std::function<void()> action) {
         action();
     });
     poll->start(1);
+}
+
+void CountingProgramTest::SetUp() {
+    ASSERT_TRUE(dir.isValid());
+}
+
+void CountingProgramTest::TearDown() {
+    removeLiveObserver(counter);
+    ProgramTest::TearDown();
+}
+
+kvexsim::SensorSim &CountingProgramTest::connect() {
+    kvexsim::SensorSim &sensor = startSensor("type104");
+    sensor.setObject(400, 600);
+    EXPECT_TRUE(startProgram());
+    removeLiveObserver(counter);
+    LiveObserver hooks;
+    hooks.runSample = [this] { ++samples; };
+    hooks.videoLine = [this] { ++samples; };
+    counter = addLiveObserver(hooks);
+    sensor.clearRequests();
+    return sensor;
+}
+
+void CountingProgramTest::answerFileDialog(const QString &file) {
+    kvexplatform::setFileSelectHook(
+        [file](const kvexplatform::FileSelectRequest &, std::string &chosen) {
+            chosen = file.toStdString();
+            return 2;
+        });
+}
+
+void CountingProgramTest::runCycles(const char *button, int cycles) {
+    const int until = samples + cycles;
+    whenever([&, until] { return samples >= until; }, [&] { click("BTNStop"); });
+    click(button);
 }

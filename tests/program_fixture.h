@@ -4,6 +4,7 @@
 #include "sim/sensorsim.h"
 
 #include <QString>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -56,4 +57,22 @@ class ProgramTest : public ::testing::Test {
 
     std::vector<std::unique_ptr<kvexsim::SensorSim>> sensors;
     bool programRunning = false;
+};
+
+// The program connected to a type104 sensor with its object in the middle of the line, the samples
+// the live modes draw counted, and file dialogs answered by the test; for the operator's tools.
+class CountingProgramTest : public ProgramTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    kvexsim::SensorSim &connect();
+    // The file dialog's next answers: `file`, as chosen by the operator.
+    void answerFileDialog(const QString &file);
+    // Runs the live mode behind `button` for `cycles` more samples, then presses Stop.
+    void runCycles(const char *button, int cycles);
+
+    QTemporaryDir dir;
+    int samples = 0;
+    int counter = 0;
 };

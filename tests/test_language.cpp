@@ -2,7 +2,6 @@
 // formatted and built ones), dialogs and Qt's own buttons, English again without it, the panel's
 // choice for the next start; and files that read the same under a German locale as under C.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/liveobservers.h"
 #include "app/panelcontrols.h"
 #include "platform/language.h"
 #include "platform/qtaccess.h"
@@ -22,7 +21,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
-#include <QTemporaryDir>
 
 #include <clocale>
 #include <cstdlib>
@@ -59,39 +57,11 @@ void saveScreenshot(QWidget *widget, const char *name) {
         widget->grab().save(QString("%1/%2.png").arg(folder, name));
 }
 
-class LanguageTest : public ProgramTest {
+class LanguageTest : public CountingProgramTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
     void TearDown() override {
-        removeLiveObserver(counter);
-        ProgramTest::TearDown();
+        CountingProgramTest::TearDown();
         kvexplatform::useLanguage("en", false);
-    }
-
-    kvexsim::SensorSim &connect() {
-        kvexsim::SensorSim &sensor = startSensor("type104");
-        sensor.setObject(400, 600);
-        EXPECT_TRUE(startProgram());
-        removeLiveObserver(counter);
-        LiveObserver hooks;
-        hooks.runSample = [this] { ++samples; };
-        hooks.videoLine = [this] { ++samples; };
-        counter = addLiveObserver(hooks);
-        return sensor;
-    }
-
-    void answerFileDialog(const QString &file) {
-        kvexplatform::setFileSelectHook(
-            [file](const kvexplatform::FileSelectRequest &, std::string &chosen) {
-                chosen = file.toStdString();
-                return 2;
-            });
-    }
-
-    void runCycles(const char *button, int cycles) {
-        const int until = samples + cycles;
-        whenever([&, until] { return samples >= until; }, [&] { click("BTNStop"); });
-        click(button);
     }
 
     QString text(const char *objectName) const {
@@ -102,10 +72,6 @@ class LanguageTest : public ProgramTest {
             return label->text();
         return w ? w->toolTip() : QString();
     }
-
-    QTemporaryDir dir;
-    int samples = 0;
-    int counter = 0;
 };
 
 TEST_F(LanguageTest, GermanOnThePanelInStatusTextsDialogsAndQtsOwnButtons) {

@@ -1,7 +1,6 @@
 // The operator's views: exporting the video line and the strip chart, reading and zooming the
 // graphs, comparing parameter sets, and the question before a permanent EEPROM write.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/liveobservers.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
 #include "com232/videodata.h"
@@ -20,7 +19,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -61,44 +59,7 @@ bool pictureSaved(const QString &png, const QString &pdf) {
     return !QImage(png).isNull() && file.open(QIODevice::ReadOnly) && file.read(4) == "%PDF";
 }
 
-class OperatorViewTest : public ProgramTest {
-  protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    void TearDown() override {
-        removeLiveObserver(counter);
-        ProgramTest::TearDown();
-    }
-
-    kvexsim::SensorSim &connect() {
-        kvexsim::SensorSim &sensor = startSensor("type104");
-        sensor.setObject(400, 600);
-        EXPECT_TRUE(startProgram());
-        LiveObserver hooks;
-        hooks.runSample = [this] { ++samples; };
-        hooks.videoLine = [this] { ++samples; };
-        counter = addLiveObserver(hooks);
-        sensor.clearRequests();
-        return sensor;
-    }
-
-    void answerFileDialog(const QString &file) {
-        kvexplatform::setFileSelectHook(
-            [file](const kvexplatform::FileSelectRequest &, std::string &chosen) {
-                chosen = file.toStdString();
-                return 2;
-            });
-    }
-
-    void runCycles(const char *button, int cycles) {
-        const int until = samples + cycles;
-        whenever([&, until] { return samples >= until; }, [&] { click("BTNStop"); });
-        click(button);
-    }
-
-    QTemporaryDir dir;
-    int samples = 0;
-    int counter = 0;
-};
+using OperatorViewTest = CountingProgramTest;
 
 TEST_F(OperatorViewTest, ExportLineSavesTheShownVideoLineAndItsPicture) {
     connect();

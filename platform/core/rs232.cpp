@@ -163,11 +163,16 @@ void setWakeCount(ComPort *p, int count) {
 #endif
 }
 
-// The bytes the callback or a wait loop still waits for, or 0 when nothing waits.
-int bytesStillAwaited(ComPort *p) {
+// The bytes an armed receive callback's notification or a wait loop is waiting for; 0: none.
+int answerBytes(const ComPort *p) {
     const bool callbackWaits =
         p->callback && p->notifyCount > 0 && (p->eventMask & LWRS_RECEIVE) != 0;
-    const int awaited = callbackWaits ? p->notifyCount : p->awaitedBytes;
+    return callbackWaits ? p->notifyCount : p->awaitedBytes;
+}
+
+// The bytes the callback or a wait loop still waits for, or 0 when nothing waits.
+int bytesStillAwaited(ComPort *p) {
+    const int awaited = answerBytes(p);
     if (awaited <= 0)
         return 0;
     return std::max(1, awaited - static_cast<int>(p->serial.bytesAvailable()));
@@ -225,9 +230,7 @@ double characterSeconds(const QSerialPort &serial) {
 // shortly before then, and a timer brings it back. The event loop serves everything else
 // meanwhile; only the bytes of the answer go unnoticed until they can all be there.
 void quietenForTheWire(ComPort *p) {
-    const bool callbackWaits =
-        p->callback && p->notifyCount > 0 && (p->eventMask & LWRS_RECEIVE) != 0;
-    const int awaited = callbackWaits ? p->notifyCount : p->awaitedBytes;
+    const int awaited = answerBytes(p);
     const double until =
         p->sentAt + (p->sentBytes + awaited) * characterSeconds(p->serial) - kListenEarlySeconds;
     const double left = until - Timer();
