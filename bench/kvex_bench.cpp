@@ -18,10 +18,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -159,24 +161,76 @@ void measureRecording(kvexsim::SensorSim &sensor, const char *name, int cycles,
     std::fflush(stdout);
 }
 
-// What drawing one run cycle costs the program's thread, without the sensor: the displays, the
-// bar graph and the strip chart for `cycles` measurements that move, each given the time a cycle
-// has on the wire to reach the screen.
-void measureDrawing(int cycles) {
+// What showing one run cycle costs the program's thread, without the sensor: `show` runs once
+// a cycle and then the event loop has the time a cycle takes on the wire, as in run mode, to get
+// it onto the screen. Returns the CPU seconds per cycle, the waiting included.
+template <class Show> double measureShowing(const char *name, int cycles, Show show) {
     double cpu = 0;
     for (int i = 0; i < cycles; ++i) {
-        Ledge = static_cast<unsigned short>(100 + i % 7);
-        Redge = static_cast<unsigned short>(300 + i % 5);
-        Mvalue = Redge;
         const double cpuStart = threadCpuSeconds();
-        PlotVIDEOBarGraph();
-        PlotRAWGraphX8();
+        show(i);
         const double start = Timer();
         while (Timer() - start < 72 * kByteSeconds)
             ProcessSystemEvents();
         cpu += threadCpuSeconds() - cpuStart;
     }
-    std::printf("%-24s %6.3f ms of CPU per cycle\n", "drawing a run cycle", 1000.0 * cpu / cycles);
+    std::printf("%-24s %6.3f ms of CPU per cycle\n", name, 1000.0 * cpu / cycles);
+    std::fflush(stdout);
+    return cycles > 0 ? cpu / cycles : 0.0;
+}
+
+// One small widget of the panel's window showing one number: the least a repaint costs here.
+class NumberFrame : public QWidget {
+  public:
+    using QWidget::QWidget;
+    int value = 0;
+
+  protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::white);
+        painter.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter, QString::number(value));
+    }
+};
+
+struct ShowingCosts {
+    double waiting = 0;   // the event loop through a cycle, nothing to show
+    double oneNumber = 0; // one number repainted each cycle
+    double drawing = 0;   // the displays, the bar graph and the strip chart of a run cycle
+};
+
+// Drawing a run cycle beside the least any repaint costs, each less the waiting.
+ShowingCosts measureShowingCosts(int cycles) {
+    ShowingCosts costs;
+    costs.waiting = measureShowing("waiting a cycle", cycles, [](int) {});
+    NumberFrame frame(kvexplatform::panelWidget(pHandle));
+    frame.setAttribute(Qt::WA_OpaquePaintEvent);
+    frame.setGeometry(0, 0, 80, 24);
+    frame.show();
+    frame.raise();
+    costs.oneNumber = measureShowing("repainting one number", cycles, [&frame](int i) {
+        frame.value = 100 + i % 7;
+        frame.update();
+    });
+    frame.hide();
+    costs.drawing = measureShowing("drawing a run cycle", cycles, [](int i) {
+        Ledge = static_cast<unsigned short>(100 + i % 7);
+        Redge = static_cast<unsigned short>(300 + i % 5);
+        Mvalue = Redge;
+        PlotVIDEOBarGraph();
+        PlotRAWGraphX8();
+    });
+    return costs;
+}
+
+// A cost of showing, less the waiting, at run mode's rate beside the bare loop's whole CPU: what
+// is left of run mode's CPU for everything else is the rest of its figure.
+void printShowingShare(const char *name, double secondsPerCycle, double rate) {
+    if (bare.cpuShare <= 0)
+        return;
+    const double share = std::max(0.0, secondsPerCycle) * rate;
+    std::printf("%-24s %5.1f %% of a core at %.2f cycles/s = %.2f x the bare loop's CPU\n", name,
+                100.0 * share, rate, share / bare.cpuShare);
     std::fflush(stdout);
 }
 
@@ -298,9 +352,12 @@ int main(int argc, char *argv[]) {
         if (pcbtype == 0) {
             // The baseline runs with statistics off; each feature line adds one thing to it.
             setRunStatisticsEnabled(false);
-            measureDrawing(runCycles);
+            const ShowingCosts showing = measureShowingCosts(runCycles);
             bare = pacedBare;
-            measure(sensor, "run mode", CC_BTNRun, runCycles, 72 * kByteSeconds);
+            const double rate =
+                measure(sensor, "run mode", CC_BTNRun, runCycles, 72 * kByteSeconds);
+            printShowingShare("drawing alone", showing.drawing - showing.waiting, rate);
+            printShowingShare("one number alone", showing.oneNumber - showing.waiting, rate);
             // The traffic monitor open records and shows every frame; closed it must cost nothing.
             CC_BTNTraffic(pHandle, 0, EVENT_COMMIT, nullptr, 0, 0);
             measure(sensor, "run mode, traffic open", CC_BTNRun, runCycles, 72 * kByteSeconds);
