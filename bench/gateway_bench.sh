@@ -10,15 +10,7 @@ outage=${3:-600}
 every=${4:-30}
 bin="$build/bin"
 work=$(mktemp -d /tmp/kvex-gateway-bench-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+. "$(dirname "$0")/gateway_common.sh"
 mqtt_port=$(free_port)
 modbus_port=$(free_port)
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$mqtt_port" > "$work/mosquitto.conf"
@@ -28,10 +20,7 @@ start_broker() {
     pids+=("$broker")
 }
 
-"$bin/kvex-sensor-sim" > "$work/sim.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do grep -q /dev/ "$work/sim.out" && break; sleep 0.1; done
-device=$(grep -o '/dev/[^ ]*' "$work/sim.out" | head -1)
+start_sensor
 start_broker
 sleep 0.5
 mosquitto_sub -p "$mqtt_port" -t 'bench/#' > /dev/null 2>&1 &

@@ -11,21 +11,10 @@ clients=${3:-64}
 bin="$build/bin"
 load=${KVEX_MODBUS_LOAD:-$bin/kvex-modbus-load}
 work=$(mktemp -d /tmp/kvex-gateway-load-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+. "$(dirname "$0")/gateway_common.sh"
 modbus_port=$(free_port)
 
-"$bin/kvex-sensor-sim" > "$work/sim.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do grep -q /dev/ "$work/sim.out" && break; sleep 0.1; done
-device=$(grep -o '/dev/[^ ]*' "$work/sim.out" | head -1)
+start_sensor
 
 echo "# $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
 timeout $((seconds + 30)) "$load" bare "$device" "$seconds"
