@@ -1,0 +1,390 @@
+// The gateway's test bench: a real mosquitto broker on a free port, a subscriber, the gateway as
+// a child process on the simulated sensor's pseudo-terminal, and an independent Modbus client.
+#pragma once
+
+#include "sim/sensorsim.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace gatewaytest {
+
+inline double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+inline bool waitFor(const std::function<bool()> &condition, double seconds) {
+    const double end = now() + seconds;
+    while (!condition()) {
+        if (now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+inline int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+inline bool portAccepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A child process with its stderr in a file.
+class Child {
+  public:
+    ~Child() { kill(SIGKILL); }
+    bool start(const std::vector<std::string> &args, const std::string &errorFile) {
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return rc == 0;
+    }
+    void kill(int signal) {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+            if (signal == SIGKILL)
+                wait(5.0);
+        }
+    }
+    // The exit code, -1 when it did not end in time, 128+N after signal N.
+    int wait(double seconds) {
+        const double end = now() + seconds;
+        while (pid_ > 0) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (now() > end)
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+inline std::string makeTempDir() {
+    char pattern[] = "/tmp/kvex-gateway-test-XXXXXX";
+    return ::mkdtemp(pattern);
+}
+
+inline std::string readFile(const std::string &path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A mosquitto broker on a free localhost port, keeping sessions across its own restarts, so a
+// subscriber misses nothing while the broker is away.
+class Broker {
+  public:
+    // `extra`: more configuration, which may use port() + 1 for a second listener.
+    explicit Broker(const std::string &dir, const std::string &extra = "allow_anonymous true\n")
+        : dir_(dir), port_(freePort()) {
+        std::ofstream conf(dir_ + "/mosquitto.conf");
+        conf << "listener " << port_ << " 127.0.0.1\n"
+             << extra << "\npersistence true\npersistence_location " << dir_ << "/\n"
+             << "queue_qos0_messages true\nmax_queued_messages 1000000\n";
+        // Run as root, mosquitto would switch to its own user, which cannot write here.
+        if (const passwd *user = ::getpwuid(::getuid()))
+            conf << "user " << user->pw_name << "\n";
+    }
+    bool start() {
+        process_ = std::make_unique<Child>();
+        return process_->start({"/usr/sbin/mosquitto", "-c", dir_ + "/mosquitto.conf"},
+                               dir_ + "/mosquitto.log") &&
+               waitFor([this] { return portAccepts(port_); }, 10.0);
+    }
+    void stop() {
+        process_->kill(SIGTERM);
+        process_->wait(10.0);
+    }
+    int port() const { return port_; }
+
+  private:
+    std::string dir_;
+    int port_;
+    std::unique_ptr<Child> process_;
+};
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retained;
+};
+
+// A subscriber with a persistent session that reconnects by itself.
+class Subscriber {
+  public:
+    Subscriber(int port, const std::string &filter, const char *user = nullptr,
+               const char *password = nullptr)
+        : filter_(filter) {
+        mosquitto_lib_init();
+        client_ = mosquitto_new("kvex-gateway-test-subscriber", false, this);
+        if (user)
+            mosquitto_username_pw_set(client_, user, password);
+        mosquitto_connect_callback_set(client_, [](mosquitto *m, void *self, int rc) {
+            if (rc == 0) {
+                auto *s = static_cast<Subscriber *>(self);
+                mosquitto_subscribe(m, nullptr, s->filter_.c_str(), 1);
+            }
+        });
+        mosquitto_message_callback_set(
+            client_, [](mosquitto *, void *self, const mosquitto_message *m) {
+                auto *s = static_cast<Subscriber *>(self);
+                const std::lock_guard<std::mutex> lock(s->mutex_);
+                s->messages_.push_back({m->topic,
+                                        std::string(static_cast<const char *>(m->payload),
+                                                    static_cast<std::size_t>(m->payloadlen)),
+                                        m->retain});
+            });
+        mosquitto_subscribe_callback_set(client_,
+                                         [](mosquitto *, void *self, int, int, const int *) {
+                                             static_cast<Subscriber *>(self)->subscribed_ = true;
+                                         });
+        mosquitto_reconnect_delay_set(client_, 1, 1, false);
+        mosquitto_connect(client_, "127.0.0.1", port, 10);
+        mosquitto_loop_start(client_);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, true);
+        mosquitto_destroy(client_);
+    }
+    bool waitSubscribed() {
+        return waitFor([this] { return subscribed_.load(); }, 10.0);
+    }
+    std::vector<Message> messages(const std::string &topicEnd) const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Message> found;
+        for (const Message &m : messages_)
+            if (m.topic.size() >= topicEnd.size() &&
+                m.topic.compare(m.topic.size() - topicEnd.size(), topicEnd.size(), topicEnd) == 0)
+                found.push_back(m);
+        return found;
+    }
+    std::string last(const std::string &topicEnd) const {
+        const auto found = messages(topicEnd);
+        return found.empty() ? std::string() : found.back().payload;
+    }
+
+  private:
+    std::string filter_;
+    mosquitto *client_ = nullptr;
+    std::atomic<bool> subscribed_{false};
+    mutable std::mutex mutex_;
+    std::vector<Message> messages_;
+};
+
+inline QJsonObject jsonObject(const std::string &text) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+// Every sample of the meas messages, arrays of a batch taken apart.
+inline std::vector<QJsonObject> samplesOf(const std::vector<Message> &messages) {
+    std::vector<QJsonObject> samples;
+    for (const Message &m : messages) {
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(m.payload));
+        if (doc.isArray())
+            for (const QJsonValue &v : doc.array())
+                samples.push_back(v.toObject());
+        else
+            samples.push_back(doc.object());
+    }
+    return samples;
+}
+
+inline const char *const kPrefix = "test/gw";
+
+// Whether a live process holds Qt's lock file on a device (a dead owner's lock Qt breaks).
+inline bool lockedByLiveProcess(const std::string &device) {
+    std::string name = device.substr(5);
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::ifstream lock("/run/lock/LCK.." + name);
+    long pid = 0;
+    return lock >> pid && pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+class GatewayTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = makeTempDir();
+        openSensor();
+    }
+    void TearDown() override {
+        gateway.kill(SIGKILL);
+        // A gateway killed on purpose leaves its lock file behind.
+        if (!lockedByLiveProcess(sensor->devicePath())) {
+            std::string name = sensor->devicePath().substr(5);
+            std::replace(name.begin(), name.end(), '/', '_');
+            std::remove(("/run/lock/LCK.." + name).c_str());
+        }
+        sensor->stop();
+        if (HasFailure())
+            std::fprintf(stderr, "gateway log:\n%s\n", log().c_str());
+        else
+            std::filesystem::remove_all(dir);
+    }
+
+    // Qt locks a serial device by its name, machine-wide: a pseudo-terminal whose number another
+    // live process still holds a lock on cannot be opened, so take another one (the old one
+    // stays open, so its number is not handed out again).
+    void openSensor() {
+        if (sensor)
+            spares.push_back(std::move(sensor));
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            sensor = std::make_unique<kvexsim::SensorSim>();
+            ASSERT_TRUE(sensor->openPty());
+            if (!lockedByLiveProcess(sensor->devicePath()))
+                break;
+            spares.push_back(std::move(sensor));
+        }
+        if (!sensor) {
+            sensor = std::move(spares.back());
+            spares.pop_back();
+        }
+        if (held.first)
+            sensor->setObject(held.first, held.second);
+        sensor->start();
+    }
+    void holdObject(uint16_t left, uint16_t right) {
+        held = {left, right};
+        sensor->setObject(left, right);
+    }
+
+    // Starts the gateway and waits until it has found the sensor.
+    bool startGateway(const std::vector<std::string> &options) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const std::size_t logged = log().size();
+            // Its messages compared in English, whatever the machine's language.
+            std::vector<std::string> args = {KVEX_CLI_PATH,        "--lang", "en", "--port",
+                                             sensor->devicePath(), "serve"};
+            args.insert(args.end(), options.begin(), options.end());
+            if (!gateway.start(args, dir + "/gateway.log"))
+                return false;
+            bool lockedOut = false;
+            const bool settled = waitFor(
+                [&] {
+                    const std::string text = log();
+                    lockedOut = text.find("Cannot open port", logged) != std::string::npos;
+                    return lockedOut || text.find("sensor found", logged) != std::string::npos;
+                },
+                15.0);
+            if (settled && !lockedOut)
+                return true;
+            gateway.kill(SIGKILL);
+            if (!lockedOut)
+                return false;
+            openSensor();
+        }
+        return false;
+    }
+    std::string log() const { return readFile(dir + "/gateway.log"); }
+    std::string writeConfig(const std::string &text) {
+        const std::string path = dir + "/gateway.conf";
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    // The answer words the simulator gives for an object held still between two positions.
+    kvexsim::Words expectedWords(uint16_t left, uint16_t right) {
+        kvexsim::SensorCore core(sensor->profile());
+        core.setRam(sensor->ram());
+        core.setObject(left, right);
+        return core.measurement(kvexsim::steadySeconds());
+    }
+
+    std::string dir;
+    std::unique_ptr<kvexsim::SensorSim> sensor;
+    std::vector<std::unique_ptr<kvexsim::SensorSim>> spares;
+    std::pair<uint16_t, uint16_t> held{0, 0};
+    Child gateway;
+};
+
+// What an independent Modbus client (mbpoll) prints for one request.
+inline std::string mbpoll(int port, const std::string &args) {
+    const std::string command =
+        "timeout 10 mbpoll -m tcp -p " + std::to_string(port) + " -0 -1 -o 1 -q " + args + " 2>&1";
+    std::string out;
+    if (FILE *pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+// Register values from mbpoll's "[n]: \tvalue" lines.
+inline std::map<int, long> registersOf(const std::string &out) {
+    std::map<int, long> values;
+    std::size_t at = 0;
+    while ((at = out.find('[', at)) != std::string::npos) {
+        int index = 0;
+        long value = 0;
+        if (std::sscanf(out.c_str() + at, "[%d]: %ld", &index, &value) == 2)
+            values[index] = value;
+        ++at;
+    }
+    return values;
+}
+
+} // namespace gatewaytest
