@@ -1,5 +1,6 @@
 // Parsing and checking the gateway's options; the INI file uses the same key names.
 #include "gateway/options.h"
+#include "platform/tr.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -47,7 +48,7 @@ bool splitOptionWords(const std::vector<std::string> &words, OptionList *options
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string &word = words[i];
         if (word.rfind("--", 0) != 0 || word.size() < 3) {
-            *error = "unexpected word: " + word;
+            *error = kvex::trArgs("unexpected word: %1", {word});
             return false;
         }
         const std::string body = word.substr(2);
@@ -59,7 +60,7 @@ bool splitOptionWords(const std::vector<std::string> &words, OptionList *options
         } else if (i + 1 < words.size()) {
             options->emplace_back(body, words[++i]);
         } else {
-            *error = "--" + body + " needs a value";
+            *error = kvex::trArgs("--%1 needs a value", {body});
             return false;
         }
     }
@@ -72,27 +73,27 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
     const std::string key = rawKey.rfind("General/", 0) == 0 ? rawKey.substr(8) : rawKey;
     long n = 0;
     auto bad = [&](const char *what) {
-        *error = "--" + key + ": " + what;
+        *error = "--" + key + ": " + kvex::trNow(what);
         // A secret is not repeated into the log.
         if (key != "password")
-            *error += " (got \"" + value + "\")";
+            *error += kvex::trArgs(" (got \"%1\")", {value});
         return false;
     };
     if (key == "config") {
         if (fromFile)
-            return bad("not allowed inside a config file");
+            return bad(kvex::tr("not allowed inside a config file"));
         o->config = value;
     } else if (key == "mqtt") {
         if (!parseHostPort(value, &o->mqttHost, &o->mqttPort, false))
-            return bad("expected HOST[:PORT]");
+            return bad(kvex::tr("expected HOST[:PORT]"));
         o->mqtt = true;
     } else if (key == "topic-prefix") {
         if (value.empty() || value.find_first_of("+#") != std::string::npos)
-            return bad("expected a topic without + or #");
+            return bad(kvex::tr("expected a topic without + or #"));
         o->topicPrefix = value;
     } else if (key == "meas-qos" || key == "state-qos") {
         if (!parseInt(value, 0, 2, &n))
-            return bad("expected 0, 1 or 2");
+            return bad(kvex::tr("expected 0, 1 or 2"));
         (key == "meas-qos" ? o->measQos : o->stateQos) = static_cast<int>(n);
     } else if (key == "cafile") {
         o->cafile = value;
@@ -106,63 +107,78 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         o->passwordFile = value;
     } else if (key == "password") {
         if (!fromFile)
-            return bad("a password on the command line is visible to every user; use "
-                       "--password-file, the config file or KVEX_MQTT_PASSWORD");
+            return bad(kvex::tr("a password on the command line is visible to every user; use "
+                                "--password-file, the config file or KVEX_MQTT_PASSWORD"));
         o->password = value;
     } else if (key == "client-id") {
         o->clientId = value;
     } else if (key == "batch") {
         if (!parseInt(value, 1, 1000, &n))
-            return bad("expected 1 to 1000");
+            return bad(kvex::tr("expected 1 to 1000"));
         o->batch = static_cast<int>(n);
     } else if (key == "queue") {
         if (!parseInt(value, 1, 10000000, &n))
-            return bad("expected 1 to 10000000");
+            return bad(kvex::tr("expected 1 to 10000000"));
         o->queue = static_cast<std::size_t>(n);
     } else if (key == "rate" || key == "replay-rate") {
         char *end = nullptr;
         const double v = std::strtod(value.c_str(), &end);
         if (value.empty() || *end != '\0' || !(v > 0.0 && v <= 100000.0))
-            return bad("expected a positive number");
+            return bad(kvex::tr("expected a positive number"));
         (key == "rate" ? o->rate : o->replayRate) = v;
     } else if (key == "modbus") {
         if (!parseHostPort(value, &o->modbusAddress, &o->modbusPort, true))
-            return bad("expected [ADDR:]PORT");
+            return bad(kvex::tr("expected [ADDR:]PORT"));
         o->modbus = true;
     } else if (key == "unit-id") {
         if (!parseInt(value, 0, 255, &n))
-            return bad("expected 0 to 255");
+            return bad(kvex::tr("expected 0 to 255"));
         o->unitId = static_cast<int>(n);
     } else if (key == "word-order") {
         if (value != "normal" && value != "swap")
-            return bad("expected normal or swap");
+            return bad(kvex::tr("expected normal or swap"));
         o->swapWords = value == "swap";
     } else if (key == "low-latency") {
         if (value != "on" && value != "off")
-            return bad("expected on or off");
+            return bad(kvex::tr("expected on or off"));
         o->lowLatency = value == "on";
     } else {
-        *error = "unknown option --" + key;
+        *error = kvex::trArgs("unknown option --%1", {key});
         return false;
     }
     return true;
 }
 
 std::string optionsHelp() {
-    return "serve: polls the sensor in run mode and publishes every measurement.\n"
-           "  --config FILE          INI file with the same keys (command line wins)\n"
-           "  --rate HZ              poll slower than the wire rate\n"
-           "  --mqtt HOST[:PORT]     publish to this MQTT broker (port 1883)\n"
-           "  --topic-prefix P       topics under P (kvex/<host>-<port name>)\n"
-           "  --meas-qos N           QoS of meas (0); --state-qos N of status/info/params (1)\n"
-           "  --cafile F --cert F --key F   TLS to the broker\n"
-           "  --username U --password-file F   or KVEX_MQTT_PASSWORD in the environment\n"
-           "  --client-id ID         MQTT client id (kvex-rtn-<host>-<port name>-<pid>)\n"
-           "  --batch N              N samples per meas message (1)\n"
-           "  --queue N              samples kept while the broker is away (100000)\n"
-           "  --replay-rate N        late messages per second once it is back (500)\n"
-           "  --modbus [ADDR:]PORT   Modbus TCP server (address 127.0.0.1)\n"
-           "  --unit-id N            Modbus unit id answered (255)\n"
-           "  --word-order swap      32-bit registers low word first\n"
-           "  --low-latency off      do not ask a USB adapter for low latency (on)\n";
+    // One row per option, so each description is translated on its own.
+    struct Row {
+        const char *option;
+        const char *description;
+    };
+    static const Row rows[] = {
+        {"--config FILE", kvex::tr("INI file with the same keys (command line wins)")},
+        {"--rate HZ", kvex::tr("poll slower than the wire rate")},
+        {"--mqtt HOST[:PORT]", kvex::tr("publish to this MQTT broker (port 1883)")},
+        {"--topic-prefix P", kvex::tr("topics under P (kvex/<host>-<port name>)")},
+        {"--meas-qos N", kvex::tr("QoS of meas (0); --state-qos N of status/info/params (1)")},
+        {"--cafile F --cert F --key F", kvex::tr("TLS to the broker")},
+        {"--username U --password-file F", kvex::tr("or KVEX_MQTT_PASSWORD in the environment")},
+        {"--client-id ID", kvex::tr("MQTT client id (kvex-rtn-<host>-<port name>-<pid>)")},
+        {"--batch N", kvex::tr("N samples per meas message (1)")},
+        {"--queue N", kvex::tr("samples kept while the broker is away (100000)")},
+        {"--replay-rate N", kvex::tr("late messages per second once it is back (500)")},
+        {"--modbus [ADDR:]PORT", kvex::tr("Modbus TCP server (address 127.0.0.1)")},
+        {"--unit-id N", kvex::tr("Modbus unit id answered (255)")},
+        {"--word-order swap", kvex::tr("32-bit registers low word first")},
+        {"--low-latency off", kvex::tr("do not ask a USB adapter for low latency (on)")},
+    };
+    std::string help =
+        kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");
+    help += "\n";
+    for (const Row &row : rows) {
+        std::string option = std::string("  ") + row.option;
+        option.resize(std::max<std::size_t>(option.size() + 1, 25), ' ');
+        help += option + kvex::trNow(row.description) + "\n";
+    }
+    return help;
 }

@@ -18,6 +18,7 @@
 #include "platform/mqttclient.h"
 #include "platform/rs232.h"
 #include "platform/stopsignals.h"
+#include "platform/tr.h"
 #include "platform/utility.h"
 
 #include <algorithm>
@@ -52,10 +53,12 @@ constexpr double kStopFlushSeconds = 3.0;
 bool quitRequested = false;
 int quitSignal = 0;
 
+// One line on stderr, the journal under systemd, in the operator's language: the format is
+// marked with kvex::tr where it is written and translated here.
 void logEvent(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::vfprintf(stderr, kvex::trNow(format), args);
     va_end(args);
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -133,13 +136,14 @@ bool Gateway::start() {
         modbus_ = std::make_unique<ModbusServer>();
         std::string error;
         if (!modbus_->start(o_.modbusAddress, o_.modbusPort, o_.unitId, &error)) {
-            logEvent("cannot serve Modbus TCP on %s:%d: %s%s", o_.modbusAddress.c_str(),
+            logEvent(kvex::tr("cannot serve Modbus TCP on %s:%d: %s%s"), o_.modbusAddress.c_str(),
                      o_.modbusPort, error.c_str(),
-                     o_.modbusPort < 1024 ? " (ports below 1024 need privileges)" : "");
+                     o_.modbusPort < 1024 ? kvex::trNow(" (ports below 1024 need privileges)")
+                                          : "");
             return false;
         }
-        logEvent("Modbus TCP on %s:%d, unit id %d", o_.modbusAddress.c_str(), o_.modbusPort,
-                 o_.unitId);
+        logEvent(kvex::tr("Modbus TCP on %s:%d, unit id %d"), o_.modbusAddress.c_str(),
+                 o_.modbusPort, o_.unitId);
         updateModbus(false);
     }
     if (o_.mqtt) {
@@ -156,7 +160,7 @@ bool Gateway::start() {
         settings.willPayload = "offline";
         settings.willQos = o_.stateQos;
         mqtt_ = std::make_unique<MqttClient>(settings);
-        logEvent("MQTT broker %s:%d, topics under %s/", o_.mqttHost.c_str(), o_.mqttPort,
+        logEvent(kvex::tr("MQTT broker %s:%d, topics under %s/"), o_.mqttHost.c_str(), o_.mqttPort,
                  prefix_.c_str());
     }
     info_.device = device_;
@@ -170,18 +174,18 @@ void Gateway::run() {
     while (!quitRequested) {
         if (identifySensor()) {
             failureLogged = false;
-            logEvent("sensor found on %s: type %u, board %u, %u pixels, firmware \"%s\"",
+            logEvent(kvex::tr("sensor found on %s: type %u, board %u, %u pixels, firmware \"%s\""),
                      device_.c_str(), info_.ccdtype, info_.pcbtype, info_.pixels,
                      info_.firmware.c_str());
             publishState();
             if (poll() == PollEnd::Quit)
                 break;
-            logEvent("sensor lost on %s: no answer within %.1f s; retrying", device_.c_str(),
-                     TIMEOUT);
+            logEvent(kvex::tr("sensor lost on %s: no answer within %.1f s; retrying"),
+                     device_.c_str(), TIMEOUT);
         } else if (!failureLogged) {
             failureLogged = true;
-            logEvent("no sensor answering on %s (%s); retrying every %.0f s", device_.c_str(),
-                     szStatus, kSensorRetrySeconds);
+            logEvent(kvex::tr("no sensor answering on %s (%s); retrying every %.0f s"),
+                     device_.c_str(), szStatus, kSensorRetrySeconds);
         }
         if (sensorPresent_ || !sensorChecked_) {
             sensorPresent_ = false;
@@ -337,21 +341,22 @@ void Gateway::handleMqttEvents() {
             attemptPending_ = false;
             failureLogged_ = false;
             backoff_.reset();
-            logEvent("broker connected: %s:%d as %s", o_.mqttHost.c_str(), o_.mqttPort,
+            logEvent(kvex::tr("broker connected: %s:%d as %s"), o_.mqttHost.c_str(), o_.mqttPort,
                      clientId_.c_str());
             publishState();
             if (!queue_.empty())
-                logEvent("sending backlog of %zu samples", queue_.size());
+                logEvent(kvex::tr("sending backlog of %zu samples"), queue_.size());
             lastReplayTime_ = Timer();
             replayCredit_ = 0.0;
             break;
         case MqttEvent::Lost: {
             const double delay = backoff_.next();
             if (mqttUp_)
-                logEvent("broker lost: %s; samples wait in the queue (at most %zu)",
+                logEvent(kvex::tr("broker lost: %s; samples wait in the queue (at most %zu)"),
                          event.text.c_str(), queue_.capacity());
             else if (!failureLogged_)
-                logEvent("broker not reachable: %s; retrying with back-off", event.text.c_str());
+                logEvent(kvex::tr("broker not reachable: %s; retrying with back-off"),
+                         event.text.c_str());
             failureLogged_ = !mqttUp_ || failureLogged_;
             mqttUp_ = false;
             attemptPending_ = false;
@@ -400,7 +405,8 @@ void Gateway::sendBacklog(bool unpaced) {
         replayCredit_ -= 1.0;
     }
     if (queue_.empty() && replayed_ > 0) {
-        logEvent("backlog sent: %llu samples", static_cast<unsigned long long>(replayed_));
+        logEvent(kvex::tr("backlog sent: %llu samples"),
+                 static_cast<unsigned long long>(replayed_));
         replayed_ = 0;
     }
 }
@@ -443,7 +449,7 @@ void Gateway::reportDrops() {
     const double now = Timer();
     if (dropped == droppedReported_ || now - lastDropReport_ < kReportInterval)
         return;
-    logEvent("samples dropped: %llu so far (queue of %zu full)",
+    logEvent(kvex::tr("samples dropped: %llu so far (queue of %zu full)"),
              static_cast<unsigned long long>(dropped), queue_.capacity());
     droppedReported_ = dropped;
     lastDropReport_ = now;
@@ -457,7 +463,7 @@ void Gateway::updateModbus(bool freshSample) {
 }
 
 int Gateway::finish() {
-    logEvent("stopping on signal %d", quitSignal);
+    logEvent(kvex::tr("stopping on signal %d"), quitSignal);
     if (mqtt_) {
         handleMqttEvents();
         if (!batch_.empty()) {
@@ -480,7 +486,8 @@ int Gateway::finish() {
             unsent += entry.second.size();
         if (unsent > 0) {
             queue_.countDropped(unsent);
-            logEvent("%zu samples not published before the stop: counted as dropped", unsent);
+            logEvent(kvex::tr("%zu samples not published before the stop: counted as dropped"),
+                     unsent);
         }
         if (mqttUp_) {
             if (sensorPresent_)
@@ -501,7 +508,7 @@ int Gateway::finish() {
     }
     modbus_.reset();
     CloseCom(port_);
-    logEvent("stopped; %u samples taken, %llu dropped", static_cast<unsigned>(seq_),
+    logEvent(kvex::tr("stopped; %u samples taken, %llu dropped"), static_cast<unsigned>(seq_),
              static_cast<unsigned long long>(queue_.dropped()));
     return 0;
 }
@@ -553,7 +560,8 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         }
     if (!options.passwordFile.empty()) {
         if (!readPasswordFile(options.passwordFile, &options.password)) {
-            logEvent("serve: cannot read the password file %s", options.passwordFile.c_str());
+            logEvent(kvex::tr("serve: cannot read the password file %s"),
+                     options.passwordFile.c_str());
             return 2;
         }
     } else if (options.password.empty()) {
@@ -562,12 +570,12 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
     }
     setLowLatencyRequested(options.lowLatency);
     if (!options.mqtt && !options.modbus) {
-        logEvent("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT");
+        logEvent(kvex::tr("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT"));
         return 2;
     }
     const std::string device = portDevicePath(port);
     if (device.empty()) {
-        logEvent("serve: port %d has no device", port);
+        logEvent(kvex::tr("serve: port %d has no device"), port);
         return 2;
     }
     const std::string host = hostName();

@@ -1961,5 +1961,209 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>no latency timer here</source>
         <translation>kein Latenz-Timer vorhanden</translation>
     </message>
+    <message>
+        <source>unexpected word: %1</source>
+        <translation>unerwartetes Wort: %1</translation>
+    </message>
+    <message>
+        <source>--%1 needs a value</source>
+        <translation>--%1 braucht einen Wert</translation>
+    </message>
+    <message>
+        <source> (got &quot;%1&quot;)</source>
+        <translation> (angegeben: &quot;%1&quot;)</translation>
+    </message>
+    <message>
+        <source>not allowed inside a config file</source>
+        <translation>in einer Konfigurationsdatei nicht erlaubt</translation>
+    </message>
+    <message>
+        <source>expected HOST[:PORT]</source>
+        <translation>erwartet HOST[:PORT]</translation>
+    </message>
+    <message>
+        <source>expected a topic without + or #</source>
+        <translation>erwartet ein Topic ohne + und #</translation>
+    </message>
+    <message>
+        <source>expected 0, 1 or 2</source>
+        <translation>erwartet 0, 1 oder 2</translation>
+    </message>
+    <message>
+        <source>a password on the command line is visible to every user; use --password-file, the config file or KVEX_MQTT_PASSWORD</source>
+        <translation>ein Passwort auf der Kommandozeile sieht jeder Benutzer; stattdessen --password-file, die Konfigurationsdatei oder KVEX_MQTT_PASSWORD verwenden</translation>
+    </message>
+    <message>
+        <source>expected 1 to 1000</source>
+        <translation>erwartet 1 bis 1000</translation>
+    </message>
+    <message>
+        <source>expected 1 to 10000000</source>
+        <translation>erwartet 1 bis 10000000</translation>
+    </message>
+    <message>
+        <source>expected a positive number</source>
+        <translation>erwartet eine positive Zahl</translation>
+    </message>
+    <message>
+        <source>expected [ADDR:]PORT</source>
+        <translation>erwartet [ADRESSE:]PORT</translation>
+    </message>
+    <message>
+        <source>expected 0 to 255</source>
+        <translation>erwartet 0 bis 255</translation>
+    </message>
+    <message>
+        <source>expected normal or swap</source>
+        <translation>erwartet normal oder swap</translation>
+    </message>
+    <message>
+        <source>expected on or off</source>
+        <translation>erwartet on oder off</translation>
+    </message>
+    <message>
+        <source>unknown option --%1</source>
+        <translation>unbekannte Option --%1</translation>
+    </message>
+    <message>
+        <source>INI file with the same keys (command line wins)</source>
+        <translation>INI-Datei mit denselben Schlüsseln (die Kommandozeile hat Vorrang)</translation>
+    </message>
+    <message>
+        <source>poll slower than the wire rate</source>
+        <translation>langsamer abfragen, als die Leitung erlaubt</translation>
+    </message>
+    <message>
+        <source>publish to this MQTT broker (port 1883)</source>
+        <translation>an diesen MQTT-Broker veröffentlichen (Port 1883)</translation>
+    </message>
+    <message>
+        <source>topics under P (kvex/&lt;host&gt;-&lt;port name&gt;)</source>
+        <translation>Topics unter P (kvex/&lt;Host&gt;-&lt;Portname&gt;)</translation>
+    </message>
+    <message>
+        <source>QoS of meas (0); --state-qos N of status/info/params (1)</source>
+        <translation>QoS von meas (0); --state-qos N von status/info/params (1)</translation>
+    </message>
+    <message>
+        <source>TLS to the broker</source>
+        <translation>TLS zum Broker</translation>
+    </message>
+    <message>
+        <source>or KVEX_MQTT_PASSWORD in the environment</source>
+        <translation>oder KVEX_MQTT_PASSWORD in der Umgebung</translation>
+    </message>
+    <message>
+        <source>MQTT client id (kvex-rtn-&lt;host&gt;-&lt;port name&gt;-&lt;pid&gt;)</source>
+        <translation>MQTT-Client-ID (kvex-rtn-&lt;Host&gt;-&lt;Portname&gt;-&lt;PID&gt;)</translation>
+    </message>
+    <message>
+        <source>N samples per meas message (1)</source>
+        <translation>N Messwerte je meas-Nachricht (1)</translation>
+    </message>
+    <message>
+        <source>samples kept while the broker is away (100000)</source>
+        <translation>Messwerte, die bei fehlendem Broker aufbewahrt werden (100000)</translation>
+    </message>
+    <message>
+        <source>late messages per second once it is back (500)</source>
+        <translation>nachgereichte Nachrichten je Sekunde, sobald er zurück ist (500)</translation>
+    </message>
+    <message>
+        <source>Modbus TCP server (address 127.0.0.1)</source>
+        <translation>Modbus-TCP-Server (Adresse 127.0.0.1)</translation>
+    </message>
+    <message>
+        <source>Modbus unit id answered (255)</source>
+        <translation>beantwortete Modbus-Unit-ID (255)</translation>
+    </message>
+    <message>
+        <source>32-bit registers low word first</source>
+        <translation>32-Bit-Register mit dem niederwertigen Wort zuerst</translation>
+    </message>
+    <message>
+        <source>do not ask a USB adapter for low latency (on)</source>
+        <translation>USB-Adapter nicht um geringe Latenz bitten (on)</translation>
+    </message>
+    <message>
+        <source>serve: polls the sensor in run mode and publishes every measurement.</source>
+        <translation>serve: fragt den Sensor im Messbetrieb ab und veröffentlicht jeden Messwert.</translation>
+    </message>
+    <message>
+        <source>cannot serve Modbus TCP on %s:%d: %s%s</source>
+        <translation>Modbus TCP auf %s:%d nicht möglich: %s%s</translation>
+    </message>
+    <message>
+        <source> (ports below 1024 need privileges)</source>
+        <translation> (Ports unter 1024 brauchen Rechte)</translation>
+    </message>
+    <message>
+        <source>Modbus TCP on %s:%d, unit id %d</source>
+        <translation>Modbus TCP auf %s:%d, Unit-ID %d</translation>
+    </message>
+    <message>
+        <source>MQTT broker %s:%d, topics under %s/</source>
+        <translation>MQTT-Broker %s:%d, Topics unter %s/</translation>
+    </message>
+    <message>
+        <source>sensor found on %s: type %u, board %u, %u pixels, firmware &quot;%s&quot;</source>
+        <translation>Sensor an %s gefunden: Typ %u, Platine %u, %u Pixel, Firmware &quot;%s&quot;</translation>
+    </message>
+    <message>
+        <source>sensor lost on %s: no answer within %.1f s; retrying</source>
+        <translation>Sensor an %s verloren: keine Antwort innerhalb %.1f s; neuer Versuch</translation>
+    </message>
+    <message>
+        <source>no sensor answering on %s (%s); retrying every %.0f s</source>
+        <translation>kein Sensor antwortet an %s (%s); neuer Versuch alle %.0f s</translation>
+    </message>
+    <message>
+        <source>broker connected: %s:%d as %s</source>
+        <translation>Broker verbunden: %s:%d als %s</translation>
+    </message>
+    <message>
+        <source>sending backlog of %zu samples</source>
+        <translation>sende Rückstand von %zu Messwerten</translation>
+    </message>
+    <message>
+        <source>broker lost: %s; samples wait in the queue (at most %zu)</source>
+        <translation>Broker verloren: %s; Messwerte warten in der Warteschlange (höchstens %zu)</translation>
+    </message>
+    <message>
+        <source>broker not reachable: %s; retrying with back-off</source>
+        <translation>Broker nicht erreichbar: %s; neue Versuche mit wachsendem Abstand</translation>
+    </message>
+    <message>
+        <source>backlog sent: %llu samples</source>
+        <translation>Rückstand gesendet: %llu Messwerte</translation>
+    </message>
+    <message>
+        <source>samples dropped: %llu so far (queue of %zu full)</source>
+        <translation>Messwerte verworfen: bisher %llu (Warteschlange mit %zu voll)</translation>
+    </message>
+    <message>
+        <source>stopping on signal %d</source>
+        <translation>Ende auf Signal %d</translation>
+    </message>
+    <message>
+        <source>%zu samples not published before the stop: counted as dropped</source>
+        <translation>%zu Messwerte vor dem Ende nicht veröffentlicht: als verworfen gezählt</translation>
+    </message>
+    <message>
+        <source>stopped; %u samples taken, %llu dropped</source>
+        <translation>beendet; %u Messwerte erfasst, %llu verworfen</translation>
+    </message>
+    <message>
+        <source>serve: cannot read the password file %s</source>
+        <translation>serve: Passwortdatei %s nicht lesbar</translation>
+    </message>
+    <message>
+        <source>serve: nothing to serve; give --mqtt HOST and/or --modbus PORT</source>
+        <translation>serve: nichts zu bedienen; --mqtt HOST und/oder --modbus PORT angeben</translation>
+    </message>
+    <message>
+        <source>serve: port %d has no device</source>
+        <translation>serve: Port %d ist kein Gerät zugeordnet</translation>
+    </message>
 </context>
 </TS>

@@ -370,6 +370,15 @@ TEST_F(CliTest, SpeaksTheLocalesLanguageOrTheOnesGivenWithLang) {
         {{"LC_ALL=de_DE.UTF-8"}, {"--lang", "en"}, 2, english},
         {{"LC_ALL=C"}, {"--lang=de"}, 2, german},
         {{"LC_ALL=C"}, {"--lang", "fr"}, 2, "kvex-rtn-cli: --lang takes de or en, not \"fr\"\n"},
+        // The gateway's log, the journal under systemd, too.
+        {{"LANG=de_DE.UTF-8"},
+         {"--port", "/dev/null", "serve", "--queue", "x"},
+         2,
+         "serve: --queue: erwartet 1 bis 10000000 (angegeben: \"x\")\n"},
+        {{"LANG=de_DE.UTF-8"},
+         {"--port", "/dev/null", "serve"},
+         2,
+         "serve: nichts zu bedienen; --mqtt HOST und/oder --modbus PORT angeben\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE((c.locale + c.args).join(' ').toStdString());
