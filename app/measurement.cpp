@@ -77,7 +77,8 @@ Measurement currentMeasurement() {
 
 std::string measurementCsvHeader() {
     return "time (UTC),left edge (units),right edge (units),measured value (units),"
-           "measured value (µm),tolerance (units),in tolerance,analogue max,analogue min\n";
+           "measured value (µm),tolerance (units),in tolerance,analogue max,analogue min,"
+           "set-point (units)\n";
 }
 
 std::string measurementCsvLine(const Measurement &m) {
@@ -85,8 +86,8 @@ std::string measurementCsvLine(const Measurement &m) {
     if (!std::isnan(m.microns))
         std::snprintf(microns, sizeof microns, "%.2f", m.microns);
     char line[256];
-    std::snprintf(line, sizeof line, "%s,%u,%u,%u,%s,%u,%s,%u,%u\n", m.time.c_str(), m.left,
+    std::snprintf(line, sizeof line, "%s,%u,%u,%u,%s,%u,%s,%u,%u,%u\n", m.time.c_str(), m.left,
                   m.right, m.value, microns, m.tolerance, m.inTolerance ? "in" : "out", m.anaMax,
-                  m.anaMin);
+                  m.anaMin, m.setpoint);
     return line;
 }

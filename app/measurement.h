@@ -23,6 +23,8 @@ Measurement currentMeasurement();
 // The current UTC time as 2026-12-08T04:35:12.345Z.
 std::string isoTimeNow();
 
+// The set-point came last, after files without it were out: reading a column by its position
+// works in both.
 std::string measurementCsvHeader();
 // One CSV line with its line end.
 std::string measurementCsvLine(const Measurement &m);

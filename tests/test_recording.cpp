@@ -80,7 +80,7 @@ class RecordingTest : public ProgramTest {
 };
 
 TEST_F(RecordingTest, EveryCycleIsOneRowWithTheMeasurement) {
-    connect();
+    const kvexsim::SensorSim &sensor = connect();
     chooseRecording(path);
     EXPECT_EQ(recordingText(), "Recording: 0 rows");
     whenever([&] { return sampleTimes.size() >= 40; },
@@ -101,13 +101,14 @@ TEST_F(RecordingTest, EveryCycleIsOneRowWithTheMeasurement) {
     const QRegularExpression iso(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)");
     for (size_t i = 1; i < lines.size(); ++i) {
         const QStringList f = fields(lines[i]);
-        ASSERT_EQ(f.size(), 9) << lines[i];
+        ASSERT_EQ(f.size(), 10) << lines[i];
         EXPECT_TRUE(iso.match(f[0]).hasMatch()) << lines[i];
         EXPECT_EQ(f[1], "400");
         EXPECT_EQ(f[2], "600");
         // Type 104: 63.5 µm per position.
         EXPECT_NEAR(f[4].toDouble(), f[3].toDouble() * 63.5, 0.01) << lines[i];
         EXPECT_TRUE(f[6] == "in" || f[6] == "out");
+        EXPECT_EQ(f[9].toInt(), sensor.ram()[kvexsim::kParSetPoint]) << lines[i];
     }
     EXPECT_FALSE(recordingActive());
     EXPECT_EQ(recordingText(), QString("Recorded %1 rows to run.csv").arg(sampleTimes.size()));
