@@ -142,6 +142,14 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (value != "on" && value != "off")
             return bad(kvex::tr("expected on or off"));
         o->lowLatency = value == "on";
+    } else if (key == "store") {
+        if (value.empty())
+            return bad(kvex::tr("expected a file"));
+        o->store = value;
+    } else if (key == "store-max-mb") {
+        if (!parseInt(value, 1, 1000000, &n))
+            return bad(kvex::tr("expected 1 to 1000000"));
+        o->storeMaxMb = static_cast<std::size_t>(n);
     } else {
         *error = kvex::trArgs("unknown option --%1", {key});
         return false;
@@ -171,6 +179,8 @@ std::string optionsHelp() {
         {"--unit-id N", kvex::tr("Modbus unit id answered (255)")},
         {"--word-order swap", kvex::tr("32-bit registers low word first")},
         {"--low-latency off", kvex::tr("do not ask a USB adapter for low latency (on)")},
+        {"--store FILE", kvex::tr("keep every sample in this SQLite file until it is published")},
+        {"--store-max-mb M", kvex::tr("bound the store's file to M MiB (oldest go first)")},
     };
     std::string help =
         kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");

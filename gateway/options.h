@@ -33,6 +33,10 @@ struct GatewayOptions {
     bool swapWords = false;
     // Ask a USB adapter's driver for low latency when the port opens.
     bool lowLatency = true;
+    // The SQLite file every sample goes into before it is published; empty: memory only.
+    std::string store;
+    // Bound on the store's file in MiB; 0: only --queue bounds it.
+    std::size_t storeMaxMb = 0;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;

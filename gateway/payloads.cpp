@@ -15,11 +15,15 @@ std::string jsonNumberOrNull(double value, const char *format) {
 }
 
 std::string sampleObject(const GatewaySample &s) {
-    char text[320];
+    char epoch[40] = "";
+    if (s.epoch != 0)
+        std::snprintf(epoch, sizeof epoch, ",\"store_epoch\":%lld",
+                      static_cast<long long>(s.epoch));
+    char text[360];
     std::snprintf(text, sizeof text,
-                  "{\"ts\":\"%s\",\"seq\":%u,\"left\":%u,\"right\":%u,\"value\":%u,\"um\":%s,"
+                  "{\"ts\":\"%s\",\"seq\":%u%s,\"left\":%u,\"right\":%u,\"value\":%u,\"um\":%s,"
                   "\"setpoint\":%u,\"tol\":%u,\"in_tol\":%s,\"ana_max\":%u,\"ana_min\":%u%s}",
-                  s.ts, static_cast<unsigned>(s.seq), s.left, s.right, s.value,
+                  s.ts, static_cast<unsigned>(s.seq), epoch, s.left, s.right, s.value,
                   jsonNumberOrNull(s.um, "%.3f").c_str(), s.setpoint, s.tol,
                   s.inTol ? "true" : "false", s.anaMax, s.anaMin,
                   s.replay ? ",\"replay\":true" : "");
@@ -59,7 +63,13 @@ std::string infoJson(const SensorInfo &info) {
            ",\"pixels\":" + std::to_string(info.pixels) + ",\"firmware\":" + jsonString(firmware) +
            ",\"pitch_um\":" + jsonNumberOrNull(info.pitchMicrons, "%.3f") +
            ",\"device\":" + jsonString(info.device) + ",\"version\":" + jsonString(info.version) +
-           ",\"dropped\":" + std::to_string(info.dropped) + "}";
+           ",\"dropped\":" + std::to_string(info.dropped) +
+           (info.storeEpoch == 0
+                ? std::string()
+                : ",\"store_epoch\":" + std::to_string(info.storeEpoch) + ",\"store\":" +
+                      jsonString(info.storeFault.empty() ? std::string("ok")
+                                                         : "failing: " + info.storeFault)) +
+           "}";
 }
 
 std::string paramsJson(const uint16_t words[16]) {

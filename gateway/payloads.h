@@ -15,6 +15,8 @@ struct SensorInfo {
     std::string device;  // the serial device path
     std::string version;
     uint64_t dropped;
+    int64_t storeEpoch = 0; // 0 without a store
+    std::string storeFault; // empty while the store's file is written
 };
 
 // kvex/<host>-<port name>, with characters that would split or widen a topic replaced.

@@ -11,5 +11,6 @@ struct GatewaySample {
     uint16_t setpoint, tol;
     bool inTol;
     uint16_t anaMax, anaMin;
-    bool replay; // sent late, from the queue
+    bool replay;   // sent late, from the queue
+    int64_t epoch; // the store's epoch; 0 without a store
 };

@@ -12,6 +12,7 @@
 #include "gateway/payloads.h"
 #include "gateway/registermap.h"
 #include "gateway/samplequeue.h"
+#include "gateway/samplestore.h"
 #include "platform/eventwait.h"
 #include "platform/inisettings.h"
 #include "platform/modbusserver.h"
@@ -94,6 +95,10 @@ class Gateway {
     void handleMqttEvents();
     void sendBacklog(bool unpaced);
     bool sendMeas(std::vector<GatewaySample> samples);
+    void storeSample(GatewaySample s);
+    bool sendFromStore(std::size_t count, bool replay);
+    std::size_t backlogSize() const;
+    uint64_t dropped() const;
     void publishState();
     void publishStatus();
     void publishInfo();
@@ -113,6 +118,12 @@ class Gateway {
     Backoff backoff_;
     std::map<int, std::vector<GatewaySample>> outstanding_;
     SampleQueue queue_;
+    // With --store the samples wait there instead of in queue_; these are the store's row ids
+    // of the messages on their way, and the samples of the live batch being filled.
+    std::unique_ptr<SampleStore> store_;
+    std::map<int, std::vector<int64_t>> storeOutstanding_;
+    std::size_t liveBatch_ = 0;
+    std::string storeFaultPublished_;
     std::vector<GatewaySample> batch_;
     double replayCredit_ = 0.0;
     double lastReplayTime_ = 0.0;
@@ -145,6 +156,16 @@ bool Gateway::start() {
         logEvent(kvex::tr("Modbus TCP on %s:%d, unit id %d"), o_.modbusAddress.c_str(),
                  o_.modbusPort, o_.unitId);
         updateModbus(false);
+    }
+    if (!o_.store.empty()) {
+        store_ = std::make_unique<SampleStore>(o_.store, o_.queue, o_.storeMaxMb << 20, logEvent);
+        std::string error;
+        if (!store_->open(&error)) {
+            logEvent("serve: %s", error.c_str());
+            return false;
+        }
+        seq_ = store_->lastSeq();
+        info_.storeEpoch = store_->epoch();
     }
     if (o_.mqtt) {
         MqttSettings settings;
@@ -305,6 +326,10 @@ void Gateway::takeSample(const Measurement &m, bool serialError) {
 
     if (!mqtt_)
         return;
+    if (store_) {
+        storeSample(s);
+        return;
+    }
     batch_.push_back(s);
     if (batch_.size() < static_cast<std::size_t>(o_.batch))
         return;
@@ -316,6 +341,40 @@ void Gateway::takeSample(const Measurement &m, bool serialError) {
         late.replay = true;
         queue_.push(late);
     }
+}
+
+// The sample is committed to the store first; a full live batch goes out at once when nothing
+// older waits, so the store's samples leave in seq order.
+void Gateway::storeSample(GatewaySample s) {
+    store_->add(&s);
+    if (++liveBatch_ < static_cast<std::size_t>(o_.batch))
+        return;
+    const std::size_t count = liveBatch_;
+    liveBatch_ = 0;
+    if (mqttUp_ && store_->unsent() == count && storeOutstanding_.size() < kMaxOutstanding)
+        sendFromStore(count, false);
+}
+
+bool Gateway::sendFromStore(std::size_t count, bool replay) {
+    std::vector<int64_t> ids;
+    std::vector<GatewaySample> samples = store_->takeUnsent(count, &ids);
+    for (GatewaySample &s : samples)
+        s.replay = replay;
+    const int mid = mqtt_->publish(prefix_ + "/meas", measJson(samples), o_.measQos, false);
+    if (mid < 0) {
+        store_->giveBack(samples.size());
+        return false;
+    }
+    storeOutstanding_[mid] = std::move(ids);
+    return true;
+}
+
+std::size_t Gateway::backlogSize() const {
+    return store_ ? store_->size() : queue_.size();
+}
+
+uint64_t Gateway::dropped() const {
+    return store_ ? store_->dropped() : queue_.dropped();
 }
 
 void Gateway::pumpUntil(double until) {
@@ -331,6 +390,11 @@ void Gateway::tick() {
     handleMqttEvents();
     sendBacklog(false);
     reportDrops();
+    if (store_) {
+        store_->maintain();
+        if (store_->fault() != storeFaultPublished_ && mqttUp_ && sensorPresent_)
+            publishInfo();
+    }
 }
 
 void Gateway::handleMqttEvents() {
@@ -344,8 +408,8 @@ void Gateway::handleMqttEvents() {
             logEvent(kvex::tr("broker connected: %s:%d as %s"), o_.mqttHost.c_str(), o_.mqttPort,
                      clientId_.c_str());
             publishState();
-            if (!queue_.empty())
-                logEvent(kvex::tr("sending backlog of %zu samples"), queue_.size());
+            if (backlogSize() > 0)
+                logEvent(kvex::tr("sending backlog of %zu samples"), backlogSize());
             lastReplayTime_ = Timer();
             replayCredit_ = 0.0;
             break;
@@ -368,11 +432,22 @@ void Gateway::handleMqttEvents() {
                 }
             outstanding_.clear();
             queue_.requeue(std::move(undelivered));
+            if (store_) {
+                storeOutstanding_.clear();
+                store_->resendAll();
+            }
             nextAttempt_ = Timer() + delay;
             break;
         }
         case MqttEvent::Delivered:
             outstanding_.erase(event.messageId);
+            if (store_) {
+                const auto sent = storeOutstanding_.find(event.messageId);
+                if (sent != storeOutstanding_.end()) {
+                    store_->delivered(sent->second);
+                    storeOutstanding_.erase(sent);
+                }
+            }
             break;
         }
     }
@@ -384,7 +459,13 @@ void Gateway::handleMqttEvents() {
 
 void Gateway::sendBacklog(bool unpaced) {
     const double now = Timer();
-    if (!mqttUp_ || queue_.empty()) {
+    // The store's rows of the live batch being filled are not backlog yet.
+    auto waiting = [this] {
+        if (!store_)
+            return queue_.size();
+        return store_->unsent() > liveBatch_ ? store_->unsent() - liveBatch_ : 0;
+    };
+    if (!mqttUp_ || waiting() == 0) {
         lastReplayTime_ = now;
         replayCredit_ = 0.0;
         return;
@@ -393,7 +474,15 @@ void Gateway::sendBacklog(bool unpaced) {
     replayCredit_ = std::min(replayCredit_ + (now - lastReplayTime_) * o_.replayRate,
                              std::max(1.0, o_.replayRate / 10.0));
     lastReplayTime_ = now;
-    while ((unpaced || replayCredit_ >= 1.0) && !queue_.empty() &&
+    while (store_ && (unpaced || replayCredit_ >= 1.0) && waiting() > 0 &&
+           storeOutstanding_.size() < kMaxOutstanding) {
+        const std::size_t count = std::min(waiting(), static_cast<std::size_t>(o_.batch));
+        if (!sendFromStore(count, true))
+            return;
+        replayed_ += count;
+        replayCredit_ -= 1.0;
+    }
+    while (!store_ && (unpaced || replayCredit_ >= 1.0) && !queue_.empty() &&
            outstanding_.size() < kMaxOutstanding) {
         std::vector<GatewaySample> samples = queue_.take(static_cast<std::size_t>(o_.batch));
         const std::size_t count = samples.size();
@@ -404,7 +493,7 @@ void Gateway::sendBacklog(bool unpaced) {
         replayed_ += count;
         replayCredit_ -= 1.0;
     }
-    if (queue_.empty() && replayed_ > 0) {
+    if (waiting() == 0 && replayed_ > 0) {
         logEvent(kvex::tr("backlog sent: %llu samples"),
                  static_cast<unsigned long long>(replayed_));
         replayed_ = 0;
@@ -429,7 +518,11 @@ void Gateway::publishStatus() {
 }
 
 void Gateway::publishInfo() {
-    info_.dropped = queue_.dropped();
+    info_.dropped = dropped();
+    if (store_) {
+        info_.storeFault = store_->fault();
+        storeFaultPublished_ = info_.storeFault;
+    }
     droppedPublished_ = info_.dropped;
     publishRetained("info", infoJson(info_));
 }
@@ -445,7 +538,7 @@ void Gateway::publishState() {
 }
 
 void Gateway::reportDrops() {
-    const uint64_t dropped = queue_.dropped();
+    const uint64_t dropped = this->dropped();
     const double now = Timer();
     if (dropped == droppedReported_ || now - lastDropReport_ < kReportInterval)
         return;
@@ -475,11 +568,19 @@ int Gateway::finish() {
                     queue_.push(s);
                 }
         }
+        // The live batch being filled is already in the store.
+        liveBatch_ = 0;
         const double deadline = Timer() + kStopFlushSeconds;
-        while (mqttUp_ && (!queue_.empty() || !outstanding_.empty()) && Timer() < deadline) {
+        while (mqttUp_ && (backlogSize() > 0 || !outstanding_.empty()) && Timer() < deadline) {
             handleMqttEvents();
             sendBacklog(true);
             Delay(0.005);
+        }
+        if (store_) {
+            if (store_->size() > 0)
+                logEvent(kvex::tr("%zu samples kept in the store %s for the next start"),
+                         store_->size(), store_->path().c_str());
+            store_->close();
         }
         std::size_t unsent = queue_.size();
         for (const auto &entry : outstanding_)
@@ -509,7 +610,7 @@ int Gateway::finish() {
     modbus_.reset();
     CloseCom(port_);
     logEvent(kvex::tr("stopped; %u samples taken, %llu dropped"), static_cast<unsigned>(seq_),
-             static_cast<unsigned long long>(queue_.dropped()));
+             static_cast<unsigned long long>(dropped()));
     return 0;
 }
 
@@ -569,6 +670,10 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
             options.password = env;
     }
     setLowLatencyRequested(options.lowLatency);
+    if (!options.store.empty() && !options.mqtt) {
+        logEvent(kvex::tr("serve: --store keeps samples for the MQTT broker; give --mqtt too"));
+        return 2;
+    }
     if (!options.mqtt && !options.modbus) {
         logEvent(kvex::tr("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT"));
         return 2;

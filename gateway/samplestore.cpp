@@ -1,0 +1,465 @@
+// The sample store on SQLite: WAL journal, a commit per sample, a synced checkpoint a second.
+#include "gateway/samplestore.h"
+#include "platform/tr.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <sqlite3.h>
+#include <system_error>
+
+namespace {
+
+// How long a failing file rests before it is tried again.
+constexpr double kRetrySeconds = 5.0;
+// Deletions of delivered rows wait at most this long for the next sample's commit.
+constexpr double kDeleteDelay = 0.2;
+// How often the journal is checkpointed, which syncs it: what a power cut may take.
+constexpr double kSyncInterval = 1.0;
+// Distinguishes the gateway's file from any other SQLite file ("KVXS").
+constexpr int kApplicationId = 0x4b565853;
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t newEpoch() {
+    // Microseconds of the wall clock: new with each file, and larger than an older file's.
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string stampNow() {
+    const std::time_t t = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+}
+
+} // namespace
+
+SampleStore::SampleStore(std::string path, std::size_t maxRows, std::size_t maxBytes,
+                         LogFunction log)
+    : path_(std::move(path)), maxRows_(maxRows), maxBytes_(maxBytes), log_(log) {}
+
+SampleStore::~SampleStore() {
+    close();
+}
+
+bool SampleStore::open(std::string *error) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(path_).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !fs::is_directory(folder, ec)) {
+        fs::create_directories(folder, ec);
+        if (!fs::is_directory(folder)) {
+            *error = kvex::trArgs("cannot create the store's folder %1: %2",
+                                  {folder.string(), ec ? ec.message() : std::strerror(ENOTDIR)});
+            return false;
+        }
+    }
+    if (fs::is_directory(path_, ec)) {
+        *error = kvex::trArgs("the store %1 is a folder, not a file", {path_});
+        return false;
+    }
+    if (openFile(true))
+        log_(kvex::tr("store %s: epoch %lld, %zu samples kept, next seq %u"), path_.c_str(),
+             static_cast<long long>(epoch_), rows_.size(), lastSeq_ + 1);
+    if (epoch_ == 0) {
+        // Nothing could be read: the samples wait in memory under a new epoch.
+        epoch_ = newEpoch();
+        log_(kvex::tr("store %s: new epoch %lld kept in memory until the file can be written"),
+             path_.c_str(), static_cast<long long>(epoch_));
+    }
+    return true;
+}
+
+bool SampleStore::exec(const char *sql) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Opens the file and brings it in line with the rows in memory. On the first open an existing
+// file's epoch, counters and rows are taken over; later, the memory's rows are written over it.
+bool SampleStore::openFile(bool first) {
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        fail("open");
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 1000);
+    // Exclusive locking keeps a second gateway off the file and the journal's index off the
+    // disk; it has to be set before the first read.
+    exec("PRAGMA locking_mode=EXCLUSIVE");
+    sqlite3_stmt *check = nullptr;
+    std::string verdict;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &check, nullptr);
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(check)) == SQLITE_ROW)
+            verdict += reinterpret_cast<const char *>(sqlite3_column_text(check, 0));
+        if (rc == SQLITE_DONE)
+            rc = SQLITE_OK;
+    }
+    sqlite3_finalize(check);
+    const bool damaged = (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB ||
+                         (rc == SQLITE_OK && verdict != "ok");
+    if (!damaged && rc != SQLITE_OK) {
+        fail("check");
+        return false;
+    }
+    int64_t fileEpoch = 0;
+    std::size_t fileRows = 0;
+    if (!damaged) {
+        sqlite3_stmt *meta = nullptr;
+        if (sqlite3_prepare_v2(db_, "SELECT key, value FROM meta", -1, &meta, nullptr) ==
+            SQLITE_OK) {
+            while (sqlite3_step(meta) == SQLITE_ROW) {
+                const std::string key =
+                    reinterpret_cast<const char *>(sqlite3_column_text(meta, 0));
+                const int64_t value = sqlite3_column_int64(meta, 1);
+                if (key == "epoch")
+                    fileEpoch = value;
+                else if (key == "seq" && first)
+                    lastSeq_ = static_cast<uint32_t>(value);
+                else if (key == "dropped" && first)
+                    dropped_ = static_cast<uint64_t>(value);
+            }
+            sqlite3_finalize(meta);
+        }
+        if (first && fileEpoch != 0) {
+            epoch_ = fileEpoch;
+            if (!loadRows()) {
+                fail("read");
+                return false;
+            }
+        } else if (fileEpoch != 0 && fileEpoch != epoch_) {
+            sqlite3_stmt *count = nullptr;
+            if (sqlite3_prepare_v2(db_, "SELECT count(*) FROM samples", -1, &count, nullptr) ==
+                    SQLITE_OK &&
+                sqlite3_step(count) == SQLITE_ROW)
+                fileRows = static_cast<std::size_t>(sqlite3_column_int64(count, 0));
+            sqlite3_finalize(count);
+        }
+    }
+    if (damaged || fileRows > 0) {
+        // Kept for whoever wants to look; the samples of a file another epoch wrote are in it.
+        const std::string aside = moveAside();
+        if (damaged)
+            log_(kvex::tr("store %s is damaged (%s): moved aside to %s; a new epoch begins"),
+                 path_.c_str(), verdict.empty() ? sqlite3_errstr(rc) : verdict.c_str(),
+                 aside.c_str());
+        else
+            log_(kvex::tr("store %s holds another epoch's samples: moved aside to %s"),
+                 path_.c_str(), aside.c_str());
+        if (first) {
+            lastSeq_ = 0;
+            dropped_ = 0;
+        }
+        if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK) {
+            fail("open");
+            return false;
+        }
+    }
+    // WAL with synchronous=NORMAL: a commit is a write() into the journal, which a killed
+    // process cannot take back; the sync waits for the checkpoint once a second.
+    char limits[160];
+    std::snprintf(limits, sizeof limits, "PRAGMA application_id=%d; PRAGMA journal_size_limit=%d;",
+                  kApplicationId, 4 << 20);
+    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0;") ||
+        !exec(limits) ||
+        !exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
+              "CREATE TABLE IF NOT EXISTS samples(id INTEGER PRIMARY KEY, seq INTEGER NOT NULL,"
+              " ts TEXT NOT NULL, left INTEGER, right INTEGER, value INTEGER, um REAL,"
+              " setpoint INTEGER, tol INTEGER, in_tol INTEGER, ana_max INTEGER,"
+              " ana_min INTEGER);") ||
+        !prepare()) {
+        fail("set up");
+        return false;
+    }
+    if (epoch_ == 0)
+        epoch_ = newEpoch();
+    if (!writeAll()) {
+        fail("write");
+        return false;
+    }
+    return true;
+}
+
+bool SampleStore::prepare() {
+    return sqlite3_prepare_v3(db_,
+                              "INSERT INTO samples(id, seq, ts, left, right, value, um, setpoint,"
+                              " tol, in_tol, ana_max, ana_min) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)",
+                              -1, SQLITE_PREPARE_PERSISTENT, &insert_, nullptr) == SQLITE_OK &&
+           sqlite3_prepare_v3(db_, "DELETE FROM samples WHERE id = ?", -1,
+                              SQLITE_PREPARE_PERSISTENT, &remove_, nullptr) == SQLITE_OK &&
+           sqlite3_prepare_v3(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", -1,
+                              SQLITE_PREPARE_PERSISTENT, &setMeta_, nullptr) == SQLITE_OK;
+}
+
+void SampleStore::finalize() {
+    for (sqlite3_stmt **s : {&insert_, &remove_, &setMeta_}) {
+        sqlite3_finalize(*s);
+        *s = nullptr;
+    }
+}
+
+bool SampleStore::loadRows() {
+    sqlite3_stmt *select = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "SELECT id, seq, ts, left, right, value, um, setpoint, tol, in_tol,"
+                           " ana_max, ana_min FROM samples ORDER BY id",
+                           -1, &select, nullptr) != SQLITE_OK)
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+        Row row{};
+        row.id = sqlite3_column_int64(select, 0);
+        GatewaySample &s = row.sample;
+        s.seq = static_cast<uint32_t>(sqlite3_column_int64(select, 1));
+        const unsigned char *ts = sqlite3_column_text(select, 2);
+        std::snprintf(s.ts, sizeof s.ts, "%s", ts ? reinterpret_cast<const char *>(ts) : "");
+        s.left = static_cast<uint16_t>(sqlite3_column_int(select, 3));
+        s.right = static_cast<uint16_t>(sqlite3_column_int(select, 4));
+        s.value = static_cast<uint16_t>(sqlite3_column_int(select, 5));
+        s.um = sqlite3_column_type(select, 6) == SQLITE_NULL ? std::nan("")
+                                                             : sqlite3_column_double(select, 6);
+        s.setpoint = static_cast<uint16_t>(sqlite3_column_int(select, 7));
+        s.tol = static_cast<uint16_t>(sqlite3_column_int(select, 8));
+        s.inTol = sqlite3_column_int(select, 9) != 0;
+        s.anaMax = static_cast<uint16_t>(sqlite3_column_int(select, 10));
+        s.anaMin = static_cast<uint16_t>(sqlite3_column_int(select, 11));
+        s.epoch = epoch_;
+        rows_.push_back(row);
+        nextId_ = std::max(nextId_, row.id + 1);
+    }
+    sqlite3_finalize(select);
+    if (rc != SQLITE_DONE)
+        return false;
+    if (rows_.size() > maxRows_)
+        dropOldest(rows_.size() - maxRows_);
+    return true;
+}
+
+// Replaces the file's rows and counters with those in memory, in one transaction.
+bool SampleStore::writeAll() {
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    bool ok = exec("DELETE FROM samples");
+    deletions_.clear();
+    unwritten_ = rows_.size();
+    ok = ok && commitPending() && exec("COMMIT");
+    if (!ok)
+        exec("ROLLBACK");
+    return ok;
+}
+
+// Writes the rows added and deleted since the last commit, with the counters, and commits
+// (inside writeAll's transaction it only writes).
+bool SampleStore::commitPending() {
+    const bool own = sqlite3_get_autocommit(db_) != 0;
+    if (own && !exec("BEGIN IMMEDIATE"))
+        return false;
+    bool ok = true;
+    for (std::size_t i = rows_.size() - unwritten_; ok && i < rows_.size(); ++i) {
+        const Row &row = rows_[i];
+        const GatewaySample &s = row.sample;
+        sqlite3_bind_int64(insert_, 1, row.id);
+        sqlite3_bind_int64(insert_, 2, s.seq);
+        sqlite3_bind_text(insert_, 3, s.ts, -1, SQLITE_STATIC);
+        const int words[] = {s.left, s.right, s.value};
+        for (int k = 0; k < 3; ++k)
+            sqlite3_bind_int(insert_, 4 + k, words[k]);
+        if (std::isnan(s.um))
+            sqlite3_bind_null(insert_, 7);
+        else
+            sqlite3_bind_double(insert_, 7, s.um);
+        const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
+        for (int k = 0; k < 5; ++k)
+            sqlite3_bind_int(insert_, 8 + k, more[k]);
+        ok = sqlite3_step(insert_) == SQLITE_DONE;
+        sqlite3_reset(insert_);
+    }
+    for (std::size_t i = 0; ok && i < deletions_.size(); ++i) {
+        sqlite3_bind_int64(remove_, 1, deletions_[i]);
+        ok = sqlite3_step(remove_) == SQLITE_DONE;
+        sqlite3_reset(remove_);
+    }
+    const std::pair<const char *, int64_t> meta[] = {
+        {"epoch", epoch_}, {"seq", lastSeq_}, {"dropped", static_cast<int64_t>(dropped_)}};
+    for (const auto &entry : meta) {
+        if (!ok)
+            break;
+        sqlite3_bind_text(setMeta_, 1, entry.first, -1, SQLITE_STATIC);
+        sqlite3_bind_int64(setMeta_, 2, entry.second);
+        ok = sqlite3_step(setMeta_) == SQLITE_DONE;
+        sqlite3_reset(setMeta_);
+    }
+    if (own) {
+        lastCommit_ = monotonicSeconds();
+        ok = ok && exec("COMMIT");
+        if (!ok)
+            exec("ROLLBACK");
+    }
+    if (ok) {
+        unwritten_ = 0;
+        deletions_.clear();
+    }
+    return ok;
+}
+
+void SampleStore::add(GatewaySample *sample) {
+    lastSeq_ = sample->seq;
+    sample->epoch = epoch_;
+    sample->replay = false;
+    if (rows_.size() >= maxRows_)
+        dropOldest(rows_.size() - maxRows_ + 1);
+    rows_.push_back({nextId_++, *sample});
+    ++unwritten_;
+    if (db_ && !commitPending())
+        fail("write");
+}
+
+void SampleStore::dropOldest(std::size_t count) {
+    count = std::min(count, rows_.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        if (rows_.size() <= unwritten_)
+            --unwritten_;
+        else
+            deletions_.push_back(rows_.front().id);
+        rows_.pop_front();
+    }
+    inFlight_ -= std::min(inFlight_, count);
+    dropped_ += count;
+}
+
+void SampleStore::giveBack(std::size_t count) {
+    inFlight_ -= std::min(inFlight_, count);
+}
+
+std::vector<GatewaySample> SampleStore::takeUnsent(std::size_t count, std::vector<int64_t> *ids) {
+    std::vector<GatewaySample> taken;
+    ids->clear();
+    for (; count > 0 && inFlight_ < rows_.size(); --count, ++inFlight_) {
+        taken.push_back(rows_[inFlight_].sample);
+        ids->push_back(rows_[inFlight_].id);
+    }
+    return taken;
+}
+
+void SampleStore::delivered(const std::vector<int64_t> &ids) {
+    for (const int64_t id : ids) {
+        // Rows on their way are the oldest, in the order sent.
+        const auto end = rows_.begin() + static_cast<std::ptrdiff_t>(inFlight_);
+        const auto at = std::lower_bound(rows_.begin(), end, id,
+                                         [](const Row &row, int64_t v) { return row.id < v; });
+        if (at == end || at->id != id)
+            continue; // dropped meanwhile
+        if (static_cast<std::size_t>(at - rows_.begin()) >= rows_.size() - unwritten_)
+            --unwritten_;
+        else
+            deletions_.push_back(id);
+        rows_.erase(at);
+        --inFlight_;
+    }
+}
+
+void SampleStore::maintain() {
+    const double now = monotonicSeconds();
+    if (!db_) {
+        if (now < nextRetry_)
+            return;
+        if (!openFile(false))
+            return;
+        log_(kvex::tr("store %s written again: %zu samples kept"), path_.c_str(), rows_.size());
+        fault_.clear();
+        lastSync_ = now;
+        return;
+    }
+    if (!deletions_.empty() && now - lastCommit_ >= kDeleteDelay) {
+        if (!commitPending()) {
+            fail("write");
+            return;
+        }
+    }
+    if (now - lastSync_ < kSyncInterval)
+        return;
+    lastSync_ = now;
+    int logFrames = 0, done = 0;
+    if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done) !=
+        SQLITE_OK) {
+        fail("sync");
+        return;
+    }
+    trimToBytes();
+}
+
+// Drops the oldest rows while the live pages would pass the bound; freed pages are reused, so
+// the file stays at about the bound.
+void SampleStore::trimToBytes() {
+    if (maxBytes_ == 0 || rows_.empty())
+        return;
+    auto pragma = [this](const char *sql) {
+        sqlite3_stmt *s = nullptr;
+        int64_t value = 0;
+        if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW)
+            value = sqlite3_column_int64(s, 0);
+        sqlite3_finalize(s);
+        return value;
+    };
+    const int64_t used = (pragma("PRAGMA page_count") - pragma("PRAGMA freelist_count")) *
+                         pragma("PRAGMA page_size");
+    if (used <= static_cast<int64_t>(maxBytes_))
+        return;
+    const double excess = static_cast<double>(used) - 0.9 * static_cast<double>(maxBytes_);
+    dropOldest(static_cast<std::size_t>(static_cast<double>(rows_.size()) * excess /
+                                        static_cast<double>(used)) +
+               1);
+    if (!commitPending())
+        fail("write");
+}
+
+void SampleStore::fail(const char *what) {
+    const bool wasWorking = fault_.empty();
+    fault_ = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : std::strerror(ENOMEM));
+    if (db_ && sqlite3_system_errno(db_) != 0)
+        fault_ += std::string(" (") + std::strerror(sqlite3_system_errno(db_)) + ")";
+    finalize();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    nextRetry_ = monotonicSeconds() + kRetrySeconds;
+    if (wasWorking)
+        log_(kvex::tr("store %s failing (%s): samples wait in memory (at most %zu); trying again "
+                      "every %.0f s"),
+             path_.c_str(), fault_.c_str(), maxRows_, kRetrySeconds);
+}
+
+std::string SampleStore::moveAside() {
+    finalize();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    const std::string aside = path_ + ".damaged-" + stampNow();
+    for (const char *suffix : {"", "-wal", "-shm"})
+        std::rename((path_ + suffix).c_str(), (aside + suffix).c_str());
+    return aside;
+}
+
+void SampleStore::close() {
+    if (!db_)
+        return;
+    if (unwritten_ > 0 || !deletions_.empty())
+        commitPending();
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    finalize();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}

@@ -1,0 +1,103 @@
+// Samples kept in an SQLite file until the broker has them, so a restart or a crash loses none.
+#pragma once
+
+#include "gateway/sample.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// The rows the store holds are mirrored in memory, oldest first, so sending never waits on the
+// disk and samples wait there while the file cannot be written. Every row is committed when it
+// is added; a delivered row is deleted in the next commit.
+class SampleStore {
+  public:
+    // `log` writes one line: a printf format marked with kvex::tr and its arguments.
+    using LogFunction = void (*)(const char *format, ...);
+
+    SampleStore(std::string path, std::size_t maxRows, std::size_t maxBytes, LogFunction log);
+    ~SampleStore();
+    SampleStore(const SampleStore &) = delete;
+    SampleStore &operator=(const SampleStore &) = delete;
+
+    // Creates the folder if needed and opens (or creates) the file; a damaged file is moved
+    // aside and a new epoch begins. False only when the folder cannot be created: the store
+    // then has nothing to keep samples in. A file that cannot be written leaves the samples in
+    // memory and is tried again later.
+    bool open(std::string *error);
+    // Commits what is pending and closes the file.
+    void close();
+
+    int64_t epoch() const { return epoch_; }
+    uint32_t lastSeq() const { return lastSeq_; }
+    uint64_t dropped() const { return dropped_; }
+    // Rows held, sent or not.
+    std::size_t size() const { return rows_.size(); }
+    std::size_t unsent() const { return rows_.size() - inFlight_; }
+    std::size_t capacity() const { return maxRows_; }
+    // Empty while the file is written; otherwise what went wrong.
+    const std::string &fault() const { return fault_; }
+    const std::string &path() const { return path_; }
+
+    // Keeps the sample, its seq given, under the store's epoch, and commits it; the oldest row
+    // goes when full.
+    void add(GatewaySample *sample);
+    // Up to `count` of the oldest unsent rows, now counted as on their way.
+    std::vector<GatewaySample> takeUnsent(std::size_t count, std::vector<int64_t> *ids);
+    // The broker has these rows: they leave the store.
+    void delivered(const std::vector<int64_t> &ids);
+    // Rows on their way go back to unsent (the connection dropped).
+    void resendAll() { inFlight_ = 0; }
+    // The last `count` rows taken could not be sent.
+    void giveBack(std::size_t count);
+    // Once a second or so: syncs the journal to disk, keeps the file within its bound, tries a
+    // failing file again.
+    void maintain();
+
+  private:
+    struct Row {
+        int64_t id;
+        GatewaySample sample;
+    };
+
+    bool openFile(bool moveDamagedAside);
+    bool exec(const char *sql);
+    bool prepare();
+    void finalize();
+    bool loadRows();
+    bool writeAll();
+    bool commitPending();
+    void dropOldest(std::size_t count);
+    void trimToBytes();
+    void fail(const char *what);
+    std::string moveAside();
+
+    std::string path_;
+    std::size_t maxRows_;
+    std::size_t maxBytes_;
+    LogFunction log_;
+
+    sqlite3 *db_ = nullptr;
+    sqlite3_stmt *insert_ = nullptr;
+    sqlite3_stmt *remove_ = nullptr;
+    sqlite3_stmt *setMeta_ = nullptr;
+
+    std::deque<Row> rows_;
+    std::size_t inFlight_ = 0;
+    // Rows added since the last commit that reached the file, and ids to delete there.
+    std::size_t unwritten_ = 0;
+    std::vector<int64_t> deletions_;
+    int64_t nextId_ = 1;
+    int64_t epoch_ = 0;
+    uint32_t lastSeq_ = 0;
+    uint64_t dropped_ = 0;
+    std::string fault_;
+    double nextRetry_ = 0.0;
+    double lastCommit_ = 0.0;
+    double lastSync_ = 0.0;
+};
