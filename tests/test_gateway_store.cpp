@@ -1,0 +1,236 @@
+// The gateway's store on disk against kills, restarts and a failing disk: with the real broker,
+// the simulated sensor on a pseudo-terminal and the gateway as a child process.
+#include "gateway_fixture.h"
+
+#include <random>
+#include <sqlite3.h>
+
+using namespace gatewaytest;
+
+namespace {
+
+class StoreTest : public GatewayTest {
+  protected:
+    std::vector<std::string> storeArgs(int brokerPort, const std::string &db) {
+        return {"--mqtt",         "127.0.0.1:" + std::to_string(brokerPort),
+                "--topic-prefix", kPrefix,
+                "--meas-qos",     "1",
+                "--store",        db,
+                "--replay-rate",  "100000"};
+    }
+    std::size_t measRequests() const {
+        std::size_t n = 0;
+        for (const kvexsim::Request &r : sensor->requests())
+            n += r.command() == 8;
+        return n;
+    }
+    // Sleeps while the gateway polls on; false when the sensor got no new request meanwhile.
+    bool pollsOnFor(double seconds) {
+        const std::size_t before = measRequests();
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        return measRequests() > before + 3;
+    }
+    // How many samples the last stop said were taken.
+    long takenAtLastStop() const {
+        const std::string text = log();
+        const auto at = text.rfind("stopped; ");
+        return at == std::string::npos ? -1 : std::atol(text.c_str() + at + 9);
+    }
+};
+
+struct Arrivals {
+    std::map<qint64, std::vector<int>> seqs; // by epoch, in the order they came, resends dropped
+    bool inOrder = true;
+    int live = 0;
+};
+
+Arrivals arrivalsOf(const Subscriber &subscriber) {
+    Arrivals a;
+    std::map<qint64, std::set<int>> seen;
+    for (const QJsonObject &s : samplesOf(subscriber.messages("/meas"))) {
+        const qint64 epoch = s["store_epoch"].toInteger();
+        const int seq = s["seq"].toInt();
+        if (!seen[epoch].insert(seq).second)
+            continue;
+        std::vector<int> &list = a.seqs[epoch];
+        a.inOrder = a.inOrder && (list.empty() || seq > list.back());
+        list.push_back(seq);
+        a.live += !s["replay"].toBool();
+    }
+    return a;
+}
+
+// Whether an epoch's samples are 1, 2, ... n, every one of them.
+bool complete(const std::vector<int> &seqs) {
+    for (std::size_t i = 0; i < seqs.size(); ++i)
+        if (seqs[i] != static_cast<int>(i) + 1)
+            return false;
+    return true;
+}
+
+std::string integrityOf(const std::string &path) {
+    sqlite3 *db = nullptr;
+    std::string verdict = "cannot open";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        verdict.clear();
+        sqlite3_stmt *check = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr) == SQLITE_OK)
+            while (sqlite3_step(check) == SQLITE_ROW)
+                verdict += reinterpret_cast<const char *>(sqlite3_column_text(check, 0));
+        sqlite3_finalize(check);
+    }
+    sqlite3_close(db);
+    return verdict;
+}
+
+// The gateway is killed at random moments while the broker is away, restarted each time, then
+// started once more with the broker back: every answered sample arrives, in order, one epoch.
+TEST_F(StoreTest, KillsAndStopsAtRandomMomentsLoseNoAnsweredSample) {
+    struct Case {
+        int signal;
+        int runs;
+        // Answered samples one stop may lose: the one waiting for its commit until the next
+        // request is on the wire, and the one being read.
+        std::size_t bound;
+    };
+    sensor->setPaced(false);
+    for (const Case &c : {Case{SIGKILL, 20, 2}, Case{SIGTERM, 4, 0}}) {
+        SCOPED_TRACE(c.signal);
+        const std::string caseDir = makeTempDir();
+        const std::string db = caseDir + "/state/gateway.db";
+        Broker broker(caseDir);
+        std::mt19937 random(static_cast<unsigned>(c.signal));
+        std::uniform_int_distribution<int> moment(100, 1500);
+        std::size_t answered = 0;
+        for (int run = 0; run < c.runs; ++run) {
+            const std::size_t before = measRequests();
+            std::vector<std::string> args = {KVEX_CLI_PATH,        "--lang", "en", "--port",
+                                             sensor->devicePath(), "serve"};
+            for (const std::string &a : storeArgs(broker.port(), db))
+                args.push_back(a);
+            ASSERT_TRUE(gateway.start(args, dir + "/gateway.log"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+            gateway.kill(c.signal);
+            if (c.signal == SIGTERM)
+                ASSERT_EQ(gateway.wait(10.0), 0);
+            answered += measRequests() - before;
+        }
+        ASSERT_TRUE(broker.start());
+        Subscriber subscriber(broker.port(), std::string(kPrefix) + "/meas");
+        ASSERT_TRUE(subscriber.waitSubscribed());
+        ASSERT_TRUE(startGateway(storeArgs(broker.port(), db)));
+        const std::size_t least = answered - std::min(answered, c.bound * c.runs);
+        EXPECT_TRUE(waitFor(
+            [&] {
+                const Arrivals a = arrivalsOf(subscriber);
+                return a.live > 10 && !a.seqs.empty() && a.seqs.begin()->second.size() >= least;
+            },
+            40.0));
+        gateway.kill(SIGTERM);
+        EXPECT_EQ(gateway.wait(10.0), 0);
+
+        const Arrivals a = arrivalsOf(subscriber);
+        ASSERT_EQ(a.seqs.size(), 1u) << "more than one epoch";
+        EXPECT_NE(a.seqs.begin()->first, 0);
+        EXPECT_TRUE(a.inOrder);
+        EXPECT_TRUE(complete(a.seqs.begin()->second)) << "a gap in seq";
+        EXPECT_GE(a.seqs.begin()->second.size(), least) << answered << " answered before";
+        EXPECT_EQ(integrityOf(db), "ok");
+        if (!HasFailure())
+            std::filesystem::remove_all(caseDir);
+    }
+}
+
+// A disk that fills up, writes or syncs that fail, a folder that is read-only and a damaged file:
+// the gateway polls on, says so, writes again once it can, and loses nothing it had stored.
+TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
+    struct Case {
+        const char *fault;
+        bool atStart; // the fault is there when the gateway starts
+        const char *logged;
+    };
+    const Case cases[] = {
+        {"enospc", false, "database or disk is full"},
+        {"eio", false, "disk I/O error"},
+        {"fsync", false, "sync: disk I/O error"},
+        {"rofs", true, "failing (set up: attempt to write a readonly database)"},
+        {"damaged", true, "is damaged"},
+    };
+    const std::string control = dir + "/fault";
+    setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
+    setenv("KVEX_FAULT_CONTROL", control.c_str(), 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.fault);
+        const std::string caseDir = makeTempDir();
+        const std::string db = caseDir + "/state/gateway.db";
+        setenv("KVEX_FAULT_PATH", (caseDir + "/state/").c_str(), 1);
+        Broker broker(caseDir);
+        const std::vector<std::string> args = storeArgs(broker.port(), db);
+        // Samples stored before the fault, with the broker away.
+        ASSERT_TRUE(startGateway(args));
+        ASSERT_TRUE(pollsOnFor(1.0));
+        const std::size_t logged = log().size();
+        if (c.atStart) {
+            gateway.kill(SIGTERM);
+            ASSERT_EQ(gateway.wait(10.0), 0);
+        }
+        if (std::string(c.fault) == "damaged")
+            std::ofstream(db, std::ios::binary | std::ios::in) << "not a database, not at all";
+        else
+            std::ofstream(control) << c.fault;
+        if (c.atStart)
+            ASSERT_TRUE(startGateway(args));
+        EXPECT_TRUE(
+            waitFor([&] { return log().find(c.logged, logged) != std::string::npos; }, 10.0));
+        EXPECT_TRUE(pollsOnFor(1.0)) << "polling stopped";
+        std::remove(control.c_str());
+        if (std::string(c.fault) == "damaged") {
+            const auto aside = log().find("moved aside to ", logged);
+            ASSERT_NE(aside, std::string::npos);
+            const std::string moved = log().substr(aside + 15, log().find(';', aside) - aside - 15);
+            EXPECT_EQ(readFile(moved).rfind("not a database", 0), 0u) << moved;
+        } else {
+            EXPECT_TRUE(waitFor(
+                [&] { return log().find("written again", logged) != std::string::npos; }, 10.0));
+        }
+        gateway.kill(SIGTERM);
+        ASSERT_EQ(gateway.wait(10.0), 0);
+        const long taken = takenAtLastStop();
+
+        ASSERT_TRUE(broker.start());
+        Subscriber subscriber(broker.port(), std::string(kPrefix) + "/meas");
+        ASSERT_TRUE(subscriber.waitSubscribed());
+        ASSERT_TRUE(startGateway(args));
+        EXPECT_TRUE(waitFor(
+            [&] {
+                const Arrivals a = arrivalsOf(subscriber);
+                return !a.seqs.empty() && a.seqs.rbegin()->second.size() >= std::size_t(taken);
+            },
+            20.0))
+            << taken << " taken";
+        gateway.kill(SIGTERM);
+        EXPECT_EQ(gateway.wait(10.0), 0);
+        const Arrivals a = arrivalsOf(subscriber);
+        // A damaged file's samples stay in the file moved aside; the new epoch has them all.
+        ASSERT_EQ(a.seqs.size(), 1u);
+        EXPECT_TRUE(a.inOrder);
+        EXPECT_TRUE(complete(a.seqs.begin()->second));
+        EXPECT_EQ(integrityOf(db), "ok");
+        if (!HasFailure())
+            std::filesystem::remove_all(caseDir);
+    }
+    unsetenv("LD_PRELOAD");
+}
+
+TEST_F(StoreTest, AFolderThatCannotBeCreatedIsAClearError) {
+    std::ofstream(dir + "/file") << "x";
+    ASSERT_TRUE(
+        gateway.start({KVEX_CLI_PATH, "--lang", "en", "--port", sensor->devicePath(), "serve",
+                       "--mqtt", "127.0.0.1:1", "--store", dir + "/file/state/gateway.db"},
+                      dir + "/gateway.log"));
+    EXPECT_EQ(gateway.wait(10.0), 1);
+    EXPECT_NE(log().find("cannot create the store's folder " + dir + "/file/state"),
+              std::string::npos);
+}
+
+} // namespace
