@@ -84,12 +84,25 @@ bool SampleStore::open(std::string *error) {
 }
 
 bool SampleStore::exec(const char *sql) {
-    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    return noteError(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+}
+
+// Keeps SQLite's words for the first error, before a rollback replaces them.
+bool SampleStore::noteError(int rc, int expected) {
+    if (rc == expected)
+        return true;
+    if (error_.empty()) {
+        error_ = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        if (db_ && sqlite3_system_errno(db_) != 0)
+            error_ += std::string(" (") + std::strerror(sqlite3_system_errno(db_)) + ")";
+    }
+    return false;
 }
 
 // Opens the file and brings it in line with the rows in memory. On the first open an existing
 // file's epoch, counters and rows are taken over; later, the memory's rows are written over it.
 bool SampleStore::openFile(bool first) {
+    error_.clear();
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
         fail("open");
@@ -168,6 +181,8 @@ bool SampleStore::openFile(bool first) {
             fail("open");
             return false;
         }
+        sqlite3_busy_timeout(db_, 1000);
+        exec("PRAGMA locking_mode=EXCLUSIVE");
     }
     // WAL with synchronous=NORMAL: a commit is a write() into the journal, which a killed
     // process cannot take back; the sync waits for the checkpoint once a second.
@@ -285,12 +300,12 @@ bool SampleStore::commitPending() {
         const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
         for (int k = 0; k < 5; ++k)
             sqlite3_bind_int(insert_, 8 + k, more[k]);
-        ok = sqlite3_step(insert_) == SQLITE_DONE;
+        ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
     }
     for (std::size_t i = 0; ok && i < deletions_.size(); ++i) {
         sqlite3_bind_int64(remove_, 1, deletions_[i]);
-        ok = sqlite3_step(remove_) == SQLITE_DONE;
+        ok = noteError(sqlite3_step(remove_), SQLITE_DONE);
         sqlite3_reset(remove_);
     }
     const std::pair<const char *, int64_t> meta[] = {
@@ -300,7 +315,7 @@ bool SampleStore::commitPending() {
             break;
         sqlite3_bind_text(setMeta_, 1, entry.first, -1, SQLITE_STATIC);
         sqlite3_bind_int64(setMeta_, 2, entry.second);
-        ok = sqlite3_step(setMeta_) == SQLITE_DONE;
+        ok = noteError(sqlite3_step(setMeta_), SQLITE_DONE);
         sqlite3_reset(setMeta_);
     }
     if (own) {
@@ -312,6 +327,7 @@ bool SampleStore::commitPending() {
     if (ok) {
         unwritten_ = 0;
         deletions_.clear();
+        error_.clear();
     }
     return ok;
 }
@@ -394,8 +410,9 @@ void SampleStore::maintain() {
         return;
     lastSync_ = now;
     int logFrames = 0, done = 0;
-    if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done) !=
-        SQLITE_OK) {
+    if (!noteError(
+            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done),
+            SQLITE_OK)) {
         fail("sync");
         return;
     }
@@ -430,9 +447,9 @@ void SampleStore::trimToBytes() {
 
 void SampleStore::fail(const char *what) {
     const bool wasWorking = fault_.empty();
-    fault_ = std::string(what) + ": " + (db_ ? sqlite3_errmsg(db_) : std::strerror(ENOMEM));
-    if (db_ && sqlite3_system_errno(db_) != 0)
-        fault_ += std::string(" (") + std::strerror(sqlite3_system_errno(db_)) + ")";
+    noteError(db_ ? sqlite3_errcode(db_) : SQLITE_NOMEM, SQLITE_OK);
+    fault_ = std::string(what) + ": " + error_;
+    error_.clear();
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -458,7 +475,9 @@ void SampleStore::close() {
         return;
     if (unwritten_ > 0 || !deletions_.empty())
         commitPending();
-    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    // Back to a rollback journal: a file without a journal beside it can be read even where
+    // nothing can be written, so the next start still finds its epoch, seq and samples.
+    exec("PRAGMA journal_mode=DELETE");
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;

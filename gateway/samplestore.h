@@ -67,6 +67,7 @@ class SampleStore {
 
     bool openFile(bool moveDamagedAside);
     bool exec(const char *sql);
+    bool noteError(int rc, int expected);
     bool prepare();
     void finalize();
     bool loadRows();
@@ -97,6 +98,7 @@ class SampleStore {
     uint32_t lastSeq_ = 0;
     uint64_t dropped_ = 0;
     std::string fault_;
+    std::string error_;
     double nextRetry_ = 0.0;
     double lastCommit_ = 0.0;
     double lastSync_ = 0.0;

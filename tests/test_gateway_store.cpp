@@ -151,10 +151,10 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
     };
     const Case cases[] = {
         {"enospc", false, "database or disk is full"},
-        {"eio", false, "disk I/O error"},
-        {"fsync", false, "sync: disk I/O error"},
-        {"rofs", true, "failing (set up: attempt to write a readonly database)"},
-        {"damaged", true, "is damaged"},
+        {"eio", false, "disk I/O error (Input/output error)"},
+        {"fsync", false, "disk I/O error (Input/output error)"},
+        {"rofs", true, "readonly database"},
+        {"damaged", true, "is damaged (file is not a database)"},
     };
     const std::string control = dir + "/fault";
     setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
@@ -167,9 +167,13 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
         Broker broker(caseDir);
         const std::vector<std::string> args = storeArgs(broker.port(), db);
         // Samples stored before the fault, with the broker away.
+        const std::size_t started = log().size();
         ASSERT_TRUE(startGateway(args));
         ASSERT_TRUE(pollsOnFor(1.0));
         const std::size_t logged = log().size();
+        const auto epochAt = log().find(": epoch ", started);
+        ASSERT_NE(epochAt, std::string::npos);
+        const qint64 epoch = std::atoll(log().c_str() + epochAt + 8);
         if (c.atStart) {
             gateway.kill(SIGTERM);
             ASSERT_EQ(gateway.wait(10.0), 0);
@@ -213,6 +217,7 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
         const Arrivals a = arrivalsOf(subscriber);
         // A damaged file's samples stay in the file moved aside; the new epoch has them all.
         ASSERT_EQ(a.seqs.size(), 1u);
+        EXPECT_EQ(a.seqs.begin()->first != epoch, std::string(c.fault) == "damaged");
         EXPECT_TRUE(a.inOrder);
         EXPECT_TRUE(complete(a.seqs.begin()->second));
         EXPECT_EQ(integrityOf(db), "ok");
