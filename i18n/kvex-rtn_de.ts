@@ -2165,5 +2165,61 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>serve: port %d has no device</source>
         <translation>serve: Port %d ist kein Gerät zugeordnet</translation>
     </message>
+    <message>
+        <source>expected a file</source>
+        <translation>Datei erwartet</translation>
+    </message>
+    <message>
+        <source>expected 1 to 1000000</source>
+        <translation>1 bis 1000000 erwartet</translation>
+    </message>
+    <message>
+        <source>keep every sample in this SQLite file until it is published</source>
+        <translation>jeden Messwert in dieser SQLite-Datei halten, bis er veröffentlicht ist</translation>
+    </message>
+    <message>
+        <source>bound the store&apos;s file to M MiB (oldest go first)</source>
+        <translation>Datei des Speichers auf M MiB begrenzen (älteste zuerst verworfen)</translation>
+    </message>
+    <message>
+        <source>cannot create the store&apos;s folder %1: %2</source>
+        <translation>Ordner des Speichers %1 lässt sich nicht anlegen: %2</translation>
+    </message>
+    <message>
+        <source>the store %1 is a folder, not a file</source>
+        <translation>der Speicher %1 ist ein Ordner, keine Datei</translation>
+    </message>
+    <message>
+        <source>store %s: epoch %lld, %zu samples kept, next seq %u</source>
+        <translation>Speicher %s: Epoche %lld, %zu Messwerte gehalten, nächste seq %u</translation>
+    </message>
+    <message>
+        <source>store %s: new epoch %lld kept in memory until the file can be written</source>
+        <translation>Speicher %s: neue Epoche %lld, im Arbeitsspeicher gehalten, bis die Datei beschreibbar ist</translation>
+    </message>
+    <message>
+        <source>store %s is damaged (%s): moved aside to %s; a new epoch begins</source>
+        <translation>Speicher %s ist beschädigt (%s): beiseitegelegt als %s; eine neue Epoche beginnt</translation>
+    </message>
+    <message>
+        <source>store %s holds another epoch&apos;s samples: moved aside to %s</source>
+        <translation>Speicher %s enthält Messwerte einer anderen Epoche: beiseitegelegt als %s</translation>
+    </message>
+    <message>
+        <source>store %s written again: %zu samples kept</source>
+        <translation>Speicher %s wird wieder geschrieben: %zu Messwerte gehalten</translation>
+    </message>
+    <message>
+        <source>store %s failing (%s): samples wait in memory (at most %zu); trying again every %.0f s</source>
+        <translation>Speicher %s gestört (%s): Messwerte warten im Arbeitsspeicher (höchstens %zu); neuer Versuch alle %.0f s</translation>
+    </message>
+    <message>
+        <source>%zu samples kept in the store %s for the next start</source>
+        <translation>%zu Messwerte im Speicher %s für den nächsten Start gehalten</translation>
+    </message>
+    <message>
+        <source>serve: --store keeps samples for the MQTT broker; give --mqtt too</source>
+        <translation>serve: --store hält Messwerte für den MQTT-Broker; auch --mqtt angeben</translation>
+    </message>
 </context>
 </TS>
