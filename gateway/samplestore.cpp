@@ -189,7 +189,9 @@ bool SampleStore::openFile(bool first) {
     char limits[160];
     std::snprintf(limits, sizeof limits, "PRAGMA application_id=%d; PRAGMA journal_size_limit=%d;",
                   kApplicationId, 4 << 20);
-    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0;") ||
+    // Small pages: a sample's row is about 60 bytes, and every commit writes whole pages.
+    if (!exec("PRAGMA page_size=1024; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+              "PRAGMA wal_autocheckpoint=0;") ||
         !exec(limits) ||
         !exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
               "CREATE TABLE IF NOT EXISTS samples(id INTEGER PRIMARY KEY, seq INTEGER NOT NULL,"
@@ -255,6 +257,7 @@ bool SampleStore::loadRows() {
         s.epoch = epoch_;
         rows_.push_back(row);
         nextId_ = std::max(nextId_, row.id + 1);
+        lastSeq_ = std::max(lastSeq_, s.seq);
     }
     sqlite3_finalize(select);
     if (rc != SQLITE_DONE)
@@ -303,6 +306,9 @@ bool SampleStore::commitPending() {
         ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
     }
+    // The counters change in the file only with rows leaving it: until then the newest row holds
+    // the last seq, which keeps a sample's commit to one page.
+    const bool counters = !own || !deletions_.empty();
     for (std::size_t i = 0; ok && i < deletions_.size(); ++i) {
         sqlite3_bind_int64(remove_, 1, deletions_[i]);
         ok = noteError(sqlite3_step(remove_), SQLITE_DONE);
@@ -311,7 +317,7 @@ bool SampleStore::commitPending() {
     const std::pair<const char *, int64_t> meta[] = {
         {"epoch", epoch_}, {"seq", lastSeq_}, {"dropped", static_cast<int64_t>(dropped_)}};
     for (const auto &entry : meta) {
-        if (!ok)
+        if (!ok || !counters)
             break;
         sqlite3_bind_text(setMeta_, 1, entry.first, -1, SQLITE_STATIC);
         sqlite3_bind_int64(setMeta_, 2, entry.second);
@@ -325,6 +331,7 @@ bool SampleStore::commitPending() {
             exec("ROLLBACK");
     }
     if (ok) {
+        commits_ += own;
         unwritten_ = 0;
         deletions_.clear();
         error_.clear();
@@ -416,6 +423,7 @@ void SampleStore::maintain() {
         fail("sync");
         return;
     }
+    ++checkpoints_;
     trimToBytes();
 }
 
@@ -478,6 +486,8 @@ void SampleStore::close() {
     // Back to a rollback journal: a file without a journal beside it can be read even where
     // nothing can be written, so the next start still finds its epoch, seq and samples.
     exec("PRAGMA journal_mode=DELETE");
+    log_(kvex::tr("store %s closed: %llu commits, %llu checkpoints since the start"), path_.c_str(),
+         static_cast<unsigned long long>(commits_), static_cast<unsigned long long>(checkpoints_));
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;

@@ -151,7 +151,7 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
     };
     const Case cases[] = {
         {"enospc", false, "database or disk is full"},
-        {"eio", false, "disk I/O error (Input/output error)"},
+        {"eio", false, "disk I/O error"},
         {"fsync", false, "disk I/O error (Input/output error)"},
         {"rofs", true, "readonly database"},
         {"damaged", true, "is damaged (file is not a database)"},
