@@ -63,8 +63,12 @@ live_run() {
     r0=$(io_field "$gateway" wchar)
     # The syncs, counted by strace over the run (attached, so it does not slow the CPU figure
     # much: it stops the process only at these calls).
-    timeout "$seconds" strace -f -qq -e trace=fsync,fdatasync -p "$gateway" -o "$work/$name.strace" \
-        2>/dev/null || true
+    if command -v strace > /dev/null; then
+        timeout "$seconds" strace -f -qq -e trace=fsync,fdatasync -p "$gateway" \
+            -o "$work/$name.strace" 2>/dev/null || true
+    else
+        sleep "$seconds"
+    fi
     local t1 c1 m1 w1 r1
     t1=$(date +%s.%N)
     c1=$(awk '{print $14 + $15}' "/proc/$gateway/stat")
@@ -73,13 +77,13 @@ live_run() {
     r1=$(io_field "$gateway" wchar)
     stop_gateway
     local syncs
-    syncs=$(grep -c 'sync(' "$work/$name.strace" || true)
+    syncs=$(grep -c 'sync(' "$work/$name.strace" 2>/dev/null || echo 0)
     awk -v n="$name" -v t="$(echo "$t1 - $t0" | bc)" -v m=$((m1 - m0)) -v c=$((c1 - c0)) \
         -v hz="$ticks" -v w=$((w1 - w0)) -v r=$((r1 - r0)) -v s="$syncs" -v bare="${bare:-0}" \
         'BEGIN {
             rate = m / t
             printf "%-9s polling %6.2f/s (%s of the bare loop)  CPU %5.2f %%  write_bytes %6.0f B/sample (%5.2f GB/day)  wchar %6.0f B/sample  syncs %.2f/s\n",
-                n, rate, bare > 0 ? sprintf("%.1f %%", 100 * rate / bare) : "n/a",
+                n, rate, (bare > 0 ? sprintf("%.1f %%", 100 * rate / bare) : "n/a"),
                 100 * c / hz / t, m ? w / m : 0, w / t * 86400 / 1e9, m ? r / m : 0, s / t
         }'
     grep -h "closed:" "$work/$name.log" | sed "s/^[0-9.]* /# $name: /" || true

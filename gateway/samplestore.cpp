@@ -306,9 +306,11 @@ bool SampleStore::commitPending() {
         ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
     }
-    // The counters change in the file only with rows leaving it: until then the newest row holds
-    // the last seq, which keeps a sample's commit to one page.
-    const bool counters = !own || !deletions_.empty();
+    // The newest row holds the last seq, so the counters are written only when samples were
+    // dropped or the newest row leaves: most commits then write a single page.
+    const bool counters =
+        !own || dropped_ != droppedWritten_ ||
+        (lastSeq_ != seqWritten_ && (rows_.empty() || rows_.back().sample.seq != lastSeq_));
     for (std::size_t i = 0; ok && i < deletions_.size(); ++i) {
         sqlite3_bind_int64(remove_, 1, deletions_[i]);
         ok = noteError(sqlite3_step(remove_), SQLITE_DONE);
@@ -329,6 +331,10 @@ bool SampleStore::commitPending() {
         ok = ok && exec("COMMIT");
         if (!ok)
             exec("ROLLBACK");
+    }
+    if (ok && counters) {
+        seqWritten_ = lastSeq_;
+        droppedWritten_ = dropped_;
     }
     if (ok) {
         commits_ += own;

@@ -97,6 +97,8 @@ class SampleStore {
     int64_t epoch_ = 0;
     uint32_t lastSeq_ = 0;
     uint64_t dropped_ = 0;
+    uint32_t seqWritten_ = 0;
+    uint64_t droppedWritten_ = 0;
     uint64_t commits_ = 0;
     uint64_t checkpoints_ = 0;
     std::string fault_;
