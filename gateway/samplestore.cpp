@@ -349,24 +349,30 @@ void SampleStore::add(GatewaySample *sample) {
     lastSeq_ = sample->seq;
     sample->epoch = epoch_;
     sample->replay = false;
-    if (rows_.size() >= maxRows_)
-        dropOldest(rows_.size() - maxRows_ + 1);
+    // The bound counts the rows waiting, as the queue without a store does: those on their way
+    // are bounded by the messages in flight.
+    if (unsent() >= maxRows_)
+        dropOldest(unsent() - maxRows_ + 1);
     rows_.push_back({nextId_++, *sample});
     ++unwritten_;
     if (db_ && !commitPending())
         fail("write");
 }
 
+// The oldest rows not on their way go (those on their way may well arrive); only when every row
+// is on its way does the oldest of them go.
 void SampleStore::dropOldest(std::size_t count) {
     count = std::min(count, rows_.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        if (rows_.size() <= unwritten_)
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::size_t at = inFlight_ < rows_.size() ? inFlight_ : 0;
+        if (at >= rows_.size() - unwritten_)
             --unwritten_;
         else
-            deletions_.push_back(rows_.front().id);
-        rows_.pop_front();
+            deletions_.push_back(rows_[at].id);
+        rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(at));
+        if (at == 0 && inFlight_ > 0)
+            --inFlight_;
     }
-    inFlight_ -= std::min(inFlight_, count);
     dropped_ += count;
 }
 

@@ -44,8 +44,8 @@ class SampleStore {
     const std::string &fault() const { return fault_; }
     const std::string &path() const { return path_; }
 
-    // Keeps the sample, its seq given, under the store's epoch, and commits it; the oldest row
-    // goes when full.
+    // Keeps the sample, its seq given, under the store's epoch, and commits it; the oldest
+    // unsent row goes when `maxRows` wait.
     void add(GatewaySample *sample);
     // Up to `count` of the oldest unsent rows, now counted as on their way.
     std::vector<GatewaySample> takeUnsent(std::size_t count, std::vector<int64_t> *ids);
