@@ -190,7 +190,9 @@ bool SampleStore::openFile(bool first) {
     std::snprintf(limits, sizeof limits, "PRAGMA application_id=%d; PRAGMA journal_size_limit=%d;",
                   kApplicationId, 4 << 20);
     // Small pages: a sample's row is about 60 bytes, and every commit writes whole pages.
-    if (!exec("PRAGMA page_size=1024; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+    // Incremental vacuum (new files only) lets a trim to --store-max-mb hand pages back.
+    if (!exec("PRAGMA page_size=1024; PRAGMA auto_vacuum=INCREMENTAL; PRAGMA journal_mode=WAL; "
+              "PRAGMA synchronous=NORMAL;"
               "PRAGMA wal_autocheckpoint=0;") ||
         !exec(limits) ||
         !exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
@@ -439,8 +441,8 @@ void SampleStore::maintain() {
     trimToBytes();
 }
 
-// Drops the oldest rows while the live pages would pass the bound; freed pages are reused, so
-// the file stays at about the bound.
+// Drops the oldest rows while the live pages would pass the bound, and hands the freed pages
+// back, so the file stays at about the bound.
 void SampleStore::trimToBytes() {
     if (maxBytes_ == 0 || rows_.empty())
         return;
@@ -461,7 +463,7 @@ void SampleStore::trimToBytes() {
     dropOldest(static_cast<std::size_t>(static_cast<double>(rows_.size()) * excess /
                                         static_cast<double>(used)) +
                1);
-    if (!commitPending())
+    if (!commitPending() || !exec("PRAGMA incremental_vacuum"))
         fail("write");
 }
 
