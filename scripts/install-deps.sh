@@ -25,6 +25,8 @@ packages=(
   # The package's checks: Debian's rules, the desktop entry, the AppStream metadata, and
   # systemd-analyze for the gateway's unit.
   lintian desktop-file-utils appstream systemd
+  # The gateway's page is tested in a real browser, driven through WebDriver.
+  chromium chromium-driver python3-selenium
 )
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${packages[@]}"
