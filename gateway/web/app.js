@@ -268,6 +268,7 @@
   }
 
   function takeSample(sample) {
+    if (!state.sample) document.body.dataset.firstValueMs = String(Math.round(performance.now()));
     state.sample = sample;
     state.lastSampleAt = performance.now();
     series.t.push(sampleTime(sample));
@@ -577,6 +578,7 @@
       }
     }
     const result = await send('PUT', toEeprom ? '/api/params?to=eeprom' : '/api/params', changed);
+    refreshAudit();
     if (!result.ok) {
       setMessage('write-msg', explainRefusal(result), 'error');
       return;
@@ -590,12 +592,23 @@
   async function postAction(path, doneKey) {
     keepToken();
     const result = await send('POST', path);
+    refreshAudit();
     if (!result.ok) {
       setMessage('write-msg', explainRefusal(result), 'error');
       return;
     }
     setMessage('write-msg', t(doneKey), 'ok');
     refreshParams();
+  }
+
+  async function refreshAudit() {
+    try {
+      const a = await getJson('/api/audit');
+      state.audit = Array.isArray(a) ? a : a.entries || [];
+      renderAudit();
+    } catch (e) {
+      // The stream brings the entries too; the list stays as it is meanwhile.
+    }
   }
 
   function keepToken() {
@@ -859,11 +872,14 @@
   function connect() {
     if (useSse) {
       const events = new EventSource('/api/stream');
+      let opened = false;
       source = events;
-      events.onopen = streamOpened;
+      events.onopen = () => { opened = true; streamOpened(); };
       events.onmessage = (e) => onMessage(e.data);
       events.onerror = () => {
         events.close();
+        // Never open at all: the gateway may have come back with WebSocket after all.
+        if (!opened) useSse = false;
         if (source === events) streamLost();
       };
       return;
@@ -909,10 +925,7 @@
   function loadAll() {
     getJson('/api/info').then((i) => { state.info = i; renderInfo(); }).catch(() => {});
     getJson('/api/limits').then((l) => { state.limits = l; renderWords(); }).catch(() => {});
-    getJson('/api/audit').then((a) => {
-      state.audit = Array.isArray(a) ? a : a.entries || [];
-      renderAudit();
-    }).catch(() => {});
+    refreshAudit();
     refreshParams();
     refreshStatus();
     refreshStats();
