@@ -142,6 +142,16 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (value != "on" && value != "off")
             return bad(kvex::tr("expected on or off"));
         o->lowLatency = value == "on";
+    } else if (key == "http") {
+        if (!parseHostPort(value, &o->httpAddress, &o->httpPort, true))
+            return bad(kvex::tr("expected [ADDR:]PORT"));
+        o->http = true;
+    } else if (key == "http-token-file") {
+        o->httpTokenFile = value;
+    } else if (key == "http-cert") {
+        o->httpCert = value;
+    } else if (key == "http-key") {
+        o->httpKey = value;
     } else {
         *error = kvex::trArgs("unknown option --%1", {key});
         return false;
@@ -171,6 +181,9 @@ std::string optionsHelp() {
         {"--unit-id N", kvex::tr("Modbus unit id answered (255)")},
         {"--word-order swap", kvex::tr("32-bit registers low word first")},
         {"--low-latency off", kvex::tr("do not ask a USB adapter for low latency (on)")},
+        {"--http [ADDR:]PORT", kvex::tr("web page, JSON API and metrics (address 127.0.0.1)")},
+        {"--http-token-file F", kvex::tr("turns on writes from the web with the token in F")},
+        {"--http-cert F --http-key F", kvex::tr("TLS for the web page")},
     };
     std::string help =
         kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");

@@ -33,6 +33,12 @@ struct GatewayOptions {
     bool swapWords = false;
     // Ask a USB adapter's driver for low latency when the port opens.
     bool lowLatency = true;
+    // The web page, JSON API and metrics; writes only with a token file.
+    bool http = false;
+    std::string httpAddress = "127.0.0.1";
+    int httpPort = 0;
+    std::string httpTokenFile;
+    std::string httpCert, httpKey;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;
