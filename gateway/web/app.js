@@ -19,7 +19,8 @@
       stdDev: 'Std. dev.', min: 'Min', max: 'Max', inTol: 'In tolerance',
       resetStats: 'Reset statistics', videoLine: 'Video line',
       videoNote: 'Taking a video line pauses the measurement for about a third of a second.',
-      videoTake: 'Take a video line', exportCsv: 'Export CSV', sensorGateway: 'Sensor and gateway',
+      videoTake: 'Take a video line', exportCsv: 'Export CSV', legendLine: 'video line',
+      legendThreshold: 'threshold', legendEdges: 'edges', legendWindow: 'evaluation window', sensorGateway: 'Sensor and gateway',
       sensorType: 'Sensor type', board: 'Board', pixels: 'Pixels', firmware: 'Firmware',
       pitch: 'Pixel pitch', port: 'Port', health: 'Gateway health', statusWord: 'Status',
       queue: 'Queue depth', dropped: 'Dropped samples', samples: 'Samples',
@@ -78,7 +79,8 @@
       mean: 'Mittelwert', stdDev: 'Standardabw.', min: 'Min', max: 'Max', inTol: 'In Toleranz',
       resetStats: 'Statistik zurücksetzen', videoLine: 'Videozeile',
       videoNote: 'Für eine Videozeile pausiert die Messung etwa eine Drittelsekunde.',
-      videoTake: 'Videozeile holen', exportCsv: 'Als CSV exportieren',
+      videoTake: 'Videozeile holen', exportCsv: 'Als CSV exportieren', legendLine: 'Videozeile',
+      legendThreshold: 'Schwelle', legendEdges: 'Kanten', legendWindow: 'Auswertefenster',
       sensorGateway: 'Sensor und Gateway', sensorType: 'Sensortyp', board: 'Platine',
       pixels: 'Pixel', firmware: 'Firmware', pitch: 'Pixelabstand', port: 'Anschluss',
       health: 'Zustand des Gateways', statusWord: 'Status', queue: 'Warteschlange',
@@ -645,7 +647,7 @@
     setText('st-cpk', fmt(s.cpk, 2));
     setText('st-reason', s.cp_reason ? t('cpNone', s.cp_reason) : '');
     const h = s.histogram;
-    if (!h || !h.counts || !h.counts.length) return;
+    if (!h || !h.counts || !h.counts.length || typeof uPlot !== 'function') return;
     const xs = h.counts.map((c, i) => h.lower + (i + 0.5) * h.width);
     const el = $('histogram');
     if (!histogram) {
@@ -680,8 +682,7 @@
 
   function videoPositions(v) {
     const n = v.pixels.length;
-    const length = v.line_length || v.positions ||
-      (state.info && state.info.positions) || v.pixel_count || 1024;
+    const length = v.positions || v.pixel_count || 1024;
     return v.pixels.map((p, i) => i * length / n);
   }
 
@@ -692,22 +693,20 @@
     const top = u.bbox.top;
     const bottom = top + u.bbox.height;
     ctx.save();
-    const begin = u.valToPos(v.eval_begin, 'x', true);
-    const end = u.valToPos(v.eval_end, 'x', true);
-    if (Number.isFinite(begin) && Number.isFinite(end)) {
-      ctx.fillStyle = 'rgba(27, 127, 59, 0.08)';
-      ctx.fillRect(Math.min(begin, end), top, Math.abs(end - begin), bottom - top);
-    }
-    ctx.lineWidth = 2 * devicePixelRatio;
-    ctx.strokeStyle = '#c62828';
-    [v.left, v.right].forEach((edge) => {
-      if (!edge) return;
-      const x = u.valToPos(edge, 'x', true);
+    const line = (position, colour, dash) => {
+      const x = u.valToPos(position, 'x', true);
+      if (!Number.isFinite(x)) return;
+      ctx.strokeStyle = colour;
+      ctx.setLineDash(dash.map((d) => d * devicePixelRatio));
       ctx.beginPath();
       ctx.moveTo(x, top);
       ctx.lineTo(x, bottom);
       ctx.stroke();
-    });
+    };
+    ctx.lineWidth = 2 * devicePixelRatio;
+    line(v.eval_begin, '#1b7f3b', [3, 3]);
+    line(v.eval_end, '#1b7f3b', [3, 3]);
+    [v.left, v.right].forEach((edge) => { if (edge) line(edge, '#c62828', []); });
     ctx.restore();
   }
 
@@ -790,14 +789,16 @@
     setMessage('doctor-msg', t('doctorRunning'), '');
     try {
       const report = await getJson('/api/doctor');
-      const findings = Array.isArray(report) ? report : report.findings || [];
+      const findings = Array.isArray(report) ? report : report.checks || report.findings || [];
       $('doctor').replaceChildren(...findings.map((f) => {
+        const verdict = String(f.result || f.verdict || '');
         const li = document.createElement('li');
-        li.dataset.verdict = String(f.verdict || '').toLowerCase();
+        li.dataset.verdict = verdict.toLowerCase();
         const head = document.createElement('b');
-        head.textContent = (f.verdict ? f.verdict + ' ' : '') + (f.check || '');
+        head.textContent = verdict + ' ';
         li.appendChild(head);
-        li.appendChild(document.createTextNode(' ' + (f.text || '')));
+        li.appendChild(document.createTextNode((f.name || f.check || '') + ': ' +
+          (f.detail || f.text || '')));
         if (f.fix) {
           const fix = document.createElement('span');
           fix.className = 'fix';
@@ -835,7 +836,8 @@
         break;
       }
       case 'status':
-        state.status = Object.assign({}, state.status, message.status || message);
+        state.status = Object.assign({}, state.status,
+          typeof message.status === 'object' ? message.status : message);
         renderStatus();
         break;
       case 'params':
@@ -843,7 +845,9 @@
         renderWords();
         break;
       case 'audit':
-        state.audit.push(message.entry);
+        if (!state.audit.some((e) => JSON.stringify(e) === JSON.stringify(message.entry))) {
+          state.audit.push(message.entry);
+        }
         renderAudit();
         break;
       default:
@@ -967,18 +971,29 @@
   }
 
   function start() {
-    // The first value is asked for before anything else, so it shows without waiting for the
-    // stream's handshake.
-    getJson('/api/sample').then((s) => { if (!state.sample) takeSample(s); }).catch(() => {});
+    // The first value is asked for before anything else and the charts and the QR code are
+    // built only after it, so it shows without waiting for the chart library or the stream.
+    const first = getJson('/api/sample').then((s) => { if (!state.sample) takeSample(s); })
+      .catch(() => {});
     const keptToken = sessionStorage.getItem('kvex-token');
     if (keptToken) {
       $('token').value = keptToken;
       $('token-keep').checked = true;
     }
     applyLanguage(chooseLanguage());
-    makeStrip();
     connect();
-    renderShare();
+    const libraries = new Promise((resolve) => {
+      if (document.readyState === 'loading') {
+        document.addEventListener('DOMContentLoaded', resolve, { once: true });
+      } else {
+        resolve();
+      }
+    });
+    Promise.all([first, libraries]).then(() => setTimeout(() => {
+      makeStrip();
+      renderStats();
+      renderShare();
+    }));
 
     document.querySelectorAll('.lang button').forEach((b) => b.addEventListener('click', () => {
       localStorage.setItem('kvex-lang', b.dataset.lang);
