@@ -377,6 +377,7 @@
     strip.seqs = series.seq.slice(first);
     strip.setData([series.t.slice(first), series.v.slice(first)]);
     strip.setScale('x', { min: newest - span, max: newest });
+    $('strip').dataset.points = String(strip.data[0].length);
   }
 
   function renderAge() {
@@ -817,6 +818,8 @@
 
   // ---- stream and reconnection -------------------------------------------------------------
 
+  let streamSeq = null;
+  let missed = 0;
   let useSse = false;
   let retryMs = 500;
   let source = null;
@@ -832,7 +835,17 @@
     switch (message.type) {
       case 'meas': {
         const samples = Array.isArray(message.sample) ? message.sample : [message.sample];
-        samples.forEach((s) => { if (s && !s.replay) takeSample(s); });
+        samples.forEach((s) => {
+          if (!s || s.replay) return;
+          // Answers the stream skipped would be missing from the chart: count them, so a lost
+          // answer is seen rather than drawn over.
+          if (streamSeq !== null && s.seq > streamSeq + 1) {
+            missed += s.seq - streamSeq - 1;
+            document.body.dataset.missed = String(missed);
+          }
+          streamSeq = s.seq;
+          takeSample(s);
+        });
         break;
       }
       case 'status':
@@ -856,6 +869,7 @@
   }
 
   function streamOpened() {
+    streamSeq = null;
     state.streamOpen = true;
     state.lastMessageAt = performance.now();
     retryMs = 500;

@@ -143,6 +143,13 @@ def shown(driver):
                 setpoint: text('setpoint')};""")
 
 
+def click(driver, element_id):
+    """Clicks as a user would, with the element scrolled clear of the page's sticky header."""
+    element = driver.find_element(By.ID, element_id)
+    driver.execute_script('arguments[0].scrollIntoView({block: "center"})', element)
+    element.click()
+
+
 def number(text):
     return int(re.sub(r'[^\d]', '', text))
 
@@ -223,11 +230,52 @@ def case_same_origin_no_errors(ctx):
     assert not errors, f'the console shows errors: {errors}'
 
 
+def case_sections(ctx):
+    """Statistics with reset, identity, the words, the port check, the link, pause; no answer lost."""
+    driver = ctx.driver
+    http = ctx.gateway.http
+    text = lambda element_id: driver.find_element(By.ID, element_id).text
+    count = wait_for('statistics', lambda: number(text('st-count')) > 20 and number(text('st-count')))
+    click(driver, 'stats-reset')
+    wait_for('the statistics to start again', lambda: number(text('st-count')) < count)
+    info = http.json('/api/info')
+    assert text('in-firmware') == info['firmware'] and number(text('in-pixels')) == info['pixels']
+    assert text('gw-version') == http.json('/api/status')['version']
+    rows = driver.find_elements(By.CSS_SELECTOR, '#words tr')
+    params = http.json('/api/params')
+    assert [r.get_attribute('data-word') for r in rows] == list(params), 'words not in order'
+    assert rows[8].find_elements(By.TAG_NAME, 'td')[3].text == str(params['t_val'])
+    assert 'set-point' in rows[8].text.lower(), rows[8].text
+    click(driver, 'doctor-run')
+    findings = wait_for('the port check', lambda: driver.find_elements(
+        By.CSS_SELECTOR, '#doctor li'), timeout=20)
+    assert all(f.get_attribute('data-verdict') for f in findings), 'a finding without verdict'
+    link = driver.find_element(By.ID, 'share-link').get_attribute('href')
+    assert link == http.base + '/', link
+    dark = driver.execute_script(
+        'const c = document.getElementById("qr"); const d = c.getContext("2d")'
+        '.getImageData(0, 0, c.width, c.height).data; let n = 0;'
+        'for (let i = 0; i < d.length; i += 4) if (d[i] < 128) n++; return n;')
+    assert dark > 1000, f'the QR code has {dark} dark pixels'
+
+    points = lambda: int(driver.find_element(By.ID, 'strip').get_attribute('data-points') or 0)
+    click(driver, 'pause')
+    time.sleep(0.5)
+    held, seq = points(), shown(driver)['seq']
+    time.sleep(1.0)
+    assert points() == held, 'the paused chart went on'
+    assert shown(driver)['seq'] > seq, 'the value stopped with the chart'
+    click(driver, 'pause')
+    wait_for('the chart to go on', lambda: points() > held)
+    missed = driver.find_element(By.TAG_NAME, 'body').get_attribute('data-missed')
+    assert not missed, f'{missed} answers never reached the page'
+
+
 def case_video_line(ctx):
     """The drawn line is the gateway's answer, its CSV matches, and it is the simulator's scene."""
     driver = ctx.driver
     driver.get_log('performance')
-    driver.find_element(By.ID, 'video-take').click()
+    click(driver, 'video-take')
     chart = driver.find_element(By.ID, 'video-chart')
     drawn = json.loads(wait_for('the video line', lambda: chart.get_attribute('data-pixels'),
                                 timeout=10))
@@ -258,7 +306,7 @@ def case_video_line(ctx):
     downloads = os.path.join(ctx.work, 'downloads')
     driver.execute_cdp_cmd('Browser.setDownloadBehavior',
                            {'behavior': 'allow', 'downloadPath': downloads})
-    driver.find_element(By.ID, 'video-csv').click()
+    click(driver, 'video-csv')
     csv_path = os.path.join(downloads, 'video-line.csv')
     wait_for('the exported CSV', lambda: os.path.exists(csv_path))
     with open(csv_path) as f:
@@ -291,7 +339,7 @@ def case_writes_off(ctx):
     assert driver.find_element(By.ID, 'writes-off').is_displayed()
     setpoint = ctx.gateway.http.json('/api/sample')['setpoint']
     set_word(driver, 't_val', setpoint + 11)
-    driver.find_element(By.ID, 'write-send').click()
+    click(driver, 'write-send')
     message = wait_for('the refusal', lambda: write_message(driver, 'error'))
     assert '--http-token-file' in message, message
     time.sleep(0.3)
@@ -339,7 +387,7 @@ def case_writes(ctx):
         token.send_keys(secret)
         set_word(driver, 't_val', wanted)
         driver.execute_script('document.getElementById("write-msg").textContent = ""')
-        driver.find_element(By.ID, 'write-send').click()
+        click(driver, 'write-send')
         message = wait_for(f'the refusal of token {secret!r}',
                            lambda: write_message(driver, 'error'))
         assert 'token' in message.lower(), message
@@ -348,7 +396,7 @@ def case_writes(ctx):
     token = driver.find_element(By.ID, 'token')
     token.clear()
     token.send_keys(TOKEN)
-    driver.find_element(By.ID, 'write-send').click()
+    click(driver, 'write-send')
     wait_for('the write to be confirmed', lambda: write_message(driver, 'ok'))
     wait_for('the sensor to measure with the new set-point',
              lambda: http.json('/api/sample')['setpoint'] == wanted)
@@ -361,12 +409,12 @@ def case_writes(ctx):
     assert eeprom['t_val'] != wanted
     Select(driver.find_element(By.ID, 'target')).select_by_value('eeprom')
     for answer in ('eeprom-cancel', 'eeprom-confirm'):
-        driver.find_element(By.ID, 'write-send').click()
+        click(driver, 'write-send')
         dialog = driver.find_element(By.ID, 'eeprom-dialog')
         wait_for('the EEPROM question', dialog.is_displayed)
         lines = dialog.find_element(By.ID, 'eeprom-changes').text
         assert f'(word 8): {eeprom["t_val"]} → {wanted}' in lines, lines
-        driver.find_element(By.ID, answer).click()
+        click(driver, answer)
         if answer == 'eeprom-cancel':
             wait_for('the cancel message', lambda: 'cancelled' in
                      driver.find_element(By.ID, 'write-msg').text)
@@ -454,7 +502,8 @@ def main():
         ctx.sim = Simulator(args.bin)
         ctx.gateway = Gateway(args.bin, ctx.sim.pty, free_port())
         ctx.driver = browser('en-GB,en')
-        cases = [case_value_follows, case_same_origin_no_errors, case_video_line, case_german,
+        cases = [case_value_follows, case_same_origin_no_errors, case_sections, case_video_line,
+                 case_german,
                  case_writes_off, case_reconnect_with_writes, case_writes]
         for case in cases:
             started = time.monotonic()
