@@ -342,7 +342,7 @@
       height: window.innerWidth < 640 ? 200 : 260,
       scales: { x: { time: true } },
       series: [{}, { stroke: '#1d5fbf', width: 1, points: { show: false } }],
-      axes: [{ stroke: '#5b6675', grid: { stroke: '#eceff3' },
+      axes: [{ stroke: '#5b6675', grid: { stroke: '#eceff3' }, space: 90,
         values: (u, splits) => splits.map(clockLabel) },
       { stroke: '#5b6675', grid: { stroke: '#eceff3' }, size: 56 }],
       legend: { show: false },
