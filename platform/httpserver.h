@@ -22,6 +22,8 @@ struct HttpLimits {
     int websocketTimeoutMs = 60000;
     // Connections served at once (one thread each); further ones wait in the listen queue.
     int maxConnections = 64;
+    // Connections the kernel holds until a thread is free (capped by net.core.somaxconn).
+    int listenBacklog = 1024;
     // Messages a WebSocket may have waiting; beyond that the oldest are dropped.
     std::size_t websocketQueue = 256;
 };

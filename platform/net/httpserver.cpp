@@ -188,7 +188,8 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
                       header = std::to_string(l.maxHeaderBytes),
                       requestTimeout = std::to_string(l.requestTimeoutMs),
                       keepAlive = std::to_string(l.keepAliveMs),
-                      websocketTimeout = std::to_string(l.websocketTimeoutMs);
+                      websocketTimeout = std::to_string(l.websocketTimeoutMs),
+                      backlog = std::to_string(l.listenBacklog);
     std::vector<const char *> options = {"listening_ports",
                                          ports.c_str(),
                                          "num_threads",
@@ -203,6 +204,8 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
                                          keepAlive.c_str(),
                                          "websocket_timeout_ms",
                                          websocketTimeout.c_str(),
+                                         "listen_backlog",
+                                         backlog.c_str(),
                                          "enable_directory_listing",
                                          "no"};
     if (tls) {
