@@ -421,8 +421,21 @@ def case_writes(ctx):
             assert http.json('/api/params?from=eeprom')['t_val'] == eeprom['t_val']
     wait_for('the EEPROM to hold the new set-point',
              lambda: http.json('/api/params?from=eeprom')['t_val'] == wanted)
+    Select(driver.find_element(By.ID, 'target')).select_by_value('ram')
+
+    # Teach makes the measured value the set-point; reset max/min starts the extremes afresh.
+    click(driver, 'teach')
+    wait_for('the set-point to follow the object',
+             lambda: abs(http.json('/api/sample')['setpoint'] - http.json('/api/sample')['value'])
+             < 100 and http.json('/api/sample')['setpoint'] != wanted)
+    before = http.json('/api/sample')
+    assert before['ana_max'] - before['ana_min'] > 300, before
+    click(driver, 'reset-extremes')
+    wait_for('max/min to start afresh', lambda: (lambda s: s['ana_max'] - s['ana_min'] < 300)(
+        http.json('/api/sample')))
     audit = driver.find_element(By.ID, 'audit')
-    wait_for('the writes in the list of last writes', lambda: audit.text.count('\n') >= 1)
+    wait_for('the writes in the list of last writes', lambda: 'teach' in audit.text and
+             'EEPROM' in audit.text)
 
 
 def first_value_again(ctx):
