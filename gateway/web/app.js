@@ -172,9 +172,13 @@
     if (el.textContent !== text) el.textContent = text;
   }
 
-  function setMessage(id, text, kind) {
+  // Messages are kept as functions of the language, so the switch translates them too.
+  const messages = new Map();
+
+  function setMessage(id, say, kind) {
+    messages.set(id, say);
     const el = $(id);
-    el.textContent = text;
+    el.textContent = say();
     el.dataset.kind = kind || '';
   }
 
@@ -199,6 +203,7 @@
     document.querySelectorAll('[data-i18n]').forEach((el) => {
       el.textContent = t(el.dataset.i18n);
     });
+    messages.forEach((say, id) => { $(id).textContent = say(); });
     document.querySelectorAll('.lang button').forEach((b) => {
       b.setAttribute('aria-pressed', String(b.dataset.lang === lang));
     });
@@ -542,7 +547,7 @@
     keepToken();
     const { words, bad } = formWords();
     if (bad.length) {
-      setMessage('write-msg', bad.join('; '), 'error');
+      setMessage('write-msg', () => bad.join('; '), 'error');
       return;
     }
     const toEeprom = $('target').value === 'eeprom';
@@ -559,15 +564,15 @@
       if (eeprom) {
         changed = changedWords(full, eeprom);
         if (!Object.keys(changed).length) {
-          setMessage('write-msg', t('eepromSame'), '');
+          setMessage('write-msg', () => t('eepromSame'), '');
           return;
         }
         if (!await askEeprom(wordList(changed, eeprom), t('eepromChanges'))) {
-          setMessage('write-msg', t('eepromCancelled'), '');
+          setMessage('write-msg', () => t('eepromCancelled'), '');
           return;
         }
       } else if (!await askEeprom([], t('eepromUnread'))) {
-        setMessage('write-msg', t('eepromCancelled'), '');
+        setMessage('write-msg', () => t('eepromCancelled'), '');
         return;
       }
       // The EEPROM takes the whole set, so every word goes with the request.
@@ -576,19 +581,19 @@
     } else {
       changed = changedWords(words, state.params);
       if (!Object.keys(changed).length) {
-        setMessage('write-msg', t('noChanges'), '');
+        setMessage('write-msg', () => t('noChanges'), '');
         return;
       }
     }
     const result = await send('PUT', toEeprom ? '/api/params?to=eeprom' : '/api/params', changed);
     refreshAudit();
     if (!result.ok) {
-      setMessage('write-msg', explainRefusal(result), 'error');
+      setMessage('write-msg', () => explainRefusal(result), 'error');
       return;
     }
-    const shown = wordList(changedWords(changed, before), before);
-    setMessage('write-msg', t(toEeprom ? 'writtenEeprom' : 'written', shown.join(', ') || '–'),
-      'ok');
+    const written = changedWords(changed, before);
+    setMessage('write-msg', () => t(toEeprom ? 'writtenEeprom' : 'written',
+      wordList(written, before).join(', ') || '–'), 'ok');
     refreshParams();
   }
 
@@ -597,10 +602,10 @@
     const result = await send('POST', path);
     refreshAudit();
     if (!result.ok) {
-      setMessage('write-msg', explainRefusal(result), 'error');
+      setMessage('write-msg', () => explainRefusal(result), 'error');
       return;
     }
-    setMessage('write-msg', t(doneKey), 'ok');
+    setMessage('write-msg', () => t(doneKey), 'ok');
     refreshParams();
   }
 
@@ -752,12 +757,12 @@
   async function takeVideo() {
     const button = $('video-take');
     button.disabled = true;
-    setMessage('video-msg', t('videoTaking'), '');
+    setMessage('video-msg', () => t('videoTaking'), '');
     try {
       const response = await fetch('/api/video', { cache: 'no-store' });
       if (response.status === 429) {
         const wait = Number(response.headers.get('Retry-After')) || 1;
-        setMessage('video-msg', t('videoBusy', wait), 'error');
+        setMessage('video-msg', () => t('videoBusy', wait), 'error');
         return;
       }
       if (!response.ok) {
@@ -767,16 +772,16 @@
         } catch (e) {
           reason = String(response.status);
         }
-        setMessage('video-msg', t('videoFailed', reason), 'error');
+        setMessage('video-msg', () => t('videoFailed', reason), 'error');
         return;
       }
       const v = await response.json();
       drawVideo(v);
       const when = v.ts ? new Date(Date.parse(v.ts)) : new Date();
-      setMessage('video-msg', t('videoTaken',
+      setMessage('video-msg', () => t('videoTaken',
         when.toLocaleTimeString(lang === 'de' ? 'de-DE' : 'en-GB')), 'ok');
     } catch (e) {
-      setMessage('video-msg', t('requestFailed', e.message), 'error');
+      setMessage('video-msg', () => t('requestFailed', e.message), 'error');
     } finally {
       setTimeout(() => { button.disabled = false; }, 1000);
     }
@@ -787,7 +792,7 @@
   async function runDoctor() {
     const button = $('doctor-run');
     button.disabled = true;
-    setMessage('doctor-msg', t('doctorRunning'), '');
+    setMessage('doctor-msg', () => t('doctorRunning'), '');
     try {
       const report = await getJson('/api/doctor');
       const findings = Array.isArray(report) ? report : report.checks || report.findings || [];
@@ -808,9 +813,9 @@
         }
         return li;
       }));
-      setMessage('doctor-msg', findings.length ? '' : t('doctorNone'), '');
+      setMessage('doctor-msg', () => findings.length ? '' : t('doctorNone'), '');
     } catch (e) {
-      setMessage('doctor-msg', t('requestFailed', e.message), 'error');
+      setMessage('doctor-msg', () => t('requestFailed', e.message), 'error');
     } finally {
       button.disabled = false;
     }
@@ -1022,7 +1027,7 @@
     $('span').addEventListener('change', () => { state.dirty = true; redrawStrip(); });
     $('stats-reset').addEventListener('click', async () => {
       const result = await send('POST', '/api/stats/reset');
-      setMessage('stats-msg', result.ok ? t('statsResetDone') : explainRefusal(result),
+      setMessage('stats-msg', () => result.ok ? t('statsResetDone') : explainRefusal(result),
         result.ok ? 'ok' : 'error');
       refreshStats();
     });
