@@ -992,8 +992,9 @@
   function start() {
     // The first value is asked for before anything else and the charts and the QR code are
     // built only after it, so it shows without waiting for the chart library or the stream.
-    const first = getJson('/api/sample').then((s) => { if (!state.sample) takeSample(s); })
-      .catch(() => {});
+    // The request matches the page's preload, so the answer is usually there already.
+    const first = fetch('/api/sample').then((r) => (r.ok ? r.json() : null))
+      .then((s) => { if (s && !state.sample) takeSample(s); }).catch(() => {});
     const keptToken = sessionStorage.getItem('kvex-token');
     if (keptToken) {
       $('token').value = keptToken;
