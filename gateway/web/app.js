@@ -394,6 +394,8 @@
     const age = performance.now() - state.lastSampleAt;
     setText('age', age < 1000 ? t('ageMs', Math.round(age)) : t('ageS', fmt(age / 1000, 1)));
     ageEl.dataset.ms = String(Math.round(age));
+    // A value older than a few answers is no longer what the sensor sees: shown dimmed.
+    $('value-box').classList.toggle('stale', age > 2000);
     const alive = state.streamOpen && performance.now() - state.lastMessageAt < 3000;
     $('light-stream').dataset.state = alive ? 'on' : 'bad';
   }
@@ -668,11 +670,26 @@
         axes: [{ stroke: '#5b6675', grid: { show: false } },
           { stroke: '#5b6675', grid: { stroke: '#eceff3' }, size: 48 }],
         legend: { show: false },
-        cursor: { show: false }
+        cursor: { show: false },
+        hooks: { drawAxes: [drawStatsWindow] }
       }, [xs, h.counts], el);
     } else {
       histogram.setData([xs, h.counts]);
     }
+  }
+
+  function drawStatsWindow(u) {
+    const w = state.stats && state.stats.window;
+    if (!w) return;
+    const x0 = u.valToPos(w.lower, 'x', true);
+    const x1 = u.valToPos(w.upper, 'x', true);
+    const left = Math.max(u.bbox.left, Math.min(x0, x1));
+    const right = Math.min(u.bbox.left + u.bbox.width, Math.max(x0, x1));
+    if (right <= left) return;
+    u.ctx.save();
+    u.ctx.fillStyle = 'rgba(27, 127, 59, 0.10)';
+    u.ctx.fillRect(left, u.bbox.top, right - left, u.bbox.height);
+    u.ctx.restore();
   }
 
   async function refreshStats() {

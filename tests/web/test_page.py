@@ -23,6 +23,7 @@ TOKEN = 'plant-token-0815'
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select
 except ImportError:
@@ -257,6 +258,13 @@ def case_sections(ctx):
         '.getImageData(0, 0, c.width, c.height).data; let n = 0;'
         'for (let i = 0; i < d.length; i += 4) if (d[i] < 128) n++; return n;')
     assert dark > 1000, f'the QR code has {dark} dark pixels'
+
+    plot = driver.find_element(By.CSS_SELECTOR, '#strip .u-over')
+    driver.execute_script('arguments[0].scrollIntoView({block: "center"})', plot)
+    ActionChains(driver).move_to_element(plot).perform()
+    ActionChains(driver).move_by_offset(plot.size['width'] // 2 - 10, 0).perform()
+    readout = wait_for('the readout under the pointer', lambda: text('readout'))
+    assert re.search(r'\d\d:\d\d:\d\d\.\d{3}\s+value \d+\s+\(no\. \d+\)', readout), readout
 
     points = lambda: int(driver.find_element(By.ID, 'strip').get_attribute('data-points') or 0)
     click(driver, 'pause')
