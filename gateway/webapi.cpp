@@ -382,8 +382,8 @@ struct WebApi::Impl {
     // Logs one write: stderr, the audit list, and (from the polling thread) the stream and the
     // broker.
     void audit(const std::string &client, const std::string &what, const std::string &result) {
-        std::fprintf(stderr, kvex::trNow(kvex::tr("web write from %s: %s: %s")), client.c_str(),
-                     what.c_str(), result.c_str());
+        const char *format = kvex::tr("web write from %s: %s: %s");
+        std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
         std::fputc('\n', stderr);
         std::fflush(stderr);
         const std::string entry =
