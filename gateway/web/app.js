@@ -32,6 +32,7 @@
       toEeprom: 'EEPROM (permanent)', send: 'Send changed words', teach: 'Teach',
       resetMaxMin: 'Reset max/min', lastWrites: 'Last writes', share: 'On another device',
       shareNote: 'Scan the code with a phone on the same network.',
+      shareLoopback: 'This address works only on this computer: open the page by the gateway\'s network address (serve --http ADDRESS:PORT) to reach it from another device.',
       eepromTitle: 'Write to EEPROM', cancel: 'Cancel',
       inTolYes: 'in tolerance', inTolNo: 'out of tolerance', noSample: 'no sample yet',
       online: 'online', noSensor: 'no sensor', connected: 'connected',
@@ -94,6 +95,7 @@
       send: 'Geänderte Wörter senden', teach: 'Einlernen', resetMaxMin: 'Max/Min zurücksetzen',
       lastWrites: 'Letzte Schreibzugriffe', share: 'Auf einem anderen Gerät',
       shareNote: 'Den Code mit einem Telefon im selben Netz scannen.',
+      shareLoopback: 'Diese Adresse gilt nur auf diesem Rechner: Die Seite über die Netzadresse des Gateways öffnen (serve --http ADRESSE:PORT), um sie von einem anderen Gerät zu erreichen.',
       eepromTitle: 'In das EEPROM schreiben', cancel: 'Abbrechen',
       inTolYes: 'in Toleranz', inTolNo: 'außerhalb der Toleranz', noSample: 'noch kein Messwert',
       online: 'online', noSensor: 'kein Sensor', connected: 'verbunden',
@@ -223,12 +225,7 @@
 
   async function getJson(path) {
     const response = await fetch(path, { cache: 'no-store' });
-    if (!response.ok) {
-      const error = new Error(String(response.status));
-      error.status = response.status;
-      error.response = response;
-      throw error;
-    }
+    if (!response.ok) throw new Error(String(response.status));
     return response.json();
   }
 
@@ -978,6 +975,8 @@
     const link = $('share-link');
     link.href = url;
     link.textContent = url;
+    const loopback = /^(127\.|localhost$|\[::1\]$)/.test(location.hostname);
+    $('share-loopback').hidden = !loopback;
     if (typeof qrcode !== 'function') return;
     const qr = qrcode(0, 'M');
     qr.addData(url);

@@ -253,6 +253,8 @@ def case_sections(ctx):
     assert all(f.get_attribute('data-verdict') for f in findings), 'a finding without verdict'
     link = driver.find_element(By.ID, 'share-link').get_attribute('href')
     assert link == http.base + '/', link
+    assert driver.find_element(By.ID, 'share-loopback').is_displayed(), \
+        'no word that a loopback address does not reach another device'
     dark = driver.execute_script(
         'const c = document.getElementById("qr"); const d = c.getContext("2d")'
         '.getImageData(0, 0, c.width, c.height).data; let n = 0;'
@@ -283,6 +285,7 @@ def case_video_line(ctx):
     """The drawn line is the gateway's answer, its CSV matches, and it is the simulator's scene."""
     driver = ctx.driver
     driver.get_log('performance')
+    assert not driver.find_element(By.ID, 'video-csv').is_displayed(), 'an export with no line'
     click(driver, 'video-take')
     chart = driver.find_element(By.ID, 'video-chart')
     drawn = json.loads(wait_for('the video line', lambda: chart.get_attribute('data-pixels'),
