@@ -12,7 +12,6 @@ import sys
 import tempfile
 import time
 import traceback
-import urllib.error
 import urllib.request
 
 SKIP = 77
@@ -56,9 +55,8 @@ class Http:
     def __init__(self, port):
         self.base = f'http://127.0.0.1:{port}'
 
-    def get(self, path, headers=None):
-        request = urllib.request.Request(self.base + path, headers=headers or {})
-        with urllib.request.urlopen(request, timeout=5) as response:
+    def get(self, path):
+        with urllib.request.urlopen(self.base + path, timeout=5) as response:
             return response.status, dict(response.headers), response.read()
 
     def json(self, path):
@@ -199,7 +197,7 @@ def case_value_follows(ctx):
 
 def case_same_origin_no_errors(ctx):
     """Every request stays on the gateway's origin, the page has a strict CSP, nothing fails."""
-    status, headers, body = ctx.gateway.http.get('/')
+    _, headers, body = ctx.gateway.http.get('/')
     csp = next((v for k, v in headers.items() if k.lower() == 'content-security-policy'), '')
     assert "default-src 'self'" in csp, f'the page comes without a strict CSP: {csp!r}'
     assert 'unsafe-inline' not in csp and 'unsafe-eval' not in csp, csp
