@@ -441,7 +441,7 @@
 
   // ---- parameter words and writes --------------------------------------------------------
 
-  function renderWords() {
+  function renderWords(resetInputs) {
     const body = $('words');
     if (!body.rows.length) {
       WORDS.forEach((name, i) => {
@@ -474,7 +474,8 @@
         input.max = String(limit.max);
         input.title = limit.min + ' … ' + limit.max;
       }
-      if (value !== undefined && (input.value === '' || input.dataset.shown === input.value)) {
+      if (value !== undefined &&
+          (resetInputs || input.value === '' || input.dataset.shown === input.value)) {
         input.value = String(value);
         input.dataset.shown = String(value);
       }
@@ -593,7 +594,7 @@
     const written = changedWords(changed, before);
     setMessage('write-msg', () => t(toEeprom ? 'writtenEeprom' : 'written',
       wordList(written, before).join(', ') || '–'), 'ok');
-    refreshParams();
+    refreshParams(true);
   }
 
   async function postAction(path, doneKey) {
@@ -605,7 +606,7 @@
       return;
     }
     setMessage('write-msg', () => t(doneKey), 'ok');
-    refreshParams();
+    refreshParams(true);
   }
 
   async function refreshAudit() {
@@ -941,10 +942,12 @@
     };
   }
 
-  async function refreshParams() {
+  // After a write of the operator's the form shows the sensor's words again; otherwise what the
+  // operator is typing is left alone.
+  async function refreshParams(afterWrite) {
     try {
       state.params = await getJson('/api/params');
-      renderWords();
+      renderWords(afterWrite);
     } catch (e) {
       // Shown as before until the stream or the next load brings them.
     }
