@@ -23,7 +23,7 @@ namespace {
 thread_local std::string startFailure;
 
 // civetweb loads OpenSSL itself, by names Debian 12 gives only to the development package and
-// with a function OpenSSL 3 dropped; the libraries in lib/kvex-rtn/ beside the program carry
+// with a function OpenSSL 3 dropped; the libraries in lib/kvex-rtn/tls/ beside the program carry
 // those names (see platform/net/tls/). Loaded here first, they are what civetweb then finds.
 bool loadTlsLibraries(std::string *error) {
     char self[PATH_MAX];
@@ -33,7 +33,7 @@ bool loadTlsLibraries(std::string *error) {
         return false;
     }
     std::string folder(self, static_cast<std::size_t>(n));
-    folder = folder.substr(0, folder.rfind('/')) + "/../lib/kvex-rtn/";
+    folder = folder.substr(0, folder.rfind('/')) + "/../lib/kvex-rtn/tls/";
     for (const char *name : {"libkvex-tls-crypto.so", "libkvex-tls-ssl.so"})
         if (!::dlopen((folder + name).c_str(), RTLD_NOW | RTLD_GLOBAL)) {
             const char *why = ::dlerror();
@@ -91,7 +91,9 @@ struct HttpServer::Impl {
         if (close)
             mg_response_header_add(conn, "Connection", "close", -1);
         mg_response_header_send(conn);
-        mg_write(conn, response.body.data(), response.body.size());
+        // A HEAD answer has the length of the GET answer, without its body.
+        if (std::string(mg_get_request_info(conn)->request_method) != "HEAD")
+            mg_write(conn, response.body.data(), response.body.size());
     }
 
     // The certificate and the key from their own files, and nothing older than TLS 1.2.
