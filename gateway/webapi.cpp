@@ -381,7 +381,12 @@ struct WebApi::Impl {
 
     // Logs one write: stderr, the audit list, and (from the polling thread) the stream and the
     // broker.
-    void audit(const std::string &client, const std::string &what, const std::string &result) {
+    void audit(const std::string &client, const std::string &rawWhat, const std::string &result) {
+        // What a client sent goes into the journal as one line whatever it holds.
+        std::string what = rawWhat;
+        for (char &c : what)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = ' ';
         const char *format = kvex::tr("web write from %s: %s: %s");
         std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
         std::fputc('\n', stderr);
@@ -673,8 +678,6 @@ struct WebApi::Impl {
         if (std::none_of(response.headers.begin(), response.headers.end(),
                          [](const auto &h) { return h.first == "Cache-Control"; }))
             response.headers.push_back({"Cache-Control", "no-store"});
-        if (request.method == "HEAD")
-            response.body.clear();
         return response;
     }
 };

@@ -2195,7 +2195,7 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     </message>
     <message>
         <source>serve: nothing to serve; give --mqtt HOST, --modbus PORT and/or --http PORT</source>
-        <translation>serve: nichts anzubieten; --mqtt HOST, --modbus PORT und/oder --http PORT angeben</translation>
+        <translation>serve: nichts zu bedienen; --mqtt HOST, --modbus PORT und/oder --http PORT angeben</translation>
     </message>
     <message>
         <source>web write from %s: %s: %s</source>

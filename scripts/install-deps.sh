@@ -20,8 +20,9 @@ packages=(
   # The gateway: its MQTT library, and for its tests a broker, MQTT and Modbus clients that are
   # not the program's own, and openssl for a throwaway TLS certificate authority.
   libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
-  # The gateway's web page and API (HTTP, WebSocket), and promtool to check its metrics.
-  libcivetweb-dev prometheus
+  # The gateway's web page and API (HTTP, WebSocket, TLS through OpenSSL 3), and promtool to
+  # check its metrics.
+  libcivetweb-dev libssl-dev prometheus
   # The port check's test plays a system bus with ModemManager on it.
   dbus-daemon
   # The package's checks: Debian's rules, the desktop entry, the AppStream metadata, and

@@ -427,6 +427,31 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
     EXPECT_EQ(writeRequests(*sensor), 0u);
 }
 
+// TLS with the certificate and the key in files of their own; no plain HTTP on that port.
+TEST_F(GatewayHttpTest, TlsServesThePageAndRefusesPlainHttp) {
+    const std::string make =
+        "cd " + dir +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
+        " -keyout web.key -out web.crt > openssl.log 2>&1";
+    ASSERT_EQ(::system(make.c_str()), 0) << readFile(dir + "/openssl.log");
+    port = freePort();
+    ASSERT_TRUE(startGateway({"--http", std::to_string(port), "--http-cert", dir + "/web.crt",
+                              "--http-key", dir + "/web.key"}));
+    const std::string fetch = "printf 'GET /api/status HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n"
+                              "Connection: close\\r\\n\\r\\n' | timeout 10 openssl s_client "
+                              "-quiet -connect 127.0.0.1:" +
+                              std::to_string(port) + " > " + dir + "/tls.txt 2>/dev/null";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return ::system(fetch.c_str()) >= 0 &&
+                   readFile(dir + "/tls.txt").find("\"status\":\"online\"") != std::string::npos;
+        },
+        15.0))
+        << readFile(dir + "/tls.txt");
+    EXPECT_EQ(readFile(dir + "/tls.txt").rfind("HTTP/1.1 200", 0), 0u);
+    EXPECT_NE(http(port, "GET", "/api/status").status, 200);
+}
+
 TEST(GatewayWebBody, OnlyFlatObjectsOfWholeNumbersPass) {
     struct Case {
         const char *body;

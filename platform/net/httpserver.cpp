@@ -4,6 +4,10 @@
 #include "platform/httpserver.h"
 
 #include <civetweb.h>
+#include <dlfcn.h>
+#include <limits.h>
+#include <openssl/ssl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +21,27 @@
 namespace {
 
 thread_local std::string startFailure;
+
+// civetweb loads OpenSSL itself, by names Debian 12 gives only to the development package and
+// with a function OpenSSL 3 dropped; the libraries in lib/kvex-rtn/tls/ beside the program carry
+// those names (see platform/net/tls/). Loaded here first, they are what civetweb then finds.
+bool loadTlsLibraries(std::string *error) {
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        *error = "cannot find the program's own folder";
+        return false;
+    }
+    std::string folder(self, static_cast<std::size_t>(n));
+    folder = folder.substr(0, folder.rfind('/')) + "/../lib/kvex-rtn/tls/";
+    for (const char *name : {"libkvex-tls-crypto.so", "libkvex-tls-ssl.so"})
+        if (!::dlopen((folder + name).c_str(), RTLD_NOW | RTLD_GLOBAL)) {
+            const char *why = ::dlerror();
+            *error = std::string("TLS: ") + (why ? why : name);
+            return false;
+        }
+    return true;
+}
 
 HttpRequest requestOf(const mg_connection *conn) {
     const mg_request_info *info = mg_get_request_info(conn);
@@ -66,7 +91,22 @@ struct HttpServer::Impl {
         if (close)
             mg_response_header_add(conn, "Connection", "close", -1);
         mg_response_header_send(conn);
-        mg_write(conn, response.body.data(), response.body.size());
+        // A HEAD answer has the length of the GET answer, without its body.
+        if (std::string(mg_get_request_info(conn)->request_method) != "HEAD")
+            mg_write(conn, response.body.data(), response.body.size());
+    }
+
+    // The certificate and the key from their own files, and nothing older than TLS 1.2.
+    static int onTlsSetUp(void *context, void *data) {
+        const HttpSettings *settings = &static_cast<Impl *>(data)->settings;
+        auto *tls = static_cast<SSL_CTX *>(context);
+        const std::string &key = settings->keyFile.empty() ? settings->certFile : settings->keyFile;
+        if (SSL_CTX_use_certificate_chain_file(tls, settings->certFile.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(tls, key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            SSL_CTX_check_private_key(tls) != 1 ||
+            SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION) != 1)
+            return -1;
+        return 1;
     }
 
     static int onRequest(mg_connection *conn, void *data) {
@@ -176,6 +216,8 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
     impl_->upgradeCheck = std::move(upgradeCheck);
     const bool tls = !settings.certFile.empty();
     const unsigned wanted = MG_FEATURES_WEBSOCKET | (tls ? MG_FEATURES_TLS : 0u);
+    if (tls && !loadTlsLibraries(error))
+        return false;
     if ((mg_init_library(wanted) & wanted) != wanted) {
         *error = tls ? "the civetweb library cannot load TLS (OpenSSL)"
                      : "the civetweb library has no WebSocket support";
@@ -208,14 +250,10 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
                                          backlog.c_str(),
                                          "enable_directory_listing",
                                          "no"};
-    if (tls) {
-        options.insert(options.end(), {"ssl_certificate", settings.certFile.c_str()});
-        if (!settings.keyFile.empty() && settings.keyFile != settings.certFile)
-            options.insert(options.end(), {"ssl_certificate_chain", settings.keyFile.c_str()});
-    }
     options.push_back(nullptr);
     mg_callbacks callbacks{};
     // civetweb says why it did not start only through its log, on the calling thread.
+    callbacks.init_ssl = Impl::onTlsSetUp;
     callbacks.log_message = [](const mg_connection *, const char *message) {
         startFailure = message;
         return 1;
