@@ -1,14 +1,17 @@
 // Load on the gateway's Modbus server: many clients reading the register block, with the answer
-// times, and the bare request/answer loop on the sensor's line the gateway's polling compares to.
+// times; live pages on its web stream, with the time from an answer to the page; and the bare
+// request/answer loop on the sensor's line the gateway's polling compares to.
 #include "bench/bareloop.h"
 #include "sim/sensorsim.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -33,10 +36,13 @@ constexpr double kAnswerLimitSeconds = 2.0;
 int usage() {
     std::fprintf(
         stderr, "usage: kvex-modbus-load load PORT [CLIENTS [SECONDS [PERIOD_MS [UNIT]]]]\n"
+                "       kvex-modbus-load pages PORT [PAGES [SECONDS]]\n"
                 "       kvex-modbus-load bare DEVICE [SECONDS]\n"
                 "load: CLIENTS (64) connections to 127.0.0.1:PORT each read the 32-register block\n"
                 "      every PERIOD_MS (10) for SECONDS (10); prints answer times, reads per\n"
                 "      second, errors and the gateway's polling rate (from its seq registers).\n"
+                "pages: PAGES (32) WebSockets to 127.0.0.1:PORT/ws for SECONDS (10); prints the\n"
+                "      time from each answer (its ts) to its arrival, samples missed, errors.\n"
                 "bare: writes the run-mode request and blocks until the 36-byte answer is in, for\n"
                 "      SECONDS (10); prints the cycles per second.\n");
     return 2;
@@ -218,6 +224,147 @@ int runLoad(int port, int clients, double seconds, double period, int unit) {
     return errors == 0 ? 0 : 1;
 }
 
+// Milliseconds since the epoch of an ISO-8601 UTC time with milliseconds; -1 when it is not one.
+double epochMs(const std::string &ts) {
+    std::tm t{};
+    int ms = 0;
+    if (std::sscanf(ts.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                    &t.tm_hour, &t.tm_min, &t.tm_sec, &ms) != 7)
+        return -1;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return static_cast<double>(timegm(&t)) * 1000.0 + ms;
+}
+
+double nowEpochMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+struct Page {
+    int fd = -1;
+    bool upgraded = false;
+    std::string buffer;
+    long lastSeq = 0;
+    long received = 0;
+};
+
+// Takes the complete frames off the page's buffer; the meas messages' delays go to `delays`.
+void takeFrames(Page &page, std::vector<double> &delays, long &missed) {
+    for (;;) {
+        if (page.buffer.size() < 2)
+            return;
+        std::size_t length = static_cast<unsigned char>(page.buffer[1]) & 0x7F, at = 2;
+        if (length == 126) {
+            if (page.buffer.size() < 4)
+                return;
+            length = static_cast<unsigned char>(page.buffer[2]) * 256u +
+                     static_cast<unsigned char>(page.buffer[3]);
+            at = 4;
+        }
+        if (page.buffer.size() < at + length)
+            return;
+        const std::string text = page.buffer.substr(at, length);
+        page.buffer.erase(0, at + length);
+        if (text.rfind("{\"type\":\"meas\"", 0) != 0)
+            continue;
+        const double arrived = nowEpochMs();
+        const auto ts = text.find("\"ts\":\"");
+        const auto seq = text.find("\"seq\":");
+        if (ts == std::string::npos || seq == std::string::npos)
+            continue;
+        const double sent = epochMs(text.substr(ts + 6, 24));
+        const long number = std::atol(text.c_str() + seq + 6);
+        if (page.lastSeq > 0 && number > page.lastSeq + 1)
+            missed += number - page.lastSeq - 1;
+        page.lastSeq = number;
+        ++page.received;
+        if (sent >= 0)
+            delays.push_back(arrived - sent);
+    }
+}
+
+int runPages(int port, int pages, double seconds) {
+    std::vector<Page> all(static_cast<std::size_t>(pages));
+    long errors = 0, missed = 0;
+    const std::string request = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                "Sec-WebSocket-Version: 13\r\n\r\n";
+    for (Page &page : all) {
+        page.fd = connectLoopback(port);
+        if (page.fd < 0 || ::write(page.fd, request.data(), request.size()) !=
+                               static_cast<ssize_t>(request.size())) {
+            ++errors;
+            continue;
+        }
+        ::fcntl(page.fd, F_SETFL, O_NONBLOCK);
+    }
+    std::vector<double> delays;
+    std::vector<pollfd> fds;
+    std::vector<Page *> owners;
+    const double end = kvexsim::steadySeconds() + seconds;
+    char chunk[65536];
+    while (kvexsim::steadySeconds() < end) {
+        fds.clear();
+        owners.clear();
+        for (Page &page : all)
+            if (page.fd >= 0) {
+                fds.push_back({page.fd, POLLIN, 0});
+                owners.push_back(&page);
+            }
+        if (fds.empty() || (::poll(fds.data(), fds.size(), 50) < 0 && errno != EINTR))
+            break;
+        for (std::size_t k = 0; k < fds.size(); ++k) {
+            if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            Page &page = *owners[k];
+            const ssize_t n = ::read(page.fd, chunk, sizeof chunk);
+            if (n <= 0) {
+                ++errors;
+                ::close(page.fd);
+                page.fd = -1;
+                continue;
+            }
+            page.buffer.append(chunk, static_cast<std::size_t>(n));
+            if (!page.upgraded) {
+                const auto split = page.buffer.find("\r\n\r\n");
+                if (split == std::string::npos)
+                    continue;
+                page.upgraded = page.buffer.rfind("HTTP/1.1 101", 0) == 0;
+                if (!page.upgraded) {
+                    ++errors;
+                    ::close(page.fd);
+                    page.fd = -1;
+                    continue;
+                }
+                page.buffer.erase(0, split + 4);
+            }
+            takeFrames(page, delays, missed);
+        }
+    }
+    long received = 0;
+    for (Page &page : all) {
+        received += page.received;
+        if (page.fd >= 0)
+            ::close(page.fd);
+    }
+    std::sort(delays.begin(), delays.end());
+    const auto percentile = [&delays](double p) {
+        if (delays.empty())
+            return 0.0;
+        return delays[static_cast<std::size_t>(p * static_cast<double>(delays.size() - 1))];
+    };
+    std::printf("live pages              %d, for %.0f s: %ld samples received, %ld missed, "
+                "%ld errors\n",
+                pages, seconds, received, missed, errors);
+    std::printf("answer to page          median %.2f ms, 99th percentile %.2f ms, max %.2f ms "
+                "(ts has ms resolution: +0-1 ms)\n",
+                percentile(0.5), percentile(0.99), percentile(1.0));
+    return errors == 0 && missed == 0 && received > 0 ? 0 : 1;
+}
+
 int runBare(const char *device, double seconds) {
     const BareLoopRun run = runBareLoop(device, 0, seconds);
     if (!run.opened) {
@@ -241,6 +388,14 @@ int main(int argc, char *argv[]) {
     };
     if (mode == "bare")
         return runBare(argv[2], std::clamp(number(3, 10), 1.0, 600.0));
+    if (mode == "pages") {
+        const int port = std::atoi(argv[2]);
+        const int pages = static_cast<int>(number(3, 32));
+        const double seconds = number(4, 10);
+        if (port < 1 || port > 65535 || pages < 1 || pages > 1000 || seconds <= 0 || seconds > 600)
+            return usage();
+        return runPages(port, pages, seconds);
+    }
     if (mode != "load")
         return usage();
     const int port = std::atoi(argv[2]);

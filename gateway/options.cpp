@@ -150,6 +150,16 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (!parseInt(value, 1, 1000000, &n))
             return bad(kvex::tr("expected 1 to 1000000"));
         o->storeMaxMb = static_cast<std::size_t>(n);
+    } else if (key == "http") {
+        if (!parseHostPort(value, &o->httpAddress, &o->httpPort, true))
+            return bad(kvex::tr("expected [ADDR:]PORT"));
+        o->http = true;
+    } else if (key == "http-token-file") {
+        o->httpTokenFile = value;
+    } else if (key == "http-cert") {
+        o->httpCert = value;
+    } else if (key == "http-key") {
+        o->httpKey = value;
     } else {
         *error = kvex::trArgs("unknown option --%1", {key});
         return false;
@@ -181,6 +191,9 @@ std::string optionsHelp() {
         {"--low-latency off", kvex::tr("do not ask a USB adapter for low latency (on)")},
         {"--store FILE", kvex::tr("keep every sample in this SQLite file until it is published")},
         {"--store-max-mb M", kvex::tr("bound the store's file to M MiB (oldest go first)")},
+        {"--http [ADDR:]PORT", kvex::tr("web page, JSON API and metrics (address 127.0.0.1)")},
+        {"--http-token-file F", kvex::tr("turns on writes from the web with the token in F")},
+        {"--http-cert F --http-key F", kvex::tr("TLS for the web page")},
     };
     std::string help =
         kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");

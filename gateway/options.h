@@ -37,6 +37,12 @@ struct GatewayOptions {
     std::string store;
     // Bound on the store's file in MiB; 0: only --queue bounds it.
     std::size_t storeMaxMb = 0;
+    // The web page, JSON API and metrics; writes only with a token file.
+    bool http = false;
+    std::string httpAddress = "127.0.0.1";
+    int httpPort = 0;
+    std::string httpTokenFile;
+    std::string httpCert, httpKey;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;

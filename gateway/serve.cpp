@@ -13,6 +13,7 @@
 #include "gateway/registermap.h"
 #include "gateway/samplequeue.h"
 #include "gateway/samplestore.h"
+#include "gateway/webapi.h"
 #include "platform/eventwait.h"
 #include "platform/inisettings.h"
 #include "platform/modbusserver.h"
@@ -135,6 +136,8 @@ class Gateway {
     std::unique_ptr<ModbusServer> modbus_;
     RegisterState registers_;
 
+    std::unique_ptr<WebApi> web_;
+
     bool sensorChecked_ = false;
     bool sensorPresent_ = false;
     SensorInfo info_{};
@@ -142,7 +145,53 @@ class Gateway {
     uint32_t seq_ = 0;
 };
 
+bool readPasswordFile(const std::string &path, std::string *password);
+
 bool Gateway::start() {
+    if (o_.http) {
+        std::string token;
+        if (!o_.httpTokenFile.empty() &&
+            (!readPasswordFile(o_.httpTokenFile, &token) || token.empty())) {
+            logEvent(kvex::tr("cannot read a token from %s"), o_.httpTokenFile.c_str());
+            return false;
+        }
+        WebApi::Hooks hooks;
+        hooks.health = [this] {
+            WebHealth health;
+            health.sensorChecked = sensorChecked_;
+            health.sensorPresent = sensorPresent_;
+            health.mqtt = !mqtt_ ? "off" : mqttUp_ ? "connected" : "disconnected";
+            health.queueDepth = backlogSize();
+            health.dropped = dropped();
+            health.samples = seq_;
+            return health;
+        };
+        hooks.paramsChanged = [this](const uint16_t words[16]) {
+            std::copy(words, words + 16, pp);
+            CopyPPtoVars();
+            std::copy(words, words + 16, params_);
+            std::copy(words, words + 16, registers_.params);
+            updateModbus(false);
+            web_->publishParams(params_);
+            if (mqtt_ && mqttUp_)
+                publishRetained("params", paramsJson(params_));
+        };
+        hooks.audit = [this](const std::string &entry) {
+            if (mqtt_ && mqttUp_)
+                publishRetained("audit", entry);
+        };
+        web_ = std::make_unique<WebApi>(o_, token, port_, std::move(hooks));
+        std::string error;
+        if (!web_->start(&error)) {
+            logEvent(kvex::tr("cannot serve the web page on %s:%d: %s"), o_.httpAddress.c_str(),
+                     o_.httpPort, error.c_str());
+            return false;
+        }
+        logEvent(kvex::tr("web page on %s://%s:%d/, writes %s"),
+                 o_.httpCert.empty() ? "http" : "https", o_.httpAddress.c_str(),
+                 web_->listeningPort(),
+                 token.empty() ? kvex::trNow("off") : kvex::trNow("on (token file)"));
+    }
     if (o_.modbus) {
         modbus_ = std::make_unique<ModbusServer>();
         std::string error;
@@ -254,6 +303,10 @@ Gateway::PollEnd Gateway::poll() {
     // An answer is published while the next request is on the wire, as run mode draws then:
     // the request goes out as soon as the answer is in.
     std::optional<Measurement> answered;
+    if (web_) {
+        web_->publishInfo(info_);
+        web_->publishParams(params_);
+    }
     auto publishAnswered = [&] {
         if (!answered)
             return;
@@ -268,6 +321,11 @@ Gateway::PollEnd Gateway::poll() {
             if (quitRequested)
                 break;
             nextRequest = std::max(nextRequest + interval, Timer());
+        }
+        // Requests from the web that talk to the sensor run here, between two cycles.
+        if (web_ && web_->sensorWorkWaiting()) {
+            publishAnswered();
+            web_->tick(true);
         }
         FlushInQ(com);
         FlushOutQ(com);
@@ -323,6 +381,8 @@ void Gateway::takeSample(const Measurement &m, bool serialError) {
     registers_.haveSample = true;
     registers_.sample = s;
     updateModbus(true);
+    if (web_)
+        web_->publishSample(s, serialError);
 
     if (!mqtt_)
         return;
@@ -385,6 +445,8 @@ void Gateway::pumpUntil(double until) {
 }
 
 void Gateway::tick() {
+    if (web_)
+        web_->tick(false);
     if (!mqtt_)
         return;
     handleMqttEvents();
@@ -557,6 +619,7 @@ void Gateway::updateModbus(bool freshSample) {
 
 int Gateway::finish() {
     logEvent(kvex::tr("stopping on signal %d"), quitSignal);
+    web_.reset();
     if (mqtt_) {
         handleMqttEvents();
         if (!batch_.empty()) {
@@ -674,8 +737,9 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         logEvent(kvex::tr("serve: --store keeps samples for the MQTT broker; give --mqtt too"));
         return 2;
     }
-    if (!options.mqtt && !options.modbus) {
-        logEvent(kvex::tr("serve: nothing to serve; give --mqtt HOST and/or --modbus PORT"));
+    if (!options.mqtt && !options.modbus && !options.http) {
+        logEvent(kvex::tr("serve: nothing to serve; give --mqtt HOST, --modbus PORT and/or --http "
+                          "PORT"));
         return 2;
     }
     const std::string device = portDevicePath(port);

@@ -2158,10 +2158,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>serve: Passwortdatei %s nicht lesbar</translation>
     </message>
     <message>
-        <source>serve: nothing to serve; give --mqtt HOST and/or --modbus PORT</source>
-        <translation>serve: nichts zu bedienen; --mqtt HOST und/oder --modbus PORT angeben</translation>
-    </message>
-    <message>
         <source>serve: port %d has no device</source>
         <translation>serve: Port %d ist kein Gerät zugeordnet</translation>
     </message>
@@ -2220,6 +2216,50 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>serve: --store keeps samples for the MQTT broker; give --mqtt too</source>
         <translation>serve: --store hält Messwerte für den MQTT-Broker; auch --mqtt angeben</translation>
+    </message>
+    <message>
+        <source>web page, JSON API and metrics (address 127.0.0.1)</source>
+        <translation>Webseite, JSON-API und Metriken (Adresse 127.0.0.1)</translation>
+    </message>
+    <message>
+        <source>turns on writes from the web with the token in F</source>
+        <translation>erlaubt Schreiben über das Web mit dem Token in F</translation>
+    </message>
+    <message>
+        <source>TLS for the web page</source>
+        <translation>TLS für die Webseite</translation>
+    </message>
+    <message>
+        <source>store %s closed: %llu commits, %llu checkpoints since the start</source>
+        <translation>Speicher %s geschlossen: %llu Commits, %llu Checkpoints seit dem Start</translation>
+    </message>
+    <message>
+        <source>cannot read a token from %s</source>
+        <translation>kann kein Token aus %s lesen</translation>
+    </message>
+    <message>
+        <source>cannot serve the web page on %s:%d: %s</source>
+        <translation>kann die Webseite nicht auf %s:%d anbieten: %s</translation>
+    </message>
+    <message>
+        <source>web page on %s://%s:%d/, writes %s</source>
+        <translation>Webseite auf %s://%s:%d/, Schreiben %s</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>aus</translation>
+    </message>
+    <message>
+        <source>on (token file)</source>
+        <translation>an (Token-Datei)</translation>
+    </message>
+    <message>
+        <source>serve: nothing to serve; give --mqtt HOST, --modbus PORT and/or --http PORT</source>
+        <translation>serve: nichts zu bedienen; --mqtt HOST, --modbus PORT und/oder --http PORT angeben</translation>
+    </message>
+    <message>
+        <source>web write from %s: %s: %s</source>
+        <translation>Schreiben über das Web von %s: %s: %s</translation>
     </message>
 </context>
 </TS>

@@ -22,11 +22,16 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
   # The gateway's store on disk.
   libsqlite3-dev
+  # The gateway's web page and API (HTTP, WebSocket, TLS through OpenSSL 3), and promtool to
+  # check its metrics.
+  libcivetweb-dev libssl-dev prometheus
   # The port check's test plays a system bus with ModemManager on it.
   dbus-daemon
   # The package's checks: Debian's rules, the desktop entry, the AppStream metadata, and
   # systemd-analyze for the gateway's unit.
   lintian desktop-file-utils appstream systemd
+  # The gateway's page is tested in a real browser, driven through WebDriver.
+  chromium chromium-driver python3-selenium
 )
 if [ "${1:-}" = "--list" ]; then
   printf '%s\n' "${packages[@]}"

@@ -378,7 +378,7 @@ TEST_F(CliTest, SpeaksTheLocalesLanguageOrTheOnesGivenWithLang) {
         {{"LANG=de_DE.UTF-8"},
          {"--port", "/dev/null", "serve"},
          2,
-         "serve: nichts zu bedienen; --mqtt HOST und/oder --modbus PORT angeben\n"},
+         "serve: nichts zu bedienen; --mqtt HOST, --modbus PORT und/oder --http PORT angeben\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE((c.locale + c.args).join(' ').toStdString());

@@ -1,0 +1,102 @@
+// The web API's exchanges with the sensor. They run on the polling thread between two run
+// cycles, and wait on the event loop as the run cycle does, so Modbus and the broker are served.
+#include "gateway/sensorjobs.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "com232/videodata.h"
+#include "platform/eventwait.h"
+#include "platform/rs232.h"
+#include "platform/utility.h"
+
+#include <algorithm>
+#include <cstring>
+
+using com232::sync;
+
+namespace {
+
+// The teach answer has a limit of its own, as on the panel.
+constexpr double kTeachTimeout = 1.5;
+// The sensor stores a set (EEPROM takes longest) before it answers the read-back.
+constexpr double kStoreSeconds = 0.2;
+
+bool awaitAnswer(double limit) {
+    const double start = Timer();
+    for (double waited = 0.0; rx_flag == 0 && waited <= limit; waited = Timer() - start)
+        waitForEvents(std::min(0.05, limit + 0.001 - waited));
+    return rx_flag != 0;
+}
+
+bool send(unsigned short command, const uint16_t words[16]) {
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = command;
+    unsigned short data[PNUM];
+    std::copy(words, words + PNUM, data);
+    FillTxBuf(command, data);
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    return nBytesW == FRAME_BYTES;
+}
+
+// A request answered by a frame of its own command; the answer's words land in pp.
+bool exchange(unsigned short command, const uint16_t words[16], double limit) {
+    return send(command, words) && awaitAnswer(limit) && answerFrameFault(command) == nullptr;
+}
+
+void currentWords(uint16_t words[16]) {
+    CopyVarsToPP();
+    std::copy(pp, pp + PNUM, words);
+}
+
+} // namespace
+
+bool readSensorWords(WordMemory memory, uint16_t words[16]) {
+    uint16_t request[16];
+    currentWords(request);
+    if (!exchange(memory == WordMemory::Eeprom ? 4 : 2, request, TIMEOUT))
+        return false;
+    std::copy(pp, pp + PNUM, words);
+    return true;
+}
+
+bool writeSensorWords(WordMemory memory, const uint16_t words[16], uint16_t readBack[16]) {
+    com232::sync = 0x55;
+    if (!send(memory == WordMemory::Eeprom ? 3 : 1, words))
+        return false;
+    const double until = Timer() + kStoreSeconds;
+    while (Timer() < until)
+        waitForEvents(until - Timer());
+    return readSensorWords(memory, readBack);
+}
+
+bool teachSensor(uint16_t ram[16]) {
+    uint16_t request[16];
+    currentWords(request);
+    return exchange(6, request, kTeachTimeout) && readSensorWords(WordMemory::Ram, ram);
+}
+
+bool resetSensorMaxMin() {
+    uint16_t request[16];
+    currentWords(request);
+    return exchange(11, request, TIMEOUT);
+}
+
+bool readSensorVideoLine(uint16_t line[256]) {
+    // The blocks are read straight from the input queue, without the frame callback.
+    InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
+    FlushInQ(com);
+    FlushOutQ(com);
+    if (pcbtype == 0 || pcbtype == 100) {
+        ReadData64(0, 0);
+        ReadData64(64, 0);
+        ReadData64(128, 0);
+        ReadData64(192, 1);
+    } else {
+        ReadData256();
+    }
+    InstallComCallback(com, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+    std::copy(adcbuf, adcbuf + 256, line);
+    return !videoLineHeld;
+}

@@ -1,0 +1,19 @@
+// The exchanges the web API asks of the sensor between two run cycles, over the program's own
+// frame code: parameter words from and to RAM or EEPROM, teach, reset of max/min, one video line.
+#pragma once
+
+#include <cstdint>
+
+enum class WordMemory { Ram, Eeprom };
+
+// The 16 words from RAM or EEPROM; false when no parameter frame came.
+bool readSensorWords(WordMemory memory, uint16_t words[16]);
+// Sends the words, waits while the sensor stores them and reads them back into `readBack`;
+// false when the write failed or no read-back came.
+bool writeSensorWords(WordMemory memory, const uint16_t words[16], uint16_t readBack[16]);
+// Teach: the sensor takes the current value as its set-point. `ram` gets the words after it.
+bool teachSensor(uint16_t ram[16]);
+// Resets the analogue output's max/min; false without the sensor's answer.
+bool resetSensorMaxMin();
+// One whole video line into `line`; false when a block came short (the line is not whole).
+bool readSensorVideoLine(uint16_t line[256]);

@@ -1,0 +1,789 @@
+// The web API: routes, snapshots, the queue of requests for the polling thread, writes behind a
+// token, the audit list and the Prometheus metrics.
+#include "gateway/webapi.h"
+#include "app/jsontext.h"
+#include "app/measurement.h"
+#include "app/parameterlimits.h"
+#include "app/portdoctor.h"
+#include "app/runstatistics.h"
+#include "com232/identify.h"
+#include "com232/paraframe.h"
+#include "com232/rs232link.h"
+#include "gateway/options.h"
+#include "gateway/sensorjobs.h"
+#include "gateway/webbody.h"
+#include "gateway/webfiles.h"
+#include "platform/httpserver.h"
+#include "platform/tr.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace {
+
+// The longest a request waits for the polling thread; a sensor that does not answer takes
+// 1.5 s per exchange, a write three exchanges.
+constexpr double kJobWaitSeconds = 15.0;
+constexpr double kVideoInterval = 1.0;
+constexpr double kStatusInterval = 1.0;
+constexpr std::size_t kAuditKept = 50;
+// Panel's histogram: about this many bins over the values seen and the tolerance window.
+constexpr long kHistogramBins = 50;
+
+double steadyNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string number(double value, const char *format = "%.6g") {
+    if (!std::isfinite(value))
+        return "null";
+    char text[48];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string errorJson(const std::string &text) {
+    return "{\"error\":" + jsonString(text) + "}";
+}
+
+HttpResponse json(int status, std::string body) {
+    HttpResponse response;
+    response.status = status;
+    response.body = std::move(body);
+    return response;
+}
+
+const char *contentTypeOf(const std::string &path) {
+    static const std::pair<const char *, const char *> types[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".json", "application/json"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+        {".woff2", "font/woff2"},
+        {".txt", "text/plain; charset=utf-8"},
+    };
+    for (const auto &type : types) {
+        const std::string ending = type.first;
+        if (path.size() >= ending.size() &&
+            path.compare(path.size() - ending.size(), ending.size(), ending) == 0)
+            return type.second;
+    }
+    return "application/octet-stream";
+}
+
+// The Host header as far as it can name a host: anything else is left out of the policy.
+std::string safeHost(const std::string &host) {
+    for (const char c : host)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ':' || c == '-' ||
+              c == '[' || c == ']'))
+            return {};
+    return host;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A browser names the page's origin; a request from another site's page is refused. Clients
+// that are not browsers send neither header.
+bool crossSite(const HttpRequest &request) {
+    const std::string site = lower(request.header("sec-fetch-site"));
+    if (!site.empty() && site != "same-origin" && site != "none")
+        return true;
+    std::string origin = lower(request.header("origin"));
+    if (origin.empty())
+        return false;
+    for (const char *scheme : {"http://", "https://"})
+        if (origin.rfind(scheme, 0) == 0)
+            origin = origin.substr(std::string(scheme).size());
+    return origin != lower(request.header("host"));
+}
+
+bool sameText(const std::string &a, const std::string &b) {
+    // Compares every byte whatever the first difference, so the time says nothing of the token.
+    unsigned char difference = a.size() == b.size() ? 0 : 1;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a[i] ^ b[i % std::max<std::size_t>(b.size(), 1)]);
+    return difference == 0 && !b.empty();
+}
+
+std::string labelValue(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+int wordIndex(const std::string &name) {
+    for (int word = 0; word < PNUM; ++word)
+        if (name == parameterJsonKey(word))
+            return word;
+    return -1;
+}
+
+} // namespace
+
+struct WebApi::Impl {
+    // Work for the polling thread, and the answer it leaves for the waiting request.
+    struct Job {
+        bool needsSensor;
+        std::function<HttpResponse()> work;
+        HttpResponse result;
+        bool done = false;
+        bool abandoned = false;
+    };
+
+    HttpSettings settings;
+    std::string token;
+    int serialPort;
+    Hooks hooks;
+    HttpServer server;
+    const double started = steadyNow();
+
+    // What the polling thread published; the server's threads read copies.
+    mutable std::mutex snapshotMutex;
+    std::string sampleJson;
+    GatewaySample sample{};
+    double lastSample = -1.0;
+    bool haveInfo = false;
+    SensorInfo info{};
+    std::string infoJson;
+    bool haveParams = false;
+    uint16_t params[16] = {};
+    std::string paramsJson;
+    int positions = -1;
+    WebHealth health;
+    uint64_t serialErrors = 0;
+    std::deque<std::string> auditList;
+    // Entries made on a server thread, published by the polling thread.
+    std::vector<std::string> auditPending;
+
+    mutable std::mutex jobsMutex;
+    std::condition_variable jobsDone;
+    std::deque<std::shared_ptr<Job>> jobs;
+    bool stopping = false;
+
+    std::mutex limitMutex;
+    double lastVideo = -1e9;
+    int failures = 0;
+    double lastFailure = -1e9;
+
+    // The polling thread's own.
+    RunStatistics statistics;
+    double lastStatus = -1e9;
+
+    std::string statusJson() const {
+        const std::lock_guard<std::mutex> lock(snapshotMutex);
+        const double now = steadyNow();
+        const bool answering = health.sensorPresent;
+        return std::string("{\"status\":\"") + (answering ? "online" : "no-sensor") +
+               "\",\"sensor_answering\":" + (answering ? "true" : "false") + ",\"mqtt\":\"" +
+               health.mqtt + "\",\"queue_depth\":" + std::to_string(health.queueDepth) +
+               ",\"dropped\":" + std::to_string(health.dropped) +
+               ",\"samples\":" + std::to_string(health.samples) +
+               ",\"serial_errors\":" + std::to_string(serialErrors) + ",\"last_sample_age_ms\":" +
+               (lastSample < 0 ? "null"
+                               : std::to_string(std::lround((now - lastSample) * 1000.0))) +
+               ",\"uptime_s\":" + std::to_string(std::lround(now - started)) +
+               ",\"version\":" + jsonString(info.version) +
+               ",\"writes_enabled\":" + (token.empty() ? "false" : "true") + "}";
+    }
+
+    std::string limitsJson() const {
+        int known = -1;
+        {
+            const std::lock_guard<std::mutex> lock(snapshotMutex);
+            known = positions;
+        }
+        std::string out = "{";
+        for (int word = 0; word < PNUM; ++word) {
+            const ParameterLimit limit = parameterLimit(word, known);
+            out += std::string(word ? "," : "") + "\"" + parameterJsonKey(word) +
+                   "\":{\"word\":" + std::to_string(word) +
+                   ",\"min\":" + std::to_string(limit.min) +
+                   ",\"max\":" + std::to_string(limit.max) + "}";
+        }
+        return out + "}";
+    }
+
+    std::string metricsText() const {
+        const std::lock_guard<std::mutex> lock(snapshotMutex);
+        std::string out;
+        auto metric = [&](const char *name, const char *type, const char *help,
+                          const std::vector<std::pair<std::string, std::string>> &values) {
+            out +=
+                std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+            for (const auto &value : values)
+                out += name + value.first + " " + value.second + "\n";
+        };
+        auto one = [](const std::string &value) {
+            return std::vector<std::pair<std::string, std::string>>{{"", value}};
+        };
+        metric("kvex_up", "gauge", "Whether the sensor answers (1) or not (0).",
+               one(health.sensorPresent ? "1" : "0"));
+        if (haveInfo)
+            metric(
+                "kvex_info", "gauge", "The sensor's and the gateway's identity.",
+                {{"{sensor_type=\"" + std::to_string(info.ccdtype) + "\",board=\"" +
+                      std::to_string(info.pcbtype) + "\",pixels=\"" + std::to_string(info.pixels) +
+                      "\",firmware=\"" + labelValue(info.firmware) + "\",device=\"" +
+                      labelValue(info.device) + "\",version=\"" + labelValue(info.version) + "\"}",
+                  "1"}});
+        if (lastSample >= 0) {
+            metric("kvex_measured_value", "gauge",
+                   "The last measured value in the sensor's positions.",
+                   one(std::to_string(sample.value)));
+            metric("kvex_edge_position", "gauge", "The last left and right edge in positions.",
+                   {{"{edge=\"left\"}", std::to_string(sample.left)},
+                    {"{edge=\"right\"}", std::to_string(sample.right)}});
+            if (std::isfinite(sample.um))
+                metric("kvex_measured_value_meters", "gauge",
+                       "The last measured value in metres (the sensor's pitch known).",
+                       one(number(sample.um * 1e-6, "%.9g")));
+            metric("kvex_setpoint", "gauge",
+                   "The set-point in positions, as the sensor reports it.",
+                   one(std::to_string(sample.setpoint)));
+            metric("kvex_tolerance", "gauge",
+                   "The tolerance in positions, as the sensor reports it.",
+                   one(std::to_string(sample.tol)));
+            metric("kvex_in_tolerance", "gauge", "Whether the last value is in tolerance (1).",
+                   one(sample.inTol ? "1" : "0"));
+            metric("kvex_last_sample_age_seconds", "gauge", "Time since the last answer.",
+                   one(number(steadyNow() - lastSample, "%.3f")));
+        }
+        metric("kvex_samples_total", "counter", "Answers taken since the gateway started.",
+               one(std::to_string(health.samples)));
+        metric("kvex_serial_errors_total", "counter",
+               "Answers that came back broken since the gateway started.",
+               one(std::to_string(serialErrors)));
+        metric("kvex_mqtt_connected", "gauge", "Whether the broker connection is up (1).",
+               one(std::string(health.mqtt) == "connected" ? "1" : "0"));
+        metric("kvex_queue_depth", "gauge", "Samples waiting for the broker.",
+               one(std::to_string(health.queueDepth)));
+        metric("kvex_dropped_samples_total", "counter",
+               "Samples dropped because the queue was full.", one(std::to_string(health.dropped)));
+        metric("kvex_stream_clients", "gauge", "Live pages connected.",
+               one(std::to_string(server.websockets())));
+        metric("kvex_stream_dropped_messages_total", "counter",
+               "Messages not sent to a live page that read too slowly.",
+               one(std::to_string(server.droppedMessages())));
+        metric("kvex_uptime_seconds", "gauge", "Time since the gateway started.",
+               one(number(steadyNow() - started, "%.0f")));
+        return out;
+    }
+
+    // Runs on the polling thread.
+    std::string statsJson() {
+        int lower = 0, upper = 0;
+        const bool window = toleranceWindow(&lower, &upper);
+        const Capability capability = processCapability(statistics, window, lower, upper);
+        std::string out = "{\"count\":" + std::to_string(statistics.count()) +
+                          ",\"mean\":" + number(statistics.mean()) +
+                          ",\"std_dev\":" + number(statistics.standardDeviation()) +
+                          ",\"min\":" + number(statistics.minimum()) +
+                          ",\"max\":" + number(statistics.maximum()) +
+                          ",\"in_tol_share\":" + number(statistics.inToleranceShare()) +
+                          ",\"cp\":" + number(capability.cp) +
+                          ",\"cpk\":" + number(capability.cpk) + ",\"cp_reason\":" +
+                          (capability.reason.empty() ? "null" : jsonString(capability.reason)) +
+                          ",\"window\":" +
+                          (window ? "{\"lower\":" + std::to_string(lower) +
+                                        ",\"upper\":" + std::to_string(upper) + "}"
+                                  : std::string("null"));
+        if (statistics.count() == 0)
+            return out + ",\"histogram\":null}";
+        long from = std::lround(statistics.minimum()), to = std::lround(statistics.maximum());
+        if (window) {
+            from = std::min<long>(from, lower);
+            to = std::max<long>(to, upper);
+        }
+        const long width = std::max(1L, (to - from + kHistogramBins) / kHistogramBins);
+        const int bins = static_cast<int>((to - from) / width + 1);
+        out += ",\"histogram\":{\"lower\":" + std::to_string(from) +
+               ",\"width\":" + std::to_string(width) + ",\"counts\":[";
+        const std::vector<long> counts = statistics.binCounts(from, width, bins);
+        for (std::size_t i = 0; i < counts.size(); ++i)
+            out += (i ? "," : "") + std::to_string(counts[i]);
+        return out + "]}}";
+    }
+
+    // Waits for the polling thread to run `work`; 504 when it does not in time.
+    HttpResponse onPollingThread(bool needsSensor, std::function<HttpResponse()> work) {
+        auto job = std::make_shared<Job>();
+        job->needsSensor = needsSensor;
+        job->work = std::move(work);
+        std::unique_lock<std::mutex> lock(jobsMutex);
+        if (stopping)
+            return json(503, errorJson("the gateway is stopping"));
+        jobs.push_back(job);
+        if (!jobsDone.wait_for(lock, std::chrono::duration<double>(kJobWaitSeconds),
+                               [&] { return job->done; })) {
+            job->abandoned = true;
+            return json(504, errorJson("the gateway did not get to the request in time"));
+        }
+        return job->result;
+    }
+
+    void runJobs(bool betweenCycles) {
+        std::deque<std::shared_ptr<Job>> taken;
+        {
+            const std::lock_guard<std::mutex> lock(jobsMutex);
+            taken.swap(jobs);
+        }
+        if (taken.empty())
+            return;
+        bool present = false;
+        {
+            const std::lock_guard<std::mutex> lock(snapshotMutex);
+            present = health.sensorPresent;
+        }
+        std::deque<std::shared_ptr<Job>> later;
+        for (const auto &job : taken) {
+            HttpResponse result;
+            if (job->abandoned)
+                continue;
+            if (job->needsSensor && !betweenCycles && present) {
+                later.push_back(job);
+                continue;
+            }
+            result = job->needsSensor && !present ? json(503, errorJson("no sensor answering"))
+                                                  : job->work();
+            const std::lock_guard<std::mutex> lock(jobsMutex);
+            job->result = std::move(result);
+            job->done = true;
+        }
+        const std::lock_guard<std::mutex> lock(jobsMutex);
+        jobs.insert(jobs.begin(), later.begin(), later.end());
+        jobsDone.notify_all();
+    }
+
+    // Logs one write: stderr, the audit list, and (from the polling thread) the stream and the
+    // broker.
+    void audit(const std::string &client, const std::string &rawWhat, const std::string &result) {
+        // What a client sent goes into the journal as one line whatever it holds.
+        std::string what = rawWhat;
+        for (char &c : what)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = ' ';
+        const char *format = kvex::tr("web write from %s: %s: %s");
+        std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+        const std::string entry =
+            "{\"ts\":" + jsonString(isoTimeNow()) + ",\"client\":" + jsonString(client) +
+            ",\"what\":" + jsonString(what) + ",\"result\":" + jsonString(result) + "}";
+        const std::lock_guard<std::mutex> lock(snapshotMutex);
+        auditList.push_back(entry);
+        if (auditList.size() > kAuditKept)
+            auditList.pop_front();
+        auditPending.push_back(entry);
+    }
+
+    // 0 when the request may write; otherwise the refusal.
+    std::optional<HttpResponse> refuseWrite(const HttpRequest &request, const std::string &what) {
+        if (crossSite(request))
+            return json(403, errorJson("cross-site request refused"));
+        if (token.empty())
+            return json(403, errorJson("writes are off: start the gateway with --http-token-file "
+                                       "FILE (INI key http-token-file) to turn them on"));
+        const std::string authorization = request.header("authorization");
+        const std::string scheme = "Bearer ";
+        if (authorization.size() > scheme.size() &&
+            lower(authorization.substr(0, scheme.size())) == lower(scheme) &&
+            sameText(authorization.substr(scheme.size()), token))
+            return std::nullopt;
+        double delay = 0.0;
+        {
+            // Each failure within a minute of the last doubles the wait, up to 5 s.
+            const std::lock_guard<std::mutex> lock(limitMutex);
+            const double now = steadyNow();
+            failures = now - lastFailure > 60.0 ? 1 : std::min(failures + 1, 10);
+            lastFailure = now;
+            delay = std::min(0.2 * (1 << std::min(failures, 5)), 5.0);
+        }
+        audit(request.remoteAddress, what,
+              authorization.empty() ? "refused: no token" : "refused: wrong token");
+        std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        HttpResponse response = json(401, errorJson("a valid token is needed: "
+                                                    "Authorization: Bearer TOKEN"));
+        response.headers.push_back({"WWW-Authenticate", "Bearer"});
+        return response;
+    }
+
+    HttpResponse putParams(const HttpRequest &request) {
+        const bool eeprom = request.query == "to=eeprom";
+        if (!request.query.empty() && !eeprom && request.query != "to=ram")
+            return json(400, errorJson("expected ?to=ram or ?to=eeprom"));
+        const std::string what =
+            std::string("parameter words to ") + (eeprom ? "EEPROM" : "RAM") + " " + request.body;
+        if (auto refused = refuseWrite(request, what.substr(0, 200)))
+            return *refused;
+        std::vector<WordValue> values;
+        std::string error;
+        if (!parseWordObject(request.body, &values, &error))
+            return json(400, errorJson(error));
+        int known = -1;
+        {
+            const std::lock_guard<std::mutex> lock(snapshotMutex);
+            known = positions;
+        }
+        std::vector<std::pair<int, uint16_t>> words;
+        for (const WordValue &v : values) {
+            const int word = wordIndex(v.name);
+            if (word < 0)
+                return json(400, errorJson("no parameter word is called \"" + v.name + "\""));
+            const ParameterLimit limit = parameterLimit(word, known);
+            if (v.value < 0 || v.value > 0xFFFF ||
+                panelCorrected(word, static_cast<unsigned short>(v.value), known) != v.value)
+                return json(422, "{\"error\":" +
+                                     jsonString(v.name + " (word " + std::to_string(word) +
+                                                ") is " + std::to_string(v.value) + ", allowed " +
+                                                std::to_string(limit.min) + " to " +
+                                                std::to_string(limit.max)) +
+                                     ",\"word\":" + jsonString(v.name) +
+                                     ",\"value\":" + std::to_string(v.value) +
+                                     ",\"min\":" + std::to_string(limit.min) +
+                                     ",\"max\":" + std::to_string(limit.max) + "}");
+            words.push_back({word, static_cast<uint16_t>(v.value)});
+        }
+        const std::string client = request.remoteAddress;
+        return onPollingThread(true, [this, eeprom, words, client, what] {
+            const WordMemory memory = eeprom ? WordMemory::Eeprom : WordMemory::Ram;
+            uint16_t set[16], readBack[16];
+            if (!readSensorWords(memory, set)) {
+                audit(client, what, "failed: no parameter frame before the write");
+                return json(504, errorJson("the sensor did not answer"));
+            }
+            for (const auto &word : words)
+                set[word.first] = word.second;
+            if (!writeSensorWords(memory, set, readBack)) {
+                audit(client, what, "failed: no read-back");
+                return json(504, errorJson("the sensor did not answer the read-back"));
+            }
+            const bool verified = std::equal(set, set + 16, readBack);
+            audit(client, what, verified ? "written and verified" : "read-back differs");
+            if (!eeprom)
+                hooks.paramsChanged(readBack);
+            return json(verified ? 200 : 502,
+                        std::string("{\"memory\":\"") + (eeprom ? "eeprom" : "ram") +
+                            "\",\"verified\":" + (verified ? "true" : "false") +
+                            ",\"params\":" + parametersJson(readBack) + "}");
+        });
+    }
+
+    HttpResponse teach(const HttpRequest &request) {
+        if (auto refused = refuseWrite(request, "teach"))
+            return *refused;
+        const std::string client = request.remoteAddress;
+        return onPollingThread(true, [this, client] {
+            uint16_t ram[16];
+            if (!teachSensor(ram)) {
+                audit(client, "teach", "failed: no answer");
+                return json(504, errorJson("the sensor did not answer the teach"));
+            }
+            audit(client, "teach", "set-point " + std::to_string(ram[8]));
+            hooks.paramsChanged(ram);
+            return json(200, "{\"params\":" + parametersJson(ram) + "}");
+        });
+    }
+
+    HttpResponse resetMaxMin(const HttpRequest &request) {
+        if (auto refused = refuseWrite(request, "reset max/min"))
+            return *refused;
+        const std::string client = request.remoteAddress;
+        return onPollingThread(true, [this, client] {
+            const bool done = resetSensorMaxMin();
+            audit(client, "reset max/min", done ? "done" : "failed: no answer");
+            return done ? json(200, "{\"reset\":true}")
+                        : json(504, errorJson("the sensor did not answer the reset"));
+        });
+    }
+
+    HttpResponse video() {
+        {
+            const std::lock_guard<std::mutex> lock(limitMutex);
+            const double now = steadyNow();
+            if (now - lastVideo < kVideoInterval) {
+                HttpResponse response =
+                    json(429, errorJson("one video line a second for all clients together"));
+                response.headers.push_back({"Retry-After", "1"});
+                return response;
+            }
+            lastVideo = now;
+        }
+        return onPollingThread(true, [this] {
+            uint16_t line[256];
+            if (!readSensorVideoLine(line))
+                return json(504, errorJson("the video line did not come whole"));
+            const std::lock_guard<std::mutex> lock(snapshotMutex);
+            std::string out = "{\"ts\":" + jsonString(isoTimeNow()) + ",\"pixels\":[";
+            for (int i = 0; i < 256; ++i)
+                out += (i ? "," : "") + std::to_string(line[i]);
+            out += "],\"threshold\":" + std::to_string(params[2]) +
+                   ",\"left\":" + std::to_string(sample.left) +
+                   ",\"right\":" + std::to_string(sample.right) +
+                   ",\"value\":" + std::to_string(sample.value) +
+                   ",\"eval_begin\":" + std::to_string(params[6]) +
+                   ",\"eval_end\":" + std::to_string(params[7]) +
+                   ",\"pixel_count\":" + std::to_string(info.pixels) +
+                   ",\"positions\":" + std::to_string(positions) + "}";
+            return json(200, out);
+        });
+    }
+
+    HttpResponse doctor() {
+        return onPollingThread(true, [this] {
+            // The gateway holds the port between two cycles; the check may use it meanwhile.
+            const int depth = exchangeDepth;
+            exchangeDepth = 0;
+            const PortReport report = examinePort(serialPort);
+            exchangeDepth = depth;
+            return json(200, portReportJson(report));
+        });
+    }
+
+    HttpResponse staticFile(const std::string &path) {
+        const std::string name = path == "/" ? "index.html" : path.substr(1);
+        for (const WebFile &file : webFiles())
+            if (name == file.path) {
+                HttpResponse response;
+                response.contentType = contentTypeOf(name);
+                response.body.assign(reinterpret_cast<const char *>(file.data), file.size);
+                response.headers.push_back({"Cache-Control", "no-cache"});
+                return response;
+            }
+        return json(404, errorJson("not found"));
+    }
+
+    HttpResponse route(const HttpRequest &request) {
+        const std::string &path = request.path;
+        const std::string &method = request.method;
+        const bool get = method == "GET" || method == "HEAD";
+        auto only = [&](bool allowed, const char *allow, const std::function<HttpResponse()> &f) {
+            if (allowed)
+                return f();
+            HttpResponse response = json(405, errorJson("method not allowed"));
+            response.headers.push_back({"Allow", allow});
+            return response;
+        };
+        auto copy = [this](const std::string &text) {
+            const std::lock_guard<std::mutex> lock(snapshotMutex);
+            return text;
+        };
+        if (path == "/api/sample")
+            return only(get, "GET", [&] {
+                const std::string text = copy(sampleJson);
+                return text.empty() ? json(503, errorJson("no sample yet")) : json(200, text);
+            });
+        if (path == "/api/info")
+            return only(get, "GET", [&] {
+                const std::string text = copy(infoJson);
+                return text.empty() ? json(503, errorJson("no sensor identified yet"))
+                                    : json(200, text);
+            });
+        if (path == "/api/params") {
+            if (method == "PUT")
+                return putParams(request);
+            return only(get, "GET, PUT", [&] {
+                if (request.query == "from=eeprom")
+                    return onPollingThread(true, [] {
+                        uint16_t words[16];
+                        return readSensorWords(WordMemory::Eeprom, words)
+                                   ? json(200, parametersJson(words))
+                                   : json(504, errorJson("the sensor did not answer"));
+                    });
+                const std::string text = copy(paramsJson);
+                return text.empty() ? json(503, errorJson("no sensor identified yet"))
+                                    : json(200, text);
+            });
+        }
+        if (path == "/api/limits")
+            return only(get, "GET", [&] { return json(200, limitsJson()); });
+        if (path == "/api/status")
+            return only(get, "GET", [&] { return json(200, statusJson()); });
+        if (path == "/api/stats")
+            return only(get, "GET", [&] {
+                return onPollingThread(false, [this] { return json(200, statsJson()); });
+            });
+        if (path == "/api/stats/reset")
+            return only(method == "POST", "POST", [&] {
+                if (crossSite(request))
+                    return json(403, errorJson("cross-site request refused"));
+                return onPollingThread(false, [this] {
+                    statistics.reset();
+                    return json(200, statsJson());
+                });
+            });
+        if (path == "/api/video")
+            return only(get, "GET", [&] { return video(); });
+        if (path == "/api/doctor")
+            return only(get, "GET", [&] { return doctor(); });
+        if (path == "/api/audit")
+            return only(get, "GET", [&] {
+                const std::lock_guard<std::mutex> lock(snapshotMutex);
+                std::string out = "[";
+                for (std::size_t i = 0; i < auditList.size(); ++i)
+                    out += (i ? "," : "") + auditList[i];
+                return json(200, out + "]");
+            });
+        if (path == "/api/teach")
+            return only(method == "POST", "POST", [&] { return teach(request); });
+        if (path == "/api/reset-max-min")
+            return only(method == "POST", "POST", [&] { return resetMaxMin(request); });
+        if (path == "/metrics")
+            return only(get, "GET", [&] {
+                HttpResponse response = json(200, metricsText());
+                response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+                return response;
+            });
+        if (path.rfind("/api/", 0) == 0)
+            return json(404, errorJson("no such endpoint"));
+        return only(get, "GET", [&] { return staticFile(path); });
+    }
+
+    HttpResponse handle(const HttpRequest &request) {
+        HttpResponse response = route(request);
+        const std::string host = safeHost(request.header("host"));
+        const std::string sockets = host.empty() ? "" : " ws://" + host + " wss://" + host;
+        response.headers.push_back(
+            {"Content-Security-Policy",
+             "default-src 'self'; connect-src 'self'" + sockets +
+                 "; img-src 'self' data:; style-src 'self'; script-src 'self'; "
+                 "frame-ancestors 'none'; base-uri 'none'; form-action 'self'"});
+        response.headers.push_back({"X-Content-Type-Options", "nosniff"});
+        response.headers.push_back({"Referrer-Policy", "no-referrer"});
+        response.headers.push_back({"X-Frame-Options", "DENY"});
+        if (std::none_of(response.headers.begin(), response.headers.end(),
+                         [](const auto &h) { return h.first == "Cache-Control"; }))
+            response.headers.push_back({"Cache-Control", "no-store"});
+        return response;
+    }
+};
+
+WebApi::WebApi(const GatewayOptions &options, std::string token, int port, Hooks hooks)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->settings.address = options.httpAddress;
+    impl_->settings.port = options.httpPort;
+    impl_->settings.certFile = options.httpCert;
+    impl_->settings.keyFile = options.httpKey;
+    impl_->token = std::move(token);
+    impl_->serialPort = port;
+    impl_->hooks = std::move(hooks);
+}
+
+WebApi::~WebApi() {
+    {
+        const std::lock_guard<std::mutex> lock(impl_->jobsMutex);
+        impl_->stopping = true;
+        for (const auto &job : impl_->jobs) {
+            job->result = json(503, errorJson("the gateway is stopping"));
+            job->done = true;
+        }
+        impl_->jobs.clear();
+    }
+    impl_->jobsDone.notify_all();
+    impl_->server.stop();
+}
+
+bool WebApi::sensorWorkWaiting() const {
+    const std::lock_guard<std::mutex> lock(impl_->jobsMutex);
+    return std::any_of(impl_->jobs.begin(), impl_->jobs.end(),
+                       [](const auto &job) { return job->needsSensor; });
+}
+
+bool WebApi::start(std::string *error) {
+    Impl *impl = impl_.get();
+    return impl->server.start(
+        impl->settings, [impl](const HttpRequest &request) { return impl->handle(request); }, "/ws",
+        [](const HttpRequest &request) { return !crossSite(request); }, error);
+}
+
+int WebApi::listeningPort() const {
+    return impl_->server.port();
+}
+
+void WebApi::publishSample(const GatewaySample &sample, bool serialError) {
+    Impl &d = *impl_;
+    d.statistics.add(sample.value, sample.inTol);
+    const std::string text = measJson({sample});
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        d.sampleJson = text;
+        d.sample = sample;
+        d.lastSample = steadyNow();
+        d.serialErrors += serialError ? 1 : 0;
+        d.health.samples = sample.seq;
+        d.health.sensorPresent = true;
+    }
+    d.server.broadcast("{\"type\":\"meas\",\"sample\":" + text + "}");
+}
+
+void WebApi::publishInfo(const SensorInfo &info) {
+    Impl &d = *impl_;
+    const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+    d.info = info;
+    d.haveInfo = true;
+    d.infoJson = infoJson(info);
+    d.positions = static_cast<int>(ccdsubpixel);
+}
+
+void WebApi::publishParams(const uint16_t words[16]) {
+    Impl &d = *impl_;
+    bool changed = false;
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        changed = !d.haveParams || !std::equal(words, words + 16, d.params);
+        std::copy(words, words + 16, d.params);
+        d.haveParams = true;
+        d.paramsJson = paramsJson(words);
+    }
+    if (changed)
+        d.server.broadcast("{\"type\":\"params\",\"params\":" + paramsJson(words) + "}");
+}
+
+void WebApi::tick(bool betweenCycles) {
+    Impl &d = *impl_;
+    d.runJobs(betweenCycles);
+    std::vector<std::string> audits;
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        audits.swap(d.auditPending);
+    }
+    for (const std::string &entry : audits) {
+        d.server.broadcast("{\"type\":\"audit\",\"entry\":" + entry + "}");
+        d.hooks.audit(entry);
+    }
+    const double now = steadyNow();
+    if (now - d.lastStatus < kStatusInterval)
+        return;
+    d.lastStatus = now;
+    const WebHealth health = d.hooks.health();
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        d.health = health;
+    }
+    const std::string status = d.statusJson();
+    d.server.broadcast("{\"type\":\"status\"," + status.substr(1));
+}

@@ -1,0 +1,481 @@
+// The gateway's web side against the simulated sensor: the JSON equals the MQTT payloads, the live
+// stream carries every answer, writes are refused unless allowed (and then reach the sensor),
+// metrics pass promtool, and hostile clients leave the page and the polling alone.
+#include "app/parameterlimits.h"
+#include "gateway/webbody.h"
+#include "gateway_fixture.h"
+
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+
+using namespace gatewaytest;
+
+namespace {
+
+struct Reply {
+    int status = 0;
+    std::string head;
+    std::string body;
+    bool has(const std::string &header) const { return head.find(header) != std::string::npos; }
+};
+
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // A server whose listen queue is full, or that stops reading, must not hold the test up.
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void sendAll(int fd, const std::string &bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+// Everything the server sends until it closes or `seconds` pass.
+std::string readAll(int fd, double seconds) {
+    std::string in;
+    const double end = now() + seconds;
+    char buffer[65536];
+    while (now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        in.append(buffer, static_cast<std::size_t>(n));
+    }
+    return in;
+}
+
+Reply parseReply(const std::string &raw) {
+    Reply reply;
+    const auto split = raw.find("\r\n\r\n");
+    reply.head = raw.substr(0, split);
+    reply.body = split == std::string::npos ? "" : raw.substr(split + 4);
+    std::sscanf(raw.c_str(), "HTTP/1.1 %d", &reply.status);
+    return reply;
+}
+
+// One request on a connection of its own; the raw request is sent as given.
+Reply rawRequest(int port, const std::string &request, double seconds = 20.0) {
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return {};
+    sendAll(fd, request);
+    const Reply reply = parseReply(readAll(fd, seconds));
+    ::close(fd);
+    return reply;
+}
+
+Reply http(int port, const std::string &method, const std::string &path,
+           const std::string &headers = "", const std::string &body = "") {
+    return rawRequest(port,
+                      method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                          "\r\nConnection: close\r\n" + headers +
+                          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+// A WebSocket client that keeps every text message it gets.
+class Stream {
+  public:
+    explicit Stream(int port, const std::string &origin = "") : fd_(connectTo(port)) {
+        sendAll(fd_, "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                         "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                         "Sec-WebSocket-Version: 13\r\n" +
+                         (origin.empty() ? "" : "Origin: " + origin + "\r\n") + "\r\n");
+        const double end = now() + 10.0;
+        while (buffer_.find("\r\n\r\n") == std::string::npos && now() < end && read(0.1)) {
+        }
+        const auto split = buffer_.find("\r\n\r\n");
+        upgraded_ = buffer_.rfind("HTTP/1.1 101", 0) == 0;
+        buffer_ = split == std::string::npos ? "" : buffer_.substr(split + 4);
+    }
+    ~Stream() { ::close(fd_); }
+    bool upgraded() const { return upgraded_; }
+    int fd() const { return fd_; }
+    // Reads for `seconds`, taking complete frames apart.
+    void collect(double seconds) {
+        const double end = now() + seconds;
+        while (now() < end && read(end - now())) {
+            for (;;) {
+                if (buffer_.size() < 2)
+                    break;
+                std::size_t length = static_cast<unsigned char>(buffer_[1]) & 0x7F, at = 2;
+                if (length == 126) {
+                    if (buffer_.size() < 4)
+                        break;
+                    length = static_cast<unsigned char>(buffer_[2]) * 256u +
+                             static_cast<unsigned char>(buffer_[3]);
+                    at = 4;
+                }
+                if (buffer_.size() < at + length)
+                    break;
+                if ((buffer_[0] & 0x0F) == 1)
+                    messages.push_back(jsonObject(buffer_.substr(at, length)));
+                buffer_.erase(0, at + length);
+            }
+        }
+    }
+    std::vector<QJsonObject> messages;
+
+  private:
+    bool read(double seconds) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0)
+            return true;
+        char chunk[65536];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return false;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+    int fd_;
+    std::string buffer_;
+    bool upgraded_ = false;
+};
+
+QJsonObject object(const Reply &reply) {
+    return jsonObject(reply.body);
+}
+
+// Requests that change something on the sensor: RAM, EEPROM, teach, reset (or video line).
+std::size_t writeRequests(const kvexsim::SensorSim &sensor) {
+    std::size_t count = 0;
+    for (const kvexsim::Request &r : sensor.requests())
+        count += r.command() == 1 || r.command() == 3 || r.command() == 6 || r.command() == 11;
+    return count;
+}
+
+class GatewayHttpTest : public GatewayTest {
+  protected:
+    bool startWeb(std::vector<std::string> options) {
+        port = freePort();
+        options.insert(options.begin(), {"--http", std::to_string(port)});
+        return startGateway(options) &&
+               waitFor([&] { return http(port, "GET", "/api/sample").status == 200; }, 10.0);
+    }
+    long samples() { return object(http(port, "GET", "/api/status"))["samples"].toInteger(); }
+    std::string writeToken() {
+        const std::string path = dir + "/token";
+        std::ofstream(path) << "s3cret-token\n";
+        return path;
+    }
+    int port = 0;
+};
+
+TEST_F(GatewayHttpTest, ApiAndStreamSpeakTheMqttVocabularyAndMetricsPassPromtool) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    Subscriber subscriber(broker.port(), std::string(kPrefix) + "/#");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    holdObject(300, 600);
+    ASSERT_TRUE(startWeb(
+        {"--mqtt", "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix", kPrefix}));
+    Stream stream(port, "http://127.0.0.1:" + std::to_string(port));
+    ASSERT_TRUE(stream.upgraded());
+    ASSERT_TRUE(waitFor([&] { return subscriber.messages("/meas").size() >= 10; }, 20.0));
+    stream.collect(2.5);
+
+    EXPECT_EQ(object(http(port, "GET", "/api/params")), jsonObject(subscriber.last("/params")));
+    EXPECT_EQ(object(http(port, "GET", "/api/info")), jsonObject(subscriber.last("/info")));
+    const QJsonObject sample = object(http(port, "GET", "/api/sample"));
+    EXPECT_EQ(sample.keys(), jsonObject(subscriber.messages("/meas").back().payload).keys());
+    const QJsonObject limits = object(http(port, "GET", "/api/limits"));
+    ASSERT_EQ(limits.size(), 16);
+    EXPECT_EQ(limits["power"].toObject()["max"].toInt(),
+              static_cast<int>(parameterLimit(0, -1).max));
+
+    // Every answer reaches the stream, in order, as the broker has it; status once a second.
+    std::map<int, QJsonObject> published;
+    for (const QJsonObject &s : samplesOf(subscriber.messages("/meas")))
+        published[s["seq"].toInt()] = s;
+    int lastSeq = 0, statuses = 0;
+    for (const QJsonObject &m : stream.messages) {
+        if (m["type"] == "status") {
+            ++statuses;
+            EXPECT_EQ(m["mqtt"].toString(), "connected");
+            continue;
+        }
+        ASSERT_EQ(m["type"].toString(), "meas");
+        const QJsonObject s = m["sample"].toObject();
+        if (lastSeq)
+            EXPECT_EQ(s["seq"].toInt(), lastSeq + 1);
+        lastSeq = s["seq"].toInt();
+        if (published.count(lastSeq))
+            EXPECT_EQ(s, published[lastSeq]);
+    }
+    EXPECT_GT(lastSeq, 40);
+    EXPECT_GE(statuses, 2);
+
+    const Reply page = http(port, "GET", "/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.body, readFile(KVEX_WEB_DIR "/index.html"));
+    for (const char *header : {"Content-Security-Policy: default-src 'self'", "nosniff",
+                               "Referrer-Policy: no-referrer", "frame-ancestors 'none'"})
+        EXPECT_TRUE(page.has(header)) << header;
+
+    const QJsonObject status = object(http(port, "GET", "/api/status"));
+    EXPECT_EQ(status["status"].toString(), "online");
+    EXPECT_FALSE(status["writes_enabled"].toBool());
+    const QJsonObject stats = object(http(port, "GET", "/api/stats"));
+    EXPECT_GT(stats["count"].toInt(), 10);
+    EXPECT_LE(object(http(port, "POST", "/api/stats/reset"))["count"].toInt(), 1);
+    EXPECT_EQ(http(port, "POST", "/api/stats/reset", "Origin: http://elsewhere.example\r\n").status,
+              403);
+
+    const Reply metrics = http(port, "GET", "/metrics");
+    EXPECT_NE(metrics.body.find("kvex_up 1\n"), std::string::npos);
+    EXPECT_NE(metrics.body.find("kvex_mqtt_connected 1\n"), std::string::npos);
+    if (::system("command -v promtool >/dev/null") != 0)
+        GTEST_SKIP() << "promtool is not installed";
+    std::ofstream(dir + "/metrics.txt") << metrics.body;
+    const std::string check =
+        "promtool check metrics < " + dir + "/metrics.txt > " + dir + "/promtool.txt 2>&1";
+    EXPECT_EQ(::system(check.c_str()), 0) << readFile(dir + "/promtool.txt");
+}
+
+TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn) {
+    ASSERT_TRUE(startWeb({}));
+    const QJsonObject line = object(http(port, "GET", "/api/video"));
+    ASSERT_EQ(line["pixels"].toArray().size(), 256);
+    EXPECT_EQ(line["threshold"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
+    const Reply again = http(port, "GET", "/api/video");
+    EXPECT_EQ(again.status, 429);
+    EXPECT_TRUE(again.has("Retry-After: 1"));
+    const QJsonObject report = object(http(port, "GET", "/api/doctor"));
+    EXPECT_TRUE(report["ok"].toBool()) << QJsonDocument(report).toJson().toStdString();
+    const long before = samples();
+    EXPECT_TRUE(waitFor([&] { return samples() > before + 10; }, 10.0));
+}
+
+TEST_F(GatewayHttpTest, WritesAreRefusedUnlessAllowedAndGoodOnesReachTheSensor) {
+    // Without a token file every write is refused with the way to turn writes on.
+    ASSERT_TRUE(startWeb({}));
+    const Reply off = http(port, "PUT", "/api/params", "", "{\"power\":600}");
+    EXPECT_EQ(off.status, 403);
+    EXPECT_NE(off.body.find("--http-token-file"), std::string::npos);
+    gateway.kill(SIGTERM);
+    ASSERT_EQ(gateway.wait(10.0), 0);
+
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    Subscriber subscriber(broker.port(), std::string(kPrefix) + "/#");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    ASSERT_TRUE(
+        startWeb({"--http-token-file", writeToken(), "--mqtt",
+                  "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix", kPrefix}));
+    const std::string token = "Authorization: Bearer s3cret-token\r\n";
+    struct Refused {
+        const char *method, *path;
+        std::string headers;
+        const char *body;
+        int status;
+    };
+    const Refused refused[] = {
+        {"PUT", "/api/params", "", "{\"power\":600}", 401},
+        {"PUT", "/api/params", "Authorization: Bearer guess\r\n", "{\"power\":600}", 401},
+        {"POST", "/api/teach", "Authorization: Bearer s3cret-tokenX\r\n", "", 401},
+        {"POST", "/api/reset-max-min", "", "", 401},
+        {"PUT", "/api/params", token + "Origin: http://evil.example\r\n", "{\"power\":600}", 403},
+        {"POST", "/api/teach", token + "Sec-Fetch-Site: cross-site\r\n", "", 403},
+        {"PUT", "/api/params", token, "{\"power\":1001}", 422},
+        {"PUT", "/api/params", token, "{\"v_thd\":10}", 422},
+        {"PUT", "/api/params", token, "{\"power\":-1}", 422},
+        {"PUT", "/api/params", token, "{\"power\":600", 400},
+        {"PUT", "/api/params", token, "[600]", 400},
+        {"PUT", "/api/params", token, "{\"power\":\"600\"}", 400},
+        {"PUT", "/api/params", token, "{\"power\":600.5}", 400},
+        {"PUT", "/api/params", token, "{\"power\":{\"a\":1}}", 400},
+        {"PUT", "/api/params", token, "{\"power\":600,\"power\":601}", 400},
+        {"PUT", "/api/params", token, "{\"nonsense\":1}", 400},
+        {"PUT", "/api/params", token, "{}", 400},
+        {"PUT", "/api/params?to=flash", token, "{\"power\":600}", 400},
+    };
+    for (const Refused &r : refused) {
+        SCOPED_TRACE(std::string(r.method) + " " + r.path + " " + r.body);
+        const Reply reply = http(port, r.method, r.path, r.headers, r.body);
+        EXPECT_EQ(reply.status, r.status) << reply.body;
+        EXPECT_TRUE(object(reply).contains("error")) << reply.body;
+        if (r.status == 422) {
+            const QJsonObject problem = object(reply);
+            EXPECT_TRUE(problem["word"].isString() && problem["value"].isDouble() &&
+                        problem["min"].isDouble() && problem["max"].isDouble())
+                << reply.body;
+        }
+    }
+    EXPECT_EQ(writeRequests(*sensor), 0u) << "a refused write reached the sensor";
+
+    EXPECT_EQ(http(port, "PUT", "/api/params", token, "{\"power\":600,\"t_tol\":42}").status, 200);
+    EXPECT_EQ(sensor->ram()[0], 600);
+    EXPECT_EQ(sensor->ram()[kvexsim::kParTolerance], 42);
+    EXPECT_TRUE(
+        waitFor([&] { return jsonObject(subscriber.last("/params"))["power"] == 600; }, 5.0));
+    EXPECT_EQ(object(http(port, "GET", "/api/params"))["power"].toInt(), 600);
+    EXPECT_EQ(http(port, "PUT", "/api/params?to=eeprom", token, "{\"power\":700}").status, 200);
+    EXPECT_EQ(sensor->eeprom()[0], 700);
+    EXPECT_EQ(object(http(port, "GET", "/api/params?from=eeprom"))["power"].toInt(), 700);
+    EXPECT_EQ(sensor->ram()[0], 600);
+    const std::size_t before = sensor->requests().size();
+    EXPECT_EQ(http(port, "POST", "/api/teach", token).status, 200);
+    EXPECT_EQ(http(port, "POST", "/api/reset-max-min", token).status, 200);
+    std::set<int> commands;
+    const auto requests = sensor->requests();
+    for (std::size_t i = before; i < requests.size(); ++i)
+        commands.insert(requests[i].command());
+    EXPECT_TRUE(commands.count(6) && commands.count(11));
+
+    const QJsonArray audit =
+        QJsonDocument::fromJson(QByteArray::fromStdString(http(port, "GET", "/api/audit").body))
+            .array();
+    ASSERT_GE(audit.size(), 7);
+    EXPECT_EQ(audit.last().toObject()["what"].toString(), "reset max/min");
+    EXPECT_EQ(audit.last().toObject()["client"].toString(), "127.0.0.1");
+    EXPECT_TRUE(waitFor(
+        [&] { return jsonObject(subscriber.last("/audit"))["what"] == "reset max/min"; }, 5.0));
+    EXPECT_NE(log().find("web write from 127.0.0.1: teach"), std::string::npos);
+}
+
+TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    struct Attack {
+        const char *name;
+        std::function<void()> run;
+    };
+    const Attack attacks[] = {
+        {"1 MB header",
+         [&] {
+             const Reply r = rawRequest(port, "GET / HTTP/1.1\r\n" + host + "X-Big: " +
+                                                  std::string(1 << 20, 'a') + "\r\n\r\n");
+             EXPECT_TRUE(r.status == 413 || r.status == 431 || r.status == 0) << r.head;
+         }},
+        {"100 MB body announced",
+         [&] {
+             const Reply r = rawRequest(port,
+                                        "PUT /api/params HTTP/1.1\r\n" + host +
+                                            "Authorization: Bearer s3cret-token\r\n"
+                                            "Content-Length: 100000000\r\n\r\n{\"power\":",
+                                        5.0);
+             EXPECT_EQ(r.status, 413) << r.head;
+         }},
+        {"1 000 idle connections",
+         [&] {
+             std::vector<int> idle;
+             for (int i = 0; i < 1000; ++i)
+                 if (const int fd = connectTo(port); fd >= 0)
+                     idle.push_back(fd);
+             EXPECT_GT(idle.size(), 900u);
+             const std::size_t requests = sensor->requests().size();
+             EXPECT_TRUE(sensor->waitForRequests(requests + 20, 10.0));
+             for (const int fd : idle)
+                 ::close(fd);
+         }},
+        {"paths with .. and encoded slashes",
+         [&] {
+             for (const char *path : {"/../../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd",
+                                      "/..%2f..%2f..%2fetc%2fpasswd", "/%2fetc%2fpasswd",
+                                      "/api/..%2f..%2fmetrics", "//etc/passwd", "/index.html%00"}) {
+                 const Reply r = http(port, "GET", path);
+                 EXPECT_EQ(r.body.find("root:"), std::string::npos) << path;
+                 EXPECT_NE(r.status, 0) << path;
+             }
+         }},
+        {"malformed WebSocket frames",
+         [&] {
+             for (const std::string &frame :
+                  {std::string("\x81\x7f\xff\xff\xff\xff\xff\xff\xff\xff", 10),
+                   std::string("\x8f\x85\x00\x00\x00\x00hello", 11), std::string("\x01\x05hello"),
+                   std::string(4096, '\xff')}) {
+                 Stream stream(port);
+                 ASSERT_TRUE(stream.upgraded());
+                 sendAll(stream.fd(), frame);
+                 stream.collect(0.5);
+             }
+         }},
+        {"WebSocket from another site",
+         [&] { EXPECT_FALSE(Stream(port, "http://evil.example").upgraded()); }},
+    };
+    for (const Attack &attack : attacks) {
+        SCOPED_TRACE(attack.name);
+        const long before = samples();
+        attack.run();
+        EXPECT_TRUE(waitFor([&] { return http(port, "GET", "/").status == 200; }, 30.0));
+        EXPECT_TRUE(waitFor([&] { return samples() > before + 5; }, 10.0));
+    }
+    EXPECT_EQ(writeRequests(*sensor), 0u);
+}
+
+// TLS with the certificate and the key in files of their own; no plain HTTP on that port.
+TEST_F(GatewayHttpTest, TlsServesThePageAndRefusesPlainHttp) {
+    const std::string make =
+        "cd " + dir +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
+        " -keyout web.key -out web.crt > openssl.log 2>&1";
+    ASSERT_EQ(::system(make.c_str()), 0) << readFile(dir + "/openssl.log");
+    port = freePort();
+    ASSERT_TRUE(startGateway({"--http", std::to_string(port), "--http-cert", dir + "/web.crt",
+                              "--http-key", dir + "/web.key"}));
+    const std::string fetch = "printf 'GET /api/status HTTP/1.1\\r\\nHost: 127.0.0.1\\r\\n"
+                              "Connection: close\\r\\n\\r\\n' | timeout 10 openssl s_client "
+                              "-quiet -connect 127.0.0.1:" +
+                              std::to_string(port) + " > " + dir + "/tls.txt 2>/dev/null";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return ::system(fetch.c_str()) >= 0 &&
+                   readFile(dir + "/tls.txt").find("\"status\":\"online\"") != std::string::npos;
+        },
+        15.0))
+        << readFile(dir + "/tls.txt");
+    EXPECT_EQ(readFile(dir + "/tls.txt").rfind("HTTP/1.1 200", 0), 0u);
+    EXPECT_NE(http(port, "GET", "/api/status").status, 200);
+}
+
+TEST(GatewayWebBody, OnlyFlatObjectsOfWholeNumbersPass) {
+    struct Case {
+        const char *body;
+        bool ok;
+    };
+    for (const Case &c :
+         {Case{"{\"power\":500}", true}, Case{" { \"a\" : -3 , \"b\":0 } ", true},
+          Case{"{\"a\\u0062\":1}", true}, Case{"{\"a\":1e3}", false}, Case{"{\"a\":01}", false},
+          Case{"{\"a\":1,}", false}, Case{"{\"a\":1} x", false}, Case{"{\"a\":true}", false},
+          Case{"{\"a\":null}", false}, Case{"{\"a\":99999999999999999999}", false},
+          Case{"{\"a\":-}", false}, Case{"{\"a", false}, Case{"", false},
+          Case{"{\"a\":[1]}", false}, Case{"{\"\\x\":1}", false}}) {
+        std::vector<WordValue> words;
+        std::string error;
+        EXPECT_EQ(parseWordObject(c.body, &words, &error), c.ok) << c.body << ": " << error;
+        EXPECT_EQ(error.empty(), c.ok) << c.body;
+    }
+    std::vector<WordValue> words;
+    std::string error;
+    ASSERT_TRUE(parseWordObject("{\"ab\":-3,\"c\":65535}", &words, &error));
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_EQ(words[0].name, "ab");
+    EXPECT_EQ(words[0].value, -3);
+    EXPECT_EQ(words[1].value, 65535);
+}
+
+} // namespace
