@@ -37,6 +37,17 @@ void notifyRunSample() {
 void notifyRunEnded(LiveEnd end) {
     notifyAll(&LiveObserver::runEnded, end);
 }
+bool runVideoLineWanted() {
+    bool wanted = false;
+    const std::map<int, LiveObserver> current = observers;
+    for (const auto &entry : current)
+        if (entry.second.wantsVideoLine && entry.second.wantsVideoLine())
+            wanted = true;
+    return wanted;
+}
+void notifyRunVideoLine() {
+    notifyAll(&LiveObserver::runVideoLine);
+}
 void notifyVideoStarted() {
     notifyAll(&LiveObserver::videoStarted);
 }
