@@ -14,9 +14,14 @@
 #include "program_fixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTime>
 #include <QTimer>
@@ -61,6 +66,61 @@ struct SetClock {
         return [this] { return now; };
     }
 };
+
+QWidget *visibleWindow(const char *objectName) {
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == objectName && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+// The choice after the file dialog as the operator makes it in the dialog's own widgets; a
+// single file has no cap, and a cancelled dialog records nothing.
+TEST(RecordingChoiceTest, TheDialogGivesWhatTheOperatorPicked) {
+    struct Case {
+        const char *what;
+        int newFile; // one file, every N hours, every N MB
+        int every;
+        bool keep;
+        bool video;
+        bool record;
+        int result;
+        RecordingChoice expected;
+    };
+    const Case cases[] = {
+        {"one file with video lines", 0, 5, true, true, true, 1, {0, 0, 0, 10}},
+        {"hourly with a cap", 1, 2, true, false, true, 1, {2, 0, 500, 0}},
+        {"by size without a cap", 2, 20, false, true, true, 1, {0, 20, 0, 10}},
+        {"cancelled", 2, 20, true, true, false, 0, {1, 0, 0, 0}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        whenever([] { return visibleWindow("RecordingChoicePopup") != nullptr; },
+                 [&c] {
+                     QWidget *dialog = visibleWindow("RecordingChoicePopup");
+                     dialog->findChild<QComboBox *>("RINGNewFile")->setCurrentIndex(c.newFile);
+                     dialog->findChild<QSpinBox *>("NUMRotateEvery")->setValue(c.every);
+                     dialog->findChild<QCheckBox *>("CHECKKeep")->setChecked(c.keep);
+                     dialog->findChild<QSpinBox *>("NUMKeepMegabytes")->setValue(500);
+                     dialog->findChild<QCheckBox *>("CHECKVideo")->setChecked(c.video);
+                     dialog->findChild<QSpinBox *>("NUMVideoEvery")->setValue(10);
+                     if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR"))
+                         if (c.newFile == 1)
+                             dialog->grab().save(QString("%1/recording-choice.png").arg(folder));
+                     if (c.record)
+                         dialog->findChild<QPushButton *>("BTNStartRecording")->click();
+                     else
+                         static_cast<QDialog *>(dialog)->reject();
+                 });
+        RecordingChoice choice;
+        choice.rotateHours = 1;
+        EXPECT_EQ(RecordingChoicePopup(choice), c.result);
+        EXPECT_EQ(choice.rotateHours, c.expected.rotateHours);
+        EXPECT_EQ(choice.rotateMegabytes, c.expected.rotateMegabytes);
+        EXPECT_EQ(choice.keepMegabytes, c.expected.keepMegabytes);
+        EXPECT_EQ(choice.videoEvery, c.expected.videoEvery);
+    }
+}
 
 // Rotation by time and by size: every file stands on its own with the header, is named by its
 // start time, and together they hold every row in order.
