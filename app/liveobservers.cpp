@@ -37,10 +37,10 @@ void notifyRunSample() {
 void notifyRunEnded(LiveEnd end) {
     notifyAll(&LiveObserver::runEnded, end);
 }
+// Asked every cycle, so without the copy notifyAll makes: the question adds or removes no one.
 bool runVideoLineWanted() {
     bool wanted = false;
-    const std::map<int, LiveObserver> current = observers;
-    for (const auto &entry : current)
+    for (const auto &entry : observers)
         if (entry.second.wantsVideoLine && entry.second.wantsVideoLine())
             wanted = true;
     return wanted;
