@@ -191,6 +191,13 @@ int runRun(const CliOptions &options) {
 
 int runVideo(const CliOptions &options) {
     LiveRequest request;
-    const int parsed = parseLiveOptions(options, "--lines", request);
+    int parsed = parseLiveOptions(options, "--lines", request);
+    if (parsed == EXIT_OK)
+        parsed = parseRecordingOptions(options, request.recording);
+    // A video file is one file of lines; rotation and video lines belong to run's recording.
+    if (parsed == EXIT_OK && (request.recording.rotates() || request.recording.videoEvery > 0))
+        return fail(EXIT_USAGE,
+                    kvex::tr("--rotate-hours, --rotate-mb, --keep-mb and --video-every are "
+                             "options of run"));
     return parsed != EXIT_OK ? parsed : recordLoop(options, request, true);
 }

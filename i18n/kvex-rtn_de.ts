@@ -2209,5 +2209,9 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>Record</source>
         <translation>Aufzeichnen</translation>
     </message>
+    <message>
+        <source>--rotate-hours, --rotate-mb, --keep-mb and --video-every are options of run</source>
+        <translation>--rotate-hours, --rotate-mb, --keep-mb und --video-every sind Optionen von run</translation>
+    </message>
 </context>
 </TS>

@@ -268,6 +268,10 @@ TEST_F(CliTest, RunRecordsRotatingFilesWithVideoLines) {
         EXPECT_EQ(bad.exitCode, 2) << options.join(' ').toStdString();
         EXPECT_FALSE(QFile::exists(file("bad.csv")));
     }
+    const CliResult videoOnly = cli({"--port", port(), "video", "--lines", "2", "--csv",
+                                     file("bad.csv"), "--video-every", "2"});
+    EXPECT_EQ(videoOnly.exitCode, 2);
+    EXPECT_FALSE(QFile::exists(file("bad.csv")));
 }
 
 TEST_F(CliTest, FailuresExitWithTheirCodeAndOneLine) {
