@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -28,7 +29,7 @@ namespace {
 const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
     "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
-    "                     [--lang de|en]\n"
+    "                     [--lang de|en] [--replay FILE [--speed X]]\n"
     "       kvex-rtn-demo --help | --version\n"
     "\n"
     "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
@@ -42,6 +43,10 @@ const char *const kUsage =
     "                      simulator leaves the line check unanswered), popup (sensor\n"
     "                      information shown), traffic (the traffic monitor over run\n"
     "                      mode, one answer with a bad sync word)\n"
+    "  --replay FILE       the simulated sensor answers run mode with the rows of a\n"
+    "                      recording (and video mode with the lines of FILE-video.csv\n"
+    "                      beside it, if there is one) at their recorded pace\n"
+    "  --speed X           play the recording X times as fast (default 1)\n"
     "  --lang de|en        German or English (default: the panel's choice, else the\n"
     "                      system's)\n"
     "  --screenshot FILE   once the state has settled, save the main panel (for popup with\n"
@@ -150,12 +155,24 @@ int main(int argc, char *argv[]) {
     const char *profileName = "standard";
     const char *screenshot = nullptr;
     const char *device = nullptr;
+    const char *replayFile = nullptr;
+    double speed = 1.0;
     State state = State::Idle;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
             profileName = argv[++i];
         } else if (std::strcmp(argv[i], "--device") == 0 && i + 1 < argc) {
             device = argv[++i];
+        } else if (std::strcmp(argv[i], "--replay") == 0 && i + 1 < argc) {
+            replayFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--speed") == 0 && i + 1 < argc) {
+            char *end = nullptr;
+            speed = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(speed >= 0.01 && speed <= 1000.0)) {
+                std::fprintf(stderr, "kvex-rtn-demo: --speed takes 0.01 to 1000, not \"%s\"\n",
+                             argv[i]);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc) {
             ++i; // chosen above, before the panel loads
         } else if (std::strncmp(argv[i], "--lang=", 7) == 0) {
@@ -177,7 +194,21 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "kvex-rtn-demo: no sensor profile \"%s\"\n", profileName);
         return 2;
     }
+    if (replayFile && device) {
+        std::fprintf(stderr, "kvex-rtn-demo: --replay plays through the built-in simulator, "
+                             "not the sensor given with --device\n");
+        return 2;
+    }
     kvexsim::SensorSim sensor(*profile);
+    if (replayFile) {
+        auto replay = std::make_shared<kvexsim::Replay>();
+        std::string error;
+        if (!kvexsim::loadReplay(replayFile, *replay, error)) {
+            std::fprintf(stderr, "kvex-rtn-demo: %s\n", error.c_str());
+            return 1;
+        }
+        sensor.setReplay(replay, speed);
+    }
     if (device) {
         // Whatever answers there is the sensor; the built-in one stays off.
         bindPortDevice(1, device, "given with --device");

@@ -100,8 +100,14 @@ void PushRUN() {
         const bool answered = graphrefresh == 1;
         if (answered)
             CopyPPtoMeasurement();
-        if (rx_flag == 1)
+        if (rx_flag == 1) {
+            // Between two cycles nothing is on the wire: the place for a video read.
+            if (answered && runVideoLineWanted()) {
+                readVideoLine();
+                notifyRunVideoLine();
+            }
             sendRunRequest();
+        }
         if (answered) {
             PlotVIDEOBarGraph();
             PlotRAWGraphX8();

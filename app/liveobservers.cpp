@@ -37,6 +37,17 @@ void notifyRunSample() {
 void notifyRunEnded(LiveEnd end) {
     notifyAll(&LiveObserver::runEnded, end);
 }
+// Asked every cycle, so without the copy notifyAll makes: the question adds or removes no one.
+bool runVideoLineWanted() {
+    bool wanted = false;
+    for (const auto &entry : observers)
+        if (entry.second.wantsVideoLine && entry.second.wantsVideoLine())
+            wanted = true;
+    return wanted;
+}
+void notifyRunVideoLine() {
+    notifyAll(&LiveObserver::runVideoLine);
+}
 void notifyVideoStarted() {
     notifyAll(&LiveObserver::videoStarted);
 }

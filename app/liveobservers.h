@@ -12,6 +12,11 @@ struct LiveObserver {
     // The measurement variables hold the answer just taken; called once per run-mode cycle.
     std::function<void()> runSample;
     std::function<void(LiveEnd)> runEnded;
+    // Asked once per run-mode cycle, before the next request: true pauses the run for one video
+    // read, handed on through runVideoLine.
+    std::function<bool()> wantsVideoLine;
+    // adcbuf holds a video line read between two run-mode cycles.
+    std::function<void()> runVideoLine;
     std::function<void()> videoStarted;
     // The measurement variables and adcbuf hold the line just read.
     std::function<void()> videoLine;
@@ -25,6 +30,9 @@ void removeLiveObserver(int id);
 void notifyRunStarted();
 void notifyRunSample();
 void notifyRunEnded(LiveEnd end);
+// Whether any observer wants a video line now; every observer is asked.
+bool runVideoLineWanted();
+void notifyRunVideoLine();
 void notifyVideoStarted();
 void notifyVideoLine();
 void notifyVideoEnded(LiveEnd end);

@@ -5,23 +5,23 @@
 #include "app/liveobservers.h"
 #include "app/measurement.h"
 #include "app/panelcontrols.h"
+#include "app/recordingfiles.h"
+#include "app/videocsv.h"
 #include "com232/rs232link.h"
+#include "platform/recordingchoice.h"
 #include "platform/tr.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
 // Half the promised second, so a slow cycle still keeps the promise.
 constexpr double FLUSH_INTERVAL = 0.5;
 
-std::FILE *file = nullptr;
-std::string filePath;
+RecordingFiles files;
+RecordingOptions options;
 long rows = 0;
+long videoLinesSeen = 0;
 double lastFlush = 0.0;
 
 std::string baseName(const std::string &path) {
@@ -38,89 +38,80 @@ void showRowCount() {
     showRecordingStatus(kvex::trArgs("Recording: %1 rows", {std::to_string(rows)}));
 }
 
+// A file that cannot take the rows ends the recording, never the run.
 void reportWriteFailure() {
+    files.close();
     const std::string text =
-        kvex::trArgs("Recording stopped: cannot write %1!", {baseName(filePath)});
+        kvex::trArgs("Recording stopped: cannot write %1!", {baseName(files.currentFile())});
     showRecordingStatus(text);
     showStatusText(text.c_str());
 }
 
-// A file that cannot take the rows ends the recording, never the run.
-void failRecording() {
-    std::fclose(file);
-    file = nullptr;
-    reportWriteFailure();
-}
-
-bool flushRows() {
+void flushRows() {
     lastFlush = Timer();
-    if (std::fflush(file) != 0 || std::ferror(file)) {
-        failRecording();
-        return false;
-    }
-    return true;
+    if (files.flush())
+        showRowCount();
+    else
+        reportWriteFailure();
 }
 
 void recordSample() {
-    if (!file)
+    if (!files.isOpen())
         return;
-    const std::string line = measurementCsvLine(currentMeasurement());
-    if (std::fputs(line.c_str(), file) < 0) {
-        failRecording();
+    if (!files.writeRow(measurementCsvLine(currentMeasurement()))) {
+        reportWriteFailure();
         return;
     }
     ++rows;
-    if (Timer() - lastFlush >= FLUSH_INTERVAL && flushRows())
-        showRowCount();
+    if (Timer() - lastFlush >= FLUSH_INTERVAL)
+        flushRows();
+}
+
+// Counts the lines on offer, run-mode cycles or video-mode lines alike; true for every Nth.
+bool videoLineDue() {
+    return files.isOpen() && options.videoEvery > 0 && ++videoLinesSeen % options.videoEvery == 0;
+}
+
+void recordVideoLine() {
+    if (files.isOpen() && !files.writeVideoRow(videoCsvLine()))
+        reportWriteFailure();
 }
 
 } // namespace
 
-bool startRecording(const std::string &path, std::string *error) {
+bool startRecording(const std::string &path, std::string *error, const RecordingOptions &chosen) {
     stopRecording();
-    std::FILE *opened = std::fopen(path.c_str(), "w");
-    if (!opened) {
-        if (error)
-            *error = std::strerror(errno);
+    if (!files.open(path, chosen, error))
         return false;
-    }
-    // Large enough for a second of rows at the wire's pace.
-    std::setvbuf(opened, nullptr, _IOFBF, 1 << 16);
-    if (std::fputs(measurementCsvHeader().c_str(), opened) < 0 || std::fflush(opened) != 0) {
-        if (error)
-            *error = std::strerror(errno);
-        std::fclose(opened);
-        return false;
-    }
-    file = opened;
-    filePath = path;
+    options = chosen;
     rows = 0;
+    videoLinesSeen = 0;
     lastFlush = Timer();
     showRowCount();
     return true;
 }
 
 void stopRecording() {
-    if (!file)
+    if (!files.isOpen())
         return;
-    if (!flushRows())
-        return;
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
-    if (!closed) {
+    if (!files.close()) {
         reportWriteFailure();
         return;
     }
-    showRecordingStatus(
-        kvex::trArgs("Recorded %1 rows to %2", {std::to_string(rows), baseName(filePath)}));
+    showRecordingStatus(kvex::trArgs("Recorded %1 rows to %2",
+                                     {std::to_string(rows), baseName(files.currentFile())}));
 }
 
 bool recordingActive() {
-    return file != nullptr;
+    return files.isOpen();
 }
 
 long recordedRows() {
     return rows;
+}
+
+std::string recordingFile() {
+    return files.currentFile();
 }
 
 void installRecorder() {
@@ -130,6 +121,17 @@ void installRecorder() {
     LiveObserver hooks;
     hooks.runSample = recordSample;
     hooks.runEnded = [](LiveEnd) { stopRecording(); };
+    hooks.wantsVideoLine = videoLineDue;
+    hooks.runVideoLine = recordVideoLine;
+    hooks.videoLine = [] {
+        if (videoLineDue())
+            recordVideoLine();
+    };
+    // A recording of video lines ends with video mode as one of rows ends with run mode.
+    hooks.videoEnded = [](LiveEnd) {
+        if (options.videoEvery > 0)
+            stopRecording();
+    };
     observer = addLiveObserver(hooks);
 }
 
@@ -145,8 +147,17 @@ int CC_BTNRecord(int, int, int event, void *, int, int) {
             showStatusText(kvex::tr("Path of the recording file is too long!"));
         return 0;
     }
+    // The last choice is offered again: an operator who rotates usually rotates every time.
+    static RecordingChoice choice;
+    if (!RecordingChoicePopup(choice))
+        return 0;
+    RecordingOptions picked;
+    picked.rotateHours = choice.rotateHours;
+    picked.rotateMegabytes = choice.rotateMegabytes;
+    picked.keepMegabytes = choice.keepMegabytes;
+    picked.videoEvery = choice.videoEvery;
     std::string error;
-    if (!startRecording(path, &error)) {
+    if (!startRecording(path, &error, picked)) {
         const std::string text = kvex::trArgs("Cannot record to %1: %2", {baseName(path), error});
         showRecordingStatus(text);
         showStatusText(text.c_str());

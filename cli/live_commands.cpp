@@ -1,9 +1,11 @@
 // run and video: the panel's live loops, stopped after the asked number of answers, each answer
-// a CSV row.
+// a CSV row; run's rows go through the recorder's files (rotation, cap, video lines).
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/liveobservers.h"
 #include "app/measurement.h"
 #include "app/panelcontrols.h"
+#include "app/recordingfiles.h"
+#include "app/videocsv.h"
 #include "cli/cli.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -19,14 +21,26 @@
 
 namespace {
 
-constexpr int kVideoSamples = 256;
 // Longer than a request and its answer take on the wire (two 36-byte frames: 38 ms).
 constexpr double kLastAnswerSeconds = 0.1;
 
 struct LiveRequest {
     long count = 0;
     std::string csv;
+    RecordingOptions recording;
 };
+
+// An optional positive whole number; false when given but not one.
+bool countOption(const CliOptions &options, const char *name, int &value) {
+    std::string text;
+    if (!optionValue(options.args, name, text))
+        return true;
+    const long n = parseCount(text);
+    if (n < 0 || n > 1000000000L)
+        return false;
+    value = static_cast<int>(n);
+    return true;
+}
 
 int parseLiveOptions(const CliOptions &options, const char *countOption, LiveRequest &request) {
     std::string count;
@@ -37,41 +51,81 @@ int parseLiveOptions(const CliOptions &options, const char *countOption, LiveReq
     return EXIT_OK;
 }
 
-std::string videoCsvHeader() {
-    std::string header = "time (UTC),left edge (units),right edge (units),measured value (units)";
-    for (int i = 0; i < kVideoSamples; ++i)
-        header += ",sample " + std::to_string(i);
-    return header + "\n";
+int parseRecordingOptions(const CliOptions &options, RecordingOptions &recording) {
+    const struct {
+        const char *name;
+        int *value;
+    } counts[] = {{"--rotate-hours", &recording.rotateHours},
+                  {"--rotate-mb", &recording.rotateMegabytes},
+                  {"--keep-mb", &recording.keepMegabytes},
+                  {"--video-every", &recording.videoEvery}};
+    for (const auto &option : counts)
+        if (!countOption(options, option.name, *option.value))
+            return fail(EXIT_USAGE, kvex::trArgs("%1 needs a whole number N > 0", {option.name}));
+    if (recording.rotateHours > 0 && recording.rotateMegabytes > 0)
+        return fail(EXIT_USAGE, kvex::tr("--rotate-hours and --rotate-mb exclude each other"));
+    if (recording.keepMegabytes > 0 && !recording.rotates())
+        return fail(EXIT_USAGE, kvex::tr("--keep-mb needs --rotate-hours or --rotate-mb"));
+    return EXIT_OK;
 }
 
-std::string videoCsvLine() {
-    std::string line = isoTimeNow() + "," + std::to_string(Ledge) + "," + std::to_string(Redge) +
-                       "," + std::to_string(Mvalue);
-    for (int i = 0; i < kVideoSamples; ++i)
-        line += "," + std::to_string(adcbuf[i]);
-    return line + "\n";
-}
+// Where the rows of one live loop go: the recording's files for run, one video file for video.
+class RowSink {
+  public:
+    RowSink(const LiveRequest &request, bool video) : request_(request), video_(video) {}
+    ~RowSink() {
+        if (videoFile_)
+            std::fclose(videoFile_);
+    }
+    bool open() {
+        if (!video_)
+            return files_.open(request_.csv, request_.recording, nullptr);
+        videoFile_ = std::fopen(request_.csv.c_str(), "w");
+        return videoFile_ && std::fputs(videoCsvHeader().c_str(), videoFile_) >= 0;
+    }
+    bool write(const std::string &line) {
+        if (!video_)
+            return files_.writeRow(line);
+        return std::fputs(line.c_str(), videoFile_) >= 0;
+    }
+    bool writeVideo(const std::string &line) { return files_.writeVideoRow(line); }
+    bool close() {
+        if (!video_)
+            return files_.close();
+        const bool closed = std::fclose(videoFile_) == 0;
+        videoFile_ = nullptr;
+        return closed;
+    }
+    // The file that failed, for the message.
+    std::string file() const { return video_ ? request_.csv : files_.currentFile(); }
+    int filesStarted() const { return video_ ? 1 : files_.filesStarted(); }
+
+  private:
+    const LiveRequest &request_;
+    bool video_;
+    RecordingFiles files_;
+    std::FILE *videoFile_ = nullptr;
+};
 
 // Runs a live loop through its panel button until `count` rows are written; with --wait a lost
 // device is waited for and the loop goes on where it stopped.
 int recordLoop(const CliOptions &options, const LiveRequest &request, bool video) {
-    FILE *file = std::fopen(request.csv.c_str(), "w");
-    if (!file)
-        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {request.csv}));
+    RowSink sink(request, video);
+    if (!sink.open())
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {sink.file()}));
     const int connected = connectSensor(options);
     if (connected != EXIT_OK) {
-        std::fclose(file);
+        sink.close();
         return connected;
     }
     long rows = 0;
+    long cycles = 0;
     bool writeFailed = false;
     LiveEnd end = LiveEnd::Stopped;
-    const std::string header = video ? videoCsvHeader() : measurementCsvHeader();
-    writeFailed = std::fputs(header.c_str(), file) < 0;
     auto row = [&](const std::string &line) {
         if (rows >= request.count)
             return;
-        if (std::fputs(line.c_str(), file) < 0)
+        if (!sink.write(line))
             writeFailed = true;
         if (++rows >= request.count || writeFailed)
             stop_flag = 1;
@@ -83,6 +137,16 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
     } else {
         observer.runSample = [&] { row(measurementCsvLine(currentMeasurement())); };
         observer.runEnded = [&](LiveEnd why) { end = why; };
+        const int every = request.recording.videoEvery;
+        observer.wantsVideoLine = [&, every] {
+            return every > 0 && !writeFailed && ++cycles % every == 0;
+        };
+        observer.runVideoLine = [&] {
+            if (!sink.writeVideo(videoCsvLine())) {
+                writeFailed = true;
+                stop_flag = 1;
+            }
+        };
     }
     const int id = addLiveObserver(observer);
     for (;;) {
@@ -101,15 +165,17 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
     while (Timer() < until)
         ProcessSystemEvents();
     FlushInQ(com);
-    if (std::fclose(file) != 0 || writeFailed)
-        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {request.csv}));
+    const std::string lastFile = sink.file();
+    if (!sink.close() || writeFailed)
+        return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {lastFile}));
     if (rows < request.count)
         return fail(
             EXIT_NO_ANSWER,
             kvex::trArgs("the sensor stopped answering after %1 of %2 rows: %3",
                          {std::to_string(rows), std::to_string(request.count), lastStatus()}));
     if (options.json)
-        std::printf("{\"rows\":%ld,\"csv\":%s}\n", rows, jsonString(request.csv).c_str());
+        std::printf("{\"rows\":%ld,\"csv\":%s,\"files\":%d}\n", rows,
+                    jsonString(request.csv).c_str(), sink.filesStarted());
     return EXIT_OK;
 }
 
@@ -117,12 +183,21 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
 
 int runRun(const CliOptions &options) {
     LiveRequest request;
-    const int parsed = parseLiveOptions(options, "--cycles", request);
+    int parsed = parseLiveOptions(options, "--cycles", request);
+    if (parsed == EXIT_OK)
+        parsed = parseRecordingOptions(options, request.recording);
     return parsed != EXIT_OK ? parsed : recordLoop(options, request, false);
 }
 
 int runVideo(const CliOptions &options) {
     LiveRequest request;
-    const int parsed = parseLiveOptions(options, "--lines", request);
+    int parsed = parseLiveOptions(options, "--lines", request);
+    if (parsed == EXIT_OK)
+        parsed = parseRecordingOptions(options, request.recording);
+    // A video file is one file of lines; rotation and video lines belong to run's recording.
+    if (parsed == EXIT_OK && (request.recording.rotates() || request.recording.videoEvery > 0))
+        return fail(EXIT_USAGE,
+                    kvex::tr("--rotate-hours, --rotate-mb, --keep-mb and --video-every are "
+                             "options of run"));
     return parsed != EXIT_OK ? parsed : recordLoop(options, request, true);
 }

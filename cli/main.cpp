@@ -18,7 +18,10 @@ const CliCommand commands[] = {
     {"identify", "--port PORT identify", runIdentify},
     {"get", "--port PORT get --from ram|eeprom [-o FILE]", runGet},
     {"send", "--port PORT send --to ram|eeprom FILE", runSend},
-    {"run", "--port PORT run --cycles N --csv FILE", runRun},
+    {"run",
+     "--port PORT run --cycles N --csv FILE [--rotate-hours N | --rotate-mb N] [--keep-mb N] "
+     "[--video-every N]",
+     runRun},
     {"video", "--port PORT video --lines N --csv FILE", runVideo},
     {"doctor", "[--port PORT] doctor", runDoctor},
 #ifdef KVEX_WITH_GATEWAY

@@ -40,6 +40,8 @@ bool rxSurplus = false;
 namespace {
 // Twenty byte times at 19 200 baud: bytes that belong to the same answer come well within it.
 constexpr double SURPLUS_WAIT = 0.02;
+// The sensor's pause between two steps of the connection sequence.
+constexpr double STEP_PAUSE = 0.1;
 } // namespace
 
 const char *comErrorText(int code) {
@@ -186,6 +188,14 @@ int openSensorPort(int port) {
     return 0;
 }
 
+// The program's events go on during the sensor's pause, so the gateway's clients are answered
+// and the panel redraws.
+static void pauseBetweenSteps() {
+    const double until = Timer() + STEP_PAUSE;
+    while (Timer() < until)
+        ProcessSystemEvents();
+}
+
 int InitRS232(int port) {
     const ExchangeScope exchange;
     ret = openSensorPort(port);
@@ -215,20 +225,20 @@ int InitRS232(int port) {
             if (failed && firstError[0] == '\0')
                 std::snprintf(firstError, sizeof firstError, "%s", szStatus);
         };
-        Delay(0.1);
+        pauseBetweenSteps();
         ret = GetHARDWAREInfo();
         if (ret == 0) {
             setStatus(kvex::tr("Error reading HARDWARE-info!"));
             fail(rx_flag == 1);
         }
         keepFirstError(ret == 0);
-        Delay(0.1);
+        pauseBetweenSteps();
         target = RAM;
         if (!PushGET(RAM)) {
             fail(rx_flag == 1);
             keepFirstError(true);
         }
-        Delay(0.1);
+        pauseBetweenSteps();
         ret = GetVERSIONInfo();
         if (ret < 72) {
             setStatus(kvex::tr("Error reading firmware-info!"));

@@ -2261,5 +2261,53 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>web write from %s: %s: %s</source>
         <translation>Schreiben über das Web von %s: %s: %s</translation>
     </message>
+    <message>
+        <source>%1 needs a whole number N &gt; 0</source>
+        <translation>%1 braucht eine ganze Zahl N &gt; 0</translation>
+    </message>
+    <message>
+        <source>--rotate-hours and --rotate-mb exclude each other</source>
+        <translation>--rotate-hours und --rotate-mb schließen einander aus</translation>
+    </message>
+    <message>
+        <source>--keep-mb needs --rotate-hours or --rotate-mb</source>
+        <translation>--keep-mb braucht --rotate-hours oder --rotate-mb</translation>
+    </message>
+    <message>
+        <source>--rotate-hours, --rotate-mb, --keep-mb and --video-every are options of run</source>
+        <translation>--rotate-hours, --rotate-mb, --keep-mb und --video-every sind Optionen von run</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation type="unfinished">Aufzeichnung</translation>
+    </message>
+    <message>
+        <source>One file</source>
+        <translation>Eine Datei</translation>
+    </message>
+    <message>
+        <source>A new file every N hours</source>
+        <translation>Alle N Stunden eine neue Datei</translation>
+    </message>
+    <message>
+        <source>A new file every N MB</source>
+        <translation>Alle N MB eine neue Datei</translation>
+    </message>
+    <message>
+        <source>Remove the oldest files beyond</source>
+        <translation>Die ältesten Dateien löschen über</translation>
+    </message>
+    <message>
+        <source>Record every Nth video line, N =</source>
+        <translation>Jede N-te Videozeile aufzeichnen, N =</translation>
+    </message>
+    <message>
+        <source> h</source>
+        <translation> h</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation type="unfinished">Aufzeichnen</translation>
+    </message>
 </context>
 </TS>

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -34,6 +35,8 @@ struct Options {
     std::string driverFifo;
     std::vector<FaultOption> faults;
     std::optional<std::pair<double, uint32_t>> randomFaults;
+    std::string replay;
+    double speed = 1.0;
     bool listProfiles = false;
     bool help = false;
     bool version = false;
@@ -43,6 +46,7 @@ const char *const kUsage =
     "usage: kvex-sensor-sim [--profile NAME] [--device PATH] [--unpaced]\n"
     "                       [--adapter plain|ftdi] [--driver-fifo PATH]\n"
     "                       [--fault CMD:KIND[:N]]... [--random-faults RATE:SEED]\n"
+    "                       [--replay FILE [--speed X]]\n"
     "                       [--list-profiles] [--help] [--version]\n"
     "\n"
     "Simulates a K-VEX-RTN line sensor. Without --device it opens a pseudo-terminal and prints\n"
@@ -63,6 +67,11 @@ const char *const kUsage =
     "                          delay in seconds for late (default 1.0). May be repeated.\n"
     "  --random-faults RATE:SEED  spoil answers at random with probability RATE (0 to 1),\n"
     "                          drawn from a generator seeded with SEED\n"
+    "  --replay FILE           answer run-mode requests with the rows of a recording\n"
+    "                          (FILE.csv as the program writes it) at their recorded pace,\n"
+    "                          from the start again after the last; video requests get the\n"
+    "                          lines of FILE-video.csv beside it, if there is one\n"
+    "  --speed X               play the recording X times as fast (0.01 to 1000, default 1)\n"
     "  --list-profiles         list the sensor profiles and exit\n"
     "  --help                  show this text and exit\n"
     "  --version               print the version and exit\n";
@@ -179,6 +188,12 @@ Options parseOptions(int argc, char **argv) {
             options.faults.push_back(parseFault(value()));
         } else if (arg == "--random-faults") {
             options.randomFaults = parseRandomFaults(value());
+        } else if (arg == "--replay") {
+            options.replay = value();
+            if (options.replay.empty())
+                throw UsageError("--replay needs a file");
+        } else if (arg == "--speed") {
+            options.speed = parseNumber(value(), 0.01, 1000.0, "the speed");
         } else if (arg == "--list-profiles") {
             noValue();
             options.listProfiles = true;
@@ -234,6 +249,15 @@ int main(int argc, char **argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    auto replay = std::make_shared<kvexsim::Replay>();
+    if (!options.replay.empty()) {
+        std::string error;
+        if (!kvexsim::loadReplay(options.replay, *replay, error)) {
+            std::cerr << "kvex-sensor-sim: " << error << "\n";
+            return kExitFailure;
+        }
+    }
+
     const kvexsim::SensorProfile &profile = *kvexsim::findProfile(options.profile);
     kvexsim::SensorSim sim(profile);
     sim.setPaced(options.paced);
@@ -243,6 +267,8 @@ int main(int argc, char **argv) {
                   << std::strerror(errno) << "\n";
         return kExitFailure;
     }
+    if (!options.replay.empty())
+        sim.setReplay(replay, options.speed);
     for (const auto &f : options.faults)
         sim.setFault(f.command, f.fault);
     if (options.randomFaults)
@@ -258,6 +284,11 @@ int main(int argc, char **argv) {
     sim.start();
     std::printf("kvex-sensor-sim: sensor \"%s\" on %s\n", profile.name.c_str(),
                 sim.devicePath().c_str());
+    if (!options.replay.empty())
+        std::printf("kvex-sensor-sim: replaying %zu rows and %zu video lines of %s (%zu lines "
+                    "skipped) at %g times their pace\n",
+                    replay->rows.size(), replay->videoLines.size(), options.replay.c_str(),
+                    replay->skipped, options.speed);
     std::fflush(stdout);
 
     int signal = 0;

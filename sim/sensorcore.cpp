@@ -238,6 +238,45 @@ void SensorCore::resetExtremes() {
     rightMax_ = 0;
 }
 
+void SensorCore::setReplay(std::shared_ptr<const Replay> replay, double speed) {
+    replay_ = std::move(replay);
+    replaySpeed_ = speed > 0.0 ? speed : 1.0;
+    replayNext_ = 0;
+}
+
+Words SensorCore::replayedWords(double now) {
+    const std::vector<ReplayRow> &rows = replay_->rows;
+    if (replayNext_ >= rows.size())
+        replayNext_ = 0;
+    const ReplayRow &row = rows[replayNext_++];
+    double due = replayStart_ + row.offset / replaySpeed_;
+    // The first row starts the recording's clock; a program that fell behind by more than a
+    // pause (a run stopped and started again) takes it up from where it is, not in a rush.
+    if (replayNext_ == 1 || now - due > kReplayLongestPause)
+        replayStart_ = now - row.offset / replaySpeed_;
+    else if (due - now > kReplayLongestPause)
+        replayStart_ -= due - now - kReplayLongestPause;
+    notBefore_ = replayStart_ + row.offset / replaySpeed_;
+    ++measurementCount_;
+    leftMax_ = std::max(leftMax_, row.left);
+    rightMax_ = std::max(rightMax_, row.right);
+    Words w{};
+    w[kMeasLeftEdge] = row.left;
+    w[kMeasRightEdge] = row.right;
+    w[kMeasValue] = row.value;
+    w[kMeasSetPoint] = row.hasSetPoint ? row.setPoint : ram_[kParSetPoint];
+    w[kMeasTolerance] = row.tolerance;
+    w[kMeasEdgeCount] = static_cast<uint16_t>((row.left != 0) + (row.right != 0));
+    w[kMeasStart] = row.left;
+    w[kMeasEnd] = row.right;
+    w[kMeasFreeVar] = measurementCount_;
+    w[kMeasAnaMax] = row.anaMax;
+    w[kMeasAnaMin] = row.anaMin;
+    w[kMeasLeftMax] = leftMax_;
+    w[kMeasRightMax] = rightMax_;
+    return w;
+}
+
 VideoLine SensorCore::videoLine(double now) const {
     const double length = lineLength();
     const double fullScale = profile_.videoFullScale;
@@ -264,7 +303,11 @@ VideoLine SensorCore::videoLine(double now) const {
 }
 
 std::vector<uint8_t> SensorCore::videoBytes(double now, int start, int count) {
-    const VideoLine line = videoLine(now);
+    const bool recorded = replay_ && !replay_->videoLines.empty();
+    const VideoLine line = recorded
+                               ? replay_->videoLines[(lineCount_ + replay_->videoLines.size() - 1) %
+                                                     replay_->videoLines.size()]
+                               : videoLine(now);
     std::vector<uint8_t> out;
     out.reserve(2 * static_cast<std::size_t>(count));
     for (int i = start; i < start + count; ++i)
@@ -290,6 +333,7 @@ std::vector<uint8_t> SensorCore::firmwareAnswer() const {
 std::vector<uint8_t> SensorCore::handleRequest(const Frame &request, double now) {
     const uint16_t command = wordAt(request.data(), 1);
     const Words data = frameData(request);
+    notBefore_ = 0.0;
     switch (command) {
     case kWriteRam:
         ram_ = data;
@@ -309,6 +353,8 @@ std::vector<uint8_t> SensorCore::handleRequest(const Frame &request, double now)
     case kFirmwareInfo:
         return firmwareAnswer();
     case kMeasure: {
+        if (replay_ && !replay_->rows.empty())
+            return answerFrame(command, replayedWords(now));
         const Evaluation e = evaluate(now);
         ++measurementCount_;
         trackExtremes(e);

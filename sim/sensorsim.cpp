@@ -243,6 +243,11 @@ void SensorSim::setObject(uint16_t left, uint16_t right) {
     core_.setObject(left, right);
 }
 
+void SensorSim::setReplay(std::shared_ptr<const Replay> replay, double speed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setReplay(std::move(replay), speed);
+}
+
 void SensorSim::releaseObject() {
     std::lock_guard<std::mutex> lock(mutex_);
     core_.releaseObject();
@@ -344,17 +349,19 @@ void SensorSim::completeRequests(double now) {
         const PendingRequest request = pendingRequests_.front();
         pendingRequests_.pop_front();
         FaultedAnswer answer;
+        double notBefore = 0.0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(Request{request.due, request.bytes});
             answer = faults_.apply(wordAt(request.bytes.data(), 1),
                                    core_.handleRequest(request.bytes, request.due));
+            notBefore = core_.answerNotBefore();
         }
         progress_.notify_all();
         if (answer.silent || answer.bytes.empty())
             continue;
         PendingAnswer pending;
-        pending.start = request.due + answer.delay;
+        pending.start = std::max(request.due + answer.delay, notBefore);
         if (paced_) {
             pending.start = std::max(pending.start, lastAnswerEnd_);
             lastAnswerEnd_ = pending.start + static_cast<double>(answer.bytes.size()) * kByteTime;

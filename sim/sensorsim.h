@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -112,6 +113,31 @@ struct Request {
     uint16_t word(int i) const { return wordAt(bytes.data(), i + 2); }
 };
 
+// One run-mode answer of a recording played back.
+struct ReplayRow {
+    double offset = 0.0; // seconds after the recording's first row
+    uint16_t left = 0, right = 0, value = 0, tolerance = 0, anaMax = 0, anaMin = 0;
+    uint16_t setPoint = 0;
+    bool hasSetPoint = false; // older recordings end before the set-point column
+};
+
+// A recording the sensor answers with: the rows of a run-mode CSV and the video lines of the
+// file beside it, if there is one.
+struct Replay {
+    std::vector<ReplayRow> rows;
+    std::vector<VideoLine> videoLines;
+    std::size_t skipped = 0; // lines of either file that were not rows
+};
+
+// R.csv gives R-video.csv.
+std::string replayVideoFile(const std::string &path);
+// Reads path and the video file beside it; false with the reason in error when path cannot be
+// read or holds no row.
+bool loadReplay(const std::string &path, Replay &replay, std::string &error);
+// A pause in a recording longer than this plays as this long, so the program's time-out (1.5 s)
+// never takes it for a lost sensor.
+constexpr double kReplayLongestPause = 1.0;
+
 // Collects request bytes into 36-byte frames; bytes that cannot start a frame are dropped one at
 // a time, so noise before a frame is skipped.
 class FrameAssembler {
@@ -140,6 +166,14 @@ class SensorCore {
 
     // Empty when the command has no answer.
     std::vector<uint8_t> handleRequest(const Frame &request, double now);
+    // The time before which the answer of the last request must not start (0: none): a replayed
+    // row waits for its place in the recording.
+    double answerNotBefore() const { return notBefore_; }
+
+    // Measurement requests get the recording's rows in turn, each not before its time in the
+    // recording divided by speed, from the start again after the last; video requests its video
+    // lines in turn where it has any. nullptr ends the playback.
+    void setReplay(std::shared_ptr<const Replay> replay, double speed = 1.0);
 
     const SensorProfile &profile() const { return profile_; }
     void setProfile(const SensorProfile &profile) { profile_ = profile; }
@@ -172,6 +206,7 @@ class SensorCore {
     };
 
     Evaluation evaluate(double now) const;
+    Words replayedWords(double now);
     Words measurementWords(const Evaluation &e) const;
     void trackExtremes(const Evaluation &e);
     std::vector<uint8_t> firmwareAnswer() const;
@@ -190,6 +225,11 @@ class SensorCore {
     uint16_t rightMax_ = 0;
     uint16_t measurementCount_ = 0;
     uint32_t lineCount_ = 0;
+    std::shared_ptr<const Replay> replay_;
+    double replaySpeed_ = 1.0;
+    std::size_t replayNext_ = 0;
+    double replayStart_ = 0.0;
+    double notBefore_ = 0.0;
 };
 
 struct FaultedAnswer {
@@ -271,6 +311,7 @@ class SensorSim {
     void setEeprom(const std::array<uint16_t, kDataWords> &words);
     void setObject(uint16_t left, uint16_t right);
     void releaseObject();
+    void setReplay(std::shared_ptr<const Replay> replay, double speed = 1.0);
 
     std::vector<Request> requests() const;
     void clearRequests();

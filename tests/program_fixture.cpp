@@ -5,6 +5,7 @@
 #include "app/panelcontrols.h"
 #include "platform/confirm.h"
 #include "platform/qtaccess.h"
+#include "platform/recordingchoice.h"
 #include "platform/rs232.h"
 #include "platform/utility.h"
 #include "platform/widgets/graphwidgets.h"
@@ -37,6 +38,7 @@ void ProgramTest::TearDown() {
     stopProgram();
     kvexplatform::setFileSelectHook({});
     kvexplatform::setConfirmHook({});
+    kvexplatform::setRecordingChoiceHook({});
     for (auto &sensor : sensors)
         sensor->stop();
     sensors.clear();
@@ -154,6 +156,8 @@ void CountingProgramTest::answerFileDialog(const QString &file) {
             chosen = file.toStdString();
             return 2;
         });
+    // A recording chosen there is one file, as it was before files could rotate.
+    kvexplatform::setRecordingChoiceHook([](RecordingChoice &) { return 1; });
 }
 
 void CountingProgramTest::runCycles(const char *button, int cycles) {

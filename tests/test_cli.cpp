@@ -232,8 +232,46 @@ TEST_F(CliTest, RunAndVideoWriteTheAskedNumberOfRows) {
     ASSERT_EQ(video.exitCode, 0) << video.err.toStdString();
     const QStringList videoRows = readLines(file("v.csv"));
     ASSERT_EQ(videoRows.size(), 4);
+    EXPECT_TRUE(videoRows[0].endsWith(",sample 255,threshold (units)"));
     for (const QString &row : videoRows)
-        EXPECT_EQ(row.split(',').size(), 4 + 256);
+        EXPECT_EQ(row.split(',').size(), 4 + 256 + 1);
+}
+
+// run --csv through the recorder's files: a rotating recording named by its start time, every
+// Nth video line beside it, and options that do not fit together refused.
+TEST_F(CliTest, RunRecordsRotatingFilesWithVideoLines) {
+    QDir(dir.path()).mkdir("rot");
+    const CliResult run =
+        cli({"--port", port(), "run", "--cycles", "20", "--csv", file("rot/run.csv"),
+             "--rotate-hours", "1", "--keep-mb", "100", "--video-every", "4", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("\"files\":1")) << run.out.toStdString();
+    // The video file's name sorts first.
+    const QStringList names = QDir(file("rot")).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 2) << names.join(' ').toStdString();
+    EXPECT_TRUE(QRegularExpression(R"(^run-\d{8}T\d{6}Z\.csv$)").match(names[1]).hasMatch());
+    EXPECT_EQ(names[0], QString(names[1]).replace(".csv", "-video.csv"));
+    EXPECT_EQ(readLines(file("rot/") + names[1]).size(), 21);
+    const QStringList video = readLines(file("rot/") + names[0]);
+    ASSERT_EQ(video.size(), 1 + 20 / 4);
+    for (const QString &row : video)
+        EXPECT_EQ(row.split(',').size(), 4 + 256 + 1);
+
+    const QStringList refused[] = {{"--keep-mb", "10"},
+                                   {"--rotate-hours", "1", "--rotate-mb", "5"},
+                                   {"--rotate-mb", "0"},
+                                   {"--video-every", "x"}};
+    for (const QStringList &options : refused) {
+        const CliResult bad =
+            cli(QStringList{"--port", port(), "run", "--cycles", "2", "--csv", file("bad.csv")} +
+                options);
+        EXPECT_EQ(bad.exitCode, 2) << options.join(' ').toStdString();
+        EXPECT_FALSE(QFile::exists(file("bad.csv")));
+    }
+    const CliResult videoOnly = cli({"--port", port(), "video", "--lines", "2", "--csv",
+                                     file("bad.csv"), "--video-every", "2"});
+    EXPECT_EQ(videoOnly.exitCode, 2);
+    EXPECT_FALSE(QFile::exists(file("bad.csv")));
 }
 
 TEST_F(CliTest, FailuresExitWithTheirCodeAndOneLine) {

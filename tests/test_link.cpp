@@ -10,8 +10,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -161,6 +164,43 @@ TEST_F(LinkTest, FrameArrivingAfterItsRequesterGaveUpIsStillUnpacked) {
     EXPECT_EQ(graphrefresh, 1);
     EXPECT_EQ(pp[0], 500); // the echo's data word 0: power
     EXPECT_EQ(pp[7], 1024);
+}
+
+// The connection sequence pauses for the sensor after each answered step without holding up the
+// program's events: a timer keeps firing through every pause.
+TEST(ConnectionSequenceTest, TheEventLoopIsServedDuringEveryPause) {
+    kvexsim::SensorSim sensor;
+    ASSERT_TRUE(sensor.openPty());
+    sensor.start();
+    bindPortDevice(kPort, sensor.devicePath());
+    setStartValues();
+    com = kPort;
+    // Per firing: the requests the sensor had and the answers it had sent by then.
+    std::vector<std::pair<size_t, size_t>> firings;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { firings.emplace_back(sensor.requests().size(), sensor.answersSent()); });
+    timer.start();
+    const int outcome = InitRS232(kPort);
+    timer.stop();
+    CloseCom(kPort);
+    bindPortDevice(kPort, "");
+    sensor.stop();
+    com = 1;
+    ASSERT_EQ(outcome, LINK_OK) << szStatus;
+    const struct {
+        const char *after;
+        size_t steps;
+    } pauses[] = {{"the line check", 1}, {"the hardware info", 2}, {"reading RAM", 3}};
+    for (const auto &pause : pauses) {
+        SCOPED_TRACE(pause.after);
+        // A pause of 100 ms holds some twenty firings; a blocked loop leaves only the few of the
+        // step's own wait for surplus bytes (20 ms).
+        const auto during =
+            std::count(firings.begin(), firings.end(), std::make_pair(pause.steps, pause.steps));
+        EXPECT_GE(during, 10);
+    }
 }
 
 TEST(PortErrorTest, PortsWithoutADeviceGiveTheLibraryCodeAndItsText) {

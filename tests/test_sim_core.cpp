@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -650,4 +652,82 @@ TEST(SimFaults, KindNamesRoundTrip) {
     EXPECT_TRUE(parseFaultKind("WrongSync", parsed));
     EXPECT_EQ(parsed, FaultKind::WrongSync);
     EXPECT_FALSE(parseFaultKind("sometimes", parsed));
+}
+
+// A recording as the program writes it, with lines no reader should trust, played back: rows in
+// turn, each not before its time at the chosen speed, pauses shortened, a program that fell behind
+// taken up where it is, video lines in turn.
+TEST(SimReplay, RowsAndVideoLinesInTurnAtTheirRecordedPace) {
+    const std::string path = testing::TempDir() + "replay-core.csv";
+    {
+        std::FILE *rows = std::fopen(path.c_str(), "w");
+        ASSERT_NE(rows, nullptr);
+        std::fputs("time (UTC),left edge (units),right edge (units),measured value (units),"
+                   "measured value (µm),tolerance (units),in tolerance,analogue max,"
+                   "analogue min,set-point (units)\n"
+                   "2026-12-08T10:00:10.000Z,100,300,300,,50,in,300,300,512\n"
+                   "2026-12-08T10:00:10.500Z,110,310,310,19685.00,50,out,310,300,512\r\n"
+                   "2026-12-08T10:00:11.000Z,70000,310,310,,50,out,310,300,512\n"
+                   "2026-12-08T10:00:11.000Z,abc,310,310,,50,out,310,300,512\n"
+                   "2026-12-08T10:00:11.000Z,110,310\n"
+                   "2026-12-08T10:00:1,110,310,310,,50,out,310,300,512\n"
+                   "2026-12-08T10:00:13.000Z,120,320,320,,50,in,320,300\n"
+                   "2026-12-08T10:00:12.000Z,130,330,330,,50,in,330,300,600\n",
+                   rows);
+        std::fclose(rows);
+        std::FILE *video = std::fopen(replayVideoFile(path).c_str(), "w");
+        ASSERT_NE(video, nullptr);
+        std::fputs("header\n", video);
+        for (int line = 0; line < 3; ++line) {
+            std::string text = "2026-12-08T10:00:10.000Z,1,2,3";
+            for (int i = 0; i < kVideoSamples; ++i)
+                text += "," + std::to_string(line == 2 ? 99999 : 10 * line + i);
+            std::fputs((text + (line == 0 ? ",512\n" : "\n")).c_str(), video);
+        }
+        std::fclose(video);
+    }
+    auto replay = std::make_shared<Replay>();
+    std::string error;
+    ASSERT_TRUE(loadReplay(path, *replay, error)) << error;
+    EXPECT_EQ(replay->rows.size(), 4u);
+    EXPECT_EQ(replay->videoLines.size(), 2u);
+    EXPECT_EQ(replay->skipped, 5u);
+    EXPECT_FALSE(loadReplay(testing::TempDir() + "no-such-recording.csv", *replay, error));
+
+    ASSERT_TRUE(loadReplay(path, *replay, error));
+    SensorCore core(profile("type104"));
+    core.setReplay(replay, 2.0);
+    const struct {
+        double now;
+        uint16_t left, setPoint;
+        double notBefore;
+    } steps[] = {
+        {100.0, 100, 512, 100.0},  // the first row starts the recording's clock
+        {100.1, 110, 512, 100.25}, // half a second later in the recording, at twice the speed
+        {100.3, 120, 512, 101.3},  // 1.25 s ahead: a pause plays as one second at most
+        {101.3, 130, 600, 101.3},  // recorded before the row ahead of it: plays at once
+        {101.4, 100, 512, 101.4},  // from the start again
+        {110.0, 110, 512, 110.0},  // far behind (a stopped run): taken up from here
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.now);
+        const Words w = answerData(core.handleRequest(request(8), step.now));
+        EXPECT_EQ(w[kMeasLeftEdge], step.left);
+        EXPECT_EQ(w[kMeasRightEdge], step.left + 200);
+        EXPECT_EQ(w[kMeasValue], step.left + 200);
+        EXPECT_EQ(w[kMeasTolerance], 50);
+        // The row without the set-point column gets the sensor's own.
+        EXPECT_EQ(w[kMeasSetPoint], step.setPoint);
+        EXPECT_DOUBLE_EQ(core.answerNotBefore(), step.notBefore);
+    }
+    EXPECT_EQ(core.handleRequest(request(2), 111.0).size(), kFrameSize);
+    EXPECT_EQ(core.answerNotBefore(), 0.0);
+    for (int line : {0, 1, 0}) {
+        const std::vector<uint16_t> samples = wordsOf(core.handleRequest(request(11), 112.0));
+        ASSERT_EQ(samples.size(), static_cast<std::size_t>(kVideoSamples));
+        EXPECT_EQ(samples[0], 10 * line);
+        EXPECT_EQ(samples[255], 10 * line + 255);
+    }
+    std::remove(path.c_str());
+    std::remove(replayVideoFile(path).c_str());
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -356,11 +357,50 @@ TEST(SimProgram, BadArgumentsExitWithCode2) {
         {"--random-faults", "0.5"},
         {"--unpaced=yes"},
         {"--adapter", "usb"},
+        {"--speed", "0"},
+        {"--speed", "fast"},
+        {"--replay"},
     };
     for (const auto &args : cases) {
         SimProgram program(args);
         EXPECT_EQ(program.waitForExit(), 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     }
+}
+
+// The program plays a recording back: a file it cannot use ends it with code 1 and the reason, a
+// recording is said with its rows and answers the measurement request.
+TEST(SimProgram, ReplaysARecording) {
+    SimProgram missing({"--replay", testing::TempDir() + "no-such-recording.csv"});
+    EXPECT_EQ(missing.waitForExit(), 1);
+
+    const std::string path = testing::TempDir() + "replay-program.csv";
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("time (UTC),left edge (units),right edge (units),measured value (units),"
+               "measured value (µm),tolerance (units),in tolerance,analogue max,analogue min,"
+               "set-point (units)\n"
+               "2026-12-08T10:00:00.000Z,321,654,654,,77,out,654,654,500\n",
+               file);
+    std::fclose(file);
+    SimProgram program({"--replay", path, "--speed", "4"});
+    const std::string line = program.readLine(5.0);
+    const std::string prefix = "kvex-sensor-sim: sensor \"standard\" on ";
+    ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+    EXPECT_EQ(program.readLine(5.0).rfind("kvex-sensor-sim: replaying 1 rows and 0 video lines", 0),
+              0u);
+    const int fd = openPort(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(writeFrame(fd, buildFrame(kRequestSync, 8, {})));
+    const Bytes answer = readBytes(fd, kFrameSize, 2.0).bytes;
+    ASSERT_EQ(answer.size(), kFrameSize);
+    EXPECT_EQ(wordAt(answer.data(), 2 + kMeasLeftEdge), 321);
+    EXPECT_EQ(wordAt(answer.data(), 2 + kMeasRightEdge), 654);
+    EXPECT_EQ(wordAt(answer.data(), 2 + kMeasTolerance), 77);
+    EXPECT_EQ(wordAt(answer.data(), 2 + kMeasSetPoint), 500);
+    close(fd);
+    program.sendSignal(SIGTERM);
+    EXPECT_EQ(program.waitForExit(), 0);
+    std::remove(path.c_str());
 }
 
 TEST(SimProgram, ListsItsProfiles) {

@@ -5,6 +5,7 @@
 #include "platform/graphtools.h"
 #include "platform/histogram.h"
 #include "platform/portcheckwindow.h"
+#include "platform/recordingchoice.h"
 #include "platform/report.h"
 #include "platform/userint.h"
 
@@ -51,4 +52,9 @@ int FitGraph(int, int) {
 // kvex-rtn-cli doctor prints the same report itself.
 int ShowPortCheckWindow(int, const char *, const char *) {
     return UIE_INVALID_PANEL;
+}
+
+// The command line takes its recording choice from its options.
+int RecordingChoicePopup(RecordingChoice &) {
+    return 0;
 }
