@@ -2279,7 +2279,7 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     </message>
     <message>
         <source>Recording</source>
-        <translation type="unfinished">Aufzeichnung</translation>
+        <translation>Aufzeichnung</translation>
     </message>
     <message>
         <source>One file</source>
@@ -2307,7 +2307,7 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     </message>
     <message>
         <source>Record</source>
-        <translation type="unfinished">Aufzeichnen</translation>
+        <translation>Aufzeichnen</translation>
     </message>
 </context>
 </TS>
