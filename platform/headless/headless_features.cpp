@@ -5,6 +5,7 @@
 #include "platform/graphtools.h"
 #include "platform/histogram.h"
 #include "platform/portcheckwindow.h"
+#include "platform/recordingwindow.h"
 #include "platform/report.h"
 #include "platform/userint.h"
 
@@ -50,5 +51,10 @@ int FitGraph(int, int) {
 
 // kvex-rtn-cli doctor prints the same report itself.
 int ShowPortCheckWindow(int, const char *, const char *) {
+    return UIE_INVALID_PANEL;
+}
+
+// kvex-rtn-cli has no window to show a recording in.
+int ShowRecordingWindow(std::shared_ptr<RecordingSource>) {
     return UIE_INVALID_PANEL;
 }
