@@ -204,7 +204,8 @@ StatisticsFigures statisticsFigures(const RunStatistics &stats, const Capability
     StatisticsFigures f;
     f.samples = std::to_string(stats.count());
     f.mean = unitsAndMicrons(stats.mean(), "%.2f", micronsPerUnitValue, micronsPattern);
-    f.sigma = unitsAndMicrons(stats.standardDeviation(), "%.3f", micronsPerUnitValue, micronsPattern);
+    f.sigma =
+        unitsAndMicrons(stats.standardDeviation(), "%.3f", micronsPerUnitValue, micronsPattern);
     f.minimum = unitsAndMicrons(stats.minimum(), "%.0f", micronsPerUnitValue, micronsPattern);
     f.maximum = unitsAndMicrons(stats.maximum(), "%.0f", micronsPerUnitValue, micronsPattern);
     const double share = stats.inToleranceShare();

@@ -155,8 +155,8 @@ std::int64_t daysFromCivil(int y, int m, int d) {
     y -= m <= 2 ? 1 : 0;
     const int era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 +
-                         static_cast<unsigned>(d) - 1;
+    const unsigned doy =
+        (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return static_cast<std::int64_t>(era) * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
@@ -289,9 +289,8 @@ class RowReader {
         recording_.anaMax.push_back(numbers[4]);
         recording_.anaMin.push_back(numbers[5]);
         recording_.setpoint.push_back(numbers[6]);
-        recording_.flags.push_back(
-            static_cast<std::uint8_t>((inTolerance ? kRowInTolerance : 0) |
-                                      (columns_ == 10 ? kRowHasSetpoint : 0)));
+        recording_.flags.push_back(static_cast<std::uint8_t>(
+            (inTolerance ? kRowInTolerance : 0) | (columns_ == 10 ? kRowHasSetpoint : 0)));
     }
 
     // left, right, value, tolerance, analogue max and min, set-point (0 when not recorded).
@@ -326,9 +325,8 @@ class RowReader {
 
 void reserveFor(Recording &recording, std::uintmax_t bytes) {
     const std::size_t rows = recording.size() + static_cast<std::size_t>(bytes / kBytesPerRow) + 16;
-    for (auto *column : {&recording.left, &recording.right, &recording.value,
-                         &recording.tolerance, &recording.anaMax, &recording.anaMin,
-                         &recording.setpoint})
+    for (auto *column : {&recording.left, &recording.right, &recording.value, &recording.tolerance,
+                         &recording.anaMax, &recording.anaMin, &recording.setpoint})
         column->reserve(rows);
     recording.timeMs.reserve(rows);
     recording.flags.reserve(rows);
@@ -336,9 +334,8 @@ void reserveFor(Recording &recording, std::uintmax_t bytes) {
 
 // Gives back the room reserved beyond the rows read.
 void trim(Recording &recording) {
-    for (auto *column : {&recording.left, &recording.right, &recording.value,
-                         &recording.tolerance, &recording.anaMax, &recording.anaMin,
-                         &recording.setpoint})
+    for (auto *column : {&recording.left, &recording.right, &recording.value, &recording.tolerance,
+                         &recording.anaMax, &recording.anaMin, &recording.setpoint})
         column->shrink_to_fit();
     recording.timeMs.shrink_to_fit();
     recording.flags.shrink_to_fit();
@@ -423,8 +420,7 @@ template <class Source> void readVideoLines(Source &&source, VideoLines &lines) 
             return;
         std::int64_t time = 0;
         std::uint16_t value = 0;
-        bool read = terminated && fields.split(text, length) &&
-                    fields.count == kVideoSamples + 5 &&
+        bool read = terminated && fields.split(text, length) && fields.count == kVideoSamples + 5 &&
                     parseIsoTime(fields.begin[0], fields.length[0], &time);
         for (int i = 1; read && i < 4; ++i)
             read = parseUnsigned16(fields.begin[i], fields.length[i], &value);
@@ -451,8 +447,9 @@ void sortVideoLines(VideoLines &lines) {
         return;
     std::vector<std::size_t> order(lines.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return lines.timeMs[a] < lines.timeMs[b]; });
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return lines.timeMs[a] < lines.timeMs[b];
+    });
     VideoLines sorted;
     sorted.skippedRows = lines.skippedRows;
     for (std::size_t i : order) {
@@ -513,8 +510,7 @@ std::string formatTime(std::int64_t ms) {
     const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
     char text[40];
     std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld",
-                  static_cast<long long>(year), month, day,
-                  static_cast<long long>(inDay / 3600000),
+                  static_cast<long long>(year), month, day, static_cast<long long>(inDay / 3600000),
                   static_cast<long long>(inDay / 60000 % 60),
                   static_cast<long long>(inDay / 1000 % 60), static_cast<long long>(inDay % 1000));
     return text;

@@ -30,7 +30,7 @@ struct Recording {
     std::vector<std::int64_t> timeMs; // milliseconds since 1970 (UTC), never decreasing
     std::vector<std::uint16_t> left, right, value, tolerance, anaMax, anaMin, setpoint;
     std::vector<std::uint8_t> flags;
-    double micronsPerUnit = 0.0; // from the first row with micrometres; 0 when none had them
+    double micronsPerUnit = 0.0;    // from the first row with micrometres; 0 when none had them
     std::vector<std::string> files; // the files read, in the order of their rows
     SkipCount skipped[kSkipReasons];
 

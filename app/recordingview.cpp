@@ -96,7 +96,8 @@ std::pair<std::size_t, std::size_t> RecordingView::rowsIn(double from, double to
     const auto &t = recording_.timeMs;
     const auto first = std::lower_bound(t.begin(), t.end(), toMs(from));
     const auto last = std::upper_bound(first, t.end(), toMs(to));
-    return {static_cast<std::size_t>(first - t.begin()), static_cast<std::size_t>(last - t.begin())};
+    return {static_cast<std::size_t>(first - t.begin()),
+            static_cast<std::size_t>(last - t.begin())};
 }
 
 void RecordingView::statisticsOf(double from, double to, RunStatistics &stats) const {
@@ -185,8 +186,9 @@ std::string RecordingView::readout(double time) const {
     return kvex::trArgs("%1: value %2, edges %3 and %4, %5",
                         {formatTime(t[i]), value, std::to_string(recording_.left[i]),
                          std::to_string(recording_.right[i]),
-                         (recording_.flags[i] & kRowInTolerance) ? kvex::trNow("in tolerance")
-                                                                  : kvex::trNow("out of tolerance")});
+                         (recording_.flags[i] & kRowInTolerance)
+                             ? kvex::trNow("in tolerance")
+                             : kvex::trNow("out of tolerance")});
 }
 
 RecordingSummary RecordingView::summary(double from, double to) const {
@@ -199,13 +201,12 @@ RecordingSummary RecordingView::summary(double from, double to) const {
     const StatisticsFigures f = statisticsFigures(stats, capabilityOf(from, to, stats), window,
                                                   lower, upper, micronsPerUnit(), false);
     RecordingSummary summary;
-    summary.span =
-        rows.first < rows.second
-            ? kvex::trArgs("%1 to %2 (UTC), %3 rows",
-                           {formatTime(recording_.timeMs[rows.first]),
-                            formatTime(recording_.timeMs[rows.second - 1]),
-                            std::to_string(rows.second - rows.first)})
-            : kvex::trNow("No rows in this span");
+    summary.span = rows.first < rows.second
+                       ? kvex::trArgs("%1 to %2 (UTC), %3 rows",
+                                      {formatTime(recording_.timeMs[rows.first]),
+                                       formatTime(recording_.timeMs[rows.second - 1]),
+                                       std::to_string(rows.second - rows.first)})
+                       : kvex::trNow("No rows in this span");
     summary.figures = {
         {"Samples", kvex::tr("Samples"), f.samples},
         {"Mean", kvex::tr("Mean"), f.mean},
@@ -277,9 +278,8 @@ std::string RecordingView::writeReport(double from, double to,
     for (const std::string &file : recording_.files)
         files += (files.empty() ? "" : ", ") + file;
     doc.header = {
-        {kvex::tr("Recording"), baseName(path_) + (recording_.files.size() > 1
-                                                       ? " (" + files + ")"
-                                                       : std::string())},
+        {kvex::tr("Recording"),
+         baseName(path_) + (recording_.files.size() > 1 ? " (" + files + ")" : std::string())},
         {kvex::tr("Span"), summary(from, to).span},
         {kvex::tr("Skipped rows"), std::to_string(recording_.skippedRows())},
         {kvex::tr("Program"), std::string(szSoftName) + " " + szSoftVersion},
@@ -296,7 +296,8 @@ std::string RecordingView::writeReport(double from, double to,
     if (!window)
         doc.statistics[5].second = kvex::trNow("not recorded (no set-point column)");
     doc.statisticsHeading = kvex::tr("Statistics of the span");
-    const char *captions[] = {kvex::tr("Strip chart of the span"), kvex::tr("Histogram of the span"),
+    const char *captions[] = {kvex::tr("Strip chart of the span"),
+                              kvex::tr("Histogram of the span"),
                               kvex::tr("Video line nearest the selected time")};
     for (std::size_t i = 0; i < graphs.size() && i < 3; ++i)
         doc.graphs.push_back({-1, 0, captions[i], graphs[i]});

@@ -45,7 +45,7 @@ struct ReportDocument {
     std::vector<ReportParameter> parameters;
     std::string parameterNote;
     ReportRows statistics;
-    std::string statisticsHeading; // "Statistics of the last run" when empty
+    std::string statisticsHeading;   // "Statistics of the last run" when empty
     std::vector<ReportGraph> graphs; // the first spans the page, the others share a row
     std::string note;
 };

@@ -1,9 +1,9 @@
 // Histogram bars and marker lines on a panel graph, over QCustomPlot.
 #include "platform/histogram.h"
 #include "platform/core/translation.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
+#include "platform/widgets/graphwidgets.h"
 
 #include <qcustomplot.h>
 

@@ -85,7 +85,8 @@ class RecordingWindow : public QWidget {
         showAllButton->setToolTip(tr("Zoom out to the whole recording"));
         auto *wholeButton = new QPushButton(tr("&Whole recording"), this);
         wholeButton->setObjectName("recordingWhole");
-        wholeButton->setToolTip(tr("Statistics over the whole recording instead of the selected span"));
+        wholeButton->setToolTip(
+            tr("Statistics over the whole recording instead of the selected span"));
         auto *reportButton = new QPushButton(tr("&Report…"), this);
         reportButton->setObjectName("recordingReport");
         reportButton->setToolTip(tr("Commissioning report (PDF) of the selected span"));
@@ -199,10 +200,10 @@ class RecordingWindow : public QWidget {
             values << low[c] << high[c];
         }
         envelope_->setData(keys, values, true);
-        ticker_->setDateTimeFormat(shownRange.size() < 60 ? "hh:mm:ss.zzz"
-                                                         : (shownRange.size() < 2 * 86400
-                                                                ? "hh:mm:ss"
-                                                                : "yyyy-MM-dd\nhh:mm"));
+        ticker_->setDateTimeFormat(
+            shownRange.size() < 60
+                ? "hh:mm:ss.zzz"
+                : (shownRange.size() < 2 * 86400 ? "hh:mm:ss" : "yyyy-MM-dd\nhh:mm"));
         chart_->replot(QCustomPlot::rpQueuedReplot);
     }
 
@@ -243,7 +244,10 @@ class RecordingWindow : public QWidget {
         threshold_->point1->setCoords(0, line.threshold);
         threshold_->point2->setCoords(1, line.threshold);
         video_->xAxis->setRange(0, 4.0 * std::max<int>(static_cast<int>(x.size()) - 1, 1));
-        video_->yAxis->setRange(0, std::max(line.threshold, y.isEmpty() ? 1.0 : *std::max_element(y.begin(), y.end())) * 1.1 + 1);
+        video_->yAxis->setRange(
+            0, std::max(line.threshold, y.isEmpty() ? 1.0 : *std::max_element(y.begin(), y.end())) *
+                       1.1 +
+                   1);
         video_->setToolTip(shown(line.caption));
         video_->xAxis->setLabel(shown(line.caption));
         video_->replot(QCustomPlot::rpQueuedReplot);

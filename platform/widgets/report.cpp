@@ -108,10 +108,10 @@ class PageWriter {
         setFont(8.5, true);
         p_.drawText(QRectF(x, top, width, kLine), Qt::AlignLeft | Qt::AlignVCenter,
                     qs(graph.caption));
-        QCustomPlot *plot =
-            graph.widgetName.empty()
-                ? qobject_cast<QCustomPlot *>(kvexplatform::controlWidget(graph.panel, graph.control))
-                : namedPlot(graph.widgetName);
+        QCustomPlot *plot = graph.widgetName.empty()
+                                ? qobject_cast<QCustomPlot *>(
+                                      kvexplatform::controlWidget(graph.panel, graph.control))
+                                : namedPlot(graph.widgetName);
         if (!plot)
             return;
         p_.save();
@@ -175,12 +175,12 @@ bool paintReport(QPdfWriter &writer, const ReportDocument &document) {
         out.rows(0, out.y, width, 90, kvex::tr("Sensor and connection"), document.header) + kGap;
 
     const double left = width * 0.56, right = width - left - 14;
-    const double used =
-        std::max(out.parameters(0, out.y, left, document.parameters, document.parameterNote),
-                 out.rows(left + 14, out.y, right, 92,
-                          document.statisticsHeading.empty() ? kvex::tr("Statistics of the last run")
-                                                             : document.statisticsHeading,
-                          document.statistics));
+    const double used = std::max(
+        out.parameters(0, out.y, left, document.parameters, document.parameterNote),
+        out.rows(left + 14, out.y, right, 92,
+                 document.statisticsHeading.empty() ? kvex::tr("Statistics of the last run")
+                                                    : document.statisticsHeading,
+                 document.statistics));
     out.y += used + kGap;
 
     constexpr double graphHeight = 165;
