@@ -288,6 +288,7 @@ TEST_F(RecordingWindowTest, ASpanChosenInTheChartChangesTheStatistics) {
     if (const char *folder = std::getenv("KVEX_SCREENSHOT_DIR")) {
         mouse(chart, QEvent::MouseMove, Qt::NoButton,
               static_cast<int>(chart->xAxis->coordToPixel(t0 + 5)));
+        QTest::qWait(100);
         window->grab().save(QString("%1/recording-window.png").arg(folder));
     }
     window->findChild<QPushButton *>("recordingWhole")->click();
@@ -330,6 +331,7 @@ TEST_F(RecordingWindowTest, ASpanChosenInTheChartChangesTheStatistics) {
         ASSERT_TRUE(openRecording(file("span.csv")));
         recordingWindow()->resize(1000, 720);
         selectSpan(windowPlot("recordingChart"), t0 + 10.5, t0 + 20.1);
+        QTest::qWait(100);
         recordingWindow()->grab().save(QString("%1/recording-window-de.png").arg(folder));
     }
 }
