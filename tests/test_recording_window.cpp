@@ -381,4 +381,52 @@ TEST_F(RecordingWindowTest, TheVideoLineNearestTheChosenTimeIsShown) {
         << videoPlot->toolTip().toStdString();
 }
 
+// In a child process of this test: the panel at the panel file's size, 1080 x 700, in the
+// language and at the scale the parent chose; every visible button as wide as its text needs
+// and inside the window.
+TEST_F(RecordingWindowTest, ButtonTextsFitTheirWidthInThisProcess) {
+    const char *language = std::getenv("KVEX_FIT_LANGUAGE");
+    if (!language)
+        GTEST_SKIP() << "run by EveryButtonIsWholeAtThePanelsSize";
+    kvexplatform::useLanguage(language, false);
+    ASSERT_TRUE(startProgram());
+    QWidget *window = mainPanel()->window();
+    window->resize(1080, 700);
+    QTest::qWait(100);
+    ASSERT_EQ(window->size(), QSize(1080, 700));
+    int checked = 0;
+    for (QPushButton *button : window->findChildren<QPushButton *>()) {
+        if (!button->isVisible())
+            continue;
+        SCOPED_TRACE(button->objectName().toStdString());
+        ++checked;
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+        const QRect where(button->mapTo(window, QPoint(0, 0)), button->size());
+        EXPECT_TRUE(window->rect().contains(where));
+    }
+    EXPECT_GE(checked, 19);
+}
+
+TEST_F(RecordingWindowTest, EveryButtonIsWholeAtThePanelsSize) {
+    const struct {
+        const char *scale;
+        const char *language;
+    } cases[] = {{"1", "en"}, {"2", "en"}, {"1", "de"}, {"2", "de"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.scale) + " " + c.language);
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_SCALE_FACTOR", c.scale);
+        environment.insert("KVEX_FIT_LANGUAGE", c.language);
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=*ButtonTextsFitTheirWidthInThisProcess"});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QString output = QString::fromUtf8(child.readAll());
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    }
+}
+
 } // namespace
