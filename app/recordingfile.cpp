@@ -21,9 +21,11 @@ constexpr std::size_t kReadSize = 4 << 20;
 constexpr std::size_t kBytesPerRow = 60;
 
 // Calls line(begin, length, terminated, number) for every line of the stream; the last line may
-// lack its line end. The carriage return of a CRLF line end is removed.
-template <class Line> void forEachLine(std::FILE *file, Line &&line) {
-    std::vector<char> buffer(kReadSize);
+// lack its line end. The carriage return of a CRLF line end is removed. A small file is read in
+// a few small pieces rather than into one large buffer.
+template <class Line> void forEachLine(std::FILE *file, std::uintmax_t bytes, Line &&line) {
+    std::vector<char> buffer(static_cast<std::size_t>(
+        std::min<std::uintmax_t>(kReadSize, std::max<std::uintmax_t>(256, bytes / 4))));
     std::size_t kept = 0;
     long number = 0;
     for (;;) {
@@ -213,6 +215,12 @@ std::string fileName(const std::string &path) {
     return fs::path(path).filename().string();
 }
 
+std::uintmax_t fileSize(const std::string &path) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
+
 void noteSkip(Recording &recording, SkipReason reason, long line, const std::string &file,
               long rows = 1) {
     SkipCount &skip = recording.skipped[static_cast<int>(reason)];
@@ -349,10 +357,11 @@ bool readFile(const std::string &path, Recording &recording) {
     }
     RowReader reader(recording, fileName(path));
     long lines = 0;
-    forEachLine(file, [&](const char *text, std::size_t length, bool terminated, long number) {
-        lines = number;
-        reader.line(text, length, terminated, number);
-    });
+    forEachLine(file, fileSize(path),
+                [&](const char *text, std::size_t length, bool terminated, long number) {
+                    lines = number;
+                    reader.line(text, length, terminated, number);
+                });
     if (std::ferror(file))
         noteSkip(recording, SkipReason::Unreadable, lines + 1, fileName(path));
     std::fclose(file);
@@ -395,12 +404,6 @@ std::vector<std::string> csvFilesIn(const std::string &folder, const std::string
     }
     std::sort(files.begin(), files.end());
     return files;
-}
-
-std::uintmax_t fileSize(const std::string &path) {
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(path, error);
-    return error ? 0 : size;
 }
 
 bool endsWith(const std::string &text, const std::string &ending) {
@@ -466,7 +469,7 @@ void readVideoFile(const std::string &path, VideoLines &lines) {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file)
         return;
-    readVideoLines([&](auto &&line) { forEachLine(file, line); }, lines);
+    readVideoLines([&](auto &&line) { forEachLine(file, fileSize(path), line); }, lines);
     std::fclose(file);
 }
 
