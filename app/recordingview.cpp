@@ -4,6 +4,7 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/commissioning.h"
 #include "com232/rs232link.h"
+#include "platform/language.h"
 #include "platform/report.h"
 #include "platform/tr.h"
 #include "platform/userint.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <regex>
@@ -34,9 +36,11 @@ std::string baseName(const std::string &path) {
     return std::filesystem::path(trimmed).filename().string();
 }
 
+// A figure as the operator reads it: the language's decimal separator.
 std::string number(double value, const char *pattern) {
     char text[48];
     std::snprintf(text, sizeof text, pattern, value);
+    std::replace(text, text + std::strlen(text), '.', kvexplatform::shownDecimalSeparator());
     return text;
 }
 

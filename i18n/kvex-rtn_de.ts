@@ -815,77 +815,6 @@
     </message>
 </context>
 <context>
-    <name>RecordingWindow</name>
-    <message>
-        <source>Strip chart of the recording</source>
-        <translation>Linienschreiber der Aufzeichnung</translation>
-    </message>
-    <message>
-        <source>Time (UTC)</source>
-        <translation>Zeit (UTC)</translation>
-    </message>
-    <message>
-        <source>Measured value (units)</source>
-        <translation>Messwert (Sensoreinheiten)</translation>
-    </message>
-    <message>
-        <source>Value under the pointer</source>
-        <translation>Wert unter dem Mauszeiger</translation>
-    </message>
-    <message>
-        <source>Wheel: zoom, drag: pan, right-drag or Shift-drag: select a span, click: pick a time</source>
-        <translation>Mausrad: zoomen, Ziehen: verschieben, Ziehen mit rechter Taste oder Umschalt: Abschnitt wählen, Klick: Zeitpunkt wählen</translation>
-    </message>
-    <message>
-        <source>Show &amp;all</source>
-        <translation>&amp;Alles zeigen</translation>
-    </message>
-    <message>
-        <source>Zoom out to the whole recording</source>
-        <translation>Auf die ganze Aufzeichnung herauszoomen</translation>
-    </message>
-    <message>
-        <source>&amp;Whole recording</source>
-        <translation>&amp;Ganze Aufzeichnung</translation>
-    </message>
-    <message>
-        <source>Statistics over the whole recording instead of the selected span</source>
-        <translation>Statistik über die ganze Aufzeichnung statt über den gewählten Abschnitt</translation>
-    </message>
-    <message>
-        <source>&amp;Report…</source>
-        <translation>&amp;Protokoll…</translation>
-    </message>
-    <message>
-        <source>Commissioning report (PDF) of the selected span</source>
-        <translation>Inbetriebnahmeprotokoll (PDF) des gewählten Abschnitts</translation>
-    </message>
-    <message>
-        <source>Histogram of the span</source>
-        <translation>Histogramm des Abschnitts</translation>
-    </message>
-    <message>
-        <source>Samples</source>
-        <translation>Messungen</translation>
-    </message>
-    <message>
-        <source>Video line nearest the selected time</source>
-        <translation>Videozeile am nächsten zum gewählten Zeitpunkt</translation>
-    </message>
-    <message>
-        <source>Position</source>
-        <translation>Position</translation>
-    </message>
-    <message>
-        <source>Level</source>
-        <translation>Pegel</translation>
-    </message>
-    <message>
-        <source>Skipped rows</source>
-        <translation>Übersprungene Zeilen</translation>
-    </message>
-</context>
-<context>
     <name>kvex</name>
     <message>
         <source>1: (no device)</source>
@@ -2363,6 +2292,58 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>Open recording</source>
         <translation>Aufzeichnung öffnen</translation>
+    </message>
+    <message>
+        <source>Strip chart of the recording</source>
+        <translation>Linienschreiber der Aufzeichnung</translation>
+    </message>
+    <message>
+        <source>Time (UTC)</source>
+        <translation>Zeit (UTC)</translation>
+    </message>
+    <message>
+        <source>Measured value (units)</source>
+        <translation>Messwert (Sensoreinheiten)</translation>
+    </message>
+    <message>
+        <source>Value under the pointer</source>
+        <translation>Wert unter dem Mauszeiger</translation>
+    </message>
+    <message>
+        <source>Wheel: zoom, drag: pan, right-drag or Shift-drag: select a span, click: pick a time</source>
+        <translation>Mausrad: zoomen, Ziehen: verschieben, Ziehen mit rechter Taste oder Umschalt: Abschnitt wählen, Klick: Zeitpunkt wählen</translation>
+    </message>
+    <message>
+        <source>Show &amp;all</source>
+        <translation>&amp;Alles zeigen</translation>
+    </message>
+    <message>
+        <source>Zoom out to the whole recording</source>
+        <translation>Auf die ganze Aufzeichnung herauszoomen</translation>
+    </message>
+    <message>
+        <source>&amp;Whole recording</source>
+        <translation>&amp;Ganze Aufzeichnung</translation>
+    </message>
+    <message>
+        <source>Statistics over the whole recording instead of the selected span</source>
+        <translation>Statistik über die ganze Aufzeichnung statt über den gewählten Abschnitt</translation>
+    </message>
+    <message>
+        <source>&amp;Report…</source>
+        <translation>&amp;Protokoll…</translation>
+    </message>
+    <message>
+        <source>Commissioning report (PDF) of the selected span</source>
+        <translation>Inbetriebnahmeprotokoll (PDF) des gewählten Abschnitts</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Level</source>
+        <translation>Pegel</translation>
     </message>
 </context>
 </TS>

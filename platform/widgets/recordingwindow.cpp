@@ -20,10 +20,6 @@
 
 namespace {
 
-QString tr(const char *text) {
-    return QCoreApplication::translate(kvexplatform::kTextContext, text);
-}
-
 QString shown(const std::string &text) {
     return kvexplatform::programText(text.c_str());
 }
@@ -46,7 +42,8 @@ class RecordingWindow : public QWidget {
 
         chart_ = new QCustomPlot(this);
         chart_->setObjectName("recordingChart" + suffix);
-        chart_->setAccessibleName(tr("Strip chart of the recording"));
+        chart_->setAccessibleName(
+            QCoreApplication::translate("kvex", "Strip chart of the recording"));
         chart_->setMinimumHeight(220);
         chart_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
         chart_->axisRect()->setRangeDrag(Qt::Horizontal);
@@ -54,8 +51,8 @@ class RecordingWindow : public QWidget {
         ticker_ = QSharedPointer<QCPAxisTickerDateTime>::create();
         ticker_->setDateTimeSpec(Qt::UTC);
         chart_->xAxis->setTicker(ticker_);
-        chart_->xAxis->setLabel(tr("Time (UTC)"));
-        chart_->yAxis->setLabel(tr("Measured value (units)"));
+        chart_->xAxis->setLabel(QCoreApplication::translate("kvex", "Time (UTC)"));
+        chart_->yAxis->setLabel(QCoreApplication::translate("kvex", "Measured value (units)"));
         envelope_ = chart_->addGraph();
         envelope_->setPen(QPen(QColor(0x20, 0x50, 0xA0)));
         envelope_->setAdaptiveSampling(false);
@@ -74,22 +71,27 @@ class RecordingWindow : public QWidget {
 
         readout_ = new QLabel(this);
         readout_->setObjectName("recordingReadout");
-        readout_->setAccessibleName(tr("Value under the pointer"));
-        readout_->setText(tr("Wheel: zoom, drag: pan, right-drag or Shift-drag: select a span, "
-                             "click: pick a time"));
+        readout_->setAccessibleName(QCoreApplication::translate("kvex", "Value under the pointer"));
+        readout_->setText(QCoreApplication::translate(
+            "kvex", "Wheel: zoom, drag: pan, right-drag or Shift-drag: select a span, "
+                    "click: pick a time"));
         layout->addWidget(readout_);
 
         auto *buttons = new QHBoxLayout;
-        auto *showAllButton = new QPushButton(tr("Show &all"), this);
+        auto *showAllButton =
+            new QPushButton(QCoreApplication::translate("kvex", "Show &all"), this);
         showAllButton->setObjectName("recordingShowAll");
-        showAllButton->setToolTip(tr("Zoom out to the whole recording"));
-        auto *wholeButton = new QPushButton(tr("&Whole recording"), this);
+        showAllButton->setToolTip(
+            QCoreApplication::translate("kvex", "Zoom out to the whole recording"));
+        auto *wholeButton =
+            new QPushButton(QCoreApplication::translate("kvex", "&Whole recording"), this);
         wholeButton->setObjectName("recordingWhole");
-        wholeButton->setToolTip(
-            tr("Statistics over the whole recording instead of the selected span"));
-        auto *reportButton = new QPushButton(tr("&Report…"), this);
+        wholeButton->setToolTip(QCoreApplication::translate(
+            "kvex", "Statistics over the whole recording instead of the selected span"));
+        auto *reportButton = new QPushButton(QCoreApplication::translate("kvex", "&Report…"), this);
         reportButton->setObjectName("recordingReport");
-        reportButton->setToolTip(tr("Commissioning report (PDF) of the selected span"));
+        reportButton->setToolTip(
+            QCoreApplication::translate("kvex", "Commissioning report (PDF) of the selected span"));
         spanText_ = new QLabel(this);
         spanText_->setObjectName("recordingSpan");
         buttons->addWidget(showAllButton);
@@ -104,23 +106,24 @@ class RecordingWindow : public QWidget {
         for (const RecordingFigure &figure : first.figures) {
             auto *value = new QLabel(this);
             value->setObjectName(QString::fromStdString("recordingStat" + figure.key));
-            value->setAccessibleName(shown(figure.label));
+            value->setAccessibleName(kvexplatform::shownText(figure.label.c_str()));
             value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            figures->addRow(shown(figure.label), value);
+            figures->addRow(kvexplatform::shownText(figure.label.c_str()), value);
             figureLabels_.push_back(value);
         }
         lower->addLayout(figures);
         histogram_ = new QCustomPlot(this);
         histogram_->setObjectName("recordingHistogram" + suffix);
-        histogram_->setAccessibleName(tr("Histogram of the span"));
-        histogram_->xAxis->setLabel(tr("Measured value (units)"));
-        histogram_->yAxis->setLabel(tr("Samples"));
+        histogram_->setAccessibleName(QCoreApplication::translate("kvex", "Histogram of the span"));
+        histogram_->xAxis->setLabel(QCoreApplication::translate("kvex", "Measured value (units)"));
+        histogram_->yAxis->setLabel(QCoreApplication::translate("kvex", "Samples"));
         lower->addWidget(histogram_, 1);
         video_ = new QCustomPlot(this);
         video_->setObjectName("recordingVideo" + suffix);
-        video_->setAccessibleName(tr("Video line nearest the selected time"));
-        video_->xAxis->setLabel(tr("Position"));
-        video_->yAxis->setLabel(tr("Level"));
+        video_->setAccessibleName(
+            QCoreApplication::translate("kvex", "Video line nearest the selected time"));
+        video_->xAxis->setLabel(QCoreApplication::translate("kvex", "Position"));
+        video_->yAxis->setLabel(QCoreApplication::translate("kvex", "Level"));
         video_->addGraph()->setPen(QPen(QColor(0x20, 0x80, 0x30)));
         threshold_ = new QCPItemStraightLine(video_);
         threshold_->setPen(QPen(QColor(0xC0, 0x20, 0x20), 1.0, Qt::DashLine));
@@ -130,7 +133,7 @@ class RecordingWindow : public QWidget {
 
         skipped_ = new QLabel(this);
         skipped_->setObjectName("recordingSkipped");
-        skipped_->setAccessibleName(tr("Skipped rows"));
+        skipped_->setAccessibleName(QCoreApplication::translate("kvex", "Skipped rows"));
         skipped_->setWordWrap(true);
         skipped_->setText(shown(source_->skippedText()));
         skipped_->setVisible(!skipped_->text().isEmpty());
