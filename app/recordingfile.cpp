@@ -16,6 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kReadSize = 4 << 20;
+constexpr std::size_t kLongestLine = 1 << 20;
 // The recorder's rows are about 65 bytes: enough room at once, so the columns never grow by
 // copying while a day's file is read.
 constexpr std::size_t kBytesPerRow = 60;
@@ -28,9 +29,19 @@ template <class Line> void forEachLine(std::FILE *file, std::uintmax_t bytes, Li
         std::min<std::uintmax_t>(kReadSize, std::max<std::uintmax_t>(256, bytes / 4))));
     std::size_t kept = 0;
     long number = 0;
+    bool overlong = false; // the rest of a line too long for the buffer is being dropped
     for (;;) {
-        if (kept == buffer.size())
-            buffer.resize(buffer.size() * 2);
+        if (kept == buffer.size()) {
+            if (buffer.size() < kLongestLine) {
+                buffer.resize(buffer.size() * 2);
+            } else {
+                // No line of a recording comes near this: its start stands for it, so a file
+                // without line ends cannot make the buffer grow without bound.
+                line(buffer.data(), kept, true, ++number);
+                kept = 0;
+                overlong = true;
+            }
+        }
         const std::size_t got = std::fread(buffer.data() + kept, 1, buffer.size() - kept, file);
         const std::size_t filled = kept + got;
         const char *at = buffer.data();
@@ -39,12 +50,19 @@ template <class Line> void forEachLine(std::FILE *file, std::uintmax_t bytes, Li
             const char *newline = static_cast<const char *>(std::memchr(at, '\n', end - at));
             if (!newline)
                 break;
+            if (overlong) {
+                overlong = false;
+                at = newline + 1;
+                continue;
+            }
             const char *stop = newline > at && newline[-1] == '\r' ? newline - 1 : newline;
             line(at, static_cast<std::size_t>(stop - at), true, ++number);
             at = newline + 1;
         }
         kept = static_cast<std::size_t>(end - at);
         std::memmove(buffer.data(), at, kept);
+        if (overlong)
+            kept = 0;
         if (got == 0) {
             if (kept > 0)
                 line(buffer.data(), kept, false, ++number);
