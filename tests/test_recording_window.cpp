@@ -305,7 +305,7 @@ TEST_F(RecordingWindowTest, ASpanChosenInTheChartChangesTheStatistics) {
         << windowText("recordingReadout").toStdString();
     const int strokes = chart->graph(0)->dataCount();
     EXPECT_GT(strokes, 0);
-    EXPECT_LE(strokes, 2 * chart->axisRect()->width());
+    EXPECT_LE(strokes, 2 * chart->width());
     std::vector<double> low, high;
     lastRecordingView()->envelope(t0, t0 + 20, 2, low, high);
     EXPECT_EQ(low, (std::vector<double>{500, 600}));

@@ -164,9 +164,15 @@ class RecordingWindow : public QWidget {
         connect(&envelopeTimer_, &QTimer::timeout, this, [this] { drawEnvelope(); });
 
         showAll();
-        selectSpan(whole());
+        showSummary(first);
         pickTime(picked_);
         resize(1000, 720);
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QWidget::resizeEvent(event);
+        requestEnvelope();
     }
 
   private:
@@ -188,7 +194,8 @@ class RecordingWindow : public QWidget {
     void drawEnvelope() {
         envelopeTimer_.stop();
         const QCPRange shownRange = chart_->xAxis->range();
-        const int columns = std::max(chart_->axisRect()->width(), 100);
+        // The chart's width: a few columns more than the axis rectangle's pixels, never fewer.
+        const int columns = std::max(chart_->width(), 100);
         std::vector<double> low, high;
         source_->envelope(shownRange.lower, shownRange.upper, columns, low, high);
         QVector<double> keys, values;
@@ -213,10 +220,13 @@ class RecordingWindow : public QWidget {
     void selectSpan(const QCPRange &range) {
         from_ = std::min(range.lower, range.upper);
         to_ = std::max(range.lower, range.upper);
+        showSummary(source_->summary(from_, to_));
+    }
+
+    void showSummary(const RecordingSummary &summary) {
         span_->setVisible(whole() != QCPRange(from_, to_));
         span_->topLeft->setCoords(from_, 0);
         span_->bottomRight->setCoords(to_, 1);
-        const RecordingSummary summary = source_->summary(from_, to_);
         for (std::size_t i = 0; i < summary.figures.size() && i < figureLabels_.size(); ++i) {
             figureLabels_[i]->setText(shown(summary.figures[i].value));
             if (summary.figures[i].key == "Cp" || summary.figures[i].key == "Cpk")
