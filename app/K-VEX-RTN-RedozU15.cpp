@@ -7,6 +7,7 @@
 #include "app/paramcompare.h"
 #include "app/portdoctor.h"
 #include "app/recording.h"
+#include "app/recordingview.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -64,6 +65,7 @@ const CallbackEntry callbackTable[] = {
     {"CC_BTNExportChart", CC_BTNExportChart, nullptr},
     {"CC_TOGGBTN_Zoom", CC_TOGGBTN_Zoom, nullptr},
     {"CC_BTNCompare", CC_BTNCompare, nullptr},
+    {"CC_BTNOpenRecording", CC_BTNOpenRecording, nullptr},
     {"CC_RINGLanguage", CC_RINGLanguage, nullptr},
 };
 
@@ -180,6 +182,7 @@ int startUpProgram() {
     InitRS232(com);
     offerReconnects();
     DisplayPanel(pHandle);
+    openRecordingAskedAtStart();
     return 0;
 }
 

@@ -33,7 +33,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // The panel's figures and histogram follow the run at most this often; each sample still counts.
 constexpr double kDisplayInterval = 0.2;
-constexpr int kHistogramBins = 40;
 
 RunStatistics statistics;
 bool statisticsEnabled = true;
@@ -87,31 +86,11 @@ std::string unitsAndMicrons(double units, const char *pattern, double micronsPer
     return text;
 }
 
-struct Figures {
-    std::string samples, mean, sigma, minimum, maximum, inTolerance, cp, cpk, capabilityNote;
-};
-
-Figures currentFigures(const char *micronsPattern) {
-    const double mpu = micronsPerUnit();
+StatisticsFigures currentFigures(bool forReport) {
     int lower = 0, upper = 0;
     const bool window = toleranceWindow(&lower, &upper);
-    const Capability capability = processCapability(statistics, window, lower, upper);
-    Figures f;
-    f.samples = std::to_string(statistics.count());
-    f.mean = unitsAndMicrons(statistics.mean(), "%.2f", mpu, micronsPattern);
-    f.sigma = unitsAndMicrons(statistics.standardDeviation(), "%.3f", mpu, micronsPattern);
-    f.minimum = unitsAndMicrons(statistics.minimum(), "%.0f", mpu, micronsPattern);
-    f.maximum = unitsAndMicrons(statistics.maximum(), "%.0f", mpu, micronsPattern);
-    const double share = statistics.inToleranceShare();
-    f.inTolerance = std::isnan(share) ? "" : format("%.1f %%", 100.0 * share);
-    f.cp = std::isnan(capability.cp) ? "" : format("%.2f", capability.cp);
-    f.cpk = std::isnan(capability.cpk) ? "" : format("%.2f", capability.cpk);
-    f.capabilityNote = capability.reason;
-    if (window && capability.reason.empty())
-        f.capabilityNote =
-            kvex::trArgs("Against the tolerance window %1 to %2 (set-point ± tolerance)",
-                         {std::to_string(lower), std::to_string(upper)});
-    return f;
+    return statisticsFigures(statistics, processCapability(statistics, window, lower, upper),
+                             window, lower, upper, micronsPerUnit(), forReport);
 }
 
 void showHistogram() {
@@ -119,25 +98,14 @@ void showHistogram() {
     const bool window = toleranceWindow(&lower, &upper);
     const double markers[3] = {window ? lower : kNaN, static_cast<double>(tVal),
                                window ? upper : kNaN};
-    if (statistics.count() == 0) {
-        PlotHistogram(pHandle, GRAPHHistogram, nullptr, 0, 0.0, 1.0, markers);
-        return;
-    }
-    long from = std::lround(statistics.minimum()), to = std::lround(statistics.maximum());
-    if (window) {
-        from = std::min<long>(from, lower);
-        to = std::max<long>(to, upper);
-    }
-    const long width = std::max(1L, (to - from + kHistogramBins) / kHistogramBins);
-    const int bins = static_cast<int>((to - from) / width + 1);
-    const std::vector<long> counts = statistics.binCounts(from, width, bins);
-    PlotHistogram(pHandle, GRAPHHistogram, counts.data(), bins, from - 0.5,
-                  static_cast<double>(width), markers);
+    const HistogramBins bins = histogramBins(statistics, window, lower, upper, kHistogramBins);
+    PlotHistogram(pHandle, GRAPHHistogram, bins.counts.data(), static_cast<int>(bins.counts.size()),
+                  bins.lower, bins.width, markers);
 }
 
 void showStatistics() {
     lastShown = Timer();
-    const Figures f = currentFigures(kPanelMicrons);
+    const StatisticsFigures f = currentFigures(false);
     SetCtrlVal(pHandle, STATSamples, f.samples.c_str());
     SetCtrlVal(pHandle, STATMean, f.mean.c_str());
     SetCtrlVal(pHandle, STATSigma, f.sigma.c_str());
@@ -214,10 +182,46 @@ ReportDocument composeReport(const std::string &note) {
                                   "the EEPROM's value.",
                                   {eepromTime})
                    : kvex::tr("The EEPROM was not read in this session: no comparison.");
-    const Figures f = currentFigures(kReportMicrons);
     int lower = 0, upper = 0;
     const bool window = toleranceWindow(&lower, &upper);
-    doc.statistics = {
+    doc.statistics = statisticsReportRows(currentFigures(true), window, lower, upper);
+    doc.graphs = {
+        {pHandle, GRAPHVideo,
+         kvex::trArgs("Last video line, threshold %1", {std::to_string(thdArray[0])})},
+        {pHandle, GRAPHStrip, kvex::tr("Strip chart of the last run")},
+        {pHandle, GRAPHHistogram, kvex::tr("Histogram of the last run")},
+    };
+    doc.note = note;
+    return doc;
+}
+
+} // namespace
+
+StatisticsFigures statisticsFigures(const RunStatistics &stats, const Capability &capability,
+                                    bool window, int lower, int upper, double micronsPerUnitValue,
+                                    bool forReport) {
+    const char *micronsPattern = forReport ? kReportMicrons : kPanelMicrons;
+    StatisticsFigures f;
+    f.samples = std::to_string(stats.count());
+    f.mean = unitsAndMicrons(stats.mean(), "%.2f", micronsPerUnitValue, micronsPattern);
+    f.sigma =
+        unitsAndMicrons(stats.standardDeviation(), "%.3f", micronsPerUnitValue, micronsPattern);
+    f.minimum = unitsAndMicrons(stats.minimum(), "%.0f", micronsPerUnitValue, micronsPattern);
+    f.maximum = unitsAndMicrons(stats.maximum(), "%.0f", micronsPerUnitValue, micronsPattern);
+    const double share = stats.inToleranceShare();
+    f.inTolerance = std::isnan(share) ? "" : format("%.1f %%", 100.0 * share);
+    f.cp = std::isnan(capability.cp) ? "" : format("%.2f", capability.cp);
+    f.cpk = std::isnan(capability.cpk) ? "" : format("%.2f", capability.cpk);
+    f.capabilityNote = capability.reason;
+    if (window && capability.reason.empty())
+        f.capabilityNote =
+            kvex::trArgs("Against the tolerance window %1 to %2 (set-point ± tolerance)",
+                         {std::to_string(lower), std::to_string(upper)});
+    return f;
+}
+
+ReportRows statisticsReportRows(const StatisticsFigures &f, bool window, int lower, int upper) {
+    return {
         {kvex::tr("Samples"), f.samples},
         {kvex::tr("Mean"), f.mean},
         {kvex::tr("Std. deviation"), f.sigma},
@@ -231,17 +235,7 @@ ReportDocument composeReport(const std::string &note) {
          f.cp.empty() ? "- (" + std::string(kvex::trNow(f.capabilityNote.c_str())) + ")" : f.cp},
         {"Cpk", f.cpk.empty() ? "-" : f.cpk},
     };
-    doc.graphs = {
-        {pHandle, GRAPHVideo,
-         kvex::trArgs("Last video line, threshold %1", {std::to_string(thdArray[0])})},
-        {pHandle, GRAPHStrip, kvex::tr("Strip chart of the last run")},
-        {pHandle, GRAPHHistogram, kvex::tr("Histogram of the last run")},
-    };
-    doc.note = note;
-    return doc;
 }
-
-} // namespace
 
 void installCommissioning() {
     RegisterCallbacks(callbacks, static_cast<int>(sizeof callbacks / sizeof *callbacks));

@@ -1,5 +1,6 @@
 // The production program: the application object, its options and the entry point.
 #include "app/K-VEX-RTN-RedozU15.h"
+#include "app/recordingview.h"
 #include "platform/language.h"
 #include "platform/rs232.h"
 
@@ -51,7 +52,14 @@ int main(int argc, char *argv[]) {
                            "kvex", "Speak LANGUAGE: de (German) or en (English). Without it, the "
                                    "language chosen on the panel, else the system's."),
                        QCoreApplication::translate("kvex", "LANGUAGE")});
+    options.addOption(
+        {"open",
+         QCoreApplication::translate(
+             "kvex", "Show the recording FILE (or a folder of recordings) in a window of its own."),
+         QCoreApplication::translate("kvex", "FILE")});
     options.process(*application);
+    if (options.isSet("open"))
+        setRecordingToOpenAtStart(options.value("open").toStdString());
     // The program opens port 1 at start; the device given stands behind it.
     if (options.isSet("port"))
         bindPortDevice(1, options.value("port").toStdString(), "--port");

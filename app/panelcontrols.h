@@ -53,6 +53,7 @@ enum MainPanelControl {
     BTNExportLine = 122,
     BTNExportChart = 123,
     BTNCompare = 124,
+    BTNOpenRecording = 125,
     BTNReconnect = 140,
     BTNTraffic = 141,
     BTNCheckPort = 142,

@@ -82,3 +82,19 @@ Capability processCapability(const RunStatistics &stats, bool hasWindow, double 
     return {(upper - lower) / (6.0 * sigma), std::min(upper - mean, mean - lower) / (3.0 * sigma),
             ""};
 }
+
+HistogramBins histogramBins(const RunStatistics &stats, bool window, long lower, long upper,
+                            int target) {
+    HistogramBins bins;
+    if (stats.count() == 0 || target < 1)
+        return bins;
+    long from = std::lround(stats.minimum()), to = std::lround(stats.maximum());
+    if (window) {
+        from = std::min(from, lower);
+        to = std::max(to, upper);
+    }
+    bins.width = std::max(1L, (to - from + target) / target);
+    bins.lower = static_cast<double>(from) - 0.5;
+    bins.counts = stats.binCounts(from, bins.width, static_cast<int>((to - from) / bins.width + 1));
+    return bins;
+}

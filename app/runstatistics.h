@@ -49,3 +49,15 @@ struct Capability {
 };
 Capability processCapability(const RunStatistics &stats, bool hasWindow, double lower,
                              double upper);
+
+// The histogram's bins: about `target` bins of whole units over the samples' range, widened to
+// the tolerance window [lower, upper] when there is one. Empty counts while there is no sample.
+// The panel's and the recording window's histograms.
+constexpr int kHistogramBins = 40;
+struct HistogramBins {
+    double lower = 0.0; // the first bin's left edge
+    long width = 1;
+    std::vector<long> counts;
+};
+HistogramBins histogramBins(const RunStatistics &stats, bool window, long lower, long upper,
+                            int target);

@@ -36,7 +36,6 @@ constexpr double kVideoInterval = 1.0;
 constexpr double kStatusInterval = 1.0;
 constexpr std::size_t kAuditKept = 50;
 // Panel's histogram: about this many bins over the values seen and the tolerance window.
-constexpr long kHistogramBins = 50;
 
 double steadyNow() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -314,16 +313,11 @@ struct WebApi::Impl {
                                   : std::string("null"));
         if (statistics.count() == 0)
             return out + ",\"histogram\":null}";
-        long from = std::lround(statistics.minimum()), to = std::lround(statistics.maximum());
-        if (window) {
-            from = std::min<long>(from, lower);
-            to = std::max<long>(to, upper);
-        }
-        const long width = std::max(1L, (to - from + kHistogramBins) / kHistogramBins);
-        const int bins = static_cast<int>((to - from) / width + 1);
-        out += ",\"histogram\":{\"lower\":" + std::to_string(from) +
-               ",\"width\":" + std::to_string(width) + ",\"counts\":[";
-        const std::vector<long> counts = statistics.binCounts(from, width, bins);
+        // The panel's bins, so the page's histogram is the one the operator knows.
+        const HistogramBins bins = histogramBins(statistics, window, lower, upper, kHistogramBins);
+        out += ",\"histogram\":{\"lower\":" + std::to_string(std::lround(bins.lower + 0.5)) +
+               ",\"width\":" + std::to_string(bins.width) + ",\"counts\":[";
+        const std::vector<long> &counts = bins.counts;
         for (std::size_t i = 0; i < counts.size(); ++i)
             out += (i ? "," : "") + std::to_string(counts[i]);
         return out + "]}}";

@@ -801,6 +801,18 @@
         <source>Check port…</source>
         <translation>Port prüfen…</translation>
     </message>
+    <message>
+        <source>Open a recording (a CSV file or a folder of them) in a window of its own: chart, statistics, report</source>
+        <translation>Eine Aufzeichnung (CSV-Datei oder ein Ordner davon) in einem eigenen Fenster öffnen: Schreiber, Statistik, Protokoll</translation>
+    </message>
+    <message>
+        <source>Open recording</source>
+        <translation>Aufzeichnung öffnen</translation>
+    </message>
+    <message>
+        <source>Open recording…</source>
+        <translation>Öffnen…</translation>
+    </message>
 </context>
 <context>
     <name>kvex</name>
@@ -2308,6 +2320,170 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>Record</source>
         <translation>Aufzeichnen</translation>
+    </message>
+    <message>
+        <source>Show the recording FILE (or a folder of recordings) in a window of its own.</source>
+        <translation>Die Aufzeichnung DATEI (oder einen Ordner von Aufzeichnungen) in einem eigenen Fenster zeigen.</translation>
+    </message>
+    <message>
+        <source>FILE</source>
+        <translation>DATEI</translation>
+    </message>
+    <message>
+        <source>%1: not a recording (no recording&apos;s header), %2 lines left out</source>
+        <translation>%1: keine Aufzeichnung (ohne Kopfzeile einer Aufzeichnung), %2 Zeilen ausgelassen</translation>
+    </message>
+    <message>
+        <source>%1: the file is empty</source>
+        <translation>%1: die Datei ist leer</translation>
+    </message>
+    <message>
+        <source>%1 rows skipped: the last line is cut off (%2, line %3)</source>
+        <translation>%1 Zeilen übersprungen: die letzte Zeile ist abgeschnitten (%2, Zeile %3)</translation>
+    </message>
+    <message>
+        <source>%1 rows skipped: a field is missing, extra or not a number (first: %2, line %3)</source>
+        <translation>%1 Zeilen übersprungen: ein Feld fehlt, ist überzählig oder keine Zahl (zuerst: %2, Zeile %3)</translation>
+    </message>
+    <message>
+        <source>%1 rows skipped: earlier than the row before them (first: %2, line %3)</source>
+        <translation>%1 Zeilen übersprungen: früher als die Zeile davor (zuerst: %2, Zeile %3)</translation>
+    </message>
+    <message>
+        <source>%1: cannot be read</source>
+        <translation>%1: kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>Recorded without the set-point: no tolerance window to rate</source>
+        <translation>Ohne Sollwert aufgezeichnet: kein Toleranzfenster zum Bewerten</translation>
+    </message>
+    <message>
+        <source>Recording %1</source>
+        <translation>Aufzeichnung %1</translation>
+    </message>
+    <message>
+        <source>%1: value %2, edges %3 and %4, %5</source>
+        <translation>%1: Messwert %2, Kanten %3 und %4, %5</translation>
+    </message>
+    <message>
+        <source>in tolerance</source>
+        <translation>in Toleranz</translation>
+    </message>
+    <message>
+        <source>out of tolerance</source>
+        <translation>außer Toleranz</translation>
+    </message>
+    <message>
+        <source>%1 to %2 (UTC), %3 rows</source>
+        <translation>%1 bis %2 (UTC), %3 Zeilen</translation>
+    </message>
+    <message>
+        <source>No rows in this span</source>
+        <translation>Keine Zeilen in diesem Abschnitt</translation>
+    </message>
+    <message>
+        <source>Video line of %1 (UTC), threshold %2</source>
+        <translation>Videozeile von %1 (UTC), Schwelle %2</translation>
+    </message>
+    <message>
+        <source>Span</source>
+        <translation>Abschnitt</translation>
+    </message>
+    <message>
+        <source>Skipped rows</source>
+        <translation>Übersprungene Zeilen</translation>
+    </message>
+    <message>
+        <source>From the recording: the set-point and tolerance of the span&apos;s last row; the other parameter words are not recorded.</source>
+        <translation>Aus der Aufzeichnung: Sollwert und Toleranz der letzten Zeile des Abschnitts; die übrigen Parameterwörter werden nicht aufgezeichnet.</translation>
+    </message>
+    <message>
+        <source>not recorded (no set-point column)</source>
+        <translation>nicht aufgezeichnet (keine Sollwert-Spalte)</translation>
+    </message>
+    <message>
+        <source>Statistics of the span</source>
+        <translation>Statistik des Abschnitts</translation>
+    </message>
+    <message>
+        <source>Strip chart of the span</source>
+        <translation>Linienschreiber des Abschnitts</translation>
+    </message>
+    <message>
+        <source>Histogram of the span</source>
+        <translation>Histogramm des Abschnitts</translation>
+    </message>
+    <message>
+        <source>Video line nearest the selected time</source>
+        <translation>Videozeile am nächsten zum gewählten Zeitpunkt</translation>
+    </message>
+    <message>
+        <source>Cannot open %1: %2</source>
+        <translation>%1 kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot show %1</source>
+        <translation>%1 kann nicht angezeigt werden</translation>
+    </message>
+    <message>
+        <source>Opened %1: %2 rows</source>
+        <translation>%1 geöffnet: %2 Zeilen</translation>
+    </message>
+    <message>
+        <source>Open recording</source>
+        <translation>Aufzeichnung öffnen</translation>
+    </message>
+    <message>
+        <source>Strip chart of the recording</source>
+        <translation>Linienschreiber der Aufzeichnung</translation>
+    </message>
+    <message>
+        <source>Time (UTC)</source>
+        <translation>Zeit (UTC)</translation>
+    </message>
+    <message>
+        <source>Measured value (units)</source>
+        <translation>Messwert (Sensoreinheiten)</translation>
+    </message>
+    <message>
+        <source>Value under the pointer</source>
+        <translation>Wert unter dem Mauszeiger</translation>
+    </message>
+    <message>
+        <source>Wheel: zoom, drag: pan, right-drag or Shift-drag: select a span, click: pick a time</source>
+        <translation>Mausrad: zoomen, Ziehen: verschieben, Ziehen mit rechter Taste oder Umschalt: Abschnitt wählen, Klick: Zeitpunkt wählen</translation>
+    </message>
+    <message>
+        <source>Show &amp;all</source>
+        <translation>&amp;Alles zeigen</translation>
+    </message>
+    <message>
+        <source>Zoom out to the whole recording</source>
+        <translation>Auf die ganze Aufzeichnung herauszoomen</translation>
+    </message>
+    <message>
+        <source>&amp;Whole recording</source>
+        <translation>&amp;Ganze Aufzeichnung</translation>
+    </message>
+    <message>
+        <source>Statistics over the whole recording instead of the selected span</source>
+        <translation>Statistik über die ganze Aufzeichnung statt über den gewählten Abschnitt</translation>
+    </message>
+    <message>
+        <source>&amp;Report…</source>
+        <translation>&amp;Protokoll…</translation>
+    </message>
+    <message>
+        <source>Commissioning report (PDF) of the selected span</source>
+        <translation>Inbetriebnahmeprotokoll (PDF) des gewählten Abschnitts</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Level</source>
+        <translation>Pegel</translation>
     </message>
 </context>
 </TS>

@@ -35,6 +35,8 @@ struct ReportGraph {
     int panel;
     int control;
     std::string caption;
+    // When set, the graph of another window (the recording window), found by its object name.
+    std::string widgetName;
 };
 
 struct ReportDocument {
@@ -43,6 +45,7 @@ struct ReportDocument {
     std::vector<ReportParameter> parameters;
     std::string parameterNote;
     ReportRows statistics;
+    std::string statisticsHeading;   // "Statistics of the last run" when empty
     std::vector<ReportGraph> graphs; // the first spans the page, the others share a row
     std::string note;
 };

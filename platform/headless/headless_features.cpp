@@ -6,6 +6,7 @@
 #include "platform/histogram.h"
 #include "platform/portcheckwindow.h"
 #include "platform/recordingchoice.h"
+#include "platform/recordingwindow.h"
 #include "platform/report.h"
 #include "platform/userint.h"
 
@@ -57,4 +58,9 @@ int ShowPortCheckWindow(int, const char *, const char *) {
 // The command line takes its recording choice from its options.
 int RecordingChoicePopup(RecordingChoice &) {
     return 0;
+}
+
+// kvex-rtn-cli has no window to show a recording in.
+int ShowRecordingWindow(std::shared_ptr<RecordingSource>) {
+    return UIE_INVALID_PANEL;
 }

@@ -141,3 +141,9 @@ class KvexStripChart : public KvexPlot {
     std::vector<std::deque<double>> history_;
     int pointsPerScreen_ = 100;
 };
+
+namespace kvexplatform {
+// PlotHistogram on a plot of any window (the recording window's histogram).
+int plotHistogram(QCustomPlot *plot, const long *counts, int bins, double lower, double binWidth,
+                  const double markers[3]);
+} // namespace kvexplatform

@@ -3,6 +3,7 @@
 #include "platform/core/translation.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
+#include "platform/widgets/graphwidgets.h"
 
 #include <qcustomplot.h>
 
@@ -50,6 +51,11 @@ int PlotHistogram(int panel, int control, const long *counts, int bins, double l
     QCustomPlot *plot = findPlot(panel, control);
     if (!plot)
         return UIE_INVALID_CONTROL;
+    return kvexplatform::plotHistogram(plot, counts, bins, lower, binWidth, markers);
+}
+
+int kvexplatform::plotHistogram(QCustomPlot *plot, const long *counts, int bins, double lower,
+                                double binWidth, const double markers[3]) {
     if (bins < 0 || (bins > 0 && !counts) || !(binWidth > 0.0))
         return UIE_INVALID_VALUE;
     QCPBars *bars = barsOf(plot);

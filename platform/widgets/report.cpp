@@ -5,6 +5,7 @@
 #include "platform/qtaccess.h"
 #include "platform/tr.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
@@ -29,6 +30,17 @@ kvexplatform::ReportSetupHook setupHook;
 // Headings and labels in the operator's language; values and the note as they are.
 QString qs(const std::string &text) {
     return kvexplatform::shownText(text.c_str());
+}
+
+QCustomPlot *namedPlot(const std::string &name) {
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->objectName() == QString::fromStdString(name))
+            if (auto *plot = qobject_cast<QCustomPlot *>(window))
+                return plot;
+        if (auto *plot = window->findChild<QCustomPlot *>(QString::fromStdString(name)))
+            return plot;
+    }
+    return nullptr;
 }
 
 // Page geometry in points (the writer runs at 72 dots per inch).
@@ -96,8 +108,10 @@ class PageWriter {
         setFont(8.5, true);
         p_.drawText(QRectF(x, top, width, kLine), Qt::AlignLeft | Qt::AlignVCenter,
                     qs(graph.caption));
-        auto *plot =
-            qobject_cast<QCustomPlot *>(kvexplatform::controlWidget(graph.panel, graph.control));
+        QCustomPlot *plot = graph.widgetName.empty()
+                                ? qobject_cast<QCustomPlot *>(
+                                      kvexplatform::controlWidget(graph.panel, graph.control))
+                                : namedPlot(graph.widgetName);
         if (!plot)
             return;
         p_.save();
@@ -161,10 +175,12 @@ bool paintReport(QPdfWriter &writer, const ReportDocument &document) {
         out.rows(0, out.y, width, 90, kvex::tr("Sensor and connection"), document.header) + kGap;
 
     const double left = width * 0.56, right = width - left - 14;
-    const double used =
-        std::max(out.parameters(0, out.y, left, document.parameters, document.parameterNote),
-                 out.rows(left + 14, out.y, right, 92, kvex::tr("Statistics of the last run"),
-                          document.statistics));
+    const double used = std::max(
+        out.parameters(0, out.y, left, document.parameters, document.parameterNote),
+        out.rows(left + 14, out.y, right, 92,
+                 document.statisticsHeading.empty() ? kvex::tr("Statistics of the last run")
+                                                    : document.statisticsHeading,
+                 document.statistics));
     out.y += used + kGap;
 
     constexpr double graphHeight = 165;
