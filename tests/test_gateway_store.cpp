@@ -42,6 +42,7 @@ struct Arrivals {
     std::map<qint64, std::vector<int>> seqs; // by epoch, in the order they came, resends dropped
     bool inOrder = true;
     int live = 0;
+    int unflaggedRepeats = 0; // a sample that came again without replay
 };
 
 Arrivals arrivalsOf(const Subscriber &subscriber) {
@@ -50,8 +51,10 @@ Arrivals arrivalsOf(const Subscriber &subscriber) {
     for (const QJsonObject &s : samplesOf(subscriber.messages("/meas"))) {
         const qint64 epoch = s["store_epoch"].toInteger();
         const int seq = s["seq"].toInt();
-        if (!seen[epoch].insert(seq).second)
+        if (!seen[epoch].insert(seq).second) {
+            a.unflaggedRepeats += !s["replay"].toBool();
             continue;
+        }
         std::vector<int> &list = a.seqs[epoch];
         a.inOrder = a.inOrder && (list.empty() || seq > list.back());
         list.push_back(seq);
@@ -134,6 +137,7 @@ TEST_F(StoreTest, KillsAndStopsAtRandomMomentsLoseNoAnsweredSample) {
         ASSERT_EQ(a.seqs.size(), 1u) << "more than one epoch";
         EXPECT_NE(a.seqs.begin()->first, 0);
         EXPECT_TRUE(a.inOrder);
+        EXPECT_EQ(a.unflaggedRepeats, 0);
         EXPECT_TRUE(complete(a.seqs.begin()->second)) << "a gap in seq";
         EXPECT_GE(a.seqs.begin()->second.size(), least) << answered << " answered before";
         EXPECT_EQ(integrityOf(db), "ok");
