@@ -2221,5 +2221,9 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>serve: --store keeps samples for the MQTT broker; give --mqtt too</source>
         <translation>serve: --store hält Messwerte für den MQTT-Broker; auch --mqtt angeben</translation>
     </message>
+    <message>
+        <source>store %s closed: %llu commits, %llu checkpoints since the start</source>
+        <translation>Speicher %s geschlossen: %llu Commits, %llu Checkpoints seit dem Start</translation>
+    </message>
 </context>
 </TS>
