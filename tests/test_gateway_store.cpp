@@ -1,5 +1,7 @@
 // The gateway's store on disk against kills, restarts and a failing disk: with the real broker,
-// the simulated sensor on a pseudo-terminal and the gateway as a child process.
+// the simulated sensor on a pseudo-terminal and the gateway as a child process; and the store on
+// its own.
+#include "gateway/samplestore.h"
 #include "gateway_fixture.h"
 
 #include <random>
@@ -269,6 +271,50 @@ TEST_F(StoreTest, AFolderThatCannotBeCreatedIsAClearError) {
     EXPECT_EQ(gateway.wait(10.0), 1);
     EXPECT_NE(log().find("cannot create the store's folder " + dir + "/file/state"),
               std::string::npos);
+}
+
+void quiet(const char *, ...) {}
+
+// Bounded to 1 MiB, a store of 30 000 rows drops the oldest; the file shrinks to the bound and
+// the next open finds the same counters and the newest rows, seq going on.
+TEST(StoreCore, FileStaysWithinItsBoundAcrossAReopen) {
+    const std::string dir = makeTempDir();
+    const std::string path = dir + "/store.db";
+    constexpr uint32_t kRows = 30000;
+    uint64_t dropped = 0;
+    {
+        SampleStore store(path, 100000, 1 << 20, quiet);
+        std::string error;
+        ASSERT_TRUE(store.open(&error)) << error;
+        for (uint32_t seq = 1; seq <= kRows; ++seq) {
+            GatewaySample s{};
+            s.seq = seq;
+            std::snprintf(s.ts, sizeof s.ts, "2026-01-01T00:00:00.000Z");
+            s.left = 300;
+            s.right = 600;
+            s.um = std::nan("");
+            store.add(&s);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        store.maintain();
+        EXPECT_TRUE(store.fault().empty()) << store.fault();
+        dropped = store.dropped();
+        EXPECT_GT(dropped, 0u);
+        EXPECT_EQ(store.size() + dropped, kRows);
+    }
+    EXPECT_LE(std::filesystem::file_size(path), 1100u * 1024u);
+    SampleStore again(path, 100000, 1 << 20, quiet);
+    std::string error;
+    ASSERT_TRUE(again.open(&error)) << error;
+    EXPECT_EQ(again.dropped(), dropped);
+    EXPECT_EQ(again.lastSeq(), kRows);
+    EXPECT_EQ(again.size(), kRows - dropped);
+    std::vector<int64_t> ids;
+    const std::vector<GatewaySample> oldest = again.takeUnsent(1, &ids);
+    ASSERT_EQ(oldest.size(), 1u);
+    EXPECT_EQ(oldest[0].seq, dropped + 1);
+    EXPECT_EQ(oldest[0].epoch, again.epoch());
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
