@@ -165,6 +165,10 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
     };
     const std::string control = dir + "/fault";
     setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
+    // Under a sanitizer build its runtime would insist on being loaded first.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanBefore = asan ? asan : "";
+    setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
     setenv("KVEX_FAULT_CONTROL", control.c_str(), 1);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.fault);
@@ -232,6 +236,7 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
             std::filesystem::remove_all(caseDir);
     }
     unsetenv("LD_PRELOAD");
+    setenv("ASAN_OPTIONS", asanBefore.c_str(), 1);
 }
 
 // A store bounded to 20 rows while the broker is away: the oldest go, and the count survives
