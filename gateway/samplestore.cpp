@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +57,8 @@ SampleStore::SampleStore(std::string path, std::size_t maxRows, std::size_t maxB
 
 SampleStore::~SampleStore() {
     close();
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
 }
 
 bool SampleStore::open(std::string *error) {
@@ -71,6 +76,16 @@ bool SampleStore::open(std::string *error) {
     }
     if (fs::is_directory(path_, ec)) {
         *error = kvex::trArgs("the store %1 is a folder, not a file", {path_});
+        return false;
+    }
+    // Two gateways given the same file would write over each other's rows. Where the lock file
+    // cannot be made (a read-only folder) the gateway goes on without it.
+    const std::string lockPath = path_ + ".lock";
+    lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd_ < 0)
+        lockFd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        *error = kvex::trArgs("the store %1 is in use by another process", {path_});
         return false;
     }
     openFile(true);

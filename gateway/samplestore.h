@@ -89,6 +89,7 @@ class SampleStore {
     std::size_t maxBytes_;
     LogFunction log_;
 
+    int lockFd_ = -1;
     sqlite3 *db_ = nullptr;
     sqlite3_stmt *insert_ = nullptr;
     sqlite3_stmt *remove_ = nullptr;

@@ -2225,5 +2225,9 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>store %s closed: %llu commits, %llu checkpoints since the start</source>
         <translation>Speicher %s geschlossen: %llu Commits, %llu Checkpoints seit dem Start</translation>
     </message>
+    <message>
+        <source>the store %1 is in use by another process</source>
+        <translation>der Speicher %1 wird von einem anderen Prozess benutzt</translation>
+    </message>
 </context>
 </TS>

@@ -294,15 +294,26 @@ TEST_F(StoreTest, DroppedSamplesAreCountedAcrossARestart) {
     EXPECT_EQ(info["store_epoch"].toInteger(), a.seqs.begin()->first);
 }
 
-TEST_F(StoreTest, AFolderThatCannotBeCreatedIsAClearError) {
+// A store that cannot be made, or one another gateway holds: a clear error naming it.
+TEST_F(StoreTest, AStoreItCannotHaveIsAClearError) {
     std::ofstream(dir + "/file") << "x";
-    ASSERT_TRUE(
-        gateway.start({KVEX_CLI_PATH, "--lang", "en", "--port", sensor->devicePath(), "serve",
-                       "--mqtt", "127.0.0.1:1", "--store", dir + "/file/state/gateway.db"},
-                      dir + "/gateway.log"));
-    EXPECT_EQ(gateway.wait(10.0), 1);
-    EXPECT_NE(log().find("cannot create the store's folder " + dir + "/file/state"),
-              std::string::npos);
+    const std::string db = dir + "/state/gateway.db";
+    ASSERT_TRUE(startGateway(storeArgs(1, db)));
+    const struct {
+        std::string store;
+        std::string logged;
+    } cases[] = {
+        {dir + "/file/state/gateway.db", "cannot create the store's folder " + dir + "/file/state"},
+        {db, "the store " + db + " is in use by another process"},
+    };
+    for (const auto &c : cases) {
+        Child second;
+        ASSERT_TRUE(second.start({KVEX_CLI_PATH, "--lang", "en", "--port", sensor->devicePath(),
+                                  "serve", "--mqtt", "127.0.0.1:1", "--store", c.store},
+                                 dir + "/second.log"));
+        EXPECT_EQ(second.wait(10.0), 1);
+        EXPECT_NE(readFile(dir + "/second.log").find(c.logged), std::string::npos) << c.logged;
+    }
 }
 
 void quiet(const char *, ...) {}
