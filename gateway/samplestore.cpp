@@ -9,9 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <system_error>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +57,8 @@ SampleStore::SampleStore(std::string path, std::size_t maxRows, std::size_t maxB
 
 SampleStore::~SampleStore() {
     close();
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
 }
 
 bool SampleStore::open(std::string *error) {
@@ -61,7 +67,8 @@ bool SampleStore::open(std::string *error) {
     std::error_code ec;
     if (!folder.empty() && !fs::is_directory(folder, ec)) {
         fs::create_directories(folder, ec);
-        if (!fs::is_directory(folder)) {
+        std::error_code again;
+        if (!fs::is_directory(folder, again)) {
             *error = kvex::trArgs("cannot create the store's folder %1: %2",
                                   {folder.string(), ec ? ec.message() : std::strerror(ENOTDIR)});
             return false;
@@ -71,10 +78,21 @@ bool SampleStore::open(std::string *error) {
         *error = kvex::trArgs("the store %1 is a folder, not a file", {path_});
         return false;
     }
-    if (openFile(true))
+    // Two gateways given the same file would write over each other's rows. Where the lock file
+    // cannot be made (a read-only folder) the gateway goes on without it.
+    const std::string lockPath = path_ + ".lock";
+    lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd_ < 0)
+        lockFd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd_ >= 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        *error = kvex::trArgs("the store %1 is in use by another process", {path_});
+        return false;
+    }
+    openFile(true);
+    if (epoch_ != 0) {
         log_(kvex::tr("store %s: epoch %lld, %zu samples kept, next seq %u"), path_.c_str(),
              static_cast<long long>(epoch_), rows_.size(), lastSeq_ + 1);
-    if (epoch_ == 0) {
+    } else {
         // Nothing could be read: the samples wait in memory under a new epoch.
         epoch_ = newEpoch();
         log_(kvex::tr("store %s: new epoch %lld kept in memory until the file can be written"),
@@ -109,9 +127,6 @@ bool SampleStore::openFile(bool first) {
         return false;
     }
     sqlite3_busy_timeout(db_, 1000);
-    // Exclusive locking keeps a second gateway off the file and the journal's index off the
-    // disk; it has to be set before the first read.
-    exec("PRAGMA locking_mode=EXCLUSIVE");
     sqlite3_stmt *check = nullptr;
     std::string verdict;
     int rc = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &check, nullptr);
@@ -135,8 +150,8 @@ bool SampleStore::openFile(bool first) {
         if (sqlite3_prepare_v2(db_, "SELECT key, value FROM meta", -1, &meta, nullptr) ==
             SQLITE_OK) {
             while (sqlite3_step(meta) == SQLITE_ROW) {
-                const std::string key =
-                    reinterpret_cast<const char *>(sqlite3_column_text(meta, 0));
+                const unsigned char *text = sqlite3_column_text(meta, 0);
+                const std::string key = text ? reinterpret_cast<const char *>(text) : "";
                 const int64_t value = sqlite3_column_int64(meta, 1);
                 if (key == "epoch")
                     fileEpoch = value;
@@ -182,7 +197,6 @@ bool SampleStore::openFile(bool first) {
             return false;
         }
         sqlite3_busy_timeout(db_, 1000);
-        exec("PRAGMA locking_mode=EXCLUSIVE");
     }
     // WAL with synchronous=NORMAL: a commit is a write() into the journal, which a killed
     // process cannot take back; the sync waits for the checkpoint once a second.
@@ -210,7 +224,53 @@ bool SampleStore::openFile(bool first) {
         fail("write");
         return false;
     }
+    startSync();
     return true;
+}
+
+// The checkpoint, with its two syncs, runs on a thread and a connection of its own: a slow
+// disk then holds up neither the commits nor the polling. WAL lets it run beside the writer.
+void SampleStore::startSync() {
+    syncStop_ = false;
+    syncError_.clear();
+    syncThread_ = std::thread([this] {
+        sqlite3 *db = nullptr;
+        std::string error;
+        // A connection knows the file is in WAL mode only once it has read it; until then a
+        // checkpoint does nothing.
+        if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+            sqlite3_exec(db, "SELECT count(*) FROM meta", nullptr, nullptr, nullptr) != SQLITE_OK)
+            error = sqlite3_errmsg(db);
+        std::unique_lock<std::mutex> lock(syncMutex_);
+        while (error.empty() &&
+               !syncWake_.wait_for(lock, std::chrono::duration<double>(kSyncInterval),
+                                   [this] { return syncStop_; })) {
+            lock.unlock();
+            const int rc =
+                sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                ++checkpoints_;
+            else if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+                error = std::string(sqlite3_errmsg(db)) +
+                        (sqlite3_system_errno(db) != 0
+                             ? std::string(" (") + std::strerror(sqlite3_system_errno(db)) + ")"
+                             : std::string());
+            lock.lock();
+        }
+        syncError_ = error;
+        sqlite3_close_v2(db);
+    });
+}
+
+void SampleStore::stopSync() {
+    if (!syncThread_.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(syncMutex_);
+        syncStop_ = true;
+    }
+    syncWake_.notify_all();
+    syncThread_.join();
 }
 
 bool SampleStore::prepare() {
@@ -430,14 +490,16 @@ void SampleStore::maintain() {
     if (now - lastSync_ < kSyncInterval)
         return;
     lastSync_ = now;
-    int logFrames = 0, done = 0;
-    if (!noteError(
-            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done),
-            SQLITE_OK)) {
+    std::string syncError;
+    {
+        const std::lock_guard<std::mutex> lock(syncMutex_);
+        syncError = syncError_;
+    }
+    if (!syncError.empty()) {
+        error_ = syncError;
         fail("sync");
         return;
     }
-    ++checkpoints_;
     trimToBytes();
 }
 
@@ -468,6 +530,7 @@ void SampleStore::trimToBytes() {
 }
 
 void SampleStore::fail(const char *what) {
+    stopSync();
     const bool wasWorking = fault_.empty();
     noteError(db_ ? sqlite3_errcode(db_) : SQLITE_NOMEM, SQLITE_OK);
     fault_ = std::string(what) + ": " + error_;
@@ -483,6 +546,7 @@ void SampleStore::fail(const char *what) {
 }
 
 std::string SampleStore::moveAside() {
+    stopSync();
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -493,6 +557,7 @@ std::string SampleStore::moveAside() {
 }
 
 void SampleStore::close() {
+    stopSync();
     if (!db_)
         return;
     if (unwritten_ > 0 || !deletions_.empty())
@@ -501,7 +566,8 @@ void SampleStore::close() {
     // nothing can be written, so the next start still finds its epoch, seq and samples.
     exec("PRAGMA journal_mode=DELETE");
     log_(kvex::tr("store %s closed: %llu commits, %llu checkpoints since the start"), path_.c_str(),
-         static_cast<unsigned long long>(commits_), static_cast<unsigned long long>(checkpoints_));
+         static_cast<unsigned long long>(commits_),
+         static_cast<unsigned long long>(checkpoints_.load()));
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;

@@ -3,10 +3,14 @@
 
 #include "gateway/sample.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -70,6 +74,8 @@ class SampleStore {
     bool noteError(int rc, int expected);
     bool prepare();
     void finalize();
+    void startSync();
+    void stopSync();
     bool loadRows();
     bool writeAll();
     bool commitPending();
@@ -83,6 +89,7 @@ class SampleStore {
     std::size_t maxBytes_;
     LogFunction log_;
 
+    int lockFd_ = -1;
     sqlite3 *db_ = nullptr;
     sqlite3_stmt *insert_ = nullptr;
     sqlite3_stmt *remove_ = nullptr;
@@ -100,7 +107,12 @@ class SampleStore {
     uint32_t seqWritten_ = 0;
     uint64_t droppedWritten_ = 0;
     uint64_t commits_ = 0;
-    uint64_t checkpoints_ = 0;
+    std::atomic<uint64_t> checkpoints_{0};
+    std::thread syncThread_;
+    std::mutex syncMutex_;
+    std::condition_variable syncWake_;
+    bool syncStop_ = false;
+    std::string syncError_; // what the checkpoint thread met; guarded by syncMutex_
     std::string fault_;
     std::string error_;
     double nextRetry_ = 0.0;
