@@ -27,6 +27,10 @@
 #include <optional>
 #include <thread>
 
+#ifndef KVEX_VERSION
+#define KVEX_VERSION "unknown"
+#endif
+
 namespace {
 
 // The longest a request waits for the polling thread; a sensor that does not answer takes
@@ -207,7 +211,7 @@ struct WebApi::Impl {
                (lastSample < 0 ? "null"
                                : std::to_string(std::lround((now - lastSample) * 1000.0))) +
                ",\"uptime_s\":" + std::to_string(std::lround(now - started)) +
-               ",\"version\":" + jsonString(info.version) +
+               ",\"version\":\"" KVEX_VERSION "\"" +
                ",\"writes_enabled\":" + (token.empty() ? "false" : "true") + "}";
     }
 
@@ -548,7 +552,9 @@ struct WebApi::Impl {
                    ",\"eval_begin\":" + std::to_string(params[6]) +
                    ",\"eval_end\":" + std::to_string(params[7]) +
                    ",\"pixel_count\":" + std::to_string(info.pixels) +
-                   ",\"positions\":" + std::to_string(positions) + "}";
+                   ",\"positions\":" + std::to_string(positions) +
+                   ",\"x_step\":" + number(xArray8[1]) +
+                   ",\"full_scale\":" + std::to_string(YAXISMAX) + "}";
             return json(200, out);
         });
     }

@@ -257,6 +257,8 @@ TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn)
     const QJsonObject line = object(http(port, "GET", "/api/video"));
     ASSERT_EQ(line["pixels"].toArray().size(), 256);
     EXPECT_EQ(line["threshold"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
+    EXPECT_GT(line["full_scale"].toInt(), 0);
+    EXPECT_GT(line["x_step"].toDouble(), 0.0);
     const Reply again = http(port, "GET", "/api/video");
     EXPECT_EQ(again.status, 429);
     EXPECT_TRUE(again.has("Retry-After: 1"));
