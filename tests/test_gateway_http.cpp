@@ -266,6 +266,13 @@ TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn)
     EXPECT_TRUE(report["ok"].toBool()) << QJsonDocument(report).toJson().toStdString();
     const long before = samples();
     EXPECT_TRUE(waitFor([&] { return samples() > before + 10; }, 10.0));
+
+    // The sensor gone: the status says so, the metrics too, and its work is refused at once.
+    sensor->hangUp();
+    EXPECT_TRUE(waitFor(
+        [&] { return object(http(port, "GET", "/api/status"))["status"] == "no-sensor"; }, 10.0));
+    EXPECT_NE(http(port, "GET", "/metrics").body.find("kvex_up 0\n"), std::string::npos);
+    EXPECT_EQ(http(port, "GET", "/api/doctor").status, 503);
 }
 
 TEST_F(GatewayHttpTest, WritesAreRefusedUnlessAllowedAndGoodOnesReachTheSensor) {
