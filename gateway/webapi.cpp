@@ -27,6 +27,10 @@
 #include <optional>
 #include <thread>
 
+#ifndef KVEX_VERSION
+#define KVEX_VERSION "unknown"
+#endif
+
 namespace {
 
 // The longest a request waits for the polling thread; a sensor that does not answer takes
@@ -206,7 +210,7 @@ struct WebApi::Impl {
                (lastSample < 0 ? "null"
                                : std::to_string(std::lround((now - lastSample) * 1000.0))) +
                ",\"uptime_s\":" + std::to_string(std::lround(now - started)) +
-               ",\"version\":" + jsonString(info.version) +
+               ",\"version\":\"" KVEX_VERSION "\"" +
                ",\"writes_enabled\":" + (token.empty() ? "false" : "true") + "}";
     }
 
@@ -344,7 +348,10 @@ struct WebApi::Impl {
         std::deque<std::shared_ptr<Job>> taken;
         {
             const std::lock_guard<std::mutex> lock(jobsMutex);
-            taken.swap(jobs);
+            for (const auto &job : jobs)
+                if (!job->abandoned)
+                    taken.push_back(job);
+            jobs.clear();
         }
         if (taken.empty())
             return;
@@ -355,15 +362,15 @@ struct WebApi::Impl {
         }
         std::deque<std::shared_ptr<Job>> later;
         for (const auto &job : taken) {
-            HttpResponse result;
-            if (job->abandoned)
-                continue;
+            // Between two cycles the sensor is there; otherwise its work waits for the next pause
+            // or, while no sensor answers, is refused.
             if (job->needsSensor && !betweenCycles && present) {
                 later.push_back(job);
                 continue;
             }
-            result = job->needsSensor && !present ? json(503, errorJson("no sensor answering"))
-                                                  : job->work();
+            HttpResponse result = job->needsSensor && !betweenCycles
+                                      ? json(503, errorJson("no sensor answering"))
+                                      : job->work();
             const std::lock_guard<std::mutex> lock(jobsMutex);
             job->result = std::move(result);
             job->done = true;
@@ -395,7 +402,7 @@ struct WebApi::Impl {
         auditPending.push_back(entry);
     }
 
-    // 0 when the request may write; otherwise the refusal.
+    // Nothing when the request may write; otherwise the refusal.
     std::optional<HttpResponse> refuseWrite(const HttpRequest &request, const std::string &what) {
         if (crossSite(request))
             return json(403, errorJson("cross-site request refused"));
@@ -430,9 +437,8 @@ struct WebApi::Impl {
         const bool eeprom = request.query == "to=eeprom";
         if (!request.query.empty() && !eeprom && request.query != "to=ram")
             return json(400, errorJson("expected ?to=ram or ?to=eeprom"));
-        const std::string what =
-            std::string("parameter words to ") + (eeprom ? "EEPROM" : "RAM") + " " + request.body;
-        if (auto refused = refuseWrite(request, what.substr(0, 200)))
+        std::string what = std::string("parameter words to ") + (eeprom ? "EEPROM" : "RAM");
+        if (auto refused = refuseWrite(request, what))
             return *refused;
         std::vector<WordValue> values;
         std::string error;
@@ -461,6 +467,7 @@ struct WebApi::Impl {
                                      ",\"min\":" + std::to_string(limit.min) +
                                      ",\"max\":" + std::to_string(limit.max) + "}");
             words.push_back({word, static_cast<uint16_t>(v.value)});
+            what += (words.size() == 1 ? ": " : ", ") + v.name + "=" + std::to_string(v.value);
         }
         const std::string client = request.remoteAddress;
         return onPollingThread(true, [this, eeprom, words, client, what] {
@@ -542,7 +549,9 @@ struct WebApi::Impl {
                    ",\"eval_begin\":" + std::to_string(params[6]) +
                    ",\"eval_end\":" + std::to_string(params[7]) +
                    ",\"pixel_count\":" + std::to_string(info.pixels) +
-                   ",\"positions\":" + std::to_string(positions) + "}";
+                   ",\"positions\":" + std::to_string(positions) +
+                   ",\"x_step\":" + number(xArray8[1]) +
+                   ",\"full_scale\":" + std::to_string(YAXISMAX) + "}";
             return json(200, out);
         });
     }

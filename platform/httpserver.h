@@ -18,7 +18,7 @@ struct HttpLimits {
     // Time a client has to send its request, and the idle time of a kept-alive connection.
     int requestTimeoutMs = 10000;
     int keepAliveMs = 5000;
-    // A WebSocket that sends nothing (no pong either) for this long is closed.
+    // A WebSocket that sends nothing for this long is pinged (browsers answer by themselves).
     int websocketTimeoutMs = 60000;
     // Connections served at once (one thread each); further ones wait in the listen queue.
     int maxConnections = 64;
