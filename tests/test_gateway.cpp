@@ -475,6 +475,11 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"colour", "red", false, false},
         {"low-latency", "off", true, true},
         {"low-latency", "no", false, false},
+        {"http", "8080", false, true},
+        {"General/http", "0.0.0.0:8080", true, true},
+        {"http", "localhost", false, false},
+        {"http", "70000", false, false},
+        {"http-token-file", "/etc/kvex-rtn/line3.token", true, true},
     };
     for (const Case &c : cases) {
         GatewayOptions options;
@@ -492,6 +497,9 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
     ASSERT_TRUE(applyOption(&options, "modbus", "1502", false, &error));
     EXPECT_EQ(options.modbusAddress, "127.0.0.1");
     EXPECT_EQ(options.modbusPort, 1502);
+    ASSERT_TRUE(applyOption(&options, "http", "8080", false, &error));
+    EXPECT_EQ(options.httpAddress, "127.0.0.1");
+    EXPECT_EQ(options.httpPort, 8080);
     OptionList words;
     EXPECT_TRUE(splitOptionWords({"--batch=5", "--queue", "9"}, &words, &error));
     EXPECT_EQ(words.size(), 2u);

@@ -360,6 +360,13 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
     ::setrlimit(RLIMIT_NOFILE, &files);
     ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
     const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    // A connection that never sends a request, and one kept alive after its answer: the server
+    // closes both after its time-outs (10 s and 5 s), while the attacks below run.
+    const int silent = connectTo(port);
+    const int keptAlive = connectTo(port);
+    sendAll(keptAlive, "GET /api/status HTTP/1.1\r\n" + host + "\r\n");
+    EXPECT_EQ(parseReply(readAll(keptAlive, 1.0)).status, 200);
+    std::vector<std::unique_ptr<Stream>> stalled;
     struct Attack {
         const char *name;
         std::function<void()> run;
@@ -414,6 +421,12 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
                  stream.collect(0.5);
              }
          }},
+        {"live pages that never read",
+         [&] {
+             for (int i = 0; i < 8; ++i)
+                 stalled.push_back(std::make_unique<Stream>(port));
+             std::this_thread::sleep_for(std::chrono::seconds(3));
+         }},
         {"WebSocket from another site",
          [&] { EXPECT_FALSE(Stream(port, "http://evil.example").upgraded()); }},
     };
@@ -425,6 +438,16 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
         EXPECT_TRUE(waitFor([&] { return samples() > before + 5; }, 10.0));
     }
     EXPECT_EQ(writeRequests(*sensor), 0u);
+    for (const int fd : {silent, keptAlive}) {
+        EXPECT_TRUE(waitFor(
+            [&] {
+                char byte;
+                return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+            },
+            20.0))
+            << "the server kept an idle connection open";
+        ::close(fd);
+    }
 }
 
 // TLS with the certificate and the key in files of their own; no plain HTTP on that port.
