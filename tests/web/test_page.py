@@ -64,8 +64,8 @@ class Http:
 
 
 class Simulator:
-    def __init__(self, bin_dir):
-        self.process = subprocess.Popen([os.path.join(bin_dir, 'kvex-sensor-sim')],
+    def __init__(self, bin_dir, *options):
+        self.process = subprocess.Popen([os.path.join(bin_dir, 'kvex-sensor-sim'), *options],
                                         stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         match = re.search(r' on (\S+)$', line.strip())
@@ -79,7 +79,7 @@ class Simulator:
 
 
 class Gateway:
-    def __init__(self, bin_dir, pty, port, token_file=None):
+    def __init__(self, bin_dir, pty, port, token_file=None, ready='/api/sample'):
         self.port = port
         self.http = Http(port)
         command = [os.path.join(bin_dir, 'kvex-rtn-cli'), '--lang', 'en', '--port', pty, 'serve',
@@ -89,7 +89,7 @@ class Gateway:
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(command, stdout=self.log, stderr=subprocess.STDOUT)
         try:
-            wait_for('the gateway\'s first sample', lambda: self.http.get('/api/sample')[0] == 200,
+            wait_for(f'the gateway to answer {ready}', lambda: self.http.get(ready)[0] == 200,
                      timeout=20)
         except AssertionError:
             self.stop()
@@ -456,6 +456,31 @@ def first_value_again(ctx):
     return sorted(times)[len(times) // 2]
 
 
+def case_silent_sensor(ctx):
+    """A sensor that never answers a measurement: the page says so instead of showing a value."""
+    sim = Simulator(ctx.bin_dir, '--fault', '8:silence')
+    gateway = None
+    driver = browser('en-GB,en')
+    try:
+        gateway = Gateway(ctx.bin_dir, sim.pty, free_port(), ready='/api/status')
+        driver.get(gateway.http.base + '/')
+        light = driver.find_element(By.ID, 'light-sensor')
+        wait_for('the sensor light to go red', lambda: light.get_attribute('data-state') == 'bad')
+        wait_for('the gateway\'s status', lambda: driver.find_element(By.ID, 'gw-status').text ==
+                 'no sensor')
+        assert driver.find_element(By.ID, 'value-box').get_attribute('data-state') == 'none'
+        assert driver.find_element(By.ID, 'verdict').text == 'no sample yet'
+        assert driver.find_element(By.ID, 'age').text == 'no sample'
+        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE' and
+                  '/api/sample' not in e['message']]
+        assert not errors, f'the console shows errors: {errors}'
+    finally:
+        close(driver)
+        if gateway:
+            gateway.stop()
+        sim.stop()
+
+
 # ---- running ---------------------------------------------------------------------------------
 
 
@@ -526,7 +551,7 @@ def main():
         ctx.driver = browser('en-GB,en')
         cases = [case_value_follows, case_same_origin_no_errors, case_sections, case_video_line,
                  case_german,
-                 case_writes_off, case_reconnect_with_writes, case_writes]
+                 case_writes_off, case_reconnect_with_writes, case_writes, case_silent_sensor]
         for case in cases:
             started = time.monotonic()
             try:
