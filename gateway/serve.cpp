@@ -164,6 +164,8 @@ bool Gateway::start() {
             health.queueDepth = backlogSize();
             health.dropped = dropped();
             health.samples = seq_;
+            if (store_)
+                health.store = store_->fault().empty() ? "ok" : "failing: " + store_->fault();
             return health;
         };
         hooks.paramsChanged = [this](const uint16_t words[16]) {

@@ -206,6 +206,7 @@ struct WebApi::Impl {
                health.mqtt + "\",\"queue_depth\":" + std::to_string(health.queueDepth) +
                ",\"dropped\":" + std::to_string(health.dropped) +
                ",\"samples\":" + std::to_string(health.samples) +
+               ",\"store\":" + jsonString(health.store) +
                ",\"serial_errors\":" + std::to_string(serialErrors) + ",\"last_sample_age_ms\":" +
                (lastSample < 0 ? "null"
                                : std::to_string(std::lround((now - lastSample) * 1000.0))) +

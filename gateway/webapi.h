@@ -21,6 +21,8 @@ struct WebHealth {
     std::size_t queueDepth = 0;
     uint64_t dropped = 0;
     uint64_t samples = 0;
+    // The store on disk: "off" without one, "ok", or "failing: " and what failed.
+    std::string store = "off";
 };
 
 class WebApi {

@@ -2485,5 +2485,9 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>Level</source>
         <translation>Pegel</translation>
     </message>
+    <message>
+        <source>the store %1 is in use by another process</source>
+        <translation>der Speicher %1 wird von einem anderen Prozess benutzt</translation>
+    </message>
 </context>
 </TS>

@@ -235,6 +235,7 @@ TEST_F(GatewayHttpTest, ApiAndStreamSpeakTheMqttVocabularyAndMetricsPassPromtool
     const QJsonObject status = object(http(port, "GET", "/api/status"));
     EXPECT_EQ(status["status"].toString(), "online");
     EXPECT_FALSE(status["writes_enabled"].toBool());
+    EXPECT_EQ(status["store"].toString(), "off");
     const QJsonObject stats = object(http(port, "GET", "/api/stats"));
     EXPECT_GT(stats["count"].toInt(), 10);
     EXPECT_LE(object(http(port, "POST", "/api/stats/reset"))["count"].toInt(), 1);

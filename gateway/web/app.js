@@ -24,7 +24,8 @@
       sensorType: 'Sensor type', board: 'Board', pixels: 'Pixels', firmware: 'Firmware',
       pitch: 'Pixel pitch', port: 'Port', health: 'Gateway health', statusWord: 'Status',
       queue: 'Queue depth', dropped: 'Dropped samples', samples: 'Samples',
-      serialErrors: 'Serial errors', uptime: 'Uptime', version: 'Version',
+      serialErrors: 'Serial errors', uptime: 'Uptime', version: 'Version', store: 'Store on disk',
+      storeOk: 'ok', storeFailing: 'failing: {0}',
       portCheck: 'Port check', doctorRun: 'Check the port', paramWords: 'Parameter words',
       writesOff: 'Writes are off. The gateway\'s owner turns them on by starting serve with --http-token-file FILE.',
       name: 'Name', meaning: 'Meaning', ram: 'RAM', newValue: 'New value', token: 'Token',
@@ -86,7 +87,8 @@
       pixels: 'Pixel', firmware: 'Firmware', pitch: 'Pixelabstand', port: 'Anschluss',
       health: 'Zustand des Gateways', statusWord: 'Status', queue: 'Warteschlange',
       dropped: 'Verworfene Messwerte', samples: 'Messwerte', serialErrors: 'Übertragungsfehler',
-      uptime: 'Laufzeit', version: 'Version', portCheck: 'Anschlussprüfung',
+      uptime: 'Laufzeit', version: 'Version', store: 'Speicher auf Platte',
+      storeOk: 'in Ordnung', storeFailing: 'gestört: {0}', portCheck: 'Anschlussprüfung',
       doctorRun: 'Anschluss prüfen', paramWords: 'Parameterwörter',
       writesOff: 'Schreiben ist ausgeschaltet. Der Betreiber des Gateways schaltet es ein, indem er serve mit --http-token-file DATEI startet.',
       name: 'Name', meaning: 'Bedeutung', ram: 'RAM', newValue: 'Neuer Wert', token: 'Token',
@@ -422,6 +424,8 @@
     setText('gw-errors', fmt(st.serial_errors));
     setText('gw-uptime', st.uptime_s === undefined ? '–' : duration(st.uptime_s));
     setText('gw-version', st.version || '–');
+    setText('gw-store', !st.store || st.store === 'off' ? t('off')
+      : st.store === 'ok' ? t('storeOk') : t('storeFailing', st.store.replace(/^failing: /, '')));
     $('writes-off').hidden = !!st.writes_enabled;
     document.body.dataset.writes = st.writes_enabled ? 'on' : 'off';
   }
