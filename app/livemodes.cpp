@@ -59,21 +59,6 @@ void sendRunRequest() {
     nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
 }
 
-void readVideoLine() {
-    InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
-    FlushInQ(com);
-    FlushOutQ(com);
-    if (pcbtype == 0 || pcbtype == 100) {
-        ReadData64(0, 0);
-        ReadData64(64, 0);
-        ReadData64(128, 0);
-        ReadData64(192, 1);
-    } else {
-        ReadData256();
-    }
-    armReceiveCallback();
-}
-
 } // namespace
 
 void PushRUN() {
@@ -103,7 +88,7 @@ void PushRUN() {
         if (rx_flag == 1) {
             // Between two cycles nothing is on the wire: the place for a video read.
             if (answered && runVideoLineWanted()) {
-                readVideoLine();
+                ReadVIDEOLine();
                 notifyRunVideoLine();
             }
             sendRunRequest();
@@ -187,7 +172,7 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
         }
         if (rx_flag == 1) {
             CopyPPtoMeasurement();
-            readVideoLine();
+            ReadVIDEOLine();
             PlotVIDEOBarGraph();
             PlotVIDEOCurve(adcbuf, xArray8);
             notifyVideoLine();

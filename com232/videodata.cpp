@@ -1,6 +1,7 @@
 // Video blocks read straight from the input queue, and two array helpers over doubles.
 #include "com232/videodata.h"
 #include "app/panelcontrols.h"
+#include "com232/identify.h"
 #include "com232/rs232link.h"
 #include "platform/rs232.h"
 #include "platform/tr.h"
@@ -152,4 +153,19 @@ int Shift(const double *in, int n, int shifts, double *out) {
             out[i] = 0.0;
     }
     return 0;
+}
+
+void ReadVIDEOLine() {
+    InstallComCallback(com, 0, FRAME_BYTES, com232::sync, nullptr, nullptr);
+    FlushInQ(com);
+    FlushOutQ(com);
+    if (pcbtype == 0 || pcbtype == 100) {
+        ReadData64(0, 0);
+        ReadData64(64, 0);
+        ReadData64(128, 0);
+        ReadData64(192, 1);
+    } else {
+        ReadData256();
+    }
+    InstallComCallback(com, eventMask, FRAME_BYTES, com232::sync, RX_Receive_Function, nullptr);
 }

@@ -11,6 +11,9 @@ extern bool videoLineHeld;
 // its last block came in.
 int ReadData64(int start, int last);
 int ReadData256();
+// One whole line in the blocks the board takes (four of 64 words on boards 0 and 100, else one of
+// 256), read straight from the input queue with the frame callback disarmed and armed again after.
+void ReadVIDEOLine();
 // 0, or -20003 when n < 1.
 int Copy1D(const double *in, int n, double *out);
 // Moves n values by shifts places (positive: towards higher indices), zero-filling; safe in place.

@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <cstring>
 
-using com232::sync;
-
 namespace {
 
 // The teach answer has a limit of its own, as on the panel.
@@ -84,19 +82,7 @@ bool resetSensorMaxMin() {
 }
 
 bool readSensorVideoLine(uint16_t line[256]) {
-    // The blocks are read straight from the input queue, without the frame callback.
-    InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
-    FlushInQ(com);
-    FlushOutQ(com);
-    if (pcbtype == 0 || pcbtype == 100) {
-        ReadData64(0, 0);
-        ReadData64(64, 0);
-        ReadData64(128, 0);
-        ReadData64(192, 1);
-    } else {
-        ReadData256();
-    }
-    InstallComCallback(com, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
+    ReadVIDEOLine();
     std::copy(adcbuf, adcbuf + 256, line);
     return !videoLineHeld;
 }
