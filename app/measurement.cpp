@@ -44,18 +44,23 @@ bool measurementInTolerance() {
     return within(Ledge, p - half - t, p - half + t) && within(Redge, p + half - t, p + half + t);
 }
 
-std::string isoTimeNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const long millis = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000);
+std::tm utcCalendar(std::time_t seconds) {
     std::tm utc{};
 #ifdef _WIN32
     gmtime_s(&utc, &seconds);
 #else
     gmtime_r(&seconds, &utc);
 #endif
+    return utc;
+}
+
+std::string isoTimeNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long millis = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000);
+    const std::tm utc = utcCalendar(seconds);
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900,
                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);

@@ -2,6 +2,7 @@
 // value in micrometres, and its CSV row (shared by the panel's recording and the command line).
 #pragma once
 
+#include <ctime>
 #include <string>
 
 struct Measurement {
@@ -22,6 +23,8 @@ bool measurementInTolerance();
 Measurement currentMeasurement();
 // The current UTC time as 2026-12-08T04:35:12.345Z.
 std::string isoTimeNow();
+// The calendar time in UTC of a time_t, on every platform.
+std::tm utcCalendar(std::time_t seconds);
 
 // The set-point came last, after files without it were out: reading a column by its position
 // works in both.

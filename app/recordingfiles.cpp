@@ -26,13 +26,7 @@ constexpr const char *kVideoSuffix = "-video.csv";
 constexpr size_t kStampLength = 16;
 
 std::string stampOf(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
+    const std::tm utc = utcCalendar(std::chrono::system_clock::to_time_t(when));
     char text[24];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
     return text;

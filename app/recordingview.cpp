@@ -195,15 +195,24 @@ std::string RecordingView::readout(double time) const {
                              : kvex::trNow("out of tolerance")});
 }
 
+RecordingView::SpanFigures RecordingView::figuresOf(double from, double to, bool forReport) const {
+    SpanFigures span;
+    statisticsOf(from, to, span.stats);
+    span.rows = rowsIn(from, to);
+    span.window = windowOf(span.rows.first, span.rows.second, &span.lower, &span.upper, &span.row);
+    span.figures = statisticsFigures(span.stats, capabilityOf(from, to, span.stats), span.window,
+                                     span.lower, span.upper, micronsPerUnit(), forReport);
+    return span;
+}
+
 RecordingSummary RecordingView::summary(double from, double to) const {
-    RunStatistics stats;
-    statisticsOf(from, to, stats);
-    const auto rows = rowsIn(from, to);
-    int lower = 0, upper = 0;
-    std::size_t row = 0;
-    const bool window = windowOf(rows.first, rows.second, &lower, &upper, &row);
-    const StatisticsFigures f = statisticsFigures(stats, capabilityOf(from, to, stats), window,
-                                                  lower, upper, micronsPerUnit(), false);
+    const SpanFigures span = figuresOf(from, to, false);
+    const RunStatistics &stats = span.stats;
+    const auto &rows = span.rows;
+    const int lower = span.lower, upper = span.upper;
+    const std::size_t row = span.row;
+    const bool window = span.window;
+    const StatisticsFigures &f = span.figures;
     RecordingSummary summary;
     summary.span = rows.first < rows.second
                        ? kvex::trArgs("%1 to %2 (UTC), %3 rows",
@@ -268,14 +277,13 @@ std::string RecordingView::writeReport(double from, double to,
     request.path = reportPathFor(path_);
     if (!ReportSetupPopup(request))
         return "";
-    RunStatistics stats;
-    statisticsOf(from, to, stats);
-    const auto rows = rowsIn(from, to);
-    int lower = 0, upper = 0;
-    std::size_t row = 0;
-    const bool window = windowOf(rows.first, rows.second, &lower, &upper, &row);
-    const StatisticsFigures f = statisticsFigures(stats, capabilityOf(from, to, stats), window,
-                                                  lower, upper, micronsPerUnit(), true);
+    const SpanFigures span = figuresOf(from, to, true);
+    const RunStatistics &stats = span.stats;
+    const auto &rows = span.rows;
+    const int lower = span.lower, upper = span.upper;
+    const std::size_t row = span.row;
+    const bool window = span.window;
+    const StatisticsFigures &f = span.figures;
     ReportDocument doc;
     doc.title = kvex::tr("K-VEX-RTN commissioning report");
     std::string files;

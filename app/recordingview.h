@@ -3,6 +3,7 @@
 // open one (the panel's button, the command line).
 #pragma once
 
+#include "app/commissioning.h"
 #include "app/recordingfile.h"
 #include "app/runstatistics.h"
 #include "platform/recordingwindow.h"
@@ -38,6 +39,16 @@ class RecordingView : public RecordingSource {
                             const std::vector<std::string> &graphs) override;
 
   private:
+    // A span's statistics and tolerance window, as the window's figures and the report show them.
+    struct SpanFigures {
+        RunStatistics stats;
+        std::pair<std::size_t, std::size_t> rows;
+        bool window = false;
+        int lower = 0, upper = 0;
+        std::size_t row = 0; // the row the window comes from
+        StatisticsFigures figures;
+    };
+    SpanFigures figuresOf(double from, double to, bool forReport) const;
     // The tolerance window of the span's last row with a set-point; false when none has one.
     bool windowOf(std::size_t first, std::size_t last, int *lower, int *upper,
                   std::size_t *row) const;

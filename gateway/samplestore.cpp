@@ -1,5 +1,6 @@
 // The sample store on SQLite: WAL journal, a commit per sample, a synced checkpoint a second.
 #include "gateway/samplestore.h"
+#include "app/measurement.h"
 #include "platform/tr.h"
 
 #include <algorithm>
@@ -41,9 +42,7 @@ int64_t newEpoch() {
 }
 
 std::string stampNow() {
-    const std::time_t t = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
+    const std::tm utc = utcCalendar(std::time(nullptr));
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
     return text;
