@@ -1,13 +1,15 @@
 // Start-up, shutdown, the panel callbacks and the port choice.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/commissioning.h"
-#include "app/linktools.h"
-#include "app/lowlatency.h"
+#include "app/commissioning/compare.h"
+#include "app/commissioning/report.h"
+#include "app/commissioning/statisticspanel.h"
 #include "app/panelcontrols.h"
-#include "app/paramcompare.h"
-#include "app/portdoctor.h"
-#include "app/recording.h"
-#include "app/recordingview.h"
+#include "app/porttools/lowlatency.h"
+#include "app/porttools/portdoctor.h"
+#include "app/porttools/reconnect.h"
+#include "app/porttools/trafficmonitor.h"
+#include "app/recording/windowmodel.h"
+#include "app/recording/writer.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -159,7 +161,8 @@ int startUpProgram() {
         return -1;
     RegisterCallbacks(callbackTable,
                       static_cast<int>(sizeof callbackTable / sizeof *callbackTable));
-    installCommissioning();
+    installStatistics();
+    installReport();
     pHandle = LoadPanel(0, PANEL_FILE, MAIN_PANEL);
     if (pHandle < 0)
         return -1;

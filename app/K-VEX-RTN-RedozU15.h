@@ -35,7 +35,7 @@ int CC_RINGLanguage(int panel, int control, int event, void *callbackData, int e
 // Panel values.
 void GetPanelValues();
 void SetPanelValues();
-// The panel's controls take the limits of app/parameterlimits.h; once, after loading the panel.
+// The panel's controls take the limits of app/parameterwords.h; once, after loading the panel.
 void SetPanelLimits();
 
 // Parameter commands.

@@ -1,6 +1,6 @@
 // The production program: the application object, its options and the entry point.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/recordingview.h"
+#include "app/recording/windowmodel.h"
 #include "platform/language.h"
 #include "platform/rs232.h"
 

@@ -1,7 +1,7 @@
 // Moving the parameter set between the panel's controls and the variables.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
-#include "app/parameterlimits.h"
+#include "app/parameterwords.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"

@@ -1,8 +1,8 @@
 // The operator's commands on the parameter set: GET, SEND, target choice, teach and reset.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/commissioning.h"
+#include "app/commissioning/compare.h"
+#include "app/commissioning/report.h"
 #include "app/panelcontrols.h"
-#include "app/paramcompare.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"

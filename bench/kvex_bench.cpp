@@ -1,9 +1,9 @@
 // Throughput and CPU cost of run mode and video mode against the simulator paced at 19 200 baud.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/commissioning.h"
-#include "app/linktools.h"
+#include "app/commissioning/statisticspanel.h"
 #include "app/panelcontrols.h"
-#include "app/recording.h"
+#include "app/porttools/trafficmonitor.h"
+#include "app/recording/writer.h"
 #include "bench/bareloop.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"

@@ -2,7 +2,7 @@
 // 2.3 million, by default) and measures opening it: reading, the window up to its first picture,
 // a pan and a zoom, and the process's peak memory. Not a test: it prints figures, never a verdict.
 #include "app/measurement.h"
-#include "app/recordingview.h"
+#include "app/recording/windowmodel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 // kvex-rtn-cli doctor: the port check of the port given, or of every port the machine lists.
-#include "app/portdoctor.h"
+#include "app/porttools/portdoctor.h"
 #include "cli/cli.h"
 #include "com232/rs232link.h"
 #include "platform/language.h"

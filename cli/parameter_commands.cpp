@@ -1,7 +1,7 @@
 // get and send: the sensor's 16 parameter words between RAM or EEPROM and a parameter file.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
-#include "app/parameterlimits.h"
+#include "app/parameterwords.h"
 #include "cli/cli.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"

@@ -1,6 +1,6 @@
 // libFuzzer target: a recording's or a video-line file's content through the reader, from memory
 // and from a file, whose results must agree and keep the reader's promises.
-#include "app/recordingfile.h"
+#include "app/recording/reader.h"
 
 #include <unistd.h>
 

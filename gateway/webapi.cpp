@@ -1,11 +1,11 @@
 // The web API: routes, snapshots, the queue of requests for the polling thread, writes behind a
 // token, the audit list and the Prometheus metrics.
 #include "gateway/webapi.h"
+#include "app/commissioning/runstatistics.h"
 #include "app/jsontext.h"
 #include "app/measurement.h"
-#include "app/parameterlimits.h"
-#include "app/portdoctor.h"
-#include "app/runstatistics.h"
+#include "app/parameterwords.h"
+#include "app/porttools/portdoctor.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"

@@ -1,11 +1,11 @@
 // Run statistics, histogram and the commissioning report on the real panel against the
 // simulator.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/commissioning.h"
+#include "app/commissioning/runstatistics.h"
+#include "app/commissioning/statisticspanel.h"
 #include "app/liveobservers.h"
 #include "app/measurement.h"
 #include "app/panelcontrols.h"
-#include "app/runstatistics.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/sensorunits.h"

@@ -45,6 +45,10 @@ struct FaultRow {
     double limit;       // seconds the exchange may take at most
 };
 
+// The limits tell an exchange that ends at its time-out from one that hangs or waits too long;
+// on a loaded machine (the suite runs two tests at once) the end may be scheduled this much later.
+constexpr double kSchedulingSlack = 0.25;
+
 // Late answers come 1.7 s late: past the answer limit of 1.5 s, inside the firmware's 2.0 s.
 constexpr double kLate = 1.7;
 
@@ -252,7 +256,7 @@ TEST_P(FaultMatrixTest, ExchangeSurvivesTheFault) {
     EXPECT_EQ(observed.ok, row.ok);
     if (row.status)
         EXPECT_EQ(observed.status, row.status);
-    EXPECT_LE(observed.seconds, row.limit);
+    EXPECT_LE(observed.seconds, row.limit + kSchedulingSlack);
 
     // The panel is usable again and the next good exchange works.
     waitUntil([] { return false; }, row.fault == FaultKind::Late ? 0.5 : 0.05);

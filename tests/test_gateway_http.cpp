@@ -1,7 +1,7 @@
 // The gateway's web side against the simulated sensor: the JSON equals the MQTT payloads, the live
 // stream carries every answer, writes are refused unless allowed (and then reach the sensor),
 // metrics pass promtool, and hostile clients leave the page and the polling alone.
-#include "app/parameterlimits.h"
+#include "app/parameterwords.h"
 #include "gateway/webbody.h"
 #include "gateway_fixture.h"
 

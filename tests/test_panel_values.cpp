@@ -1,6 +1,6 @@
 // Panel values: the range each parameter is forced into when shown, and what the panel derives.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/parameterlimits.h"
+#include "app/parameterwords.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "gui/graphs.h"

@@ -2,11 +2,11 @@
 // statistics, rotated files open as one, bad files open what they can and say why, a span chosen
 // in the chart changes the figures, and the video line nearest a time is shown.
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/commissioning.h"
+#include "app/commissioning/runstatistics.h"
+#include "app/commissioning/statisticspanel.h"
 #include "app/liveobservers.h"
 #include "app/measurement.h"
-#include "app/recordingview.h"
-#include "app/runstatistics.h"
+#include "app/recording/windowmodel.h"
 #include "platform/language.h"
 #include "platform/qtaccess.h"
 #include "platform/report.h"

@@ -1,5 +1,5 @@
 // The run statistics against a two-pass reference, and the rules that leave Cp and Cpk blank.
-#include "app/runstatistics.h"
+#include "app/commissioning/runstatistics.h"
 
 #include <gtest/gtest.h>
 

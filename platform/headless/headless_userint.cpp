@@ -3,7 +3,7 @@
 #include "platform/core/translation.h"
 #include "platform/headless.h"
 #include "platform/language.h"
-#include "platform/monitorwindow.h"
+#include "platform/trafficwindow.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
 
@@ -253,6 +253,6 @@ int FileSelectPopup(const char *, const char *, const char *, const char *, int,
     return VAL_NO_FILE_SELECTED;
 }
 
-int OpenMonitorWindow(int, const MonitorSource &) {
+int OpenTrafficWindow(int, const TrafficWindowSource &) {
     return UIE_INVALID_PANEL;
 }

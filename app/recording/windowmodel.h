@@ -3,9 +3,9 @@
 // open one (the panel's button, the command line).
 #pragma once
 
-#include "app/commissioning.h"
-#include "app/recordingfile.h"
-#include "app/runstatistics.h"
+#include "app/commissioning/runstatistics.h"
+#include "app/commissioning/statisticspanel.h"
+#include "app/recording/reader.h"
 #include "platform/recordingwindow.h"
 
 #include <memory>

@@ -1,5 +1,5 @@
 // Running statistics of a run and its process capability.
-#include "app/runstatistics.h"
+#include "app/commissioning/runstatistics.h"
 #include "platform/tr.h"
 
 #include <algorithm>

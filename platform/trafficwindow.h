@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-struct MonitorRow {
+struct TrafficWindowRow {
     std::vector<std::string> cells;
     bool marked; // drawn in red
 };
 
-struct MonitorSource {
+struct TrafficWindowSource {
     std::string title;
     std::vector<std::string> columns;
     // Width of each column in characters; 0 lets the column take the room that is left.
@@ -22,10 +22,10 @@ struct MonitorSource {
     std::function<void()> clear;
     // Changes whenever rows() would; the window refreshes only then.
     std::function<unsigned long()> version;
-    std::function<std::vector<MonitorRow>()> rows;
+    std::function<std::vector<TrafficWindowRow>()> rows;
     std::function<bool(const std::string &path)> save;
 };
 
 // Shows the window over the panel (it closes with the panel), or raises it when it is open
 // already; 0, or UIE_INVALID_PANEL where there is no screen.
-int OpenMonitorWindow(int panel, const MonitorSource &source);
+int OpenTrafficWindow(int panel, const TrafficWindowSource &source);

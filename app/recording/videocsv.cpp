@@ -1,5 +1,5 @@
 // The video line's CSV header and rows.
-#include "app/videocsv.h"
+#include "app/recording/videocsv.h"
 #include "app/measurement.h"
 #include "com232/paraframe.h"
 #include "com232/videodata.h"

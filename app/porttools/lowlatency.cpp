@@ -1,6 +1,6 @@
 // The Low latency switch beside the port list; it applies from the next connect on, so a run
 // that is going is not disturbed.
-#include "app/lowlatency.h"
+#include "app/porttools/lowlatency.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 

@@ -1,11 +1,15 @@
-// The ranges the panel keeps the 16 parameter words in, and what it shows instead of a word
-// outside them: one table for the panel and for the command line's check of a parameter file.
+// The 16 parameter words' names, the ranges the panel keeps them in and what it shows instead of
+// a word outside them: one table for the panel and for the command line's check of a parameter
+// file.
 #pragma once
 
 #include <string>
 #include <vector>
 
 struct ParameterFile;
+
+// The name of parameter word 0 to 15 as the panel labels it.
+const char *parameterWordName(int word);
 
 struct ParameterLimit {
     unsigned min;

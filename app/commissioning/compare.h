@@ -6,8 +6,6 @@
 
 enum ParameterSource { SOURCE_PANEL, SOURCE_RAM, SOURCE_EEPROM, SOURCE_FILE, SOURCE_COUNT };
 
-// The name of parameter word 0 to 15 as the panel labels it.
-const char *parameterWordName(int word);
 // Reads one parameter set into words[16] without changing the panel or the sensor; 0, or below
 // 0 with the reason.
 int readParameterSet(int source, unsigned short *words, std::string *reason);

@@ -1,9 +1,10 @@
 // Parameter sets side by side: reading a set from the panel, the sensor or a file without
 // touching the others, the compare view, and the question before a permanent EEPROM write.
-#include "app/paramcompare.h"
+#include "app/commissioning/compare.h"
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/liveobservers.h"
 #include "app/panelcontrols.h"
+#include "app/parameterwords.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
@@ -20,15 +21,6 @@
 using com232::sync;
 
 namespace {
-
-const char *const wordNames[PNUM] = {kvex::tr("Power"),           kvex::tr("P-mode"),
-                                     kvex::tr("Video threshold"), kvex::tr("Analogue output mode"),
-                                     kvex::tr("Polarity"),        kvex::tr("Evaluation mode"),
-                                     kvex::tr("Evaluation left"), kvex::tr("Evaluation right"),
-                                     kvex::tr("Set-point"),       kvex::tr("Tolerance"),
-                                     kvex::tr("Operating mode"),  kvex::tr("Hardware setting"),
-                                     kvex::tr("Word 12"),         kvex::tr("Word 13"),
-                                     kvex::tr("Averaging"),       kvex::tr("Word 15")};
 
 const char *const sourceNames[SOURCE_COUNT] = {kvex::tr("Panel"), kvex::tr("Sensor RAM"),
                                                kvex::tr("Sensor EEPROM"), kvex::tr("File")};
@@ -109,10 +101,6 @@ void dimCompare(int dimmed) {
 
 } // namespace
 
-const char *parameterWordName(int word) {
-    return word >= 0 && word < PNUM ? wordNames[word] : "";
-}
-
 int readParameterSet(int source, unsigned short *words, std::string *reason) {
     switch (source) {
     case SOURCE_PANEL:
@@ -152,7 +140,7 @@ EepromSendAnswer confirmEepromSend() {
             continue;
         char line[96];
         std::snprintf(line, sizeof line, kvex::trNow("\n    %s (word %d): %u -> %u"),
-                      kvex::trNow(wordNames[w]), w, eeprom[w], panel[w]);
+                      kvex::trNow(parameterWordName(w)), w, eeprom[w], panel[w]);
         changes += line;
     }
     if (changes.empty()) {
@@ -187,6 +175,9 @@ int CC_BTNCompare(int, int, int event, void *, int, int) {
     const int second = target == EEPROM    ? SOURCE_EEPROM
                        : target == DATFILE ? SOURCE_FILE
                                            : SOURCE_RAM;
+    const char *wordNames[PNUM];
+    for (int w = 0; w < PNUM; ++w)
+        wordNames[w] = parameterWordName(w);
     CompareParameterSetsPopup(sourceNames, SOURCE_COUNT, wordNames, PNUM, SOURCE_PANEL, second,
                               readForView);
     return 0;

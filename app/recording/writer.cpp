@@ -1,12 +1,12 @@
 // The run-mode recorder: rows go through a large stdio buffer and reach the disk at least once a
 // second, so recording costs the loop next to nothing and a crash loses at most that second.
-#include "app/recording.h"
+#include "app/recording/writer.h"
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/liveobservers.h"
 #include "app/measurement.h"
 #include "app/panelcontrols.h"
-#include "app/recordingfiles.h"
-#include "app/videocsv.h"
+#include "app/recording/rotation.h"
+#include "app/recording/videocsv.h"
 #include "com232/rs232link.h"
 #include "platform/recordingchoice.h"
 #include "platform/tr.h"

@@ -1,6 +1,6 @@
 // Reading recordings: a hand-written parser over large reads, one pass, no allocation per row, so
 // a day of rows at the wire's rate opens in about a second.
-#include "app/recordingfile.h"
+#include "app/recording/reader.h"
 #include "app/measurement.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // A recording's spans, envelope, statistics and report for its window, and opening recordings
 // from the panel and the command line.
-#include "app/recordingview.h"
+#include "app/recording/windowmodel.h"
 #include "app/K-VEX-RTN-RedozU15.h"
-#include "app/commissioning.h"
+#include "app/commissioning/statisticspanel.h"
 #include "com232/rs232link.h"
 #include "platform/language.h"
 #include "platform/report.h"

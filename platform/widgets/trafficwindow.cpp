@@ -1,6 +1,6 @@
 // The monitor window over Qt Widgets: a table refreshed from the program's record a few times a
 // second, with Pause, Clear and Save buttons.
-#include "platform/monitorwindow.h"
+#include "platform/trafficwindow.h"
 #include "platform/core/translation.h"
 #include "platform/qtaccess.h"
 #include "platform/tr.h"
@@ -32,7 +32,7 @@ class RowModel : public QAbstractTableModel {
     explicit RowModel(std::vector<std::string> columns, QObject *parent)
         : QAbstractTableModel(parent), columns_(std::move(columns)) {}
 
-    void setRows(std::vector<MonitorRow> rows) {
+    void setRows(std::vector<TrafficWindowRow> rows) {
         beginResetModel();
         rows_ = std::move(rows);
         endResetModel();
@@ -45,7 +45,7 @@ class RowModel : public QAbstractTableModel {
         return parent.isValid() ? 0 : static_cast<int>(columns_.size());
     }
     QVariant data(const QModelIndex &index, int role) const override {
-        const MonitorRow &row = rows_[static_cast<size_t>(index.row())];
+        const TrafficWindowRow &row = rows_[static_cast<size_t>(index.row())];
         if (role == Qt::DisplayRole && index.column() < static_cast<int>(row.cells.size()))
             return QString::fromStdString(row.cells[static_cast<size_t>(index.column())]);
         if (role == Qt::ForegroundRole && row.marked)
@@ -60,12 +60,12 @@ class RowModel : public QAbstractTableModel {
 
   private:
     std::vector<std::string> columns_;
-    std::vector<MonitorRow> rows_;
+    std::vector<TrafficWindowRow> rows_;
 };
 
-class MonitorWindow : public QWidget {
+class TrafficWindow : public QWidget {
   public:
-    MonitorWindow(QWidget *panel, const MonitorSource &source)
+    TrafficWindow(QWidget *panel, const TrafficWindowSource &source)
         : QWidget(panel, Qt::Window), source_(source) {
         setObjectName("TrafficWindow");
         setAttribute(Qt::WA_DeleteOnClose);
@@ -143,7 +143,7 @@ class MonitorWindow : public QWidget {
         table_->scrollToBottom();
     }
 
-    ~MonitorWindow() override { stopRecording(); }
+    ~TrafficWindow() override { stopRecording(); }
 
   protected:
     void closeEvent(QCloseEvent *event) override {
@@ -172,7 +172,7 @@ class MonitorWindow : public QWidget {
                                    .arg(QString::fromLocal8Bit(path)));
     }
 
-    MonitorSource source_;
+    TrafficWindowSource source_;
     RowModel *model_;
     QTableView *table_;
     QLabel *status_;
@@ -182,16 +182,16 @@ class MonitorWindow : public QWidget {
     unsigned long shown_ = ~0ul;
 };
 
-QPointer<MonitorWindow> window;
+QPointer<TrafficWindow> window;
 
 } // namespace
 
-int OpenMonitorWindow(int panel, const MonitorSource &source) {
+int OpenTrafficWindow(int panel, const TrafficWindowSource &source) {
     QWidget *parent = kvexplatform::panelWidget(panel);
     if (!parent)
         return UIE_INVALID_PANEL;
     if (!window) {
-        window = new MonitorWindow(parent, source);
+        window = new TrafficWindow(parent, source);
         window->refresh();
     }
     window->show();

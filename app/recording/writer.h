@@ -3,7 +3,7 @@
 // lines beside them where the operator asks.
 #pragma once
 
-#include "app/recordingfiles.h"
+#include "app/recording/rotation.h"
 
 #include <string>
 

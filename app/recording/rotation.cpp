@@ -1,8 +1,8 @@
 // Rotation and the size cap of a recording's files: one code path for the panel's recorder and
 // the command line's run --csv.
-#include "app/recordingfiles.h"
+#include "app/recording/rotation.h"
 #include "app/measurement.h"
-#include "app/videocsv.h"
+#include "app/recording/videocsv.h"
 
 #include <algorithm>
 #include <cctype>

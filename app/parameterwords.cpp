@@ -1,6 +1,6 @@
-// The panel's limits of the parameter words, as the operator's controls and the sensor expect them.
-#include "app/parameterlimits.h"
-#include "app/paramcompare.h"
+// The parameter words' names and the panel's limits, as the operator's controls and the sensor
+// expect them.
+#include "app/parameterwords.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
 #include "platform/tr.h"
@@ -8,6 +8,15 @@
 #include <cstdio>
 
 namespace {
+
+const char *const wordNames[PNUM] = {kvex::tr("Power"),           kvex::tr("P-mode"),
+                                     kvex::tr("Video threshold"), kvex::tr("Analogue output mode"),
+                                     kvex::tr("Polarity"),        kvex::tr("Evaluation mode"),
+                                     kvex::tr("Evaluation left"), kvex::tr("Evaluation right"),
+                                     kvex::tr("Set-point"),       kvex::tr("Tolerance"),
+                                     kvex::tr("Operating mode"),  kvex::tr("Hardware setting"),
+                                     kvex::tr("Word 12"),         kvex::tr("Word 13"),
+                                     kvex::tr("Averaging"),       kvex::tr("Word 15")};
 
 constexpr unsigned kWordMax = 0xFFFF;
 // The window's words end at the sensor's position count.
@@ -45,6 +54,10 @@ unsigned resolve(unsigned bound, int positions) {
 }
 
 } // namespace
+
+const char *parameterWordName(int word) {
+    return word >= 0 && word < PNUM ? wordNames[word] : "";
+}
 
 ParameterLimit parameterLimit(int word, int positions) {
     if (word < 0 || word >= PNUM)

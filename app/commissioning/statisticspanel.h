@@ -1,5 +1,5 @@
-// Commissioning: live statistics and the histogram of run mode, the commissioning report, and
-// the EEPROM's parameter set the report compares with.
+// The statistics of run mode, live on the panel with their histogram, and their figures as the
+// operator reads them (shared by the panel, the report and the recording window).
 #pragma once
 
 #include "platform/report.h"
@@ -22,11 +22,13 @@ StatisticsFigures statisticsFigures(const RunStatistics &stats, const Capability
 ReportRows statisticsReportRows(const StatisticsFigures &figures, bool window, int lower,
                                 int upper);
 
-// Registers the panel callbacks of statistics and report (before the panel file is loaded) and
-// follows the live loops; again at each start-up.
-void installCommissioning();
-// After a GET: keeps the words when they came from the EEPROM.
-void noteParameterGet(int source);
+// Registers the statistics' panel callback (before the panel file is loaded) and follows the
+// live loops; again at each start-up.
+void installStatistics();
+// The current or last run's figures.
+StatisticsFigures runFigures(bool forReport);
+// Shows the current figures and histogram on the panel now.
+void showRunStatistics();
 // The statistics of the current or last run.
 const RunStatistics &runStatistics();
 // Run mode collects statistics unless switched off (for the benchmark's comparison).
@@ -34,5 +36,3 @@ void setRunStatisticsEnabled(bool enabled);
 
 int CC_BTNResetStatistics(int panel, int control, int event, void *callbackData, int eventData1,
                           int eventData2);
-int CC_BTNReport(int panel, int control, int event, void *callbackData, int eventData1,
-                 int eventData2);

@@ -1,9 +1,6 @@
-// The operator's tools for the link itself: the traffic monitor and reconnecting to a device
-// that was unplugged and is back.
+// Reconnecting to a port's device that was unplugged and is back.
 #pragma once
 
-int CC_BTNTraffic(int panel, int control, int event, void *callbackData, int eventData1,
-                  int eventData2);
 int CC_BTNReconnect(int panel, int control, int event, void *callbackData, int eventData1,
                     int eventData2);
 // Starts watching for the return of the port's device; the panel then offers Reconnect.

@@ -1,6 +1,6 @@
 // The port check over the program's own link: the machine's findings from the platform, then the
 // echo, the hardware query and the firmware text as the connection sequence sends them.
-#include "app/portdoctor.h"
+#include "app/porttools/portdoctor.h"
 #include "app/jsontext.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
