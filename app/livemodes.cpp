@@ -49,14 +49,10 @@ void armReceiveCallback() {
     InstallComCallback(com, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
 }
 
+// Every run request carries the parameter set, with the set-point the sensor last reported.
 void sendRunRequest() {
-    FlushInQ(com);
-    FlushOutQ(com);
     CopyVarsToPP();
-    FillTxBuf(8, pp);
-    rx_flag = 0;
-    tstart = Timer();
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    SendREQUEST(8, pp);
 }
 
 } // namespace
@@ -66,13 +62,7 @@ void PushRUN() {
     notifyRunStarted();
     LiveEnd end = LiveEnd::Stopped;
 
-    CopyVarsToPP();
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    order = 8;
-    FillTxBuf(8, pp);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    sendRunRequest();
     if (nBytesW == FRAME_BYTES)
         showStatusText(kvex::tr("Line Ok!"));
     tstart = Timer();
@@ -151,13 +141,9 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     LiveEnd end = LiveEnd::Stopped;
     stop_flag = 0;
     while (stop_flag == 0) {
-        FlushInQ(com);
-        FlushOutQ(com);
-        rx_flag = 0;
-        order = 8;
-        FillTxBuf(8, pp);
-        tstart = Timer();
-        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+        // The parameter set is not packed in: after the first pass the request carries the
+        // previous answer's words, as the sensor's tool always sent them.
+        SendREQUEST(8, pp);
         for (;;) {
             if (rx_flag == 1)
                 break;

@@ -18,16 +18,6 @@ namespace {
 // The teach answer has a fixed limit of its own, apart from TIMEOUT.
 constexpr double TEACH_TIMEOUT = 1.5;
 
-// Flushes both queues and sends a request whose data words are the current pp.
-void sendCurrentPP(int command) {
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    order = command;
-    FillTxBuf(static_cast<unsigned short>(command), pp);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-}
-
 void chooseTarget(int newTarget) {
     target = newTarget;
     SetCtrlVal(pHandle, RBTRam, newTarget == RAM ? 1 : 0);
@@ -66,14 +56,8 @@ bool waitFlagFirst(double limit) {
 bool PushGET(int source) {
     bool taken = source == DATFILE;
     if (source != DATFILE) {
-        order = source == EEPROM ? 4 : 2;
         CopyVarsToPP();
-        FlushInQ(com);
-        FlushOutQ(com);
-        FillTxBuf(static_cast<unsigned short>(order), pp);
-        rx_flag = 0;
-        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-        if (nBytesW == FRAME_BYTES)
+        if (SendREQUEST(source == EEPROM ? 4 : 2, pp) == FRAME_BYTES)
             showStatusText(kvex::tr("Waiting for parameter-frame ..."));
         tstart = Timer();
         for (;;) {
@@ -176,7 +160,7 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || exchangeDepth > 0)
         return 0;
     const ExchangeScope exchange;
-    sendCurrentPP(6);
+    SendREQUEST(6, pp);
     showStatusText(kvex::tr("New setpoint value teached!"));
     // Only an answer that is the teach answer means the sensor took a new set-point; until then
     // the set-point display keeps the old one.
@@ -196,7 +180,7 @@ int CC_ButtonReset(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || exchangeDepth > 0)
         return 0;
     const ExchangeScope exchange;
-    sendCurrentPP(11);
+    SendREQUEST(11, pp);
     showStatusText(kvex::tr("Reset Max/Min values..."));
     waitFlagFirst(TIMEOUT);
     // Whether the sensor answered decides, not the last reading of the clock.

@@ -180,12 +180,7 @@ void armReceiveCallback() {
 int GetHARDWAREInfo() {
     int result = 0;
     YAXISMAX = 1024;
-    order = 10;
-    FillTxBuf(10, pp);
-    FlushOutQ(com);
-    FlushInQ(com);
-    rx_flag = 0;
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    SendREQUEST(10, pp);
     if (waitTimeFirst(TIMEOUT)) {
         setStatus(kvex::tr("Timeout-RS-232..."));
         return 0;

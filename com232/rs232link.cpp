@@ -101,6 +101,21 @@ void FillTxBuf(unsigned short command, const unsigned short *words) {
     }
 }
 
+int SendREQUEST(unsigned short command, const unsigned short *words) {
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = command;
+    FillTxBuf(command, words);
+    tstart = Timer();
+    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+    return nBytesW;
+}
+
+bool isAnswerTo(unsigned short command) {
+    return readBufWord(0) == ANSWER_SYNC && readBufWord(1) == command;
+}
+
 void GetRxBuf(int count) {
     if (count > PNUM)
         count = PNUM;
@@ -141,10 +156,9 @@ const char *answerFrameFault(unsigned short command) {
         rxSurplus = rx_flag != 0 || GetInQLen(com) > 0;
     }
     rx_flag = 1;
-    if (readBufWord(0) != ANSWER_SYNC)
-        return kvex::tr("Bad parameter-frame: wrong sync word!");
-    if (readBufWord(1) != command)
-        return kvex::tr("Bad parameter-frame: wrong answer code!");
+    if (!isAnswerTo(command))
+        return readBufWord(0) != ANSWER_SYNC ? kvex::tr("Bad parameter-frame: wrong sync word!")
+                                             : kvex::tr("Bad parameter-frame: wrong answer code!");
     if (rxFrameBytes != FRAME_BYTES || rxSurplus)
         return kvex::tr("Bad parameter-frame: wrong length!");
     return nullptr;
@@ -165,7 +179,7 @@ int CheckComLine(int port) {
     if (rx_flag == 1) {
         const unsigned short w = readBufWord(0);
         pp[0] = w;
-        if (w == 0x00AA) {
+        if (w == ANSWER_SYNC) {
             setStatus(kvex::tr("Echo Check - Line Ok!"));
             result = 1;
         } else {

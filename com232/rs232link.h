@@ -59,6 +59,13 @@ int openSensorPort(int port);
 int InitRS232(int port);
 void RX_Receive_Function(int port, int events, void *data);
 void FillTxBuf(unsigned short command, const unsigned short *words);
+// Sends the request `command` with the data words `words` (pp, mostly) to port com: both queues
+// flushed first and rx_flag cleared, so the next frame the receive callback takes is its answer;
+// order set and tstart taken just before the write. The bytes the port took, also in nBytesW.
+int SendREQUEST(unsigned short command, const unsigned short *words);
+// Whether the frame the receive callback took answers `command`: the answer sync word, then the
+// command code. Its length and what followed it are answerFrameFault's to judge.
+bool isAnswerTo(unsigned short command);
 void GetRxBuf(int count);
 int CheckComLine(int port);
 // Waits for an answer frame, looking at the clock before the flag in each pass; true when the

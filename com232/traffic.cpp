@@ -10,9 +10,6 @@
 
 namespace {
 
-// Answer sync word of a frame.
-constexpr unsigned short ANSWER_SYNC = 0x00AA;
-
 struct Ring {
     std::vector<TrafficFrame> frames;
     std::size_t next = 0; // where the next frame goes once the ring is full

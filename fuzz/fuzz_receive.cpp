@@ -121,7 +121,7 @@ void runExchange(std::uint8_t setup, std::vector<kvexfuzz::Arrival> pieces) {
         const int result = CheckComLine(com);
         if (result != 0 && result != 1)
             fail("CheckComLine gave neither 0 nor 1");
-        if (result == 1 && readBufWord(0) != 0x00AA)
+        if (result == 1 && readBufWord(0) != ANSWER_SYNC)
             fail("the line check passed without the answer sync word");
         break;
     }

@@ -27,15 +27,9 @@ bool awaitAnswer(double limit) {
 }
 
 bool send(unsigned short command, const uint16_t words[16]) {
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    order = command;
     unsigned short data[PNUM];
     std::copy(words, words + PNUM, data);
-    FillTxBuf(command, data);
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    return nBytesW == FRAME_BYTES;
+    return SendREQUEST(command, data) == FRAME_BYTES;
 }
 
 // A request answered by a frame of its own command; the answer's words land in pp.

@@ -329,17 +329,11 @@ Gateway::PollEnd Gateway::poll() {
             publishAnswered();
             web_->tick(true);
         }
-        FlushInQ(com);
-        FlushOutQ(com);
-        CopyVarsToPP();
-        order = 8;
-        FillTxBuf(8, pp);
-        rx_flag = 0;
-        tstart = Timer();
         // The port does not watch the line while request and answer cross the wire, so the
         // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
         // events the moment they come.
-        nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
+        CopyVarsToPP();
+        SendREQUEST(8, pp);
         publishAnswered();
         for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
             waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));
@@ -347,7 +341,7 @@ Gateway::PollEnd Gateway::poll() {
         }
         if (rx_flag == 0)
             return PollEnd::Lost;
-        if (readBufWord(0) != 0x00AA || readBufWord(1) != 8) {
+        if (!isAnswerTo(8)) {
             serialError = true;
             continue;
         }

@@ -485,6 +485,28 @@ TEST_F(GatewayHttpTest, TlsServesThePageAndRefusesPlainHttp) {
     EXPECT_NE(http(port, "GET", "/api/status").status, 200);
 }
 
+// An answer to the measurement request that is not one (its sync word or its answer code
+// spoilt) never becomes a sample; the next good answer's sample carries the serial error.
+TEST_F(GatewayHttpTest, SpoiltMeasurementAnswersAreCountedAndNeverPublished) {
+    holdObject(300, 600);
+    ASSERT_TRUE(startWeb({}));
+    auto serialErrors = [&] {
+        return object(http(port, "GET", "/api/status"))["serial_errors"].toInteger();
+    };
+    const kvexsim::Words w = expectedWords(300, 600);
+    for (const kvexsim::FaultKind kind :
+         {kvexsim::FaultKind::WrongSync, kvexsim::FaultKind::WrongCommand}) {
+        const long before = serialErrors();
+        sensor->setFault(8, kvexsim::Fault{kind, 1, 0.0, 3});
+        ASSERT_TRUE(waitFor([&] { return serialErrors() > before; }, 10.0))
+            << kvexsim::faultKindName(kind);
+        const QJsonObject sample = object(http(port, "GET", "/api/sample"));
+        EXPECT_EQ(sample["left"].toInt(), w[kvexsim::kMeasLeftEdge]);
+        EXPECT_EQ(sample["right"].toInt(), w[kvexsim::kMeasRightEdge]);
+        EXPECT_EQ(sample["value"].toInt(), w[kvexsim::kMeasValue]);
+    }
+}
+
 TEST(GatewayWebBody, OnlyFlatObjectsOfWholeNumbersPass) {
     struct Case {
         const char *body;

@@ -37,13 +37,7 @@ bool sensorWords(int command, unsigned short *words) {
     unsigned short kept[PNUM];
     std::memcpy(kept, pp, sizeof pp);
     CopyVarsToPP();
-    FlushInQ(com);
-    FlushOutQ(com);
-    order = command;
-    FillTxBuf(static_cast<unsigned short>(command), pp);
-    rx_flag = 0;
-    nBytesW = ComWrt(com, szWriteBuf, FRAME_BYTES);
-    tstart = Timer();
+    SendREQUEST(static_cast<unsigned short>(command), pp);
     bool answered = false;
     while (nBytesW == FRAME_BYTES) {
         ProcessSystemEvents();
