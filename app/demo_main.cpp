@@ -2,22 +2,13 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "platform/language.h"
-#include "platform/qtaccess.h"
 #include "platform/rs232.h"
+#include "platform/screenshot.h"
 #include "platform/userint.h"
 #include "sim/sensorsim.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QColor>
-#include <QImage>
-#include <QLabel>
-#include <QPainter>
-#include <QPixmap>
-#include <QTimer>
-#include <QWidget>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,49 +62,17 @@ bool parseState(const char *text, State &state) {
     return false;
 }
 
-QAbstractButton *mainButton(const char *objectName) {
-    QWidget *panel = kvexplatform::panelWidget(pHandle);
-    return panel ? panel->findChild<QAbstractButton *>(objectName) : nullptr;
-}
-
 void clickButton(const char *objectName) {
-    if (QAbstractButton *button = mainButton(objectName))
-        button->click();
-}
-
-// The pop-up is its own window, so its picture goes below the main panel's on one canvas, set
-// apart by a dark band.
-QImage stacked(const QPixmap &top, const QPixmap &bottom) {
-    constexpr int gap = 16;
-    const qreal ratio = top.devicePixelRatio();
-    const QSize topSize = top.deviceIndependentSize().toSize();
-    const QSize bottomSize = bottom.deviceIndependentSize().toSize();
-    const QSize size(std::max(topSize.width(), bottomSize.width()),
-                     topSize.height() + gap + bottomSize.height());
-    QImage canvas(size * ratio, QImage::Format_RGB32);
-    canvas.setDevicePixelRatio(ratio);
-    canvas.fill(QColor(0x60, 0x60, 0x60));
-    QPainter painter(&canvas);
-    painter.drawPixmap(0, 0, top);
-    painter.drawPixmap(0, topSize.height() + gap, bottom);
-    return canvas;
+    kvexplatform::clickButton(pHandle, objectName);
 }
 
 bool saveScreenshot(const char *file, State state) {
-    QWidget *panel = kvexplatform::panelWidget(pHandle);
-    if (!panel)
-        return false;
-    if (state == State::Popup) {
-        QWidget *popup = kvexplatform::panelWidget(pPopup);
-        if (!popup || !popup->isVisible())
-            return false;
-        return stacked(panel->grab(), popup->grab()).save(file);
-    }
-    if (state == State::Traffic) {
-        QWidget *monitor = panel->findChild<QWidget *>("TrafficWindow");
-        return monitor && monitor->grab().save(file);
-    }
-    return panel->grab().save(file);
+    // The pop-up is its own window, so its picture goes below the main panel's.
+    if (state == State::Popup)
+        return kvexplatform::saveStackedPicture(pHandle, pPopup, file);
+    if (state == State::Traffic)
+        return kvexplatform::saveTrafficPicture(pHandle, file);
+    return kvexplatform::savePanelPicture(pHandle, file);
 }
 
 // Milliseconds from the end of start-up until the state is reached and has something to show:
@@ -233,22 +192,22 @@ int main(int argc, char *argv[]) {
     // panel that shows its sensor (or its timeout).
     switch (state) {
     case State::RunZoom:
-        QTimer::singleShot(200, [] { clickButton("TOGGBTN_Zoom"); });
+        kvexplatform::callAfter(200, [] { clickButton("TOGGBTN_Zoom"); });
         [[fallthrough]];
     case State::Run:
-        QTimer::singleShot(300, [] { clickButton("BTNRun"); });
+        kvexplatform::callAfter(300, [] { clickButton("BTNRun"); });
         break;
     case State::Video:
-        QTimer::singleShot(300, [] { clickButton("BTNVideo"); });
+        kvexplatform::callAfter(300, [] { clickButton("BTNVideo"); });
         break;
     case State::Popup:
-        QTimer::singleShot(300, [] { clickButton("TOGGBTN_ParaII"); });
+        kvexplatform::callAfter(300, [] { clickButton("TOGGBTN_ParaII"); });
         break;
     case State::Traffic:
-        QTimer::singleShot(200, [] { clickButton("BTNTraffic"); });
-        QTimer::singleShot(300, [] { clickButton("BTNRun"); });
+        kvexplatform::callAfter(200, [] { clickButton("BTNTraffic"); });
+        kvexplatform::callAfter(300, [] { clickButton("BTNRun"); });
         // One spoiled answer shortly before the picture, so the monitor shows its mark.
-        QTimer::singleShot(300 + settleTime(state) - 300, [&sensor] {
+        kvexplatform::callAfter(300 + settleTime(state) - 300, [&sensor] {
             sensor.setFault(8, {kvexsim::FaultKind::WrongSync, 1, 0.0, 1});
         });
         break;
@@ -259,11 +218,11 @@ int main(int argc, char *argv[]) {
     if (screenshot) {
         // Fires inside the run or video loop's event pump; Stop ends that loop, and the quit
         // request then ends the program once the Run or Video callback has returned.
-        QTimer::singleShot(300 + settleTime(state), [screenshot, state, &result] {
+        kvexplatform::callAfter(300 + settleTime(state), [screenshot, state, &result] {
             // The status line tells whoever makes screenshots in bulk that the state was reached.
-            if (QWidget *panel = kvexplatform::panelWidget(pHandle))
-                if (auto *status = panel->findChild<QLabel *>("TEXTStatus"))
-                    std::printf("kvex-rtn-demo: status \"%s\"\n", qPrintable(status->text()));
+            std::string status;
+            if (kvexplatform::labelText(pHandle, "TEXTStatus", status))
+                std::printf("kvex-rtn-demo: status \"%s\"\n", status.c_str());
             if (!saveScreenshot(screenshot, state)) {
                 std::fprintf(stderr, "kvex-rtn-demo: cannot save %s\n", screenshot);
                 result = 1;

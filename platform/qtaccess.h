@@ -1,4 +1,4 @@
-// Qt-side access to the panels, for tests, the demo program and the benchmark.
+// Qt-side access to the panels, for tests, the fuzz targets and the benchmark.
 #pragma once
 
 #include <functional>

@@ -1,0 +1,67 @@
+# Fails when a program folder outside platform/ includes Qt, beyond the entry points' own list.
+# Run as: cmake -DSOURCE_DIR=<checkout> -P qt_boundaries.cmake
+#
+# The list must match platform/README.md. Qt here means Qt's headers (<QWidget>, <QtCore/...>,
+# <qglobal.h>), QCustomPlot's, uic's and moc's output, and the private headers of platform's
+# libraries (platform/widgets/graphwidgets.h holds Qt classes).
+cmake_minimum_required(VERSION 3.25)
+
+if(NOT IS_DIRECTORY "${SOURCE_DIR}/platform")
+  message(FATAL_ERROR "SOURCE_DIR \"${SOURCE_DIR}\" is not the checkout")
+endif()
+
+set(program_folders app com232 gui logo ui cli gateway)
+# file|header: an entry point may create its application object (and read its options) itself.
+set(allowed
+  "app/main.cpp|QApplication"
+  "app/main.cpp|QCommandLineParser"
+  "app/demo_main.cpp|QApplication"
+  "cli/main.cpp|QCoreApplication")
+
+set(sources)
+foreach(folder IN LISTS program_folders)
+  if(NOT IS_DIRECTORY "${SOURCE_DIR}/${folder}")
+    message(FATAL_ERROR "program folder ${folder}/ is gone: update this check and platform/README.md")
+  endif()
+  file(GLOB_RECURSE found RELATIVE "${SOURCE_DIR}"
+    "${SOURCE_DIR}/${folder}/*.c" "${SOURCE_DIR}/${folder}/*.cc" "${SOURCE_DIR}/${folder}/*.cpp"
+    "${SOURCE_DIR}/${folder}/*.cxx" "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.hh"
+    "${SOURCE_DIR}/${folder}/*.hpp" "${SOURCE_DIR}/${folder}/*.hxx" "${SOURCE_DIR}/${folder}/*.inl"
+    "${SOURCE_DIR}/${folder}/*.ipp" "${SOURCE_DIR}/${folder}/*.mm")
+  list(APPEND sources ${found})
+endforeach()
+# A glob that finds nothing would pass every time.
+list(LENGTH sources source_count)
+if(source_count LESS 10)
+  message(FATAL_ERROR "only ${source_count} sources found under ${program_folders}")
+endif()
+
+set(offences)
+foreach(source IN LISTS sources)
+  file(STRINGS "${SOURCE_DIR}/${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "include[ \t]*([<\"])([^>\"]+)[>\"]")
+      continue()
+    endif()
+    set(bracket "${CMAKE_MATCH_1}")
+    set(header "${CMAKE_MATCH_2}")
+    set(qt FALSE)
+    if(header MATCHES "^Q[A-Z]" OR header MATCHES "^Qt" OR header MATCHES "^ui_.*\\.h$"
+       OR header MATCHES "^moc_" OR header MATCHES "\\.moc$" OR header MATCHES "^platform/[^/]+/")
+      set(qt TRUE)
+    elseif(bracket STREQUAL "<" AND header MATCHES "^q[a-z0-9_]*\\.h$")
+      set(qt TRUE)
+    endif()
+    if(qt AND NOT "${source}|${header}" IN_LIST allowed)
+      string(STRIP "${line}" line)
+      list(APPEND offences "${source}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+
+if(offences)
+  list(JOIN offences "\n  " text)
+  message(FATAL_ERROR "Qt outside platform/ (see platform/README.md for what the entry points "
+    "may include):\n  ${text}")
+endif()
+message(STATUS "${source_count} sources in ${program_folders}: Qt only where allowed")
