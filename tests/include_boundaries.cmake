@@ -1,5 +1,6 @@
-# Fails when a program folder outside platform/ includes Qt, beyond the entry points' own list.
-# Run as: cmake -DSOURCE_DIR=<checkout> -P qt_boundaries.cmake
+# Fails when a program folder outside platform/ includes Qt, beyond the entry points' own list, or
+# when app/'s shared vocabulary includes a feature folder or the main module.
+# Run as: cmake -DSOURCE_DIR=<checkout> -P include_boundaries.cmake
 #
 # The list must match platform/README.md. Qt here means Qt's headers (<QWidget>, <QtCore/...>,
 # <qglobal.h>), QCustomPlot's, uic's and moc's output, and the private headers of platform's
@@ -65,3 +66,26 @@ if(offences)
     "may include):\n  ${text}")
 endif()
 message(STATUS "${source_count} sources in ${program_folders}: Qt only where allowed")
+
+# The vocabulary every face shares (app/README.md) must build without any feature: the features,
+# the command line and the gateway depend on it, never the other way round.
+set(vocabulary panelcontrols.h liveobservers.h liveobservers.cpp measurement.h measurement.cpp
+  jsontext.h jsontext.cpp parameterwords.h parameterwords.cpp)
+set(feature_offences)
+foreach(name IN LISTS vocabulary)
+  if(NOT EXISTS "${SOURCE_DIR}/app/${name}")
+    message(FATAL_ERROR "app/${name} is gone: update this check and app/README.md")
+  endif()
+  file(STRINGS "${SOURCE_DIR}/app/${name}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"app/")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "\"app/[^\"/]+/" OR line MATCHES "\"app/K-VEX-RTN-RedozU15\\.h\"")
+      string(STRIP "${line}" line)
+      list(APPEND feature_offences "app/${name}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(feature_offences)
+  list(JOIN feature_offences "\n  " text)
+  message(FATAL_ERROR "app/'s vocabulary depends on a feature or the main module:\n  ${text}")
+endif()
+message(STATUS "app/'s vocabulary depends on no feature")
