@@ -741,16 +741,25 @@ void WebApi::publishSample(const GatewaySample &sample, bool serialError) {
         d.health.samples = sample.seq;
         d.health.sensorPresent = true;
     }
-    d.server.broadcast("{\"type\":\"meas\",\"sample\":" + text + "}");
+    d.server.broadcast("{\"type\":\"meas\",\"sample\":" + text + "}", "meas");
 }
 
 void WebApi::publishInfo(const SensorInfo &info) {
     Impl &d = *impl_;
-    const std::lock_guard<std::mutex> lock(d.snapshotMutex);
-    d.info = info;
-    d.haveInfo = true;
-    d.infoJson = infoJson(info);
-    d.positions = static_cast<int>(ccdsubpixel);
+    const std::string text = infoJson(info);
+    bool changed = false;
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        changed = text != d.infoJson;
+        d.info = info;
+        d.haveInfo = true;
+        d.infoJson = text;
+        d.positions = static_cast<int>(ccdsubpixel);
+    }
+    // Kept for pages that open later: they take the identity from the stream rather than ask
+    // for it before the gateway has it.
+    if (changed)
+        d.server.broadcast("{\"type\":\"info\",\"info\":" + text + "}", "info");
 }
 
 void WebApi::publishParams(const uint16_t words[16]) {
@@ -764,7 +773,7 @@ void WebApi::publishParams(const uint16_t words[16]) {
         d.paramsJson = paramsJson(words);
     }
     if (changed)
-        d.server.broadcast("{\"type\":\"params\",\"params\":" + paramsJson(words) + "}");
+        d.server.broadcast("{\"type\":\"params\",\"params\":" + paramsJson(words) + "}", "params");
 }
 
 void WebApi::tick(bool betweenCycles) {
