@@ -453,6 +453,68 @@ TEST(GatewayCore, PayloadsAreValidJson) {
     EXPECT_EQ(defaultTopicPrefix("a+b", "com#1"), "kvex/a_b-com_1");
 }
 
+// Every body the gateway sends, byte for byte for a fixed input, so that moving or sharing the
+// code that writes them cannot change what a client parses.
+TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
+    GatewaySample s{};
+    std::snprintf(s.ts, sizeof s.ts, "2026-12-08T04:35:12.345Z");
+    s.seq = 7;
+    s.left = s.value = 300;
+    s.right = 600;
+    s.um = 19050.0;
+    s.setpoint = 310;
+    s.tol = 20;
+    s.inTol = true;
+    s.anaMax = 900;
+    s.anaMin = 100;
+    s.epoch = 1765000000;
+    GatewaySample late = s;
+    late.seq = 8;
+    late.um = std::nan("");
+    late.inTol = false;
+    late.replay = true;
+    late.epoch = 0;
+    const SensorInfo info{104,          1,     1536, std::string("FW \"x\"\x01\xe9  ", 10), 63.5,
+                          "/dev/ttyS0", "1.5", 7};
+    SensorInfo stored = info;
+    stored.pitchMicrons = std::nan("");
+    stored.storeEpoch = 1765000000;
+    stored.storeFault = "disk full";
+    const uint16_t words[16] = {500, 0, 400, 1, 0, 2, 1, 2048, 1000, 50, 0, 0, 12, 13, 4, 15};
+    const std::string wordsJson =
+        R"({"power":500,"p_mode":0,"v_thd":400,"ana_mode":1,"polarity":0,"e_mode":2,"e_beg":1,)"
+        R"("e_end":2048,"t_val":1000,"t_tol":50,"op_mode":0,"e_hardware":0,"para12":12,)"
+        R"("para13":13,"average":4,"para15":15})";
+    const std::string sample =
+        R"({"ts":"2026-12-08T04:35:12.345Z","seq":7,"store_epoch":1765000000,"left":300,)"
+        R"("right":600,"value":300,"um":19050.000,"setpoint":310,"tol":20,"in_tol":true,)"
+        R"("ana_max":900,"ana_min":100})";
+
+    const struct {
+        const char *body;
+        std::string written, expected;
+    } bodies[] = {
+        {"meas", measJson({s}), sample},
+        {"meas batch", measJson({s, late}),
+         "[" + sample +
+             R"(,{"ts":"2026-12-08T04:35:12.345Z","seq":8,"left":300,"right":600,"value":300,)"
+             R"("um":null,"setpoint":310,"tol":20,"in_tol":false,"ana_max":900,"ana_min":100,)"
+             R"("replay":true}])"},
+        {"info", infoJson(info),
+         "{\"sensor_type\":104,\"board\":1,\"pixels\":1536,\"firmware\":\"FW "
+         "\\\"x\\\"\\u0001\xc3\xa9\","
+         "\"pitch_um\":63.500,\"device\":\"/dev/ttyS0\",\"version\":\"1.5\",\"dropped\":7}"},
+        {"info with a store", infoJson(stored),
+         "{\"sensor_type\":104,\"board\":1,\"pixels\":1536,\"firmware\":\"FW "
+         "\\\"x\\\"\\u0001\xc3\xa9\","
+         "\"pitch_um\":null,\"device\":\"/dev/ttyS0\",\"version\":\"1.5\",\"dropped\":7,"
+         "\"store_epoch\":1765000000,\"store\":\"failing: disk full\"}"},
+        {"params", paramsJson(words), wordsJson},
+    };
+    for (const auto &b : bodies)
+        EXPECT_EQ(b.written, b.expected) << b.body;
+}
+
 TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
     struct Case {
         std::string key, value;
