@@ -238,6 +238,10 @@ TEST_F(GatewayHttpTest, ApiAndStreamSpeakTheMqttVocabularyAndMetricsPassPromtool
     for (const char *header : {"Content-Security-Policy: default-src 'self'", "nosniff",
                                "Referrer-Policy: no-referrer", "frame-ancestors 'none'"})
         EXPECT_TRUE(page.has(header)) << header;
+    // The page's own files are served; the folder's developer notes are not built in.
+    for (const auto &[path, status] :
+         {std::pair<const char *, int>{"/app.js", 200}, {"/style.css", 200}, {"/README.md", 404}})
+        EXPECT_EQ(http(port, "GET", path).status, status) << path;
 
     const QJsonObject status = object(http(port, "GET", "/api/status"));
     EXPECT_EQ(status["status"].toString(), "online");
