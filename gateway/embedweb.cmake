@@ -1,5 +1,11 @@
-# Writes OUTPUT, a C++ source holding every file under WEB_DIR as bytes (cmake -P).
-file(GLOB_RECURSE files RELATIVE "${WEB_DIR}" "${WEB_DIR}/*")
+# Writes OUTPUT, a C++ source holding the files under WEB_DIR whose names end in one of WEB_TYPES
+# (extensions separated by commas) as bytes (cmake -P).
+string(REPLACE "," ";" types "${WEB_TYPES}")
+set(globs "")
+foreach(type IN LISTS types)
+  list(APPEND globs "${WEB_DIR}/*.${type}")
+endforeach()
+file(GLOB_RECURSE files RELATIVE "${WEB_DIR}" ${globs})
 list(SORT files)
 set(arrays "")
 set(entries "")

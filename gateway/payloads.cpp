@@ -1,4 +1,5 @@
-// Hand-written JSON: the payloads are small and fixed, and numbers keep their exact form.
+// Hand-written JSON over the shared string quoting: the bodies are small and fixed, and numbers
+// keep their exact form.
 #include "gateway/payloads.h"
 
 #include <cmath>
@@ -12,6 +13,10 @@ std::string jsonNumberOrNull(double value, const char *format) {
     char text[40];
     std::snprintf(text, sizeof text, format, value);
     return text;
+}
+
+std::string number(double value) {
+    return jsonNumberOrNull(value, "%.6g");
 }
 
 std::string sampleObject(const GatewaySample &s) {
@@ -74,4 +79,127 @@ std::string infoJson(const SensorInfo &info) {
 
 std::string paramsJson(const uint16_t words[16]) {
     return parametersJson(words);
+}
+
+std::string statusJson(const GatewayStatus &status) {
+    const bool answering = status.sensorAnswering;
+    return std::string("{\"status\":\"") + (answering ? "online" : "no-sensor") +
+           "\",\"sensor_answering\":" + (answering ? "true" : "false") +
+           ",\"mqtt\":" + jsonString(status.mqtt) +
+           ",\"queue_depth\":" + std::to_string(status.queueDepth) +
+           ",\"dropped\":" + std::to_string(status.dropped) +
+           ",\"samples\":" + std::to_string(status.samples) +
+           ",\"store\":" + jsonString(status.store) +
+           ",\"serial_errors\":" + std::to_string(status.serialErrors) +
+           ",\"last_sample_age_ms\":" +
+           (status.lastSampleAgeMs < 0 ? "null" : std::to_string(status.lastSampleAgeMs)) +
+           ",\"uptime_s\":" + std::to_string(status.uptimeSeconds) +
+           ",\"version\":" + jsonString(status.version) +
+           ",\"writes_enabled\":" + (status.writesEnabled ? "true" : "false") + "}";
+}
+
+std::string limitsJson(const ParameterLimit limits[16]) {
+    std::string out = "{";
+    for (int word = 0; word < 16; ++word)
+        out += std::string(word ? "," : "") + "\"" + parameterJsonKey(word) +
+               "\":{\"word\":" + std::to_string(word) +
+               ",\"min\":" + std::to_string(limits[word].min) +
+               ",\"max\":" + std::to_string(limits[word].max) + "}";
+    return out + "}";
+}
+
+std::string statsJson(const StatsFigures &stats) {
+    std::string out =
+        "{\"count\":" + std::to_string(stats.count) + ",\"mean\":" + number(stats.mean) +
+        ",\"std_dev\":" + number(stats.stdDev) + ",\"min\":" + number(stats.min) +
+        ",\"max\":" + number(stats.max) + ",\"in_tol_share\":" + number(stats.inTolShare) +
+        ",\"cp\":" + number(stats.cp) + ",\"cpk\":" + number(stats.cpk) +
+        ",\"cp_reason\":" + (stats.cpReason.empty() ? "null" : jsonString(stats.cpReason)) +
+        ",\"window\":" +
+        (stats.haveWindow ? "{\"lower\":" + std::to_string(stats.windowLower) +
+                                ",\"upper\":" + std::to_string(stats.windowUpper) + "}"
+                          : std::string("null"));
+    if (!stats.haveHistogram)
+        return out + ",\"histogram\":null}";
+    out += ",\"histogram\":{\"lower\":" + std::to_string(stats.histogramLower) +
+           ",\"width\":" + std::to_string(stats.histogramWidth) + ",\"counts\":[";
+    for (std::size_t i = 0; i < stats.histogramCounts.size(); ++i)
+        out += (i ? "," : "") + std::to_string(stats.histogramCounts[i]);
+    return out + "]}}";
+}
+
+std::string videoJson(const VideoLine &line) {
+    std::string out = "{\"ts\":" + jsonString(line.ts) + ",\"pixels\":[";
+    for (std::size_t i = 0; i < line.pixels.size(); ++i)
+        out += (i ? "," : "") + std::to_string(line.pixels[i]);
+    return out + "],\"threshold\":" + std::to_string(line.threshold) +
+           ",\"left\":" + std::to_string(line.left) + ",\"right\":" + std::to_string(line.right) +
+           ",\"value\":" + std::to_string(line.value) +
+           ",\"eval_begin\":" + std::to_string(line.evalBegin) +
+           ",\"eval_end\":" + std::to_string(line.evalEnd) +
+           ",\"pixel_count\":" + std::to_string(line.pixelCount) +
+           ",\"positions\":" + std::to_string(line.positions) +
+           ",\"x_step\":" + number(line.xStep) +
+           ",\"full_scale\":" + std::to_string(line.fullScale) + "}";
+}
+
+std::string writeResultJson(bool eeprom, bool verified, const uint16_t readBack[16]) {
+    return std::string("{\"memory\":\"") + (eeprom ? "eeprom" : "ram") +
+           "\",\"verified\":" + (verified ? "true" : "false") +
+           ",\"params\":" + parametersJson(readBack) + "}";
+}
+
+std::string teachResultJson(const uint16_t words[16]) {
+    return "{\"params\":" + parametersJson(words) + "}";
+}
+
+std::string resetResultJson() {
+    return "{\"reset\":true}";
+}
+
+std::string auditEntryJson(const std::string &ts, const std::string &client,
+                           const std::string &what, const std::string &result) {
+    return "{\"ts\":" + jsonString(ts) + ",\"client\":" + jsonString(client) +
+           ",\"what\":" + jsonString(what) + ",\"result\":" + jsonString(result) + "}";
+}
+
+std::string auditListJson(const std::deque<std::string> &entries) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        out += (i ? "," : "") + entries[i];
+    return out + "]";
+}
+
+std::string errorJson(const std::string &text) {
+    return "{\"error\":" + jsonString(text) + "}";
+}
+
+std::string rangeErrorJson(const std::string &name, int word, long long value,
+                           ParameterLimit limit) {
+    return "{\"error\":" +
+           jsonString(name + " (word " + std::to_string(word) + ") is " + std::to_string(value) +
+                      ", allowed " + std::to_string(limit.min) + " to " +
+                      std::to_string(limit.max)) +
+           ",\"word\":" + jsonString(name) + ",\"value\":" + std::to_string(value) +
+           ",\"min\":" + std::to_string(limit.min) + ",\"max\":" + std::to_string(limit.max) + "}";
+}
+
+std::string measMessage(const std::string &sampleJson) {
+    return "{\"type\":\"meas\",\"sample\":" + sampleJson + "}";
+}
+
+std::string infoMessage(const std::string &infoJson) {
+    return "{\"type\":\"info\",\"info\":" + infoJson + "}";
+}
+
+std::string paramsMessage(const std::string &paramsJson) {
+    return "{\"type\":\"params\",\"params\":" + paramsJson + "}";
+}
+
+std::string auditMessage(const std::string &entryJson) {
+    return "{\"type\":\"audit\",\"entry\":" + entryJson + "}";
+}
+
+std::string statusMessage(const GatewayStatus &status) {
+    return "{\"type\":\"status\"," + statusJson(status).substr(1);
 }

@@ -46,16 +46,13 @@ double steadyNow() {
         .count();
 }
 
-std::string number(double value, const char *format = "%.6g") {
+// A metric's value; the JSON bodies' numbers are written in payloads.cpp.
+std::string metricNumber(double value, const char *format) {
     if (!std::isfinite(value))
         return "null";
     char text[48];
     std::snprintf(text, sizeof text, format, value);
     return text;
-}
-
-std::string errorJson(const std::string &text) {
-    return "{\"error\":" + jsonString(text) + "}";
 }
 
 HttpResponse json(int status, std::string body) {
@@ -197,39 +194,34 @@ struct WebApi::Impl {
     RunStatistics statistics;
     double lastStatus = -1e9;
 
-    std::string statusJson() const {
+    GatewayStatus status() const {
         const std::lock_guard<std::mutex> lock(snapshotMutex);
         const double now = steadyNow();
-        const bool answering = health.sensorPresent;
-        return std::string("{\"status\":\"") + (answering ? "online" : "no-sensor") +
-               "\",\"sensor_answering\":" + (answering ? "true" : "false") + ",\"mqtt\":\"" +
-               health.mqtt + "\",\"queue_depth\":" + std::to_string(health.queueDepth) +
-               ",\"dropped\":" + std::to_string(health.dropped) +
-               ",\"samples\":" + std::to_string(health.samples) +
-               ",\"store\":" + jsonString(health.store) +
-               ",\"serial_errors\":" + std::to_string(serialErrors) + ",\"last_sample_age_ms\":" +
-               (lastSample < 0 ? "null"
-                               : std::to_string(std::lround((now - lastSample) * 1000.0))) +
-               ",\"uptime_s\":" + std::to_string(std::lround(now - started)) +
-               ",\"version\":\"" KVEX_VERSION "\"" +
-               ",\"writes_enabled\":" + (token.empty() ? "false" : "true") + "}";
+        GatewayStatus out;
+        out.sensorAnswering = health.sensorPresent;
+        out.mqtt = health.mqtt;
+        out.queueDepth = health.queueDepth;
+        out.dropped = health.dropped;
+        out.samples = health.samples;
+        out.store = health.store;
+        out.serialErrors = serialErrors;
+        out.lastSampleAgeMs = lastSample < 0 ? -1 : std::lround((now - lastSample) * 1000.0);
+        out.uptimeSeconds = std::lround(now - started);
+        out.version = KVEX_VERSION;
+        out.writesEnabled = !token.empty();
+        return out;
     }
 
-    std::string limitsJson() const {
+    std::string limitsBody() const {
         int known = -1;
         {
             const std::lock_guard<std::mutex> lock(snapshotMutex);
             known = positions;
         }
-        std::string out = "{";
-        for (int word = 0; word < PNUM; ++word) {
-            const ParameterLimit limit = parameterLimit(word, known);
-            out += std::string(word ? "," : "") + "\"" + parameterJsonKey(word) +
-                   "\":{\"word\":" + std::to_string(word) +
-                   ",\"min\":" + std::to_string(limit.min) +
-                   ",\"max\":" + std::to_string(limit.max) + "}";
-        }
-        return out + "}";
+        ParameterLimit limits[16];
+        for (int word = 0; word < 16; ++word)
+            limits[word] = parameterLimit(word, known);
+        return limitsJson(limits);
     }
 
     std::string metricsText() const {
@@ -265,7 +257,7 @@ struct WebApi::Impl {
             if (std::isfinite(sample.um))
                 metric("kvex_measured_value_meters", "gauge",
                        "The last measured value in metres (the sensor's pitch known).",
-                       one(number(sample.um * 1e-6, "%.9g")));
+                       one(metricNumber(sample.um * 1e-6, "%.9g")));
             metric("kvex_setpoint", "gauge",
                    "The set-point in positions, as the sensor reports it.",
                    one(std::to_string(sample.setpoint)));
@@ -275,7 +267,7 @@ struct WebApi::Impl {
             metric("kvex_in_tolerance", "gauge", "Whether the last value is in tolerance (1).",
                    one(sample.inTol ? "1" : "0"));
             metric("kvex_last_sample_age_seconds", "gauge", "Time since the last answer.",
-                   one(number(steadyNow() - lastSample, "%.3f")));
+                   one(metricNumber(steadyNow() - lastSample, "%.3f")));
         }
         metric("kvex_samples_total", "counter", "Answers taken since the gateway started.",
                one(std::to_string(health.samples)));
@@ -294,38 +286,38 @@ struct WebApi::Impl {
                "Messages not sent to a live page that read too slowly.",
                one(std::to_string(server.droppedMessages())));
         metric("kvex_uptime_seconds", "gauge", "Time since the gateway started.",
-               one(number(steadyNow() - started, "%.0f")));
+               one(metricNumber(steadyNow() - started, "%.0f")));
         return out;
     }
 
     // Runs on the polling thread.
-    std::string statsJson() {
+    std::string statsBody() {
+        StatsFigures figures;
         int lower = 0, upper = 0;
         const bool window = toleranceWindow(&lower, &upper);
         const Capability capability = processCapability(statistics, window, lower, upper);
-        std::string out = "{\"count\":" + std::to_string(statistics.count()) +
-                          ",\"mean\":" + number(statistics.mean()) +
-                          ",\"std_dev\":" + number(statistics.standardDeviation()) +
-                          ",\"min\":" + number(statistics.minimum()) +
-                          ",\"max\":" + number(statistics.maximum()) +
-                          ",\"in_tol_share\":" + number(statistics.inToleranceShare()) +
-                          ",\"cp\":" + number(capability.cp) +
-                          ",\"cpk\":" + number(capability.cpk) + ",\"cp_reason\":" +
-                          (capability.reason.empty() ? "null" : jsonString(capability.reason)) +
-                          ",\"window\":" +
-                          (window ? "{\"lower\":" + std::to_string(lower) +
-                                        ",\"upper\":" + std::to_string(upper) + "}"
-                                  : std::string("null"));
-        if (statistics.count() == 0)
-            return out + ",\"histogram\":null}";
-        // The panel's bins, so the page's histogram is the one the operator knows.
-        const HistogramBins bins = histogramBins(statistics, window, lower, upper, kHistogramBins);
-        out += ",\"histogram\":{\"lower\":" + std::to_string(std::lround(bins.lower + 0.5)) +
-               ",\"width\":" + std::to_string(bins.width) + ",\"counts\":[";
-        const std::vector<long> &counts = bins.counts;
-        for (std::size_t i = 0; i < counts.size(); ++i)
-            out += (i ? "," : "") + std::to_string(counts[i]);
-        return out + "]}}";
+        figures.count = statistics.count();
+        figures.mean = statistics.mean();
+        figures.stdDev = statistics.standardDeviation();
+        figures.min = statistics.minimum();
+        figures.max = statistics.maximum();
+        figures.inTolShare = statistics.inToleranceShare();
+        figures.cp = capability.cp;
+        figures.cpk = capability.cpk;
+        figures.cpReason = capability.reason;
+        figures.haveWindow = window;
+        figures.windowLower = lower;
+        figures.windowUpper = upper;
+        figures.haveHistogram = statistics.count() > 0;
+        if (figures.haveHistogram) {
+            // The panel's bins, so the page's histogram is the one the operator knows.
+            const HistogramBins bins =
+                histogramBins(statistics, window, lower, upper, kHistogramBins);
+            figures.histogramLower = std::lround(bins.lower + 0.5);
+            figures.histogramWidth = bins.width;
+            figures.histogramCounts = bins.counts;
+        }
+        return statsJson(figures);
     }
 
     // Waits for the polling thread to run `work`; 504 when it does not in time.
@@ -393,9 +385,7 @@ struct WebApi::Impl {
         std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
         std::fputc('\n', stderr);
         std::fflush(stderr);
-        const std::string entry =
-            "{\"ts\":" + jsonString(isoTimeNow()) + ",\"client\":" + jsonString(client) +
-            ",\"what\":" + jsonString(what) + ",\"result\":" + jsonString(result) + "}";
+        const std::string entry = auditEntryJson(isoTimeNow(), client, what, result);
         const std::lock_guard<std::mutex> lock(snapshotMutex);
         auditList.push_back(entry);
         if (auditList.size() > kAuditKept)
@@ -458,15 +448,7 @@ struct WebApi::Impl {
             const ParameterLimit limit = parameterLimit(word, known);
             if (v.value < 0 || v.value > 0xFFFF ||
                 panelCorrected(word, static_cast<unsigned short>(v.value), known) != v.value)
-                return json(422, "{\"error\":" +
-                                     jsonString(v.name + " (word " + std::to_string(word) +
-                                                ") is " + std::to_string(v.value) + ", allowed " +
-                                                std::to_string(limit.min) + " to " +
-                                                std::to_string(limit.max)) +
-                                     ",\"word\":" + jsonString(v.name) +
-                                     ",\"value\":" + std::to_string(v.value) +
-                                     ",\"min\":" + std::to_string(limit.min) +
-                                     ",\"max\":" + std::to_string(limit.max) + "}");
+                return json(422, rangeErrorJson(v.name, word, v.value, limit));
             words.push_back({word, static_cast<uint16_t>(v.value)});
             what += (words.size() == 1 ? ": " : ", ") + v.name + "=" + std::to_string(v.value);
         }
@@ -488,10 +470,7 @@ struct WebApi::Impl {
             audit(client, what, verified ? "written and verified" : "read-back differs");
             if (!eeprom)
                 hooks.paramsChanged(readBack);
-            return json(verified ? 200 : 502,
-                        std::string("{\"memory\":\"") + (eeprom ? "eeprom" : "ram") +
-                            "\",\"verified\":" + (verified ? "true" : "false") +
-                            ",\"params\":" + parametersJson(readBack) + "}");
+            return json(verified ? 200 : 502, writeResultJson(eeprom, verified, readBack));
         });
     }
 
@@ -507,7 +486,7 @@ struct WebApi::Impl {
             }
             audit(client, "teach", "set-point " + std::to_string(ram[8]));
             hooks.paramsChanged(ram);
-            return json(200, "{\"params\":" + parametersJson(ram) + "}");
+            return json(200, teachResultJson(ram));
         });
     }
 
@@ -518,7 +497,7 @@ struct WebApi::Impl {
         return onPollingThread(true, [this, client] {
             const bool done = resetSensorMaxMin();
             audit(client, "reset max/min", done ? "done" : "failed: no answer");
-            return done ? json(200, "{\"reset\":true}")
+            return done ? json(200, resetResultJson())
                         : json(504, errorJson("the sensor did not answer the reset"));
         });
     }
@@ -539,21 +518,21 @@ struct WebApi::Impl {
             uint16_t line[256];
             if (!readSensorVideoLine(line))
                 return json(504, errorJson("the video line did not come whole"));
+            VideoLine out;
+            out.ts = isoTimeNow();
+            out.pixels.assign(line, line + 256);
+            out.xStep = xArray8[1];
+            out.fullScale = YAXISMAX;
             const std::lock_guard<std::mutex> lock(snapshotMutex);
-            std::string out = "{\"ts\":" + jsonString(isoTimeNow()) + ",\"pixels\":[";
-            for (int i = 0; i < 256; ++i)
-                out += (i ? "," : "") + std::to_string(line[i]);
-            out += "],\"threshold\":" + std::to_string(params[2]) +
-                   ",\"left\":" + std::to_string(sample.left) +
-                   ",\"right\":" + std::to_string(sample.right) +
-                   ",\"value\":" + std::to_string(sample.value) +
-                   ",\"eval_begin\":" + std::to_string(params[6]) +
-                   ",\"eval_end\":" + std::to_string(params[7]) +
-                   ",\"pixel_count\":" + std::to_string(info.pixels) +
-                   ",\"positions\":" + std::to_string(positions) +
-                   ",\"x_step\":" + number(xArray8[1]) +
-                   ",\"full_scale\":" + std::to_string(YAXISMAX) + "}";
-            return json(200, out);
+            out.threshold = params[2];
+            out.left = sample.left;
+            out.right = sample.right;
+            out.value = sample.value;
+            out.evalBegin = params[6];
+            out.evalEnd = params[7];
+            out.pixelCount = info.pixels;
+            out.positions = positions;
+            return json(200, videoJson(out));
         });
     }
 
@@ -624,12 +603,12 @@ struct WebApi::Impl {
             });
         }
         if (path == "/api/limits")
-            return only(get, "GET", [&] { return json(200, limitsJson()); });
+            return only(get, "GET", [&] { return json(200, limitsBody()); });
         if (path == "/api/status")
-            return only(get, "GET", [&] { return json(200, statusJson()); });
+            return only(get, "GET", [&] { return json(200, statusJson(status())); });
         if (path == "/api/stats")
             return only(get, "GET", [&] {
-                return onPollingThread(false, [this] { return json(200, statsJson()); });
+                return onPollingThread(false, [this] { return json(200, statsBody()); });
             });
         if (path == "/api/stats/reset")
             return only(method == "POST", "POST", [&] {
@@ -637,7 +616,7 @@ struct WebApi::Impl {
                     return json(403, errorJson("cross-site request refused"));
                 return onPollingThread(false, [this] {
                     statistics.reset();
-                    return json(200, statsJson());
+                    return json(200, statsBody());
                 });
             });
         if (path == "/api/video")
@@ -647,10 +626,7 @@ struct WebApi::Impl {
         if (path == "/api/audit")
             return only(get, "GET", [&] {
                 const std::lock_guard<std::mutex> lock(snapshotMutex);
-                std::string out = "[";
-                for (std::size_t i = 0; i < auditList.size(); ++i)
-                    out += (i ? "," : "") + auditList[i];
-                return json(200, out + "]");
+                return json(200, auditListJson(auditList));
             });
         if (path == "/api/teach")
             return only(method == "POST", "POST", [&] { return teach(request); });
@@ -741,16 +717,25 @@ void WebApi::publishSample(const GatewaySample &sample, bool serialError) {
         d.health.samples = sample.seq;
         d.health.sensorPresent = true;
     }
-    d.server.broadcast("{\"type\":\"meas\",\"sample\":" + text + "}");
+    d.server.broadcast(measMessage(text), "meas");
 }
 
 void WebApi::publishInfo(const SensorInfo &info) {
     Impl &d = *impl_;
-    const std::lock_guard<std::mutex> lock(d.snapshotMutex);
-    d.info = info;
-    d.haveInfo = true;
-    d.infoJson = infoJson(info);
-    d.positions = static_cast<int>(ccdsubpixel);
+    const std::string text = infoJson(info);
+    bool changed = false;
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        changed = text != d.infoJson;
+        d.info = info;
+        d.haveInfo = true;
+        d.infoJson = text;
+        d.positions = static_cast<int>(ccdsubpixel);
+    }
+    // Kept for pages that open later: they take the identity from the stream rather than ask
+    // for it before the gateway has it.
+    if (changed)
+        d.server.broadcast(infoMessage(text), "info");
 }
 
 void WebApi::publishParams(const uint16_t words[16]) {
@@ -764,7 +749,7 @@ void WebApi::publishParams(const uint16_t words[16]) {
         d.paramsJson = paramsJson(words);
     }
     if (changed)
-        d.server.broadcast("{\"type\":\"params\",\"params\":" + paramsJson(words) + "}");
+        d.server.broadcast(paramsMessage(paramsJson(words)), "params");
 }
 
 void WebApi::tick(bool betweenCycles) {
@@ -776,7 +761,7 @@ void WebApi::tick(bool betweenCycles) {
         audits.swap(d.auditPending);
     }
     for (const std::string &entry : audits) {
-        d.server.broadcast("{\"type\":\"audit\",\"entry\":" + entry + "}");
+        d.server.broadcast(auditMessage(entry));
         d.hooks.audit(entry);
     }
     const double now = steadyNow();
@@ -788,6 +773,5 @@ void WebApi::tick(bool betweenCycles) {
         const std::lock_guard<std::mutex> lock(d.snapshotMutex);
         d.health = health;
     }
-    const std::string status = d.statusJson();
-    d.server.broadcast("{\"type\":\"status\"," + status.substr(1));
+    d.server.broadcast(statusMessage(d.status()));
 }

@@ -74,8 +74,11 @@ class HttpServer {
                UpgradeCheck upgradeCheck, std::string *error);
     // Closes every connection and waits for the server's threads; start() may not be called again.
     void stop();
-    // Queues the text for every WebSocket open now; never waits for a client.
-    void broadcast(const std::string &text);
+    // Queues the text for every WebSocket open now; never waits for a client. Given a `retainAs`
+    // name, the text is also kept in place of the last one of that name, and a WebSocket that
+    // opens later gets every kept text first (in the order their names were first used), so a
+    // client learns at once what it would otherwise have missed, and nothing twice.
+    void broadcast(const std::string &text, const std::string &retainAs = std::string());
     // WebSockets open now, and messages dropped because a client read too slowly.
     std::size_t websockets() const;
     uint64_t droppedMessages() const;

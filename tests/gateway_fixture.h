@@ -303,15 +303,30 @@ class GatewayTest : public ::testing::Test {
         }
         if (held.first)
             sensor->setObject(held.first, held.second);
+        silence(silent);
         sensor->start();
     }
     void holdObject(uint16_t left, uint16_t right) {
         held = {left, right};
         sensor->setObject(left, right);
     }
+    // The sensor answers nothing at all, or everything again.
+    void silence(bool on) {
+        silent = on;
+        if (!on) {
+            sensor->clearFaults();
+            return;
+        }
+        kvexsim::Fault fault;
+        fault.kind = kvexsim::FaultKind::Silence;
+        fault.times = -1;
+        for (int command = 0; command < 16; ++command)
+            sensor->setFault(command, fault);
+    }
 
-    // Starts the gateway and waits until it has found the sensor.
-    bool startGateway(const std::vector<std::string> &options) {
+    // Starts the gateway and waits until its log says `ready` (it has found the sensor).
+    bool startGateway(const std::vector<std::string> &options,
+                      const std::string &ready = "sensor found") {
         for (int attempt = 0; attempt < 4; ++attempt) {
             const std::size_t logged = log().size();
             // Its messages compared in English, whatever the machine's language.
@@ -325,7 +340,7 @@ class GatewayTest : public ::testing::Test {
                 [&] {
                     const std::string text = log();
                     lockedOut = text.find("Cannot open port", logged) != std::string::npos;
-                    return lockedOut || text.find("sensor found", logged) != std::string::npos;
+                    return lockedOut || text.find(ready, logged) != std::string::npos;
                 },
                 15.0);
             if (settled && !lockedOut)
@@ -356,6 +371,7 @@ class GatewayTest : public ::testing::Test {
     std::unique_ptr<kvexsim::SensorSim> sensor;
     std::vector<std::unique_ptr<kvexsim::SensorSim>> spares;
     std::pair<uint16_t, uint16_t> held{0, 0};
+    bool silent = false;
     Child gateway;
 };
 

@@ -453,6 +453,168 @@ TEST(GatewayCore, PayloadsAreValidJson) {
     EXPECT_EQ(defaultTopicPrefix("a+b", "com#1"), "kvex/a_b-com_1");
 }
 
+// Every body the gateway sends, byte for byte for a fixed input, so that moving or sharing the
+// code that writes them cannot change what a client parses.
+TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
+    GatewaySample s{};
+    std::snprintf(s.ts, sizeof s.ts, "2026-12-08T04:35:12.345Z");
+    s.seq = 7;
+    s.left = s.value = 300;
+    s.right = 600;
+    s.um = 19050.0;
+    s.setpoint = 310;
+    s.tol = 20;
+    s.inTol = true;
+    s.anaMax = 900;
+    s.anaMin = 100;
+    s.epoch = 1765000000;
+    GatewaySample late = s;
+    late.seq = 8;
+    late.um = std::nan("");
+    late.inTol = false;
+    late.replay = true;
+    late.epoch = 0;
+    const SensorInfo info{104,          1,     1536, std::string("FW \"x\"\x01\xe9  ", 10), 63.5,
+                          "/dev/ttyS0", "1.5", 7};
+    SensorInfo stored = info;
+    stored.pitchMicrons = std::nan("");
+    stored.storeEpoch = 1765000000;
+    stored.storeFault = "disk full";
+    const uint16_t words[16] = {500, 0, 400, 1, 0, 2, 1, 2048, 1000, 50, 0, 0, 12, 13, 4, 15};
+    const std::string wordsJson =
+        R"({"power":500,"p_mode":0,"v_thd":400,"ana_mode":1,"polarity":0,"e_mode":2,"e_beg":1,)"
+        R"("e_end":2048,"t_val":1000,"t_tol":50,"op_mode":0,"e_hardware":0,"para12":12,)"
+        R"("para13":13,"average":4,"para15":15})";
+    const std::string sample =
+        R"({"ts":"2026-12-08T04:35:12.345Z","seq":7,"store_epoch":1765000000,"left":300,)"
+        R"("right":600,"value":300,"um":19050.000,"setpoint":310,"tol":20,"in_tol":true,)"
+        R"("ana_max":900,"ana_min":100})";
+
+    GatewayStatus status;
+    status.sensorAnswering = true;
+    status.mqtt = "connected";
+    status.queueDepth = 3;
+    status.dropped = 2;
+    status.samples = 4000000000u;
+    status.store = "failing: disk full";
+    status.serialErrors = 1;
+    status.lastSampleAgeMs = 12;
+    status.uptimeSeconds = 3600;
+    status.version = "1.5";
+    status.writesEnabled = true;
+    GatewayStatus starting;
+    starting.version = "1.5";
+    const std::string startingJson =
+        R"("status":"no-sensor","sensor_answering":false,"mqtt":"off","queue_depth":0,)"
+        R"("dropped":0,"samples":0,"store":"off","serial_errors":0,"last_sample_age_ms":null,)"
+        R"("uptime_s":0,"version":"1.5","writes_enabled":false})";
+    ParameterLimit limits[16];
+    for (int word = 0; word < 16; ++word)
+        limits[word] = {static_cast<unsigned>(word), static_cast<unsigned>(1000 + word)};
+    StatsFigures stats;
+    stats.count = 3;
+    stats.mean = 301.5;
+    stats.stdDev = 1.0 / 3;
+    stats.min = 300;
+    stats.max = 1234567;
+    stats.inTolShare = 2.0 / 3;
+    stats.cp = stats.cpk = std::nan("");
+    stats.cpReason = "no spread";
+    stats.haveWindow = true;
+    stats.windowLower = 290;
+    stats.windowUpper = 330;
+    stats.haveHistogram = true;
+    stats.histogramLower = 288;
+    stats.histogramWidth = 2;
+    stats.histogramCounts = {1, 0, 2};
+    StatsFigures empty;
+    empty.mean = empty.stdDev = empty.min = empty.max = empty.inTolShare = empty.cp = empty.cpk =
+        std::nan("");
+    empty.cpReason = "no samples";
+    VideoLine line;
+    line.ts = "2026-12-08T04:35:12.345Z";
+    line.pixels = {4095, 12, 0};
+    line.threshold = 400;
+    line.left = line.value = 300;
+    line.right = 600;
+    line.evalBegin = 1;
+    line.evalEnd = line.positions = 2048;
+    line.pixelCount = line.fullScale = 1024;
+    line.xStep = 8.0;
+
+    const struct {
+        const char *body;
+        std::string written, expected;
+    } bodies[] = {
+        {"meas", measJson({s}), sample},
+        {"meas batch", measJson({s, late}),
+         "[" + sample +
+             R"(,{"ts":"2026-12-08T04:35:12.345Z","seq":8,"left":300,"right":600,"value":300,)"
+             R"("um":null,"setpoint":310,"tol":20,"in_tol":false,"ana_max":900,"ana_min":100,)"
+             R"("replay":true}])"},
+        {"info", infoJson(info),
+         "{\"sensor_type\":104,\"board\":1,\"pixels\":1536,\"firmware\":\"FW "
+         "\\\"x\\\"\\u0001\xc3\xa9\","
+         "\"pitch_um\":63.500,\"device\":\"/dev/ttyS0\",\"version\":\"1.5\",\"dropped\":7}"},
+        {"info with a store", infoJson(stored),
+         "{\"sensor_type\":104,\"board\":1,\"pixels\":1536,\"firmware\":\"FW "
+         "\\\"x\\\"\\u0001\xc3\xa9\","
+         "\"pitch_um\":null,\"device\":\"/dev/ttyS0\",\"version\":\"1.5\",\"dropped\":7,"
+         "\"store_epoch\":1765000000,\"store\":\"failing: disk full\"}"},
+        {"params", paramsJson(words), wordsJson},
+        {"status", statusJson(status),
+         R"({"status":"online","sensor_answering":true,"mqtt":"connected","queue_depth":3,)"
+         R"("dropped":2,"samples":4000000000,"store":"failing: disk full","serial_errors":1,)"
+         R"("last_sample_age_ms":12,"uptime_s":3600,"version":"1.5","writes_enabled":true})"},
+        {"status before a sample", statusJson(starting), "{" + startingJson},
+        {"limits", limitsJson(limits),
+         R"({"power":{"word":0,"min":0,"max":1000},"p_mode":{"word":1,"min":1,"max":1001},)"
+         R"("v_thd":{"word":2,"min":2,"max":1002},"ana_mode":{"word":3,"min":3,"max":1003},)"
+         R"("polarity":{"word":4,"min":4,"max":1004},"e_mode":{"word":5,"min":5,"max":1005},)"
+         R"("e_beg":{"word":6,"min":6,"max":1006},"e_end":{"word":7,"min":7,"max":1007},)"
+         R"("t_val":{"word":8,"min":8,"max":1008},"t_tol":{"word":9,"min":9,"max":1009},)"
+         R"("op_mode":{"word":10,"min":10,"max":1010},)"
+         R"("e_hardware":{"word":11,"min":11,"max":1011},)"
+         R"("para12":{"word":12,"min":12,"max":1012},"para13":{"word":13,"min":13,"max":1013},)"
+         R"("average":{"word":14,"min":14,"max":1014},"para15":{"word":15,"min":15,"max":1015}})"},
+        {"stats", statsJson(stats),
+         R"({"count":3,"mean":301.5,"std_dev":0.333333,"min":300,"max":1.23457e+06,)"
+         R"("in_tol_share":0.666667,"cp":null,"cpk":null,"cp_reason":"no spread",)"
+         R"("window":{"lower":290,"upper":330},"histogram":{"lower":288,"width":2,)"
+         R"("counts":[1,0,2]}})"},
+        {"stats without samples", statsJson(empty),
+         R"({"count":0,"mean":null,"std_dev":null,"min":null,"max":null,"in_tol_share":null,)"
+         R"("cp":null,"cpk":null,"cp_reason":"no samples","window":null,"histogram":null})"},
+        {"video", videoJson(line),
+         R"({"ts":"2026-12-08T04:35:12.345Z","pixels":[4095,12,0],"threshold":400,"left":300,)"
+         R"("right":600,"value":300,"eval_begin":1,"eval_end":2048,"pixel_count":1024,)"
+         R"("positions":2048,"x_step":8,"full_scale":1024})"},
+        {"write", writeResultJson(true, false, words),
+         R"({"memory":"eeprom","verified":false,"params":)" + wordsJson + "}"},
+        {"write to RAM", writeResultJson(false, true, words),
+         R"({"memory":"ram","verified":true,"params":)" + wordsJson + "}"},
+        {"teach", teachResultJson(words), R"({"params":)" + wordsJson + "}"},
+        {"reset", resetResultJson(), R"({"reset":true})"},
+        {"audit entry", auditEntryJson("2026-12-08T04:35:12.345Z", "::1", "teach", "set-point 310"),
+         R"({"ts":"2026-12-08T04:35:12.345Z","client":"::1","what":"teach",)"
+         R"("result":"set-point 310"})"},
+        {"audit", auditListJson({R"({"a":1})", R"({"b":2})"}), R"([{"a":1},{"b":2}])"},
+        {"audit empty", auditListJson({}), "[]"},
+        {"error", errorJson("no \"x\"\n"), R"({"error":"no \"x\"\u000a"})"},
+        {"range error", rangeErrorJson("power", 0, 1001, {0, 1000}),
+         R"({"error":"power (word 0) is 1001, allowed 0 to 1000","word":"power","value":1001,)"
+         R"("min":0,"max":1000})"},
+        {"meas message", measMessage(sample), R"({"type":"meas","sample":)" + sample + "}"},
+        {"info message", infoMessage("{}"), R"({"type":"info","info":{}})"},
+        {"params message", paramsMessage(wordsJson),
+         R"({"type":"params","params":)" + wordsJson + "}"},
+        {"audit message", auditMessage("{}"), R"({"type":"audit","entry":{}})"},
+        {"status message", statusMessage(starting), R"({"type":"status",)" + startingJson},
+    };
+    for (const auto &b : bodies)
+        EXPECT_EQ(b.written, b.expected) << b.body;
+}
+
 TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
     struct Case {
         std::string key, value;

@@ -214,6 +214,13 @@ TEST_F(GatewayHttpTest, ApiAndStreamSpeakTheMqttVocabularyAndMetricsPassPromtool
             EXPECT_EQ(m["mqtt"].toString(), "connected");
             continue;
         }
+        // Identity and words open the stream, and the words do not change here.
+        if (m["type"] == "info" || m["type"] == "params") {
+            EXPECT_EQ(lastSeq, 0) << m["type"].toString().toStdString() << " after an answer";
+            EXPECT_EQ(m[m["type"].toString()].toObject(),
+                      jsonObject(subscriber.last("/" + m["type"].toString().toStdString())));
+            continue;
+        }
         ASSERT_EQ(m["type"].toString(), "meas");
         const QJsonObject s = m["sample"].toObject();
         if (lastSeq)
@@ -231,6 +238,10 @@ TEST_F(GatewayHttpTest, ApiAndStreamSpeakTheMqttVocabularyAndMetricsPassPromtool
     for (const char *header : {"Content-Security-Policy: default-src 'self'", "nosniff",
                                "Referrer-Policy: no-referrer", "frame-ancestors 'none'"})
         EXPECT_TRUE(page.has(header)) << header;
+    // The page's own files are served; the folder's developer notes are not built in.
+    for (const auto &[path, status] :
+         {std::pair<const char *, int>{"/app.js", 200}, {"/style.css", 200}, {"/README.md", 404}})
+        EXPECT_EQ(http(port, "GET", path).status, status) << path;
 
     const QJsonObject status = object(http(port, "GET", "/api/status"));
     EXPECT_EQ(status["status"].toString(), "online");
@@ -251,6 +262,70 @@ TEST_F(GatewayHttpTest, ApiAndStreamSpeakTheMqttVocabularyAndMetricsPassPromtool
     const std::string check =
         "promtool check metrics < " + dir + "/metrics.txt > " + dir + "/promtool.txt 2>&1";
     EXPECT_EQ(::system(check.c_str()), 0) << readFile(dir + "/promtool.txt");
+}
+
+// A page learns from the stream what the gateway has, so it never asks before: a new stream gets
+// the kept identity, words and last answer first, once each; what comes later follows.
+TEST_F(GatewayHttpTest, StreamOpensWithWhatTheGatewayHasAndBringsTheRestWhenItComes) {
+    silence(true);
+    port = freePort();
+    ASSERT_TRUE(startGateway({"--http", std::to_string(port)}, "no sensor answering"));
+    Stream early(port);
+    ASSERT_TRUE(early.upgraded());
+    const auto types = [](const std::vector<QJsonObject> &messages, std::size_t count) {
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < std::min(count, messages.size()); ++i)
+            out.push_back(messages[i]["type"].toString().toStdString());
+        return out;
+    };
+    ASSERT_TRUE(waitFor(
+        [&] {
+            early.collect(0.1);
+            return !early.messages.empty();
+        },
+        5.0));
+    EXPECT_EQ(types(early.messages, 99), std::vector<std::string>(early.messages.size(), "status"));
+    EXPECT_EQ(early.messages.front()["status"].toString(), "no-sensor");
+    EXPECT_EQ(http(port, "GET", "/api/info").status, 503) << "the API changed";
+
+    silence(false);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            early.collect(0.1);
+            const auto all = types(early.messages, early.messages.size());
+            return std::count(all.begin(), all.end(), "meas") >= 3;
+        },
+        15.0));
+    const QJsonObject info = object(http(port, "GET", "/api/info"));
+    const QJsonObject params = object(http(port, "GET", "/api/params"));
+    std::map<std::string, QJsonObject> firstOf;
+    for (const QJsonObject &m : early.messages)
+        firstOf.emplace(m["type"].toString().toStdString(), m);
+    EXPECT_EQ(firstOf["info"]["info"].toObject(), info);
+    EXPECT_EQ(firstOf["params"]["params"].toObject(), params);
+
+    Stream late(port);
+    ASSERT_TRUE(late.upgraded());
+    ASSERT_TRUE(waitFor(
+        [&] {
+            late.collect(0.1);
+            return late.messages.size() >= 6;
+        },
+        5.0));
+    EXPECT_EQ(types(late.messages, 3), (std::vector<std::string>{"info", "params", "meas"}));
+    int lastSeq = 0;
+    for (const QJsonObject &m : late.messages) {
+        if (m["type"] == "info")
+            EXPECT_EQ(m["info"].toObject(), info);
+        if (m["type"] == "params")
+            EXPECT_EQ(m["params"].toObject(), params);
+        if (m["type"] != "meas")
+            continue;
+        const int seq = m["sample"].toObject()["seq"].toInt();
+        if (lastSeq)
+            EXPECT_EQ(seq, lastSeq + 1) << "an answer missed or sent twice";
+        lastSeq = seq;
+    }
 }
 
 TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn) {

@@ -154,6 +154,10 @@
   let strip = null;
   let histogram = null;
   let videoChart = null;
+  // Settled once the first value is shown or the gateway has none to show: the charts wait for
+  // it, so the value does not wait for them.
+  let firstSettled = null;
+  const firstValue = new Promise((resolve) => { firstSettled = resolve; });
 
   function t(key, ...args) {
     const text = TEXT[lang][key] !== undefined ? TEXT[lang][key] : TEXT.en[key];
@@ -282,6 +286,7 @@
     series.seq.push(sample.seq);
     state.dirty = true;
     renderSample();
+    firstSettled();
   }
 
   function renderSample() {
@@ -876,6 +881,11 @@
         state.status = Object.assign({}, state.status,
           typeof message.status === 'object' ? message.status : message);
         renderStatus();
+        if (state.status.last_sample_age_ms === null) firstSettled();
+        break;
+      case 'info':
+        state.info = message.info;
+        renderInfo();
         break;
       case 'params':
         state.params = message.params;
@@ -899,11 +909,13 @@
     retryMs = 500;
     $('light-stream').dataset.state = 'on';
     document.body.dataset.stream = useSse ? 'sse' : 'ws';
-    // After a gateway restart the words, identity and writes may differ: read them afresh.
+    // The stream opens with the identity, the words and the last value when the gateway has them,
+    // so the page never asks for what is not there yet; the rest may differ after a restart.
     loadAll();
   }
 
   function streamLost() {
+    firstSettled();
     state.streamOpen = false;
     $('light-stream').dataset.state = 'bad';
     source = null;
@@ -953,7 +965,7 @@
       state.params = await getJson('/api/params');
       renderWords(afterWrite);
     } catch (e) {
-      // Shown as before until the stream or the next load brings them.
+      // Shown as before until the stream brings them.
     }
   }
 
@@ -961,16 +973,15 @@
     try {
       state.status = await getJson('/api/status');
       renderStatus();
+      if (state.status.last_sample_age_ms === null) firstSettled();
     } catch (e) {
       $('light-sensor').dataset.state = 'bad';
     }
   }
 
   function loadAll() {
-    getJson('/api/info').then((i) => { state.info = i; renderInfo(); }).catch(() => {});
     getJson('/api/limits').then((l) => { state.limits = l; renderWords(); }).catch(() => {});
     refreshAudit();
-    refreshParams();
     refreshStatus();
     refreshStats();
   }
@@ -1013,18 +1024,15 @@
   }
 
   function start() {
-    // The first value is asked for before anything else and the charts and the QR code are
-    // built only after it, so it shows without waiting for the chart library or the stream.
-    // The request matches the page's preload, so the answer is usually there already.
-    const first = fetch('/api/sample').then((r) => (r.ok ? r.json() : null))
-      .then((s) => { if (s && !state.sample) takeSample(s); }).catch(() => {});
+    // The stream is opened before anything else and the charts and the QR code are built only
+    // after its first value, so the value shows without waiting for the chart library.
+    connect();
     const keptToken = sessionStorage.getItem('kvex-token');
     if (keptToken) {
       $('token').value = keptToken;
       $('token-keep').checked = true;
     }
     applyLanguage(chooseLanguage());
-    connect();
     const libraries = new Promise((resolve) => {
       if (document.readyState === 'loading') {
         document.addEventListener('DOMContentLoaded', resolve, { once: true });
@@ -1032,7 +1040,7 @@
         resolve();
       }
     });
-    Promise.all([first, libraries]).then(() => setTimeout(() => {
+    Promise.all([firstValue, libraries]).then(() => setTimeout(() => {
       makeStrip();
       renderStats();
       renderShare();

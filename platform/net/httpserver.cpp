@@ -79,6 +79,7 @@ struct HttpServer::Impl {
 
     mutable std::mutex socketsMutex;
     std::set<Socket *> sockets;
+    std::vector<std::pair<std::string, std::string>> retained;
     std::atomic<uint64_t> dropped{0};
 
     void send(mg_connection *conn, const HttpResponse &response, bool close) {
@@ -168,8 +169,18 @@ struct HttpServer::Impl {
                 }
             }
         });
-        const std::lock_guard<std::mutex> lock(self->socketsMutex);
-        self->sockets.insert(socket);
+        {
+            // Under the lock broadcasts take: what was kept before is here, what comes after is
+            // queued behind it.
+            const std::lock_guard<std::mutex> lock(self->socketsMutex);
+            {
+                const std::lock_guard<std::mutex> queueLock(socket->mutex);
+                for (const auto &kept : self->retained)
+                    socket->queue.push_back(kept.second);
+            }
+            self->sockets.insert(socket);
+        }
+        socket->wake.notify_one();
     }
 
     // Pages send nothing the server needs; pings are answered by civetweb.
@@ -273,8 +284,17 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
     return true;
 }
 
-void HttpServer::broadcast(const std::string &text) {
+void HttpServer::broadcast(const std::string &text, const std::string &retainAs) {
     const std::lock_guard<std::mutex> lock(impl_->socketsMutex);
+    if (!retainAs.empty()) {
+        auto &kept = impl_->retained;
+        const auto same = std::find_if(kept.begin(), kept.end(),
+                                       [&](const auto &entry) { return entry.first == retainAs; });
+        if (same == kept.end())
+            kept.emplace_back(retainAs, text);
+        else
+            same->second = text;
+    }
     for (Socket *socket : impl_->sockets) {
         {
             const std::lock_guard<std::mutex> queueLock(socket->mutex);

@@ -161,6 +161,13 @@ def network_events(driver):
     return events
 
 
+def refused(events):
+    """The requests the gateway answered with an error: the page asked for what it has not."""
+    return [f'{e["params"]["response"]["status"]} {e["params"]["response"]["url"]}'
+            for e in events if e['method'] == 'Network.responseReceived' and
+            e['params']['response']['status'] >= 400]
+
+
 # ---- the cases ---------------------------------------------------------------------------------
 
 
@@ -206,7 +213,9 @@ def case_same_origin_no_errors(ctx):
     ws_origin = origin.replace('http://', 'ws://')
     foreign = []
     weight = {}
-    for event in network_events(ctx.driver):
+    events = network_events(ctx.driver)
+    assert not refused(events), f'the gateway refused the page\'s requests: {refused(events)}'
+    for event in events:
         method, params = event['method'], event.get('params', {})
         if method == 'Network.requestWillBeSent':
             url = params['request']['url']
@@ -468,11 +477,19 @@ def case_silent_sensor(ctx):
         wait_for('the sensor light to go red', lambda: light.get_attribute('data-state') == 'bad')
         wait_for('the gateway\'s status', lambda: driver.find_element(By.ID, 'gw-status').text ==
                  'no sensor')
+        # The statistics come last of what the page loads: every request has had its answer.
+        wait_for('the statistics', lambda: driver.find_element(By.ID, 'st-count').text == '0')
         assert driver.find_element(By.ID, 'value-box').get_attribute('data-state') == 'none'
         assert driver.find_element(By.ID, 'verdict').text == 'no sample yet'
         assert driver.find_element(By.ID, 'age').text == 'no sample'
-        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE' and
-                  '/api/sample' not in e['message']]
+        # The sensor identifies between its silences: the page takes that from the stream.
+        firmware = wait_for('the gateway to identify the sensor',
+                            lambda: gateway.http.json('/api/info')['firmware'])
+        wait_for('the identity on the page', lambda: driver.find_element(By.ID, 'in-firmware')
+                 .get_attribute('textContent') == firmware)
+        events = network_events(driver)
+        assert not refused(events), f'the page asked for what the gateway has not: {refused(events)}'
+        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
         assert not errors, f'the console shows errors: {errors}'
     finally:
         close(driver)
@@ -549,6 +566,10 @@ def main():
         ctx.sim = Simulator(args.bin)
         ctx.gateway = Gateway(args.bin, ctx.sim.pty, free_port())
         ctx.driver = browser('en-GB,en')
+        capabilities = ctx.driver.capabilities
+        print(f'chromium {capabilities.get("browserVersion")}, chromedriver '
+              f'{capabilities.get("chrome", {}).get("chromedriverVersion", "?").split(" ")[0]}',
+              flush=True)
         cases = [case_value_follows, case_same_origin_no_errors, case_sections, case_video_line,
                  case_german,
                  case_writes_off, case_reconnect_with_writes, case_writes, case_silent_sensor]
