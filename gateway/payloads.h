@@ -2,11 +2,12 @@
 // Each function takes plain data and lists the keys it writes, in their order, so the man page
 // (WEB API, serve's topics), the API and this file can be laid side by side. Two bodies live
 // elsewhere because the command line writes them too: /api/doctor is portReportJson
-// (app/portdoctor.h, doctor --json) and the words of params are parametersJson (app/jsontext.h).
+// (app/porttools/portdoctor.h, doctor --json) and the words of params are parametersJson
+// (app/jsontext.h).
 #pragma once
 
 #include "app/jsontext.h"
-#include "app/parameterlimits.h"
+#include "app/parameterwords.h"
 #include "gateway/sample.h"
 
 #include <cstdint>
