@@ -49,12 +49,6 @@ void armReceiveCallback() {
     InstallComCallback(com, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
 }
 
-// Every run request carries the parameter set, with the set-point the sensor last reported.
-void sendRunRequest() {
-    CopyVarsToPP();
-    SendREQUEST(8, pp);
-}
-
 } // namespace
 
 void PushRUN() {
@@ -62,8 +56,7 @@ void PushRUN() {
     notifyRunStarted();
     LiveEnd end = LiveEnd::Stopped;
 
-    sendRunRequest();
-    if (nBytesW == FRAME_BYTES)
+    if (SendRUNRequest() == FRAME_BYTES)
         showStatusText(kvex::tr("Line Ok!"));
     tstart = Timer();
     stop_flag = 0;
@@ -81,7 +74,7 @@ void PushRUN() {
                 ReadVIDEOLine();
                 notifyRunVideoLine();
             }
-            sendRunRequest();
+            SendRUNRequest();
         }
         if (answered) {
             PlotVIDEOBarGraph();

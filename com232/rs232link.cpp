@@ -112,6 +112,11 @@ int SendREQUEST(unsigned short command, const unsigned short *words) {
     return nBytesW;
 }
 
+int SendRUNRequest() {
+    CopyVarsToPP();
+    return SendREQUEST(8, pp);
+}
+
 bool isAnswerTo(unsigned short command) {
     return readBufWord(0) == ANSWER_SYNC && readBufWord(1) == command;
 }
@@ -156,9 +161,10 @@ const char *answerFrameFault(unsigned short command) {
         rxSurplus = rx_flag != 0 || GetInQLen(com) > 0;
     }
     rx_flag = 1;
+    if (readBufWord(0) != ANSWER_SYNC)
+        return kvex::tr("Bad parameter-frame: wrong sync word!");
     if (!isAnswerTo(command))
-        return readBufWord(0) != ANSWER_SYNC ? kvex::tr("Bad parameter-frame: wrong sync word!")
-                                             : kvex::tr("Bad parameter-frame: wrong answer code!");
+        return kvex::tr("Bad parameter-frame: wrong answer code!");
     if (rxFrameBytes != FRAME_BYTES || rxSurplus)
         return kvex::tr("Bad parameter-frame: wrong length!");
     return nullptr;

@@ -63,6 +63,9 @@ void FillTxBuf(unsigned short command, const unsigned short *words);
 // flushed first and rx_flag cleared, so the next frame the receive callback takes is its answer;
 // order set and tstart taken just before the write. The bytes the port took, also in nBytesW.
 int SendREQUEST(unsigned short command, const unsigned short *words);
+// The run-mode request (command 8) with the parameter set packed into pp, so it carries the
+// set-point the sensor last reported; run mode and the gateway's poll send it.
+int SendRUNRequest();
 // Whether the frame the receive callback took answers `command`: the answer sync word, then the
 // command code. Its length and what followed it are answerFrameFault's to judge.
 bool isAnswerTo(unsigned short command);

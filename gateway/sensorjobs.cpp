@@ -27,9 +27,7 @@ bool awaitAnswer(double limit) {
 }
 
 bool send(unsigned short command, const uint16_t words[16]) {
-    unsigned short data[PNUM];
-    std::copy(words, words + PNUM, data);
-    return SendREQUEST(command, data) == FRAME_BYTES;
+    return SendREQUEST(command, words) == FRAME_BYTES;
 }
 
 // A request answered by a frame of its own command; the answer's words land in pp.

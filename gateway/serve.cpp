@@ -332,8 +332,7 @@ Gateway::PollEnd Gateway::poll() {
         // The port does not watch the line while request and answer cross the wire, so the
         // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
         // events the moment they come.
-        CopyVarsToPP();
-        SendREQUEST(8, pp);
+        SendRUNRequest();
         publishAnswered();
         for (double waited = 0.0; rx_flag == 0 && waited <= TIMEOUT; waited = Timer() - tstart) {
             waitForEvents(std::min(kLongestWait, TIMEOUT + 0.001 - waited));

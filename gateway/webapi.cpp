@@ -740,16 +740,17 @@ void WebApi::publishInfo(const SensorInfo &info) {
 
 void WebApi::publishParams(const uint16_t words[16]) {
     Impl &d = *impl_;
+    const std::string text = paramsJson(words);
     bool changed = false;
     {
         const std::lock_guard<std::mutex> lock(d.snapshotMutex);
         changed = !d.haveParams || !std::equal(words, words + 16, d.params);
         std::copy(words, words + 16, d.params);
         d.haveParams = true;
-        d.paramsJson = paramsJson(words);
+        d.paramsJson = text;
     }
     if (changed)
-        d.server.broadcast(paramsMessage(paramsJson(words)), "params");
+        d.server.broadcast(paramsMessage(text), "params");
 }
 
 void WebApi::tick(bool betweenCycles) {
