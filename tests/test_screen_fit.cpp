@@ -251,6 +251,13 @@ TEST_F(ScreenFitTest, ExtraRoomGoesToTheGraphs) {
     EXPECT_EQ(find("leftColumn")->width(), column);
     EXPECT_GE(find("GRAPHVideo")->width(), video.width() + 400);
     EXPECT_GE(find("GRAPHVideo")->height(), video.height() + 200);
+    // The statistics can be dragged shut, the graphs and the parameter column cannot.
+    auto *graphs = find<QSplitter>("splitterGraph");
+    ASSERT_TRUE(graphs);
+    EXPECT_EQ(graphs->widget(0)->objectName(), "graphArea");
+    EXPECT_FALSE(graphs->isCollapsible(0));
+    EXPECT_TRUE(graphs->childrenCollapsible());
+    EXPECT_FALSE(find<QSplitter>("splitterBody")->childrenCollapsible());
 }
 
 // A window of its own name with a splitter, as the panel and the recording window have.
