@@ -20,7 +20,7 @@ namespace {
 const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
     "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
-    "                     [--lang de|en] [--replay FILE [--speed X]]\n"
+    "                     [--lang de|en] [--replay FILE [--speed X]] [--size WxH]\n"
     "       kvex-rtn-demo --help | --version\n"
     "\n"
     "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
@@ -40,6 +40,8 @@ const char *const kUsage =
     "  --speed X           play the recording X times as fast (default 1)\n"
     "  --lang de|en        German or English (default: the panel's choice, else the\n"
     "                      system's)\n"
+    "  --size WxH          the main window's size once it is shown, as far as the\n"
+    "                      screen's free area allows (default: as the program opens it)\n"
     "  --screenshot FILE   once the state has settled, save the main panel (for popup with\n"
     "                      the sensor information below it; for traffic the monitor), print\n"
     "                      the status line, end\n";
@@ -117,6 +119,7 @@ int main(int argc, char *argv[]) {
     const char *replayFile = nullptr;
     double speed = 1.0;
     State state = State::Idle;
+    int width = 0, height = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
             profileName = argv[++i];
@@ -136,6 +139,14 @@ int main(int argc, char *argv[]) {
             ++i; // chosen above, before the panel loads
         } else if (std::strncmp(argv[i], "--lang=", 7) == 0) {
             continue;
+        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            char tail = '\0';
+            if (std::sscanf(argv[++i], "%dx%d%c", &width, &height, &tail) != 2 || width < 1 ||
+                height < 1 || width > 20000 || height > 20000) {
+                std::fprintf(stderr, "kvex-rtn-demo: --size takes WIDTHxHEIGHT, not \"%s\"\n",
+                             argv[i]);
+                return 2;
+            }
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
             screenshot = argv[++i];
         } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
@@ -188,6 +199,8 @@ int main(int argc, char *argv[]) {
         sensor.stop();
         return -1;
     }
+    if (width > 0)
+        kvexplatform::resizePanel(pHandle, width, height);
     // The timers start once the connection sequence is over, so every state is timed from a
     // panel that shows its sensor (or its timeout).
     switch (state) {

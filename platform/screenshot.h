@@ -14,6 +14,10 @@ bool clickButton(int panel, const std::string &objectName);
 // the panel has no such label.
 bool labelText(int panel, const std::string &objectName, std::string &text);
 
+// The panel's window at that size, as far as its screen's free area and its layout's minimum
+// allow; false if there is no such panel.
+bool resizePanel(int panel, int width, int height);
+
 // The panel's picture as it stands, in the format the file name's extension says.
 bool savePanelPicture(int panel, const std::string &file);
 

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Renews the operator's guide screenshots from the demo program under Xvfb, at 100 % and 200 %,
-# and the German ones of the quick start at 100 %: usage make-screenshots.sh [BUILD_DIR] [de]
-# (default: build; with de only the German ones); needs xvfb-run.
+# the German ones of the quick start at 100 %, and run mode filling a 1024 x 768 and a
+# 1920 x 1080 screen in both languages: usage make-screenshots.sh [BUILD_DIR] [de] (default:
+# build; with de only the German ones); needs xvfb-run.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build_dir=$(cd "${1:-$here/../../build}" && pwd)
 demo="$build_dir/bin/kvex-rtn-demo"
 [ -x "$demo" ] || { echo "no $demo: build first" >&2; exit 1; }
+# Settings of their own, so a language or window size kept by an earlier start changes no picture.
+XDG_CONFIG_HOME=$(mktemp -d)
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 
 # state, sensor profile, and the status line the state must show for the picture to count.
 shots=(
@@ -31,7 +36,7 @@ take() {
     local state=$1 profile=$2 expected=$3 scale=$4 file=$5 output status
     shift 5
     for attempt in 1 2 3; do
-        output=$(QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 2600x1800x24" \
+        output=$(QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 ${screen:-2600x1800}x24" \
             "$demo" --profile "$profile" --state "$state" --screenshot "$file" "$@" \
             2>/dev/null) || true
         status=$(sed -n 's/^kvex-rtn-demo: status "\(.*\)"$/\1/p' <<<"$output" | sed 's/ *$//')
@@ -60,4 +65,11 @@ fi
 for shot in "${german_shots[@]}"; do
     read -r state expected <<<"$shot"
     take "$state" standard "$expected" 1 "$here/$state-de.png" --lang de
+done
+# Run mode filling a panel PC's screen and a desktop's, with no window manager.
+for screen in 1024x768 1920x1080; do
+    if [ "${2:-}" != de ]; then
+        take run standard "^Line Ok!$" 1 "$here/run-$screen.png" --size "$screen" --lang en
+    fi
+    take run standard "^Leitung OK!$" 1 "$here/run-$screen-de.png" --size "$screen" --lang de
 done

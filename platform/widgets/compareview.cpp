@@ -1,6 +1,7 @@
 // The compare view as a Qt dialog: a source chooser per side and a table of the words.
 #include "platform/compareview.h"
 #include "platform/core/translation.h"
+#include "platform/widgets/windowplacement.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -72,7 +73,7 @@ class CompareView : public QDialog {
         auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(buttons);
-        resize(460, 560);
+        kvexplatform::placeWindow(this, QSize(460, 560));
     }
 
     void choose(int first, int second) {

@@ -3,6 +3,7 @@
 #include "platform/core/translation.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
+#include "platform/widgets/windowplacement.h"
 
 #include <QCoreApplication>
 #include <QFontDatabase>
@@ -40,7 +41,8 @@ QWidget *makeWindow(QWidget *panel) {
     layout->addWidget(view);
     layout->addWidget(note);
     const QFontMetrics metrics(view->font());
-    w->resize(metrics.horizontalAdvance('0') * kColumns + 40, metrics.lineSpacing() * kLines + 80);
+    kvexplatform::placeWindow(w, QSize(metrics.horizontalAdvance('0') * kColumns + 40,
+                                       metrics.lineSpacing() * kLines + 80));
     return w;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/recordingwindow.h"
 #include "platform/core/translation.h"
 #include "platform/widgets/graphwidgets.h"
+#include "platform/widgets/windowplacement.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -166,7 +167,7 @@ class RecordingWindow : public QWidget {
         showAll();
         showSummary(first);
         pickTime(picked_);
-        resize(1000, 720);
+        kvexplatform::placeWindow(this, QSize(1000, 720));
     }
 
   protected:

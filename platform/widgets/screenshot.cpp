@@ -1,6 +1,7 @@
 // Scripted panels and their pictures over Qt Widgets: buttons, labels and windows by object name.
 #include "platform/screenshot.h"
 #include "platform/qtaccess.h"
+#include "platform/widgets/windowplacement.h"
 
 #include <QAbstractButton>
 #include <QColor>
@@ -55,6 +56,15 @@ bool labelText(int panel, const std::string &objectName, std::string &text) {
     if (!label)
         return false;
     text = label->text().toStdString();
+    return true;
+}
+
+bool resizePanel(int panel, int width, int height) {
+    QWidget *widget = panelWidget(panel);
+    if (!widget)
+        return false;
+    widget->resize(width, height);
+    fitWindow(widget);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/qtaccess.h"
 #include "platform/tr.h"
 #include "platform/userint.h"
+#include "platform/widgets/windowplacement.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -104,6 +105,8 @@ class TrafficWindow : public QWidget {
         save->setObjectName("BTNTrafficSave");
         status_ = new QLabel(this);
         status_->setObjectName("TEXTTrafficStatus");
+        // Wrapped, so a long count never holds the window wider than a panel PC's screen.
+        status_->setWordWrap(true);
 
         auto *buttons = new QHBoxLayout;
         buttons->addWidget(pause);
@@ -113,7 +116,7 @@ class TrafficWindow : public QWidget {
         auto *layout = new QVBoxLayout(this);
         layout->addWidget(table);
         layout->addLayout(buttons);
-        resize(1100, 440);
+        kvexplatform::placeWindow(this, QSize(1100, 440));
 
         connect(pause, &QPushButton::toggled, this, [this](bool paused) {
             paused_ = paused;

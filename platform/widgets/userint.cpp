@@ -6,6 +6,7 @@
 #include "platform/qtaccess.h"
 #include "platform/widgets/framecache.h"
 #include "platform/widgets/graphwidgets.h"
+#include "platform/widgets/windowplacement.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -369,6 +370,7 @@ int LoadPanel(int, const char *fileName, int panelNumber) {
     }
     page->installEventFilter(new CloseFilter(handle, page));
     kvexplatform::cacheGroupBoxFrames(page);
+    kvexplatform::prepareSplitters(page);
 
     for (QWidget *child : page->findChildren<QWidget *>()) {
         const QVariant number = child->property("ctrlNumber");
@@ -393,6 +395,7 @@ int DisplayPanel(int panel) {
     Panel *p = findPanel(panel);
     if (!p)
         return UIE_INVALID_PANEL;
+    kvexplatform::placeWindow(p->widget.get(), p->widget->property("preferredSize").toSize());
     p->widget->show();
     p->widget->raise();
     return 0;
@@ -673,7 +676,15 @@ int NewCtrl(int panel, int style, const char *label, int top, int left) {
         return UIE_INVALID_PANEL;
     if (style != CTRL_TEXT_MSG)
         return UIE_INVALID_ATTRIBUTE;
-    auto *text = new QLabel(p->widget.get());
+    // On the panel's widget for placed labels (its header), so they go where it goes: a header
+    // left out on a short screen takes its texts along instead of leaving them over controls.
+    QWidget *host = p->widget.get();
+    for (QWidget *child : host->findChildren<QWidget *>())
+        if (child->property("freeLabels").toBool()) {
+            host = child;
+            break;
+        }
+    auto *text = new QLabel(host);
     text->setProperty("kvexFreeLabel", true);
     text->setAccessibleName(shown(label));
     text->move(left, top);
