@@ -9,7 +9,9 @@
 #include "platform/utility.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 unsigned short adcbuf[256];
 int shortVideoBlocks = 0;
@@ -168,4 +170,100 @@ void ReadVIDEOLine() {
         ReadData256();
     }
     InstallComCallback(com, eventMask, FRAME_BYTES, com232::sync, RX_Receive_Function, nullptr);
+}
+
+namespace {
+
+double medianOf(std::vector<unsigned short> &values) {
+    const std::size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
+                     values.end());
+    double median = values[middle];
+    if (values.size() % 2 == 0)
+        median = (median + *std::max_element(values.begin(),
+                                             values.begin() + static_cast<std::ptrdiff_t>(middle))) /
+                 2.0;
+    return median;
+}
+
+} // namespace
+
+SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigned threshold,
+                               unsigned polarity, unsigned evalBegin, unsigned evalEnd,
+                               unsigned fullScale) {
+    SignalReserve out;
+    const double nan = std::nan("");
+    out.ratio = out.contrast = out.litLevel = out.shadowLevel = nan;
+    std::vector<unsigned short> lit, shadow;
+    int atTop = 0;
+    for (int i = 0; i < 256; ++i) {
+        const double position = i * xStep;
+        if (position < evalBegin || position > evalEnd)
+            continue;
+        ++out.samples;
+        (line[i] > threshold ? lit : shadow).push_back(line[i]);
+        if (fullScale > 0 && line[i] + 1u >= fullScale)
+            ++atTop;
+    }
+    out.saturated = atTop >= RESERVE_MIN_SAMPLES;
+    if (out.samples == 0 || threshold == 0) {
+        out.state = ReserveState::NoWindow;
+        return out;
+    }
+    const bool haveLit = static_cast<int>(lit.size()) >= RESERVE_MIN_SAMPLES;
+    const bool haveShadow = static_cast<int>(shadow.size()) >= RESERVE_MIN_SAMPLES;
+    if (haveLit)
+        out.litLevel = medianOf(lit);
+    if (haveShadow)
+        out.shadowLevel = medianOf(shadow);
+    const bool litWorks = polarity != 0;
+    const double t = threshold;
+    if (haveLit && haveShadow)
+        out.contrast = (out.litLevel - out.shadowLevel) / (out.litLevel + out.shadowLevel);
+    if (litWorks ? haveLit : haveShadow) {
+        out.ratio = litWorks ? (out.litLevel - t) / t : (t - out.shadowLevel) / t;
+        out.state = (litWorks ? haveShadow : haveLit) ? ReserveState::Ok : ReserveState::NoObject;
+        return out;
+    }
+    // Fewer working samples than a side needs: the edges are gone. The margin of the sample that
+    // would have made the side says how far beyond the threshold the line has sunk.
+    std::vector<unsigned short> all(lit);
+    all.insert(all.end(), shadow.begin(), shadow.end());
+    std::sort(all.begin(), all.end());
+    const std::size_t k = std::min<std::size_t>(RESERVE_MIN_SAMPLES - 1, all.size() - 1);
+    const double edge = litWorks ? all[all.size() - 1 - k] : all[k];
+    out.ratio = std::min(0.0, litWorks ? (edge - t) / t : (t - edge) / t);
+    out.state = ReserveState::Lost;
+    return out;
+}
+
+const char *reserveStateKey(ReserveState state) {
+    switch (state) {
+    case ReserveState::Ok:
+        return "ok";
+    case ReserveState::NoObject:
+        return "no_object";
+    case ReserveState::Lost:
+        return "lost";
+    case ReserveState::NoWindow:
+        break;
+    }
+    return "no_window";
+}
+
+std::string reserveText(const SignalReserve &reserve) {
+    char text[64];
+    switch (reserve.state) {
+    case ReserveState::NoWindow:
+        return "-";
+    case ReserveState::Lost:
+        return kvex::trNow("lost");
+    case ReserveState::NoObject:
+        std::snprintf(text, sizeof text, kvex::trNow("%.2f (no object)"), reserve.ratio);
+        return text;
+    case ReserveState::Ok:
+        break;
+    }
+    std::snprintf(text, sizeof text, "%.2f", reserve.ratio);
+    return text;
 }
