@@ -149,6 +149,7 @@ class Gateway {
 
     // The signal reserve: when the next reserve line is due, and what the last ones gave.
     double nextReserve_ = 0.0;
+    bool reserveScheduled_ = false;
     ReserveHealth reserve_;
 };
 
@@ -337,7 +338,12 @@ Gateway::PollEnd Gateway::poll() {
             publishAnswered();
             web_->tick(true);
         }
-        // So does the reserve line, over the same video line transfer as the page's button.
+        // So does the reserve line, over the same video line transfer as the page's button. The
+        // first comes one interval after the start, as a restart must not add a line of its own.
+        if (o_.reserveEvery > 0.0 && !reserveScheduled_) {
+            reserveScheduled_ = true;
+            nextReserve_ = Timer() + o_.reserveEvery;
+        }
         if (o_.reserveEvery > 0.0 && Timer() >= nextReserve_) {
             publishAnswered();
             takeReserveLine();
