@@ -2,6 +2,7 @@
 #include "com232/videodata.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
+#include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "platform/rs232.h"
 #include "platform/tr.h"
@@ -235,6 +236,10 @@ SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigne
     out.ratio = std::min(0.0, litWorks ? (edge - t) / t : (t - edge) / t);
     out.state = ReserveState::Lost;
     return out;
+}
+
+SignalReserve GetVIDEOLineReserve() {
+    return GetSIGNALReserve(adcbuf, xArray8[1], vThd, polarity, eBeg, eEnd, YAXISMAX);
 }
 
 const char *reserveStateKey(ReserveState state) {

@@ -50,6 +50,10 @@ constexpr int RESERVE_MIN_SAMPLES = 3;
 SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigned threshold,
                                unsigned polarity, unsigned evalBegin, unsigned evalEnd,
                                unsigned fullScale);
+// The reserve of the line in adcbuf under the current parameter words (vThd, polarity, eBeg,
+// eEnd) on the identified sensor's video axis: what the panel, the report and the command line
+// show.
+SignalReserve GetVIDEOLineReserve();
 // "ok", "no_object", "lost", "no_window": the state's key in every JSON body and file.
 const char *reserveStateKey(ReserveState state);
 // The reserve for the operator: "0.62", "0.18 (no object)", "lost", "-".
