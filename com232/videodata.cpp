@@ -17,6 +17,7 @@
 unsigned short adcbuf[256];
 int shortVideoBlocks = 0;
 bool videoLineHeld = false;
+bool videoLineTaken = false;
 
 namespace {
 
@@ -92,8 +93,10 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
         // Words that did not come would be drawn from whatever the buffer held before, so a
         // line with a short block is not drawn at all: the last whole line stays.
         videoLineHeld = !lineWhole;
-        if (lineWhole)
+        if (lineWhole) {
             std::copy(lineWords, lineWords + 256, adcbuf);
+            videoLineTaken = true;
+        }
     }
     char text[STATUS_SIZE];
     if (lineEnds && !lineWhole) {

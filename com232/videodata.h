@@ -8,6 +8,8 @@ extern unsigned short adcbuf[256];
 // Blocks that arrived short since the port was opened, and whether the last line was held.
 extern int shortVideoBlocks;
 extern bool videoLineHeld;
+// Whether adcbuf holds a line taken since the program started.
+extern bool videoLineTaken;
 
 // A line is the blocks from start 0 up to the one that reaches word 255; adcbuf takes it when
 // its last block came in.

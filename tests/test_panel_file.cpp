@@ -86,6 +86,7 @@ const ControlRow mainPanelControls[] = {
     {"BTNExportChart", 123, "CC_BTNExportChart", "QPushButton"},
     {"BTNCompare", 124, "CC_BTNCompare", "QPushButton"},
     {"RINGLanguage", 172, "CC_RINGLanguage", "QComboBox"},
+    {"TEXTReserve", 173, "", "QLabel"},
 };
 
 class PanelFileTest : public ProgramTest {
