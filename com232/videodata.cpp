@@ -184,9 +184,10 @@ double medianOf(std::vector<unsigned short> &values) {
                      values.end());
     double median = values[middle];
     if (values.size() % 2 == 0)
-        median = (median + *std::max_element(values.begin(),
-                                             values.begin() + static_cast<std::ptrdiff_t>(middle))) /
-                 2.0;
+        median =
+            (median + *std::max_element(values.begin(),
+                                        values.begin() + static_cast<std::ptrdiff_t>(middle))) /
+            2.0;
     return median;
 }
 

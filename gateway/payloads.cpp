@@ -52,7 +52,8 @@ std::string advice(const ReserveHealth &health) {
 
 std::string reserveFigures(const ReserveHealth &health) {
     return "," + readingFigures(health.last, health.known) +
-           ",\"reserve_failures\":" + std::to_string(health.failures) + ",\"advice\":" + advice(health);
+           ",\"reserve_failures\":" + std::to_string(health.failures) +
+           ",\"advice\":" + advice(health);
 }
 
 } // namespace

@@ -182,8 +182,7 @@ std::string SignalReserveText() {
         std::snprintf(contrast, sizeof contrast, "%.2f", r.contrast);
     char text[160];
     std::snprintf(text, sizeof text, kvex::trNow("Signal reserve %s, contrast %s%s"),
-                  reserveText(r).c_str(), contrast,
-                  r.saturated ? kvex::trNow(", saturated") : "");
+                  reserveText(r).c_str(), contrast, r.saturated ? kvex::trNow(", saturated") : "");
     return text;
 }
 
@@ -192,9 +191,9 @@ void ShowSIGNALReserve() {
     // Orange as the page and the report draw the warning level.
     constexpr int kWarnColour = 0xC77700;
     const int colour = !videoLineTaken || r.state == ReserveState::NoWindow ? VAL_BLACK
-                       : r.state == ReserveState::Lost || r.ratio <= 0.0  ? VAL_RED
-                       : r.ratio < RESERVE_WARN                          ? kWarnColour
-                                                                         : VAL_DK_GREEN;
+                       : r.state == ReserveState::Lost || r.ratio <= 0.0    ? VAL_RED
+                       : r.ratio < RESERVE_WARN                             ? kWarnColour
+                                                                            : VAL_DK_GREEN;
     SetCtrlVal(pHandle, TEXTReserve, SignalReserveText().c_str());
     SetCtrlAttribute(pHandle, TEXTReserve, ATTR_TEXT_COLOR, colour);
 }

@@ -465,10 +465,9 @@ bool parseFaultKind(const std::string &text, FaultKind &kind) {
         return out;
     };
     const std::string wanted = normalise(text);
-    for (FaultKind k :
-         {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
-          FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late, FaultKind::Garbage,
-          FaultKind::Dim}) {
+    for (FaultKind k : {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
+                        FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late,
+                        FaultKind::Garbage, FaultKind::Dim}) {
         if (normalise(faultKindName(k)) == wanted) {
             kind = k;
             return true;

@@ -103,9 +103,9 @@ bool parseFaultKind(const std::string &text, FaultKind &kind);
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int bytes = 1;      // Short: bytes cut off the end; Extra: bytes appended
-    double delay = 0.0; // Late: seconds added before the answer starts
-    int times = 1;      // answers affected; -1 for every answer until cleared
+    int bytes = 1;        // Short: bytes cut off the end; Extra: bytes appended
+    double delay = 0.0;   // Late: seconds added before the answer starts
+    int times = 1;        // answers affected; -1 for every answer until cleared
     double percent = 0.0; // Dim: share of the clean lit level taken away, in per cent
 };
 

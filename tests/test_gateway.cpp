@@ -611,7 +611,8 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
         {"video", videoJson(line),
          R"({"ts":"2026-12-08T04:35:12.345Z","pixels":[4095,12,0],"threshold":400,"left":300,)"
          R"("right":600,"value":300,"eval_begin":1,"eval_end":2048,"pixel_count":1024,)"
-         R"("positions":2048,"x_step":8,"full_scale":1024,)" + cleanFigures + "}"},
+         R"("positions":2048,"x_step":8,"full_scale":1024,)" +
+             cleanFigures + "}"},
         {"health", healthJson(clean), "{" + healthKeys},
         {"health below the warning level", healthJson(dim),
          R"({"health":"warn","signal_reserve":0.249,"reserve_state":"no_object","contrast":null,)"
@@ -706,8 +707,12 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
     EXPECT_EQ(options.httpAddress, "127.0.0.1");
     EXPECT_EQ(options.httpPort, 8080);
     EXPECT_EQ(options.reserveEvery, 600.0);
-    for (const auto &d : {std::pair<const char *, double>{"30s", 30.0}, {"1s", 1.0},
-                          {"10m", 600.0}, {"2h", 7200.0}, {"1d", 86400.0}, {"45", 45.0}}) {
+    for (const auto &d : {std::pair<const char *, double>{"30s", 30.0},
+                          {"1s", 1.0},
+                          {"10m", 600.0},
+                          {"2h", 7200.0},
+                          {"1d", 86400.0},
+                          {"45", 45.0}}) {
         ASSERT_TRUE(applyOption(&options, "reserve-every", d.first, false, &error)) << d.first;
         EXPECT_EQ(options.reserveEvery, d.second) << d.first;
     }

@@ -614,7 +614,8 @@ namespace {
 
 double metricValue(const std::string &metrics, const std::string &name) {
     const std::size_t at = metrics.find("\n" + name + " ");
-    return at == std::string::npos ? std::nan("") : std::atof(metrics.c_str() + at + name.size() + 2);
+    return at == std::string::npos ? std::nan("")
+                                   : std::atof(metrics.c_str() + at + name.size() + 2);
 }
 
 // Commands of the requests the sensor saw, in order.
@@ -638,8 +639,8 @@ TEST_F(GatewayHttpTest, ReserveFallsOnADimmingSensorAndEverySideWarnsWhenTheDocs
     // 1.3 x 512 = 666, 81.3 % of the clean one.
     constexpr double kWarnShare = 1.3 * 512 / 818.4;
     sensor->setDimming(7200.0);
-    ASSERT_TRUE(startWeb({"--mqtt", "127.0.0.1:" + std::to_string(broker.port()),
-                          "--topic-prefix", kPrefix, "--reserve-every", "1s"}));
+    ASSERT_TRUE(startWeb({"--mqtt", "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix",
+                          kPrefix, "--reserve-every", "1s"}));
     double shareAtWarn = 0.0;
     ASSERT_TRUE(waitFor(
         [&] {
@@ -673,15 +674,15 @@ TEST_F(GatewayHttpTest, ReserveFallsOnADimmingSensorAndEverySideWarnsWhenTheDocs
     EXPECT_EQ(metricValue(metrics, "kvex_signal_reserve_warn_ratio"), 0.3);
     EXPECT_GT(metricValue(metrics, "kvex_signal_contrast_ratio"), 0.0);
 
-    ASSERT_TRUE(waitFor(
-        [&] { return jsonObject(subscriber.last("/health"))["health"] == "warn"; }, 10.0));
+    ASSERT_TRUE(
+        waitFor([&] { return jsonObject(subscriber.last("/health"))["health"] == "warn"; }, 10.0));
     // Retained: a client that comes later gets it at once.
     std::string retained;
-    if (FILE *pipe = ::popen(("timeout 10 mosquitto_sub -h 127.0.0.1 -p " +
-                              std::to_string(broker.port()) + " -t " + kPrefix +
-                              "/health --retained-only -C 1 -W 5 2>&1")
-                                 .c_str(),
-                             "r")) {
+    if (FILE *pipe =
+            ::popen(("timeout 10 mosquitto_sub -h 127.0.0.1 -p " + std::to_string(broker.port()) +
+                     " -t " + kPrefix + "/health --retained-only -C 1 -W 5 2>&1")
+                        .c_str(),
+                    "r")) {
         char buffer[1024];
         while (std::fgets(buffer, sizeof buffer, pipe))
             retained += buffer;

@@ -7,11 +7,11 @@
 #include "com232/rs232link.h"
 #include "com232/videodata.h"
 #include "gui/graphs.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "platform/widgets/graphwidgets.h"
 #include "program_fixture.h"
 
 #include <QLabel>

@@ -3,10 +3,10 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "com232/rs232link.h"
-#include "platform/widgets/framecache.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
+#include "platform/widgets/framecache.h"
+#include "platform/widgets/graphwidgets.h"
 #include "program_fixture.h"
 
 #include <QAbstractItemView>

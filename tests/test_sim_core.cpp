@@ -564,11 +564,16 @@ TEST(SimFaults, EachKindSpoilsAFrame) {
         double delay;
     };
     const std::vector<Row> rows{
-        {{FaultKind::Silence}, 0, true, 0.0},          {{FaultKind::Short, 1}, 35, false, 0.0},
-        {{FaultKind::Short, 10}, 26, false, 0.0},      {{FaultKind::Short, 100}, 0, false, 0.0},
-        {{FaultKind::Extra, 1}, 37, false, 0.0},       {{FaultKind::Extra, 4}, 40, false, 0.0},
-        {{FaultKind::WrongSync}, 36, false, 0.0},      {{FaultKind::WrongCommand}, 36, false, 0.0},
-        {{FaultKind::Late, 1, 0.25}, 36, false, 0.25}, {{FaultKind::Garbage}, 36, false, 0.0},
+        {{FaultKind::Silence}, 0, true, 0.0},
+        {{FaultKind::Short, 1}, 35, false, 0.0},
+        {{FaultKind::Short, 10}, 26, false, 0.0},
+        {{FaultKind::Short, 100}, 0, false, 0.0},
+        {{FaultKind::Extra, 1}, 37, false, 0.0},
+        {{FaultKind::Extra, 4}, 40, false, 0.0},
+        {{FaultKind::WrongSync}, 36, false, 0.0},
+        {{FaultKind::WrongCommand}, 36, false, 0.0},
+        {{FaultKind::Late, 1, 0.25}, 36, false, 0.25},
+        {{FaultKind::Garbage}, 36, false, 0.0},
         {{FaultKind::Dim, 1, 0.0, 1, 40.0}, 36, false, 0.0},
     };
     for (const Row &row : rows) {
