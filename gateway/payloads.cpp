@@ -174,7 +174,10 @@ bool reserveWarns(const ReserveHealth &health) {
 }
 
 const char *healthWord(const ReserveHealth &health) {
-    return !health.known ? "unknown" : reserveWarns(health) ? "warn" : "ok";
+    return !health.enabled        ? "off"
+           : !health.known        ? "unknown"
+           : reserveWarns(health) ? "warn"
+                                  : "ok";
 }
 
 std::string reserveReadingJson(const ReserveReading &reading) {

@@ -50,16 +50,19 @@ struct ReserveReading {
     double ratio = 0.0, contrast = 0.0;
     bool saturated = false;
 };
+// The trend the gateway keeps: two weeks of reserve lines at the default of one every ten minutes.
+constexpr std::size_t kReserveTrendKept = 2016;
 // The gateway's health as far as the reserve tells it.
 struct ReserveHealth {
-    bool known = false; // a reserve line came whole
+    bool enabled = true; // --reserve-every above 0
+    bool known = false;  // a reserve line came whole
     ReserveReading last;
     double warnBelow = 0.3;
     uint64_t failures = 0; // reserve lines that did not come whole
 };
 // Below the warning level, or the edges lost.
 bool reserveWarns(const ReserveHealth &health);
-// "unknown" before the first whole reserve line, "warn" or "ok".
+// "off" without reserve lines, "unknown" before the first whole one, "warn" or "ok".
 const char *healthWord(const ReserveHealth &health);
 // {"ts","signal_reserve","reserve_state","contrast","saturated"}
 std::string reserveReadingJson(const ReserveReading &reading);

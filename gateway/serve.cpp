@@ -225,6 +225,8 @@ bool Gateway::start() {
         }
         seq_ = store_->lastSeq();
         info_.storeEpoch = store_->epoch();
+        if (web_)
+            web_->restoreReserveTrend(store_->readings());
     }
     if (o_.mqtt) {
         MqttSettings settings;
@@ -244,6 +246,7 @@ bool Gateway::start() {
                  prefix_.c_str());
     }
     reserve_.warnBelow = o_.reserveWarn;
+    reserve_.enabled = o_.reserveEvery > 0.0;
     info_.device = device_;
     info_.version = KVEX_VERSION;
     info_.pitchMicrons = std::nan("");
@@ -398,6 +401,8 @@ void Gateway::takeReserveLine() {
     else if (!warns && warnedBefore)
         logEvent(kvex::tr("signal reserve %.2f back above %.2f"), reserve_.last.ratio,
                  reserve_.warnBelow);
+    if (store_)
+        store_->addReading(reserve_.last);
     if (web_)
         web_->publishReserve(reserve_, &reserve_.last);
     publishHealth();

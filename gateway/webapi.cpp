@@ -39,8 +39,6 @@ constexpr double kJobWaitSeconds = 15.0;
 constexpr double kVideoInterval = 1.0;
 constexpr double kStatusInterval = 1.0;
 constexpr std::size_t kAuditKept = 50;
-// The reserve's trend: two weeks of lines at the default of one every ten minutes.
-constexpr std::size_t kTrendKept = 2016;
 // Panel's histogram: about this many bins over the values seen and the tolerance window.
 
 double steadyNow() {
@@ -708,6 +706,7 @@ WebApi::WebApi(const GatewayOptions &options, std::string token, int port, Hooks
     impl_->token = std::move(token);
     impl_->reserveOn = options.reserveEvery > 0.0;
     impl_->reserve.warnBelow = options.reserveWarn;
+    impl_->reserve.enabled = impl_->reserveOn;
     impl_->serialPort = port;
     impl_->hooks = std::move(hooks);
 }
@@ -792,6 +791,11 @@ void WebApi::publishParams(const uint16_t words[16]) {
         d.server.broadcast(paramsMessage(text), "params");
 }
 
+void WebApi::restoreReserveTrend(std::deque<ReserveReading> readings) {
+    const std::lock_guard<std::mutex> lock(impl_->snapshotMutex);
+    impl_->trend = std::move(readings);
+}
+
 void WebApi::publishReserve(const ReserveHealth &health, const ReserveReading *reading) {
     Impl &d = *impl_;
     {
@@ -799,7 +803,7 @@ void WebApi::publishReserve(const ReserveHealth &health, const ReserveReading *r
         d.reserve = health;
         if (reading) {
             d.trend.push_back(*reading);
-            if (d.trend.size() > kTrendKept)
+            if (d.trend.size() > kReserveTrendKept)
                 d.trend.pop_front();
         }
     }

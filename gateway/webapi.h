@@ -55,6 +55,8 @@ class WebApi {
     // The reserve's health after a reserve line: `reading` the line's figures (added to the
     // trend), nullptr when the line did not come (only the count of failures changed).
     void publishReserve(const ReserveHealth &health, const ReserveReading *reading);
+    // The trend as the store kept it from the last run, oldest first.
+    void restoreReserveTrend(std::deque<ReserveReading> readings);
     // Runs waiting requests: those that talk to the sensor only `betweenCycles` (or refuses
     // them while no sensor answers), the others at once; refreshes the health once a second.
     void tick(bool betweenCycles);

@@ -509,6 +509,8 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
     clean.known = true;
     clean.warnBelow = 0.25;
     clean.last = {"2026-12-08T04:35:12.345Z", "ok", 0.6125, 0.7777777, true};
+    ReserveHealth off;
+    off.enabled = false;
     ReserveHealth dim = clean;
     dim.last.ratio = 0.249;
     dim.last.state = "no_object";
@@ -618,6 +620,7 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
          R"({"health":"warn","signal_reserve":0.249,"reserve_state":"no_object","contrast":null,)"
          R"("saturated":false,"ts":"2026-12-08T04:35:12.345Z","reserve_warn":0.25,)"
          R"("reserve_failures":0,"advice":"clean the lens or check the light"})"},
+        {"health without reserve lines", healthWord(off), std::string("off")},
         {"health before a reserve line", healthJson(ReserveHealth{}),
          R"({"health":"unknown","signal_reserve":null,"reserve_state":null,"contrast":null,)"
          R"("saturated":null,"ts":null,"reserve_warn":0.3,"reserve_failures":0,"advice":null})"},

@@ -23,7 +23,7 @@
       reserveTitle: 'Signal reserve', reserveContrast: 'Contrast', reserveSaturated: 'Saturated',
       reserveTaken: 'Last reserve line', reserveFailures: 'Lines that did not come',
       legendReserve: 'signal reserve', legendWarn: 'warning level', yes: 'yes', no: 'no',
-      reserveNone: 'No reserve line yet', reserveOff: 'off', reserveLost: 'lost',
+      reserveNone: 'No reserve line yet', reserveOff: 'Off (--reserve-every 0)', reserveLost: 'lost',
       reserveNoObject: '{0} (no object)',
       reserveAdvice: 'Signal reserve below {0}: clean the lens or check the light.',
       legendThreshold: 'threshold', legendEdges: 'edges', legendWindow: 'evaluation window', sensorGateway: 'Sensor and gateway',
@@ -91,7 +91,7 @@
       reserveTitle: 'Signalreserve', reserveContrast: 'Kontrast', reserveSaturated: 'Übersteuert',
       reserveTaken: 'Letzte Reservezeile', reserveFailures: 'Ausgebliebene Zeilen',
       legendReserve: 'Signalreserve', legendWarn: 'Warnschwelle', yes: 'ja', no: 'nein',
-      reserveNone: 'Noch keine Reservezeile', reserveOff: 'aus', reserveLost: 'verloren',
+      reserveNone: 'Noch keine Reservezeile', reserveOff: 'Aus (--reserve-every 0)', reserveLost: 'verloren',
       reserveNoObject: '{0} (kein Objekt)',
       reserveAdvice: 'Signalreserve unter {0}: Optik reinigen oder Beleuchtung prüfen.',
       legendThreshold: 'Schwelle', legendEdges: 'Kanten', legendWindow: 'Auswertefenster',
@@ -890,7 +890,9 @@
     const box = $('reserve-value');
     const level = reserveLevel(r);
     box.dataset.level = level;
-    if (!r || !r.health || r.health === 'unknown') {
+    if (!r && state.status && state.status.health === 'off') {
+      setText('reserve-value', t('reserveOff'));
+    } else if (!r || !r.health || r.health === 'unknown') {
       setText('reserve-value', t('reserveNone'));
     } else if (r.reserve_state === 'lost') {
       setText('reserve-value', t('reserveLost'));
@@ -995,6 +997,7 @@
         state.status = Object.assign({}, state.status,
           typeof message.status === 'object' ? message.status : message);
         renderStatus();
+        if (!state.reserve) renderReserve();
         if (state.status.last_sample_age_ms === null) firstSettled();
         break;
       case 'info':
