@@ -21,6 +21,7 @@ const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
     "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
     "                     [--lang de|en] [--replay FILE [--speed X]] [--size WxH]\n"
+    "                     [--dim PERCENT_PER_HOUR]\n"
     "       kvex-rtn-demo --help | --version\n"
     "\n"
     "Starts the program with a simulated sensor bound to port 1 (kvex-sensor-sim\n"
@@ -38,6 +39,9 @@ const char *const kUsage =
     "                      recording (and video mode with the lines of FILE-video.csv\n"
     "                      beside it, if there is one) at their recorded pace\n"
     "  --speed X           play the recording X times as fast (default 1)\n"
+    "  --dim P             dirt and ageing: the simulated line's lit level falls by P per\n"
+    "                      cent of its clean value an hour, so video mode's signal reserve\n"
+    "                      falls and the edges start to jitter near the threshold\n"
     "  --lang de|en        German or English (default: the panel's choice, else the\n"
     "                      system's)\n"
     "  --size WxH          the main window's size once it is shown, as far as the\n"
@@ -118,6 +122,7 @@ int main(int argc, char *argv[]) {
     const char *device = nullptr;
     const char *replayFile = nullptr;
     double speed = 1.0;
+    double dim = 0.0; // per cent of the clean lit level an hour
     State state = State::Idle;
     int width = 0, height = 0;
     for (int i = 1; i < argc; ++i) {
@@ -132,6 +137,14 @@ int main(int argc, char *argv[]) {
             speed = std::strtod(argv[++i], &end);
             if (*end != '\0' || !(speed >= 0.01 && speed <= 1000.0)) {
                 std::fprintf(stderr, "kvex-rtn-demo: --speed takes 0.01 to 1000, not \"%s\"\n",
+                             argv[i]);
+                return 2;
+            }
+        } else if (std::strcmp(argv[i], "--dim") == 0 && i + 1 < argc) {
+            char *end = nullptr;
+            dim = std::strtod(argv[++i], &end);
+            if (*end != '\0' || !(dim >= 0.0 && dim <= 1e7)) {
+                std::fprintf(stderr, "kvex-rtn-demo: --dim takes 0 to 10000000, not \"%s\"\n",
                              argv[i]);
                 return 2;
             }
@@ -170,6 +183,8 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     kvexsim::SensorSim sensor(*profile);
+    if (dim > 0.0)
+        sensor.setDimming(dim);
     if (replayFile) {
         auto replay = std::make_shared<kvexsim::Replay>();
         std::string error;

@@ -28,6 +28,8 @@ const int commandButtons[] = {BTNUnlock3, BTNSend, ButtonTeach, ButtonReset};
 void enterLiveMode(int shownGraph, int hiddenGraph) {
     SetCtrlAttribute(pHandle, hiddenGraph, ATTR_VISIBLE, 0);
     SetCtrlAttribute(pHandle, shownGraph, ATTR_VISIBLE, 1);
+    // The reserve belongs to the video curve it lies over.
+    SetCtrlAttribute(pHandle, TEXTReserve, ATTR_VISIBLE, shownGraph == GRAPHVideo ? 1 : 0);
     SetCtrlAttribute(pHandle, BTNLock23, ATTR_DIMMED, 1);
     SetCtrlAttribute(pHandle, BTNLock21, ATTR_DIMMED, 1);
     for (int control : commandButtons)
@@ -154,6 +156,7 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
             ReadVIDEOLine();
             PlotVIDEOBarGraph();
             PlotVIDEOCurve(adcbuf, xArray8);
+            ShowSIGNALReserve();
             notifyVideoLine();
         }
         ProcessSystemEvents();

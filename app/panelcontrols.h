@@ -75,6 +75,8 @@ enum MainPanelControl {
     CHKLowLatency = 171,
     // The operator's language for the next start.
     RINGLanguage = 172,
+    // Over the video curve in video mode: the last line's signal reserve, contrast, saturation.
+    TEXTReserve = 173,
 };
 
 // Popup panel.

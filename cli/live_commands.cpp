@@ -80,24 +80,34 @@ class RowSink {
     bool open() {
         if (!video_)
             return files_.open(request_.csv, request_.recording, nullptr);
+        // The header waits for the first line, whose reserve the comment above it gives.
         videoFile_ = std::fopen(request_.csv.c_str(), "w");
-        return videoFile_ && std::fputs(videoCsvHeader().c_str(), videoFile_) >= 0;
+        return videoFile_ != nullptr;
     }
     bool write(const std::string &line) {
         if (!video_)
             return files_.writeRow(line);
+        if (!headerWritten_) {
+            headerWritten_ = true;
+            firstReserve_ = videoReserveJsonKeys();
+            if (std::fputs((videoReserveComment() + videoCsvHeader()).c_str(), videoFile_) < 0)
+                return false;
+        }
         return std::fputs(line.c_str(), videoFile_) >= 0;
     }
     bool writeVideo(const std::string &line) { return files_.writeVideoRow(line); }
     bool close() {
         if (!video_)
             return files_.close();
-        const bool closed = std::fclose(videoFile_) == 0;
+        const bool headed = headerWritten_ || std::fputs(videoCsvHeader().c_str(), videoFile_) >= 0;
+        const bool closed = std::fclose(videoFile_) == 0 && headed;
         videoFile_ = nullptr;
         return closed;
     }
     // The file that failed, for the message.
     std::string file() const { return video_ ? request_.csv : files_.currentFile(); }
+    // The first line's signal reserve as JSON keys; empty before a line or for run.
+    const std::string &firstReserve() const { return firstReserve_; }
     int filesStarted() const { return video_ ? 1 : files_.filesStarted(); }
 
   private:
@@ -105,6 +115,8 @@ class RowSink {
     bool video_;
     RecordingFiles files_;
     std::FILE *videoFile_ = nullptr;
+    bool headerWritten_ = false;
+    std::string firstReserve_;
 };
 
 // Runs a live loop through its panel button until `count` rows are written; with --wait a lost
@@ -166,6 +178,7 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
         ProcessSystemEvents();
     FlushInQ(com);
     const std::string lastFile = sink.file();
+    const std::string reserveKeys = sink.firstReserve();
     if (!sink.close() || writeFailed)
         return fail(EXIT_FILE_ERROR, kvex::trArgs("cannot write %1", {lastFile}));
     if (rows < request.count)
@@ -174,8 +187,8 @@ int recordLoop(const CliOptions &options, const LiveRequest &request, bool video
             kvex::trArgs("the sensor stopped answering after %1 of %2 rows: %3",
                          {std::to_string(rows), std::to_string(request.count), lastStatus()}));
     if (options.json)
-        std::printf("{\"rows\":%ld,\"csv\":%s,\"files\":%d}\n", rows,
-                    jsonString(request.csv).c_str(), sink.filesStarted());
+        std::printf("{\"rows\":%ld,\"csv\":%s,\"files\":%d%s}\n", rows,
+                    jsonString(request.csv).c_str(), sink.filesStarted(), reserveKeys.c_str());
     return EXIT_OK;
 }
 

@@ -2,6 +2,7 @@
 #include "com232/videodata.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
+#include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "platform/rs232.h"
 #include "platform/tr.h"
@@ -9,11 +10,14 @@
 #include "platform/utility.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 unsigned short adcbuf[256];
 int shortVideoBlocks = 0;
 bool videoLineHeld = false;
+bool videoLineTaken = false;
 
 namespace {
 
@@ -89,8 +93,10 @@ void readBlock(const BlockRead &block, int start, const unsigned short *requestW
         // Words that did not come would be drawn from whatever the buffer held before, so a
         // line with a short block is not drawn at all: the last whole line stays.
         videoLineHeld = !lineWhole;
-        if (lineWhole)
+        if (lineWhole) {
             std::copy(lineWords, lineWords + 256, adcbuf);
+            videoLineTaken = true;
+        }
     }
     char text[STATUS_SIZE];
     if (lineEnds && !lineWhole) {
@@ -168,4 +174,105 @@ void ReadVIDEOLine() {
         ReadData256();
     }
     InstallComCallback(com, eventMask, FRAME_BYTES, com232::sync, RX_Receive_Function, nullptr);
+}
+
+namespace {
+
+double medianOf(std::vector<unsigned short> &values) {
+    const std::size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
+                     values.end());
+    double median = values[middle];
+    if (values.size() % 2 == 0)
+        median =
+            (median + *std::max_element(values.begin(),
+                                        values.begin() + static_cast<std::ptrdiff_t>(middle))) /
+            2.0;
+    return median;
+}
+
+} // namespace
+
+SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigned threshold,
+                               unsigned polarity, unsigned evalBegin, unsigned evalEnd,
+                               unsigned fullScale) {
+    SignalReserve out;
+    const double nan = std::nan("");
+    out.ratio = out.contrast = out.litLevel = out.shadowLevel = nan;
+    std::vector<unsigned short> lit, shadow;
+    int atTop = 0;
+    for (int i = 0; i < 256; ++i) {
+        const double position = i * xStep;
+        if (position < evalBegin || position > evalEnd)
+            continue;
+        ++out.samples;
+        (line[i] > threshold ? lit : shadow).push_back(line[i]);
+        if (fullScale > 0 && line[i] + 1u >= fullScale)
+            ++atTop;
+    }
+    out.saturated = atTop >= RESERVE_MIN_SAMPLES;
+    if (out.samples == 0 || threshold == 0) {
+        out.state = ReserveState::NoWindow;
+        return out;
+    }
+    const bool haveLit = static_cast<int>(lit.size()) >= RESERVE_MIN_SAMPLES;
+    const bool haveShadow = static_cast<int>(shadow.size()) >= RESERVE_MIN_SAMPLES;
+    if (haveLit)
+        out.litLevel = medianOf(lit);
+    if (haveShadow)
+        out.shadowLevel = medianOf(shadow);
+    const bool litWorks = polarity != 0;
+    const double t = threshold;
+    if (haveLit && haveShadow)
+        out.contrast = (out.litLevel - out.shadowLevel) / (out.litLevel + out.shadowLevel);
+    if (litWorks ? haveLit : haveShadow) {
+        out.ratio = litWorks ? (out.litLevel - t) / t : (t - out.shadowLevel) / t;
+        out.state = (litWorks ? haveShadow : haveLit) ? ReserveState::Ok : ReserveState::NoObject;
+        return out;
+    }
+    // Fewer working samples than a side needs: the edges are gone. The margin of the sample that
+    // would have made the side says how far beyond the threshold the line has sunk.
+    std::vector<unsigned short> all(lit);
+    all.insert(all.end(), shadow.begin(), shadow.end());
+    std::sort(all.begin(), all.end());
+    const std::size_t k = std::min<std::size_t>(RESERVE_MIN_SAMPLES - 1, all.size() - 1);
+    const double edge = litWorks ? all[all.size() - 1 - k] : all[k];
+    out.ratio = std::min(0.0, litWorks ? (edge - t) / t : (t - edge) / t);
+    out.state = ReserveState::Lost;
+    return out;
+}
+
+SignalReserve GetVIDEOLineReserve() {
+    return GetSIGNALReserve(adcbuf, xArray8[1], vThd, polarity, eBeg, eEnd, YAXISMAX);
+}
+
+const char *reserveStateKey(ReserveState state) {
+    switch (state) {
+    case ReserveState::Ok:
+        return "ok";
+    case ReserveState::NoObject:
+        return "no_object";
+    case ReserveState::Lost:
+        return "lost";
+    case ReserveState::NoWindow:
+        break;
+    }
+    return "no_window";
+}
+
+std::string reserveText(const SignalReserve &reserve) {
+    char text[64];
+    switch (reserve.state) {
+    case ReserveState::NoWindow:
+        return "-";
+    case ReserveState::Lost:
+        return kvex::trNow("lost");
+    case ReserveState::NoObject:
+        std::snprintf(text, sizeof text, kvex::trNow("%.2f (no object)"), reserve.ratio);
+        return text;
+    case ReserveState::Ok:
+        break;
+    }
+    std::snprintf(text, sizeof text, "%.2f", reserve.ratio);
+    return text;
 }

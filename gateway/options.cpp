@@ -43,6 +43,29 @@ bool parseHostPort(const std::string &text, std::string *host, int *port, bool p
 
 } // namespace
 
+bool parseDuration(const std::string &text, double *seconds) {
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    double unit = 1.0;
+    const std::string suffix = end;
+    if (suffix == "m")
+        unit = 60.0;
+    else if (suffix == "h")
+        unit = 3600.0;
+    else if (suffix == "d")
+        unit = 86400.0;
+    else if (!suffix.empty() && suffix != "s")
+        return false;
+    // At most a year: a longer one is a slip, and the sum with the clock stays exact.
+    if (errno != 0 || end == text.c_str() || !(v >= 0.0) || v * unit > 366.0 * 86400.0)
+        return false;
+    *seconds = v * unit;
+    return true;
+}
+
 bool splitOptionWords(const std::vector<std::string> &words, OptionList *options,
                       std::string *error) {
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -160,6 +183,18 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         o->httpCert = value;
     } else if (key == "http-key") {
         o->httpKey = value;
+    } else if (key == "reserve-every") {
+        double seconds = 0.0;
+        // Below a second the reserve lines would take the run's place.
+        if (!parseDuration(value, &seconds) || (seconds > 0.0 && seconds < 1.0))
+            return bad(kvex::tr("expected a duration such as 10m, 30s or 1s, or 0 for off"));
+        o->reserveEvery = seconds;
+    } else if (key == "reserve-warn") {
+        char *end = nullptr;
+        const double v = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !(v >= 0.0 && v <= 10.0))
+            return bad(kvex::tr("expected a ratio from 0 to 10"));
+        o->reserveWarn = v;
     } else {
         *error = kvex::trArgs("unknown option --%1", {key});
         return false;
@@ -194,6 +229,8 @@ std::string optionsHelp() {
         {"--http [ADDR:]PORT", kvex::tr("web page, JSON API and metrics (address 127.0.0.1)")},
         {"--http-token-file F", kvex::tr("turns on writes from the web with the token in F")},
         {"--http-cert F --http-key F", kvex::tr("TLS for the web page")},
+        {"--reserve-every D", kvex::tr("a video line for the signal reserve every D (10m; 0 off)")},
+        {"--reserve-warn R", kvex::tr("health warns below this signal reserve (0.3)")},
     };
     std::string help =
         kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");

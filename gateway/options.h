@@ -43,6 +43,10 @@ struct GatewayOptions {
     int httpPort = 0;
     std::string httpTokenFile;
     std::string httpCert, httpKey;
+    // The signal reserve: a video line every so many seconds (0: none), and the level below
+    // which health warns.
+    double reserveEvery = 600.0;
+    double reserveWarn = 0.3;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;
@@ -53,5 +57,7 @@ bool splitOptionWords(const std::vector<std::string> &words, OptionList *options
 // Sets one option; `fromFile` allows the keys that must not appear on a command line.
 bool applyOption(GatewayOptions *options, const std::string &key, const std::string &value,
                  bool fromFile, std::string *error);
+// "10m", "30s", "1h", "2d" or plain seconds ("0" too) as seconds; false when it is none.
+bool parseDuration(const std::string &text, double *seconds);
 // What `serve --help` prints.
 std::string optionsHelp();

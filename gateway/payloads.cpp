@@ -35,6 +35,27 @@ std::string sampleObject(const GatewaySample &s) {
     return text;
 }
 
+// "signal_reserve","reserve_state","contrast","saturated", null before the first reading.
+std::string readingFigures(const ReserveReading &r, bool known = true) {
+    if (!known)
+        return "\"signal_reserve\":null,\"reserve_state\":null,\"contrast\":null,"
+               "\"saturated\":null";
+    return "\"signal_reserve\":" + jsonNumberOrNull(r.ratio, "%.3f") +
+           ",\"reserve_state\":" + jsonString(r.state) +
+           ",\"contrast\":" + jsonNumberOrNull(r.contrast, "%.3f") +
+           ",\"saturated\":" + (r.saturated ? "true" : "false");
+}
+
+std::string advice(const ReserveHealth &health) {
+    return reserveWarns(health) ? jsonString("clean the lens or check the light") : "null";
+}
+
+std::string reserveFigures(const ReserveHealth &health) {
+    return "," + readingFigures(health.last, health.known) +
+           ",\"reserve_failures\":" + std::to_string(health.failures) +
+           ",\"advice\":" + advice(health);
+}
+
 } // namespace
 
 std::string defaultTopicPrefix(const std::string &host, const std::string &devicePath) {
@@ -95,7 +116,8 @@ std::string statusJson(const GatewayStatus &status) {
            (status.lastSampleAgeMs < 0 ? "null" : std::to_string(status.lastSampleAgeMs)) +
            ",\"uptime_s\":" + std::to_string(status.uptimeSeconds) +
            ",\"version\":" + jsonString(status.version) +
-           ",\"writes_enabled\":" + (status.writesEnabled ? "true" : "false") + "}";
+           ",\"writes_enabled\":" + (status.writesEnabled ? "true" : "false") + ",\"health\":\"" +
+           healthWord(status.reserve) + "\"" + reserveFigures(status.reserve) + "}";
 }
 
 std::string limitsJson(const ParameterLimit limits[16]) {
@@ -140,7 +162,46 @@ std::string videoJson(const VideoLine &line) {
            ",\"pixel_count\":" + std::to_string(line.pixelCount) +
            ",\"positions\":" + std::to_string(line.positions) +
            ",\"x_step\":" + number(line.xStep) +
-           ",\"full_scale\":" + std::to_string(line.fullScale) + "}";
+           ",\"full_scale\":" + std::to_string(line.fullScale) + "," +
+           readingFigures(line.reserve) + "}";
+}
+
+bool reserveWarns(const ReserveHealth &health) {
+    if (!health.known)
+        return false;
+    return health.last.state == "lost" ||
+           (std::isfinite(health.last.ratio) && health.last.ratio < health.warnBelow);
+}
+
+const char *healthWord(const ReserveHealth &health) {
+    return !health.enabled        ? "off"
+           : !health.known        ? "unknown"
+           : reserveWarns(health) ? "warn"
+                                  : "ok";
+}
+
+std::string reserveReadingJson(const ReserveReading &reading) {
+    return "{\"ts\":" + jsonString(reading.ts) + "," + readingFigures(reading) + "}";
+}
+
+std::string healthJson(const ReserveHealth &health) {
+    return std::string("{\"health\":\"") + healthWord(health) + "\"," +
+           readingFigures(health.last, health.known) +
+           ",\"ts\":" + (health.known ? jsonString(health.last.ts) : std::string("null")) +
+           ",\"reserve_warn\":" + number(health.warnBelow) +
+           ",\"reserve_failures\":" + std::to_string(health.failures) +
+           ",\"advice\":" + advice(health) + "}";
+}
+
+std::string healthMessage(const ReserveHealth &health) {
+    return "{\"type\":\"health\"," + healthJson(health).substr(1);
+}
+
+std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> &readings) {
+    std::string out = "{\"reserve_warn\":" + number(warnBelow) + ",\"readings\":[";
+    for (std::size_t i = 0; i < readings.size(); ++i)
+        out += (i ? "," : "") + reserveReadingJson(readings[i]);
+    return out + "]}";
 }
 
 std::string writeResultJson(bool eeprom, bool verified, const uint16_t readBack[16]) {

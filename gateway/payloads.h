@@ -41,6 +41,40 @@ std::string infoJson(const SensorInfo &info);
 // "op_mode","e_hardware","para12","para13","average","para15"}: the 16 words under their names.
 std::string paramsJson(const uint16_t words[16]);
 
+// ---- the signal reserve: MQTT topic health, /api/reserve, the stream's health message -----------
+
+// One reserve line's figures (docs/signal-reserve.md); NaN figures are written as null.
+struct ReserveReading {
+    std::string ts;
+    std::string state = "no_window"; // "ok", "no_object", "lost" or "no_window"
+    double ratio = 0.0, contrast = 0.0;
+    bool saturated = false;
+};
+// The trend the gateway keeps: two weeks of reserve lines at the default of one every ten minutes.
+constexpr std::size_t kReserveTrendKept = 2016;
+// The gateway's health as far as the reserve tells it.
+struct ReserveHealth {
+    bool enabled = true; // --reserve-every above 0
+    bool known = false;  // a reserve line came whole
+    ReserveReading last;
+    double warnBelow = 0.3;
+    uint64_t failures = 0; // reserve lines that did not come whole
+};
+// Below the warning level, or the edges lost.
+bool reserveWarns(const ReserveHealth &health);
+// "off" without reserve lines, "unknown" before the first whole one, "warn" or "ok".
+const char *healthWord(const ReserveHealth &health);
+// {"ts","signal_reserve","reserve_state","contrast","saturated"}
+std::string reserveReadingJson(const ReserveReading &reading);
+// {"health","signal_reserve","reserve_state","contrast","saturated","ts","reserve_warn",
+// "reserve_failures","advice" (null unless "warn")}: retained MQTT health, and after "type" the
+// stream's health message.
+std::string healthJson(const ReserveHealth &health);
+// {"type":"health", then the keys of healthJson}
+std::string healthMessage(const ReserveHealth &health);
+// {"reserve_warn","readings":[reading,...]}: the trend, oldest first.
+std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> &readings);
+
 // ---- the web API ----------------------------------------------------------------------------
 
 // The gateway's health as /api/status and the stream's status message give it.
@@ -56,10 +90,12 @@ struct GatewayStatus {
     long long uptimeSeconds = 0;
     std::string version;
     bool writesEnabled = false;
+    ReserveHealth reserve;
 };
 // {"status" ("online" or "no-sensor"),"sensor_answering","mqtt","queue_depth","dropped",
 // "samples","store","serial_errors","last_sample_age_ms" (null before a sample),"uptime_s",
-// "version","writes_enabled"}
+// "version","writes_enabled","health","signal_reserve","reserve_state","contrast","saturated",
+// "reserve_failures","advice"} (the reserve's figures null before the first reserve line)
 std::string statusJson(const GatewayStatus &status);
 
 // {"power":{"word","min","max"},"p_mode":{...},...}: the 16 words' ranges in order.
@@ -91,9 +127,10 @@ struct VideoLine {
     int positions = -1;
     double xStep = 0;
     unsigned fullScale = 0;
+    ReserveReading reserve;
 };
 // {"ts","pixels":[...],"threshold","left","right","value","eval_begin","eval_end","pixel_count",
-// "positions","x_step","full_scale"}
+// "positions","x_step","full_scale","signal_reserve","reserve_state","contrast","saturated"}
 std::string videoJson(const VideoLine &line);
 
 // {"memory" ("ram" or "eeprom"),"verified","params":{...}}: a write's answer, with the words read

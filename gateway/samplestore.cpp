@@ -212,7 +212,9 @@ bool SampleStore::openFile(bool first) {
               "CREATE TABLE IF NOT EXISTS samples(id INTEGER PRIMARY KEY, seq INTEGER NOT NULL,"
               " ts TEXT NOT NULL, left INTEGER, right INTEGER, value INTEGER, um REAL,"
               " setpoint INTEGER, tol INTEGER, in_tol INTEGER, ana_max INTEGER,"
-              " ana_min INTEGER);") ||
+              " ana_min INTEGER);"
+              "CREATE TABLE IF NOT EXISTS reserve(id INTEGER PRIMARY KEY, ts TEXT NOT NULL,"
+              " ratio REAL, state TEXT NOT NULL, contrast REAL, saturated INTEGER);") ||
         !prepare()) {
         fail("set up");
         return false;
@@ -570,4 +572,63 @@ void SampleStore::close() {
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
+}
+
+void SampleStore::addReading(const ReserveReading &reading) {
+    if (!db_)
+        return;
+    sqlite3_stmt *insert = nullptr;
+    bool ok = sqlite3_prepare_v2(db_,
+                                 "INSERT INTO reserve(ts, ratio, state, contrast, saturated) "
+                                 "VALUES(?, ?, ?, ?, ?)",
+                                 -1, &insert, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_bind_text(insert, 1, reading.ts.c_str(), -1, SQLITE_TRANSIENT);
+        const double figures[] = {reading.ratio, reading.contrast};
+        for (int k = 0; k < 2; ++k) {
+            if (std::isfinite(figures[k]))
+                sqlite3_bind_double(insert, k == 0 ? 2 : 4, figures[k]);
+            else
+                sqlite3_bind_null(insert, k == 0 ? 2 : 4);
+        }
+        sqlite3_bind_text(insert, 3, reading.state.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert, 5, reading.saturated ? 1 : 0);
+        ok = sqlite3_step(insert) == SQLITE_DONE;
+    }
+    sqlite3_finalize(insert);
+    char trim[120];
+    std::snprintf(trim, sizeof trim,
+                  "DELETE FROM reserve WHERE id <= (SELECT max(id) FROM reserve) - %zu",
+                  kReserveTrendKept);
+    // A reading that does not reach the file stays in the page's trend; the samples' own
+    // commits notice a failing file and say so.
+    if (ok)
+        exec(trim);
+}
+
+std::deque<ReserveReading> SampleStore::readings() {
+    std::deque<ReserveReading> out;
+    sqlite3_stmt *select = nullptr;
+    if (db_ && sqlite3_prepare_v2(db_,
+                                  "SELECT ts, ratio, state, contrast, saturated FROM reserve "
+                                  "ORDER BY id",
+                                  -1, &select, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            ReserveReading r;
+            r.ts = reinterpret_cast<const char *>(sqlite3_column_text(select, 0));
+            r.ratio = sqlite3_column_type(select, 1) == SQLITE_NULL
+                          ? std::nan("")
+                          : sqlite3_column_double(select, 1);
+            r.state = reinterpret_cast<const char *>(sqlite3_column_text(select, 2));
+            r.contrast = sqlite3_column_type(select, 3) == SQLITE_NULL
+                             ? std::nan("")
+                             : sqlite3_column_double(select, 3);
+            r.saturated = sqlite3_column_int(select, 4) != 0;
+            out.push_back(r);
+        }
+    }
+    sqlite3_finalize(select);
+    while (out.size() > kReserveTrendKept)
+        out.pop_front();
+    return out;
 }

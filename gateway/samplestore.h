@@ -1,6 +1,7 @@
 // Samples kept in an SQLite file until the broker has them, so a restart or a crash loses none.
 #pragma once
 
+#include "gateway/payloads.h"
 #include "gateway/sample.h"
 
 #include <atomic>
@@ -59,6 +60,10 @@ class SampleStore {
     void resendAll() { inFlight_ = 0; }
     // The last `count` rows taken could not be sent.
     void giveBack(std::size_t count);
+    // The signal reserve's trend beside the samples, so it outlives a restart: the newest
+    // kReserveTrendKept readings stay. Nothing is kept while the file cannot be written.
+    void addReading(const ReserveReading &reading);
+    std::deque<ReserveReading> readings();
     // Once a second or so: syncs the journal to disk, keeps the file within its bound, tries a
     // failing file again.
     void maintain();

@@ -78,3 +78,17 @@ bool readSensorVideoLine(uint16_t line[256]) {
     std::copy(adcbuf, adcbuf + 256, line);
     return !videoLineHeld;
 }
+
+ReserveReading lineReserve(const uint16_t line[256], const uint16_t params[16], std::string ts) {
+    unsigned short samples[256];
+    std::copy(line, line + 256, samples);
+    const SignalReserve r =
+        GetSIGNALReserve(samples, xArray8[1], params[2], params[4], params[6], params[7], YAXISMAX);
+    ReserveReading out;
+    out.ts = std::move(ts);
+    out.state = reserveStateKey(r.state);
+    out.ratio = r.ratio;
+    out.contrast = r.contrast;
+    out.saturated = r.saturated;
+    return out;
+}

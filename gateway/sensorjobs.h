@@ -2,7 +2,10 @@
 // frame code: parameter words from and to RAM or EEPROM, teach, reset of max/min, one video line.
 #pragma once
 
+#include "gateway/payloads.h"
+
 #include <cstdint>
+#include <string>
 
 enum class WordMemory { Ram, Eeprom };
 
@@ -17,3 +20,6 @@ bool teachSensor(uint16_t ram[16]);
 bool resetSensorMaxMin();
 // One whole video line into `line`; false when a block came short (the line is not whole).
 bool readSensorVideoLine(uint16_t line[256]);
+// The line's signal reserve under the parameter words it was taken with (threshold, polarity,
+// window), on the video axis of the sensor identified: /api/video and the reserve lines alike.
+ReserveReading lineReserve(const uint16_t line[256], const uint16_t params[16], std::string ts);

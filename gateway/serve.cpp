@@ -13,6 +13,7 @@
 #include "gateway/registermap.h"
 #include "gateway/samplequeue.h"
 #include "gateway/samplestore.h"
+#include "gateway/sensorjobs.h"
 #include "gateway/webapi.h"
 #include "platform/eventwait.h"
 #include "platform/inisettings.h"
@@ -105,6 +106,8 @@ class Gateway {
     void publishInfo();
     void reportDrops();
     void updateModbus(bool freshSample);
+    void takeReserveLine();
+    void publishHealth();
     int publishRetained(const std::string &topic, const std::string &payload);
 
     GatewayOptions o_;
@@ -143,6 +146,11 @@ class Gateway {
     SensorInfo info_{};
     uint16_t params_[16] = {};
     uint32_t seq_ = 0;
+
+    // The signal reserve: when the next reserve line is due, and what the last ones gave.
+    double nextReserve_ = 0.0;
+    bool reserveScheduled_ = false;
+    ReserveHealth reserve_;
 };
 
 bool readPasswordFile(const std::string &path, std::string *password);
@@ -217,6 +225,8 @@ bool Gateway::start() {
         }
         seq_ = store_->lastSeq();
         info_.storeEpoch = store_->epoch();
+        if (web_)
+            web_->restoreReserveTrend(store_->readings());
     }
     if (o_.mqtt) {
         MqttSettings settings;
@@ -235,6 +245,8 @@ bool Gateway::start() {
         logEvent(kvex::tr("MQTT broker %s:%d, topics under %s/"), o_.mqttHost.c_str(), o_.mqttPort,
                  prefix_.c_str());
     }
+    reserve_.warnBelow = o_.reserveWarn;
+    reserve_.enabled = o_.reserveEvery > 0.0;
     info_.device = device_;
     info_.version = KVEX_VERSION;
     info_.pitchMicrons = std::nan("");
@@ -329,6 +341,16 @@ Gateway::PollEnd Gateway::poll() {
             publishAnswered();
             web_->tick(true);
         }
+        // So does the reserve line, over the same video line transfer as the page's button. The
+        // first comes one interval after the start, as a restart must not add a line of its own.
+        if (o_.reserveEvery > 0.0 && !reserveScheduled_) {
+            reserveScheduled_ = true;
+            nextReserve_ = Timer() + o_.reserveEvery;
+        }
+        if (o_.reserveEvery > 0.0 && Timer() >= nextReserve_) {
+            publishAnswered();
+            takeReserveLine();
+        }
         // The port does not watch the line while request and answer cross the wire, so the
         // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
         // events the moment they come.
@@ -353,6 +375,42 @@ Gateway::PollEnd Gateway::poll() {
     FlushInQ(com);
     FlushOutQ(com);
     return PollEnd::Quit;
+}
+
+// A line that does not come whole is counted and tried again at the next interval; the last
+// reading stands, since a reserve of 0 would say the edges are lost.
+void Gateway::takeReserveLine() {
+    nextReserve_ = Timer() + o_.reserveEvery;
+    uint16_t line[256];
+    if (!readSensorVideoLine(line)) {
+        ++reserve_.failures;
+        logEvent(kvex::tr("reserve line did not come whole (%llu so far); next in %.0f s"),
+                 static_cast<unsigned long long>(reserve_.failures), o_.reserveEvery);
+        if (web_)
+            web_->publishReserve(reserve_, nullptr);
+        publishHealth();
+        return;
+    }
+    const bool warnedBefore = reserveWarns(reserve_);
+    reserve_.last = lineReserve(line, params_, isoTimeNow());
+    reserve_.known = true;
+    const bool warns = reserveWarns(reserve_);
+    if (warns && !warnedBefore)
+        logEvent(kvex::tr("signal reserve %.2f (%s) below %.2f: clean the lens or check the light"),
+                 reserve_.last.ratio, reserve_.last.state.c_str(), reserve_.warnBelow);
+    else if (!warns && warnedBefore)
+        logEvent(kvex::tr("signal reserve %.2f back above %.2f"), reserve_.last.ratio,
+                 reserve_.warnBelow);
+    if (store_)
+        store_->addReading(reserve_.last);
+    if (web_)
+        web_->publishReserve(reserve_, &reserve_.last);
+    publishHealth();
+}
+
+void Gateway::publishHealth() {
+    if (mqtt_ && mqttUp_ && o_.reserveEvery > 0.0)
+        publishRetained("health", healthJson(reserve_));
 }
 
 void Gateway::takeSample(const Measurement &m, bool serialError) {
@@ -592,6 +650,7 @@ void Gateway::publishState() {
         return;
     publishInfo();
     publishRetained("params", paramsJson(params_));
+    publishHealth();
 }
 
 void Gateway::reportDrops() {

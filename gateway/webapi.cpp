@@ -157,6 +157,7 @@ struct WebApi::Impl {
 
     HttpSettings settings;
     std::string token;
+    bool reserveOn = false;
     int serialPort;
     Hooks hooks;
     HttpServer server;
@@ -177,6 +178,8 @@ struct WebApi::Impl {
     WebHealth health;
     uint64_t serialErrors = 0;
     std::deque<std::string> auditList;
+    ReserveHealth reserve;
+    std::deque<ReserveReading> trend;
     // Entries made on a server thread, published by the polling thread.
     std::vector<std::string> auditPending;
 
@@ -209,6 +212,7 @@ struct WebApi::Impl {
         out.uptimeSeconds = std::lround(now - started);
         out.version = KVEX_VERSION;
         out.writesEnabled = !token.empty();
+        out.reserve = reserve;
         return out;
     }
 
@@ -268,6 +272,31 @@ struct WebApi::Impl {
                    one(sample.inTol ? "1" : "0"));
             metric("kvex_last_sample_age_seconds", "gauge", "Time since the last answer.",
                    one(metricNumber(steadyNow() - lastSample, "%.3f")));
+        }
+        if (reserveOn) {
+            metric("kvex_signal_reserve_warn_ratio", "gauge",
+                   "The signal reserve below which the gateway warns.",
+                   one(metricNumber(reserve.warnBelow, "%.3f")));
+            metric("kvex_reserve_line_failures_total", "counter",
+                   "Reserve lines that did not come whole since the gateway started.",
+                   one(std::to_string(reserve.failures)));
+        }
+        if (reserve.known) {
+            if (std::isfinite(reserve.last.ratio))
+                metric("kvex_signal_reserve_ratio", "gauge",
+                       "How far the working side of the last reserve line stands from the video "
+                       "threshold, as a share of it (0: edges lost).",
+                       one(metricNumber(reserve.last.ratio, "%.4f")));
+            if (std::isfinite(reserve.last.contrast))
+                metric("kvex_signal_contrast_ratio", "gauge",
+                       "(lit - shadow) / (lit + shadow) of the last reserve line.",
+                       one(metricNumber(reserve.last.contrast, "%.4f")));
+            metric("kvex_video_saturated", "gauge",
+                   "Whether the last reserve line reached the top of the video scale (1).",
+                   one(reserve.last.saturated ? "1" : "0"));
+            metric("kvex_signal_reserve_warning", "gauge",
+                   "Whether the reserve is below the warning level or the edges are lost (1).",
+                   one(reserveWarns(reserve) ? "1" : "0"));
         }
         metric("kvex_samples_total", "counter", "Answers taken since the gateway started.",
                one(std::to_string(health.samples)));
@@ -524,6 +553,7 @@ struct WebApi::Impl {
             out.xStep = xArray8[1];
             out.fullScale = YAXISMAX;
             const std::lock_guard<std::mutex> lock(snapshotMutex);
+            out.reserve = lineReserve(line, params, out.ts);
             out.threshold = params[2];
             out.left = sample.left;
             out.right = sample.right;
@@ -621,6 +651,11 @@ struct WebApi::Impl {
             });
         if (path == "/api/video")
             return only(get, "GET", [&] { return video(); });
+        if (path == "/api/reserve")
+            return only(get, "GET", [&] {
+                const std::lock_guard<std::mutex> lock(snapshotMutex);
+                return json(200, reserveTrendJson(reserve.warnBelow, trend));
+            });
         if (path == "/api/doctor")
             return only(get, "GET", [&] { return doctor(); });
         if (path == "/api/audit")
@@ -669,6 +704,9 @@ WebApi::WebApi(const GatewayOptions &options, std::string token, int port, Hooks
     impl_->settings.certFile = options.httpCert;
     impl_->settings.keyFile = options.httpKey;
     impl_->token = std::move(token);
+    impl_->reserveOn = options.reserveEvery > 0.0;
+    impl_->reserve.warnBelow = options.reserveWarn;
+    impl_->reserve.enabled = impl_->reserveOn;
     impl_->serialPort = port;
     impl_->hooks = std::move(hooks);
 }
@@ -751,6 +789,25 @@ void WebApi::publishParams(const uint16_t words[16]) {
     }
     if (changed)
         d.server.broadcast(paramsMessage(text), "params");
+}
+
+void WebApi::restoreReserveTrend(std::deque<ReserveReading> readings) {
+    const std::lock_guard<std::mutex> lock(impl_->snapshotMutex);
+    impl_->trend = std::move(readings);
+}
+
+void WebApi::publishReserve(const ReserveHealth &health, const ReserveReading *reading) {
+    Impl &d = *impl_;
+    {
+        const std::lock_guard<std::mutex> lock(d.snapshotMutex);
+        d.reserve = health;
+        if (reading) {
+            d.trend.push_back(*reading);
+            if (d.trend.size() > kReserveTrendKept)
+                d.trend.pop_front();
+        }
+    }
+    d.server.broadcast(healthMessage(health), "health");
 }
 
 void WebApi::tick(bool betweenCycles) {

@@ -52,6 +52,11 @@ class WebApi {
     void publishSample(const GatewaySample &sample, bool serialError);
     void publishInfo(const SensorInfo &info);
     void publishParams(const uint16_t words[16]);
+    // The reserve's health after a reserve line: `reading` the line's figures (added to the
+    // trend), nullptr when the line did not come (only the count of failures changed).
+    void publishReserve(const ReserveHealth &health, const ReserveReading *reading);
+    // The trend as the store kept it from the last run, oldest first.
+    void restoreReserveTrend(std::deque<ReserveReading> readings);
     // Runs waiting requests: those that talk to the sensor only `betweenCycles` (or refuses
     // them while no sensor answers), the others at once; refreshes the health once a second.
     void tick(bool betweenCycles);

@@ -6,9 +6,11 @@
 #include "com232/paraframe.h"
 #include "com232/sensorunits.h"
 #include "com232/videodata.h"
+#include "platform/tr.h"
 #include "platform/userint.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 unsigned short thdArray[256];
@@ -169,4 +171,29 @@ void PlotVIDEOBarGraph() {
             r = subpixels;
         greenBar(l, r);
     }
+}
+
+std::string SignalReserveText() {
+    if (!videoLineTaken)
+        return kvex::trNow("No video line yet");
+    const SignalReserve r = GetVIDEOLineReserve();
+    char contrast[32] = "-";
+    if (std::isfinite(r.contrast))
+        std::snprintf(contrast, sizeof contrast, "%.2f", r.contrast);
+    char text[160];
+    std::snprintf(text, sizeof text, kvex::trNow("Signal reserve %s, contrast %s%s"),
+                  reserveText(r).c_str(), contrast, r.saturated ? kvex::trNow(", saturated") : "");
+    return text;
+}
+
+void ShowSIGNALReserve() {
+    const SignalReserve r = GetVIDEOLineReserve();
+    // Orange as the page and the report draw the warning level.
+    constexpr int kWarnColour = 0xC77700;
+    const int colour = !videoLineTaken || r.state == ReserveState::NoWindow ? VAL_BLACK
+                       : r.state == ReserveState::Lost || r.ratio <= 0.0    ? VAL_RED
+                       : r.ratio < RESERVE_WARN                             ? kWarnColour
+                                                                            : VAL_DK_GREEN;
+    SetCtrlVal(pHandle, TEXTReserve, SignalReserveText().c_str());
+    SetCtrlAttribute(pHandle, TEXTReserve, ATTR_TEXT_COLOR, colour);
 }

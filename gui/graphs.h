@@ -2,6 +2,8 @@
 // graph of edges, tolerance window and cursors.
 #pragma once
 
+#include <string>
+
 extern unsigned short thdArray[256];
 extern double arrayNORM[500];
 // The measured value in micrometres shown on NUMMeasMicrons; NaN when the sensor type names no
@@ -11,3 +13,9 @@ extern double umValue;
 void PlotVIDEOCurve(const unsigned short *y, const double *x);
 void PlotRAWGraphX8();
 void PlotVIDEOBarGraph();
+// "Signal reserve 0.60, contrast 0.78" (and "saturated", "no object", "lost") of the line in
+// adcbuf, in the operator's language; "No video line yet" before one came.
+std::string SignalReserveText();
+// TEXTReserve over the video curve: that text, green at or above RESERVE_WARN, orange below,
+// red once lost.
+void ShowSIGNALReserve();

@@ -813,6 +813,14 @@
         <source>Open recording…</source>
         <translation>Öffnen…</translation>
     </message>
+    <message>
+        <source>Signal reserve of the last video line: how far its lit side stands above the video threshold, as a share of it (0: edges lost)</source>
+        <translation>Signalreserve der letzten Videozeile: wie weit ihre helle Seite über der Videoschwelle liegt, als Anteil der Schwelle (0: Kanten verloren)</translation>
+    </message>
+    <message>
+        <source>Signal reserve</source>
+        <translation>Signalreserve</translation>
+    </message>
 </context>
 <context>
     <name>kvex</name>
@@ -975,10 +983,6 @@
     <message>
         <source>In tolerance</source>
         <translation>In Toleranz</translation>
-    </message>
-    <message>
-        <source>Last video line, threshold %1</source>
-        <translation>Letzte Videozeile, Videoschwelle %1</translation>
     </message>
     <message>
         <source>Strip chart of the last run</source>
@@ -2488,6 +2492,58 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>the store %1 is in use by another process</source>
         <translation>der Speicher %1 wird von einem anderen Prozess benutzt</translation>
+    </message>
+    <message>
+        <source>Last video line, threshold %1; %2</source>
+        <translation>Letzte Videozeile, Videoschwelle %1; %2</translation>
+    </message>
+    <message>
+        <source>lost</source>
+        <translation>verloren</translation>
+    </message>
+    <message>
+        <source>%.2f (no object)</source>
+        <translation>%.2f (kein Objekt)</translation>
+    </message>
+    <message>
+        <source>expected a duration such as 10m, 30s or 1s, or 0 for off</source>
+        <translation>erwartet eine Dauer wie 10m, 30s oder 1s, oder 0 für aus</translation>
+    </message>
+    <message>
+        <source>expected a ratio from 0 to 10</source>
+        <translation>erwartet ein Verhältnis von 0 bis 10</translation>
+    </message>
+    <message>
+        <source>a video line for the signal reserve every D (10m; 0 off)</source>
+        <translation>alle D eine Videozeile für die Signalreserve (10m; 0 aus)</translation>
+    </message>
+    <message>
+        <source>health warns below this signal reserve (0.3)</source>
+        <translation>health warnt unter dieser Signalreserve (0.3)</translation>
+    </message>
+    <message>
+        <source>reserve line did not come whole (%llu so far); next in %.0f s</source>
+        <translation>Reservezeile kam nicht vollständig (bisher %llu); nächste in %.0f s</translation>
+    </message>
+    <message>
+        <source>signal reserve %.2f (%s) below %.2f: clean the lens or check the light</source>
+        <translation>Signalreserve %.2f (%s) unter %.2f: Optik reinigen oder Beleuchtung prüfen</translation>
+    </message>
+    <message>
+        <source>signal reserve %.2f back above %.2f</source>
+        <translation>Signalreserve %.2f wieder über %.2f</translation>
+    </message>
+    <message>
+        <source>No video line yet</source>
+        <translation>Noch keine Videozeile</translation>
+    </message>
+    <message>
+        <source>Signal reserve %s, contrast %s%s</source>
+        <translation>Signalreserve %s, Kontrast %s%s</translation>
+    </message>
+    <message>
+        <source>, saturated</source>
+        <translation>, übersteuert</translation>
     </message>
 </context>
 </TS>

@@ -21,6 +21,7 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr double kDefaultLateSeconds = 1.0;
+constexpr double kDefaultStepPercent = 30.0;
 
 struct FaultOption {
     int command = 0;
@@ -37,6 +38,7 @@ struct Options {
     std::optional<std::pair<double, uint32_t>> randomFaults;
     std::string replay;
     double speed = 1.0;
+    double dim = 0.0; // per cent of the clean lit level per hour
     bool listProfiles = false;
     bool help = false;
     bool version = false;
@@ -46,7 +48,7 @@ const char *const kUsage =
     "usage: kvex-sensor-sim [--profile NAME] [--device PATH] [--unpaced]\n"
     "                       [--adapter plain|ftdi] [--driver-fifo PATH]\n"
     "                       [--fault CMD:KIND[:N]]... [--random-faults RATE:SEED]\n"
-    "                       [--replay FILE [--speed X]]\n"
+    "                       [--replay FILE [--speed X]] [--dim PERCENT_PER_HOUR]\n"
     "                       [--list-profiles] [--help] [--version]\n"
     "\n"
     "Simulates a K-VEX-RTN line sensor. Without --device it opens a pseudo-terminal and prints\n"
@@ -65,6 +67,11 @@ const char *const kUsage =
     "                          short, extra, wrong-sync, wrong-command, late, garbage.\n"
     "                          N is the byte count for short and extra (default 1) and the\n"
     "                          delay in seconds for late (default 1.0). May be repeated.\n"
+    "                          KIND dim steps the lit level down by N per cent of its clean\n"
+    "                          value (default 30) on the first answer to CMD.\n"
+    "  --dim PERCENT_PER_HOUR  dirt and ageing: the lit level of the video line falls by this\n"
+    "                          share of its clean value per hour; the edges jitter as it nears\n"
+    "                          the video threshold and are lost below it\n"
     "  --random-faults RATE:SEED  spoil answers at random with probability RATE (0 to 1),\n"
     "                          drawn from a generator seeded with SEED\n"
     "  --replay FILE           answer run-mode requests with the rows of a recording\n"
@@ -122,6 +129,11 @@ FaultOption parseFault(const std::string &text) {
         throw UsageError("unknown fault kind \"" + fields[1] + "\"");
     option.fault.times = -1;
     const kvexsim::FaultKind kind = option.fault.kind;
+    // One step, not a step on every answer.
+    if (kind == kvexsim::FaultKind::Dim) {
+        option.fault.times = 1;
+        option.fault.percent = kDefaultStepPercent;
+    }
     if (kind == kvexsim::FaultKind::Late)
         option.fault.delay = kDefaultLateSeconds;
     if (fields.size() == 3) {
@@ -130,6 +142,8 @@ FaultOption parseFault(const std::string &text) {
                 static_cast<int>(parseInteger(fields[2], 0, 4096, "the fault's byte count"));
         else if (kind == kvexsim::FaultKind::Late)
             option.fault.delay = parseNumber(fields[2], 0.0, 3600.0, "the fault's delay");
+        else if (kind == kvexsim::FaultKind::Dim)
+            option.fault.percent = parseNumber(fields[2], 0.0, 100.0, "the step in per cent");
         else
             throw UsageError(std::string("fault kind \"") + kvexsim::faultKindName(kind) +
                              "\" takes no N");
@@ -192,6 +206,8 @@ Options parseOptions(int argc, char **argv) {
             options.replay = value();
             if (options.replay.empty())
                 throw UsageError("--replay needs a file");
+        } else if (arg == "--dim") {
+            options.dim = parseNumber(value(), 0.0, 1e7, "--dim");
         } else if (arg == "--speed") {
             options.speed = parseNumber(value(), 0.01, 1000.0, "the speed");
         } else if (arg == "--list-profiles") {
@@ -271,6 +287,8 @@ int main(int argc, char **argv) {
         sim.setReplay(replay, options.speed);
     for (const auto &f : options.faults)
         sim.setFault(f.command, f.fault);
+    if (options.dim > 0.0)
+        sim.setDimming(options.dim);
     if (options.randomFaults)
         sim.setRandomFaults(options.randomFaults->first, options.randomFaults->second);
 

@@ -19,6 +19,10 @@ constexpr double kObjectWidth = 0.20;
 constexpr double kBackgroundLevel = 0.80;
 constexpr double kObjectLevel = 0.10;
 constexpr double kEdgeSamples = 2.0;
+// The edges start to jitter when the lit level stands less than this share of the threshold above
+// it, up to this share of the line at the threshold.
+constexpr double kJitterMargin = 0.3;
+constexpr double kJitterShare = 0.02;
 
 enum Command : uint16_t {
     kWriteRam = 1,
@@ -145,18 +149,41 @@ std::pair<double, double> SensorCore::objectEdges(double now) const {
     return {centre - halfWidth, centre + halfWidth};
 }
 
+void SensorCore::setDimming(double percentPerHour, double since) {
+    dimRate_ = std::max(percentPerHour, 0.0) / 100.0 / 3600.0;
+    dimSince_ = since;
+}
+
+double SensorCore::litShare(double now) const {
+    return std::clamp(1.0 - dimRate_ * std::max(now - dimSince_, 0.0) - litStep_, 0.0, 1.0);
+}
+
 SensorCore::Evaluation SensorCore::evaluate(double now) const {
     const int length = lineLength();
     auto toPosition = [length](double x) {
         return static_cast<uint16_t>(std::clamp(static_cast<int>(std::lround(x)), 1, length));
     };
-    const auto [leftX, rightX] = objectEdges(now);
+    auto [leftX, rightX] = objectEdges(now);
+    // A dimmed line's edges wander as its lit level nears the threshold, and are gone below it.
+    bool edgesLost = false;
+    if (dimRate_ > 0.0 || litStep_ > 0.0) {
+        const double threshold = std::max<double>(ram_[kParVideoThreshold], 1.0);
+        const double margin =
+            kBackgroundLevel * profile_.videoFullScale * litShare(now) / threshold - 1.0;
+        edgesLost = margin <= 0.0;
+        if (margin < kJitterMargin) {
+            const double span = (1.0 - margin / kJitterMargin) * kJitterShare * length;
+            const uint32_t hash = mixBits(0x9E37u + measurementCount_);
+            leftX += span * (static_cast<double>(hash & 0xFFFF) / 0xFFFF - 0.5);
+            rightX += span * (static_cast<double>(hash >> 16) / 0xFFFF - 0.5);
+        }
+    }
     const uint16_t left = toPosition(leftX);
     const uint16_t right = toPosition(rightX);
     const uint16_t windowBegin = ram_[kParEvalBegin];
     const uint16_t windowEnd = ram_[kParEvalEnd];
-    const bool leftFound = windowBegin <= left && left <= windowEnd;
-    const bool rightFound = windowBegin <= right && right <= windowEnd;
+    const bool leftFound = !edgesLost && windowBegin <= left && left <= windowEnd;
+    const bool rightFound = !edgesLost && windowBegin <= right && right <= windowEnd;
 
     Evaluation e;
     e.edgeCount = static_cast<uint16_t>(leftFound + rightFound);
@@ -282,8 +309,10 @@ VideoLine SensorCore::videoLine(double now) const {
     const double fullScale = profile_.videoFullScale;
     const auto [left, right] = objectEdges(now);
     const double ramp = kEdgeSamples * length / kVideoSamples;
-    const double background = kBackgroundLevel * fullScale;
-    const double object = kObjectLevel * fullScale;
+    // Dirt dims the whole line, the object's stray light with the lit background.
+    const double lit = litShare(now);
+    const double background = kBackgroundLevel * fullScale * lit;
+    const double object = kObjectLevel * fullScale * lit;
     const int noiseSpan = std::max(1, static_cast<int>(fullScale / 100.0));
 
     VideoLine line{};
@@ -421,6 +450,8 @@ const char *faultKindName(FaultKind kind) {
         return "late";
     case FaultKind::Garbage:
         return "garbage";
+    case FaultKind::Dim:
+        return "dim";
     }
     return "none";
 }
@@ -434,9 +465,9 @@ bool parseFaultKind(const std::string &text, FaultKind &kind) {
         return out;
     };
     const std::string wanted = normalise(text);
-    for (FaultKind k :
-         {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
-          FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late, FaultKind::Garbage}) {
+    for (FaultKind k : {FaultKind::None, FaultKind::Silence, FaultKind::Short, FaultKind::Extra,
+                        FaultKind::WrongSync, FaultKind::WrongCommand, FaultKind::Late,
+                        FaultKind::Garbage, FaultKind::Dim}) {
         if (normalise(faultKindName(k)) == wanted) {
             kind = k;
             return true;
@@ -538,6 +569,9 @@ FaultedAnswer FaultInjector::spoil(uint16_t command, std::vector<uint8_t> answer
     case FaultKind::Garbage:
         for (uint8_t &b : answer)
             b = randomByte();
+        break;
+    case FaultKind::Dim:
+        out.litStep = std::max(fault.percent, 0.0);
         break;
     }
     out.bytes = std::move(answer);

@@ -238,6 +238,16 @@ void SensorSim::setEeprom(const Words &words) {
     core_.setEeprom(words);
 }
 
+void SensorSim::setDimming(double percentPerHour) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    core_.setDimming(percentPerHour, steadySeconds());
+}
+
+double SensorSim::litShare() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return core_.litShare(steadySeconds());
+}
+
 void SensorSim::setObject(uint16_t left, uint16_t right) {
     std::lock_guard<std::mutex> lock(mutex_);
     core_.setObject(left, right);
@@ -356,6 +366,8 @@ void SensorSim::completeRequests(double now) {
             answer = faults_.apply(wordAt(request.bytes.data(), 1),
                                    core_.handleRequest(request.bytes, request.due));
             notBefore = core_.answerNotBefore();
+            if (answer.litStep > 0.0)
+                core_.stepLitLevel(answer.litStep);
         }
         progress_.notify_all();
         if (answer.silent || answer.bytes.empty())

@@ -93,7 +93,9 @@ const SensorProfile *findProfile(const std::string &name);
 // Full scale of the video samples: 255 for the sensors the program draws on a 256 axis.
 uint16_t videoFullScaleFor(uint16_t ccdtype, uint16_t ccdresolution, uint16_t softversion);
 
-enum class FaultKind { None, Silence, Short, Extra, WrongSync, WrongCommand, Late, Garbage };
+// Dim is no spoiled answer but a step in the scene: dirt or a failing light takes `percent` of the
+// clean lit level away at once, from the next answer on.
+enum class FaultKind { None, Silence, Short, Extra, WrongSync, WrongCommand, Late, Garbage, Dim };
 
 const char *faultKindName(FaultKind kind);
 // Accepts the names faultKindName gives, in any case, with or without the hyphen.
@@ -101,9 +103,10 @@ bool parseFaultKind(const std::string &text, FaultKind &kind);
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int bytes = 1;      // Short: bytes cut off the end; Extra: bytes appended
-    double delay = 0.0; // Late: seconds added before the answer starts
-    int times = 1;      // answers affected; -1 for every answer until cleared
+    int bytes = 1;        // Short: bytes cut off the end; Extra: bytes appended
+    double delay = 0.0;   // Late: seconds added before the answer starts
+    int times = 1;        // answers affected; -1 for every answer until cleared
+    double percent = 0.0; // Dim: share of the clean lit level taken away, in per cent
 };
 
 struct Request {
@@ -194,6 +197,14 @@ class SensorCore {
     VideoLine videoLine(double now) const;
     void resetExtremes();
 
+    // Dirt and ageing: the lit level falls by `percentPerHour` of its clean value from `since`
+    // on, and steps down by `percent` at once. While either is set the edges jitter once the lit
+    // level comes within a third of the threshold (video threshold word) and are lost below it.
+    void setDimming(double percentPerHour, double since);
+    void stepLitLevel(double percent) { litStep_ += percent / 100.0; }
+    // The lit level as a share of the clean one, 0 to 1.
+    double litShare(double now) const;
+
   private:
     struct Evaluation {
         uint16_t ledge = 0;
@@ -230,6 +241,9 @@ class SensorCore {
     std::size_t replayNext_ = 0;
     double replayStart_ = 0.0;
     double notBefore_ = 0.0;
+    double dimRate_ = 0.0; // share of the clean level per second
+    double dimSince_ = 0.0;
+    double litStep_ = 0.0;
 };
 
 struct FaultedAnswer {
@@ -237,6 +251,7 @@ struct FaultedAnswer {
     double delay = 0.0;
     bool silent = false;
     FaultKind kind = FaultKind::None;
+    double litStep = 0.0; // Dim: per cent of the clean lit level the scene loses
 };
 
 // Spoils answers on purpose: per command for a number of answers, or at random with a fixed seed.
@@ -311,6 +326,9 @@ class SensorSim {
     void setEeprom(const std::array<uint16_t, kDataWords> &words);
     void setObject(uint16_t left, uint16_t right);
     void releaseObject();
+    // SensorCore::setDimming from now on, and its lit level now.
+    void setDimming(double percentPerHour);
+    double litShare() const;
     void setReplay(std::shared_ptr<const Replay> replay, double speed = 1.0);
 
     std::vector<Request> requests() const;

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -228,10 +230,21 @@ TEST_F(CliTest, RunAndVideoWriteTheAskedNumberOfRows) {
     EXPECT_EQ(runRows[1].count(','), runRows[0].count(','));
 
     const CliResult video =
-        cli({"--port", port(), "video", "--lines", "3", "--csv", file("v.csv")});
+        cli({"--port", port(), "video", "--lines", "3", "--csv", file("v.csv"), "--json"});
     ASSERT_EQ(video.exitCode, 0) << video.err.toStdString();
-    const QStringList videoRows = readLines(file("v.csv"));
-    ASSERT_EQ(videoRows.size(), 4);
+    QStringList videoRows = readLines(file("v.csv"));
+    ASSERT_EQ(videoRows.size(), 5);
+    // The first line's reserve above the header: the simulator's clean lit level 818 over the
+    // threshold word 512 (docs/signal-reserve.md).
+    const QString comment = videoRows.takeFirst();
+    EXPECT_TRUE(comment.startsWith("# signal_reserve=0.5")) << comment.toStdString();
+    EXPECT_TRUE(comment.contains(" reserve_state=ok contrast=0.")) << comment.toStdString();
+    const QJsonObject summary = QJsonDocument::fromJson(video.out.toUtf8()).object();
+    EXPECT_NEAR(summary["signal_reserve"].toDouble(), 818.4 / 512 - 1, 0.03);
+    EXPECT_EQ(summary["reserve_state"], "ok");
+    EXPECT_GT(summary["contrast"].toDouble(), 0.7);
+    EXPECT_EQ(summary["saturated"], false);
+    EXPECT_EQ(summary["rows"], 3);
     EXPECT_TRUE(videoRows[0].endsWith(",sample 255,threshold (units)"));
     for (const QString &row : videoRows)
         EXPECT_EQ(row.split(',').size(), 4 + 256 + 1);
@@ -486,7 +499,8 @@ TEST_F(CliTest, OutputAndFilesAreTheSameUnderAGermanLocale) {
         for (const char *csv : {"/run.csv", "/video.csv"}) {
             const QStringList rows = readLines(folder + csv);
             ASSERT_GE(rows.size(), 2);
-            files[l] << rows[0] << shape(rows[1]);
+            // The video file opens with its first line's reserve: figures, shaped like a row.
+            files[l] << shape(rows[0]) << shape(rows[1]);
         }
     }
     type104.stop();

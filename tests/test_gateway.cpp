@@ -502,12 +502,34 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
     status.uptimeSeconds = 3600;
     status.version = "1.5";
     status.writesEnabled = true;
+    status.reserve.known = true;
+    status.reserve.last = {"2026-12-08T04:35:12.345Z", "lost", -0.05, std::nan(""), false};
+    status.reserve.failures = 2;
+    ReserveHealth clean;
+    clean.known = true;
+    clean.warnBelow = 0.25;
+    clean.last = {"2026-12-08T04:35:12.345Z", "ok", 0.6125, 0.7777777, true};
+    ReserveHealth off;
+    off.enabled = false;
+    ReserveHealth dim = clean;
+    dim.last.ratio = 0.249;
+    dim.last.state = "no_object";
+    dim.last.contrast = std::nan("");
+    dim.last.saturated = false;
+    const std::string cleanFigures =
+        R"("signal_reserve":0.613,"reserve_state":"ok","contrast":0.778,"saturated":true)";
+    const std::string healthKeys =
+        R"("health":"ok",)" + cleanFigures +
+        R"(,"ts":"2026-12-08T04:35:12.345Z","reserve_warn":0.25,"reserve_failures":0,)"
+        R"("advice":null})";
     GatewayStatus starting;
     starting.version = "1.5";
     const std::string startingJson =
         R"("status":"no-sensor","sensor_answering":false,"mqtt":"off","queue_depth":0,)"
         R"("dropped":0,"samples":0,"store":"off","serial_errors":0,"last_sample_age_ms":null,)"
-        R"("uptime_s":0,"version":"1.5","writes_enabled":false})";
+        R"("uptime_s":0,"version":"1.5","writes_enabled":false,"health":"unknown",)"
+        R"("signal_reserve":null,"reserve_state":null,"contrast":null,"saturated":null,)"
+        R"("reserve_failures":0,"advice":null})";
     ParameterLimit limits[16];
     for (int word = 0; word < 16; ++word)
         limits[word] = {static_cast<unsigned>(word), static_cast<unsigned>(1000 + word)};
@@ -541,6 +563,7 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
     line.evalEnd = line.positions = 2048;
     line.pixelCount = line.fullScale = 1024;
     line.xStep = 8.0;
+    line.reserve = clean.last;
 
     const struct {
         const char *body;
@@ -565,7 +588,9 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
         {"status", statusJson(status),
          R"({"status":"online","sensor_answering":true,"mqtt":"connected","queue_depth":3,)"
          R"("dropped":2,"samples":4000000000,"store":"failing: disk full","serial_errors":1,)"
-         R"("last_sample_age_ms":12,"uptime_s":3600,"version":"1.5","writes_enabled":true})"},
+         R"("last_sample_age_ms":12,"uptime_s":3600,"version":"1.5","writes_enabled":true,)"
+         R"("health":"warn","signal_reserve":-0.050,"reserve_state":"lost","contrast":null,)"
+         R"("saturated":false,"reserve_failures":2,"advice":"clean the lens or check the light"})"},
         {"status before a sample", statusJson(starting), "{" + startingJson},
         {"limits", limitsJson(limits),
          R"({"power":{"word":0,"min":0,"max":1000},"p_mode":{"word":1,"min":1,"max":1001},)"
@@ -588,7 +613,22 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
         {"video", videoJson(line),
          R"({"ts":"2026-12-08T04:35:12.345Z","pixels":[4095,12,0],"threshold":400,"left":300,)"
          R"("right":600,"value":300,"eval_begin":1,"eval_end":2048,"pixel_count":1024,)"
-         R"("positions":2048,"x_step":8,"full_scale":1024})"},
+         R"("positions":2048,"x_step":8,"full_scale":1024,)" +
+             cleanFigures + "}"},
+        {"health", healthJson(clean), "{" + healthKeys},
+        {"health below the warning level", healthJson(dim),
+         R"({"health":"warn","signal_reserve":0.249,"reserve_state":"no_object","contrast":null,)"
+         R"("saturated":false,"ts":"2026-12-08T04:35:12.345Z","reserve_warn":0.25,)"
+         R"("reserve_failures":0,"advice":"clean the lens or check the light"})"},
+        {"health without reserve lines", healthWord(off), std::string("off")},
+        {"health before a reserve line", healthJson(ReserveHealth{}),
+         R"({"health":"unknown","signal_reserve":null,"reserve_state":null,"contrast":null,)"
+         R"("saturated":null,"ts":null,"reserve_warn":0.3,"reserve_failures":0,"advice":null})"},
+        {"health message", healthMessage(clean), R"({"type":"health",)" + healthKeys},
+        {"reserve trend", reserveTrendJson(0.25, {clean.last, dim.last}),
+         R"({"reserve_warn":0.25,"readings":[{"ts":"2026-12-08T04:35:12.345Z",)" + cleanFigures +
+             R"(},{"ts":"2026-12-08T04:35:12.345Z","signal_reserve":0.249,)"
+             R"("reserve_state":"no_object","contrast":null,"saturated":false}]})"},
         {"write", writeResultJson(true, false, words),
          R"({"memory":"eeprom","verified":false,"params":)" + wordsJson + "}"},
         {"write to RAM", writeResultJson(false, true, words),
@@ -642,6 +682,13 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"http", "localhost", false, false},
         {"http", "70000", false, false},
         {"http-token-file", "/etc/kvex-rtn/line3.token", true, true},
+        {"reserve-every", "10m", false, true},
+        {"General/reserve-every", "0", true, true},
+        {"reserve-every", "0.5s", false, false},
+        {"reserve-every", "10x", false, false},
+        {"reserve-every", "-1m", false, false},
+        {"reserve-warn", "0.3", true, true},
+        {"reserve-warn", "lots", false, false},
     };
     for (const Case &c : cases) {
         GatewayOptions options;
@@ -662,6 +709,16 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
     ASSERT_TRUE(applyOption(&options, "http", "8080", false, &error));
     EXPECT_EQ(options.httpAddress, "127.0.0.1");
     EXPECT_EQ(options.httpPort, 8080);
+    EXPECT_EQ(options.reserveEvery, 600.0);
+    for (const auto &d : {std::pair<const char *, double>{"30s", 30.0},
+                          {"1s", 1.0},
+                          {"10m", 600.0},
+                          {"2h", 7200.0},
+                          {"1d", 86400.0},
+                          {"45", 45.0}}) {
+        ASSERT_TRUE(applyOption(&options, "reserve-every", d.first, false, &error)) << d.first;
+        EXPECT_EQ(options.reserveEvery, d.second) << d.first;
+    }
     OptionList words;
     EXPECT_TRUE(splitOptionWords({"--batch=5", "--queue", "9"}, &words, &error));
     EXPECT_EQ(words.size(), 2u);

@@ -7,6 +7,7 @@
 
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 
 using namespace gatewaytest;
@@ -609,3 +610,170 @@ TEST(GatewayWebBody, OnlyFlatObjectsOfWholeNumbersPass) {
 }
 
 } // namespace
+
+namespace {
+
+double metricValue(const std::string &metrics, const std::string &name) {
+    const std::size_t at = metrics.find("\n" + name + " ");
+    return at == std::string::npos ? std::nan("")
+                                   : std::atof(metrics.c_str() + at + name.size() + 2);
+}
+
+// Commands of the requests the sensor saw, in order.
+std::vector<uint16_t> commandsSeen(const kvexsim::SensorSim &sensor) {
+    std::vector<uint16_t> commands;
+    for (const kvexsim::Request &r : sensor.requests())
+        commands.push_back(r.command());
+    return commands;
+}
+
+} // namespace
+
+TEST_F(GatewayHttpTest, ReserveFallsOnADimmingSensorAndEverySideWarnsWhenTheDocsSayItWill) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    Subscriber subscriber(broker.port(), std::string(kPrefix) + "/#");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    holdObject(300, 600);
+    // 2 % of the clean lit level a second. docs/signal-reserve.md: the simulator's clean lit
+    // level 818 over the threshold word 512 warns at 0.3 once the lit level is down to
+    // 1.3 x 512 = 666, 81.3 % of the clean one.
+    constexpr double kWarnShare = 1.3 * 512 / 818.4;
+    sensor->setDimming(7200.0);
+    ASSERT_TRUE(startWeb({"--mqtt", "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix",
+                          kPrefix, "--reserve-every", "1s"}));
+    double shareAtWarn = 0.0;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const double share = sensor->litShare();
+            if (object(http(port, "GET", "/api/status"))["health"] != "warn")
+                return false;
+            shareAtWarn = share;
+            return true;
+        },
+        40.0));
+    // Not before the lit level reached the docs' level, and within a few lines of it.
+    EXPECT_LT(shareAtWarn, kWarnShare + 0.005);
+    EXPECT_GT(shareAtWarn, kWarnShare - 0.12);
+
+    const QJsonObject status = object(http(port, "GET", "/api/status"));
+    EXPECT_EQ(status["status"], "online");
+    EXPECT_LT(status["signal_reserve"].toDouble(), 0.3);
+    EXPECT_EQ(status["advice"], "clean the lens or check the light");
+    const QJsonArray readings = object(http(port, "GET", "/api/reserve"))["readings"].toArray();
+    ASSERT_GE(readings.size(), 3);
+    for (int i = 1; i < readings.size(); ++i)
+        EXPECT_LT(readings[i]["signal_reserve"].toDouble(),
+                  readings[i - 1]["signal_reserve"].toDouble())
+            << "reading " << i;
+    EXPECT_GT(readings[0]["signal_reserve"].toDouble(), 0.3);
+    EXPECT_EQ(readings.last()["signal_reserve"].toDouble(), status["signal_reserve"].toDouble());
+
+    const std::string metrics = http(port, "GET", "/metrics").body;
+    EXPECT_LT(metricValue(metrics, "kvex_signal_reserve_ratio"), 0.3) << metrics;
+    EXPECT_EQ(metricValue(metrics, "kvex_signal_reserve_warning"), 1.0);
+    EXPECT_EQ(metricValue(metrics, "kvex_signal_reserve_warn_ratio"), 0.3);
+    EXPECT_GT(metricValue(metrics, "kvex_signal_contrast_ratio"), 0.0);
+
+    ASSERT_TRUE(
+        waitFor([&] { return jsonObject(subscriber.last("/health"))["health"] == "warn"; }, 10.0));
+    // Retained: a client that comes later gets it at once.
+    std::string retained;
+    if (FILE *pipe =
+            ::popen(("timeout 10 mosquitto_sub -h 127.0.0.1 -p " + std::to_string(broker.port()) +
+                     " -t " + kPrefix + "/health --retained-only -C 1 -W 5 2>&1")
+                        .c_str(),
+                    "r")) {
+        char buffer[1024];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            retained += buffer;
+        ::pclose(pipe);
+    }
+    EXPECT_EQ(jsonObject(retained)["health"], "warn") << retained;
+    EXPECT_EQ(subscriber.last("/status"), "online");
+
+    // The run went on between the reserve lines: every line (four blocks on this board) is
+    // followed by the next run request and many run answers lie between two lines.
+    const std::vector<uint16_t> commands = commandsSeen(*sensor);
+    std::vector<std::size_t> lines;
+    for (std::size_t i = 0; i + 4 < commands.size(); ++i)
+        if (commands[i] != 9 && commands[i + 1] == 9) {
+            lines.push_back(i + 1);
+            EXPECT_EQ(std::vector<uint16_t>(commands.begin() + i + 1, commands.begin() + i + 6),
+                      (std::vector<uint16_t>{9, 9, 9, 9, 8}))
+                << "request " << i + 1;
+        }
+    ASSERT_GE(lines.size(), 3u);
+    for (std::size_t k = 1; k < lines.size(); ++k)
+        EXPECT_GT(lines[k] - lines[k - 1], 10u);
+    // For the record, not a verdict: the run's gap across a reserve line against its usual one.
+    const std::vector<kvexsim::Request> requests = sensor->requests();
+    std::vector<double> usual;
+    double across = 0.0;
+    for (std::size_t i = 1; i < requests.size(); ++i)
+        if (requests[i].command() == 8 && requests[i - 1].command() == 8)
+            usual.push_back(requests[i].time - requests[i - 1].time);
+    for (std::size_t line : lines)
+        if (line > 0 && line + 4 < requests.size())
+            across = std::max(across, requests[line + 4].time - requests[line - 1].time);
+    std::sort(usual.begin(), usual.end());
+    if (!usual.empty())
+        RecordProperty("run_gap_ms", std::to_string(1000 * usual[usual.size() / 2]) + " usual, " +
+                                         std::to_string(1000 * across) +
+                                         " at most across a reserve line");
+}
+
+TEST_F(GatewayHttpTest, AReserveLineThatTimesOutIsCountedAndTriedAgainNeverShownAsZero) {
+    holdObject(300, 600);
+    kvexsim::Fault silent;
+    silent.kind = kvexsim::FaultKind::Silence;
+    // The standard sensor's board sends a line in four blocks: one silent block spoils it.
+    sensor->setFault(9, silent);
+    ASSERT_TRUE(startWeb({"--reserve-every", "1s"}));
+    auto status = [&] { return object(http(port, "GET", "/api/status")); };
+    ASSERT_TRUE(waitFor([&] { return status()["reserve_failures"].toInt() == 1; }, 20.0));
+    EXPECT_TRUE(status()["signal_reserve"].isNull());
+    EXPECT_EQ(status()["health"], "unknown");
+    ASSERT_TRUE(waitFor([&] { return status()["signal_reserve"].isDouble(); }, 20.0));
+    const double clean = status()["signal_reserve"].toDouble();
+    EXPECT_NEAR(clean, 818.4 / 512 - 1, 0.03);
+
+    sensor->setFault(9, silent);
+    ASSERT_TRUE(waitFor([&] { return status()["reserve_failures"].toInt() == 2; }, 20.0));
+    EXPECT_NEAR(status()["signal_reserve"].toDouble(), clean, 0.03);
+    EXPECT_EQ(status()["health"], "ok");
+    const std::string metrics = http(port, "GET", "/metrics").body;
+    EXPECT_EQ(metricValue(metrics, "kvex_reserve_line_failures_total"), 2.0);
+    EXPECT_NEAR(metricValue(metrics, "kvex_signal_reserve_ratio"), clean, 0.03);
+}
+
+TEST_F(GatewayHttpTest, TheReserveTrendOutlivesARestartInTheStore) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    const std::vector<std::string> args = {
+        "--mqtt",          "127.0.0.1:" + std::to_string(broker.port()),
+        "--topic-prefix",  kPrefix,
+        "--store",         dir + "/gateway.db",
+        "--reserve-every", "1s"};
+    ASSERT_TRUE(startWeb(args));
+    auto readings = [&] { return object(http(port, "GET", "/api/reserve"))["readings"].toArray(); };
+    ASSERT_TRUE(waitFor([&] { return readings().size() >= 2; }, 20.0));
+    gateway.kill(SIGTERM);
+    ASSERT_EQ(gateway.wait(10.0), 0);
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir + "/gateway.db").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt *count = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*), min(ts) FROM reserve", -1, &count, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+    const int kept = sqlite3_column_int(count, 0);
+    const std::string oldest = reinterpret_cast<const char *>(sqlite3_column_text(count, 1));
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+    EXPECT_GE(kept, 2);
+
+    ASSERT_TRUE(startWeb(args));
+    const QJsonArray after = readings();
+    ASSERT_GE(after.size(), kept);
+    EXPECT_EQ(after[0]["ts"].toString().toStdString(), oldest);
+}

@@ -7,13 +7,14 @@
 #include "com232/rs232link.h"
 #include "com232/videodata.h"
 #include "gui/graphs.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
 #include "platform/utility.h"
+#include "platform/widgets/graphwidgets.h"
 #include "program_fixture.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSerialPort>
@@ -657,3 +658,39 @@ TEST_F(BarGraphTest, StripChartZoomWindow) {
 }
 
 } // namespace
+
+// Video mode shows the line's signal reserve over the curve, coloured by its level; dirt that
+// takes a share of the lit level away lowers it as docs/signal-reserve.md says.
+TEST_F(LiveTest, VideoModeShowsTheReserveColouredByItsLevel) {
+    struct Row {
+        double step; // per cent of the clean lit level taken away
+        const char *text;
+        QColor colour;
+    };
+    // Clean lit level 818 over the threshold word 512: 0.60; 75 % of it: 0.20; 55 %: lost.
+    const Row rows[] = {{0.0, "Signal reserve 0.60, contrast 0.78", QColor(0x00, 0x80, 0x00)},
+                        {25.0, "Signal reserve 0.20, contrast 0.78", QColor(0xC7, 0x77, 0x00)},
+                        {45.0, "Signal reserve lost, contrast -", QColor(0xFF, 0x00, 0x00)}};
+    for (const Row &row : rows) {
+        kvexsim::SensorSim &sensor = connect("standard");
+        kvexsim::Fault dirt{kvexsim::FaultKind::Dim};
+        dirt.percent = row.step;
+        if (row.step > 0.0)
+            sensor.setFault(8, dirt);
+        whenever([&] { return withCommand(sensor.requests(), 8).size() >= 4; },
+                 [&] {
+                     if (row.step == 25.0)
+                         saveScreenshot(mainPanel(), "video-mode-reserve");
+                     click("BTNStop");
+                 });
+        auto *label = find<QLabel>("TEXTReserve");
+        ASSERT_NE(label, nullptr);
+        EXPECT_FALSE(label->isVisibleTo(mainPanel()));
+        click("BTNVideo");
+        EXPECT_TRUE(label->isVisibleTo(mainPanel()));
+        EXPECT_EQ(label->text().toStdString(), row.text) << row.step;
+        EXPECT_EQ(label->palette().color(QPalette::WindowText), row.colour) << row.step;
+        stopProgram();
+        sensors.clear();
+    }
+}

@@ -3,10 +3,10 @@
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "com232/rs232link.h"
-#include "platform/widgets/framecache.h"
-#include "platform/widgets/graphwidgets.h"
 #include "platform/qtaccess.h"
 #include "platform/userint.h"
+#include "platform/widgets/framecache.h"
+#include "platform/widgets/graphwidgets.h"
 #include "program_fixture.h"
 
 #include <QAbstractItemView>
@@ -86,6 +86,7 @@ const ControlRow mainPanelControls[] = {
     {"BTNExportChart", 123, "CC_BTNExportChart", "QPushButton"},
     {"BTNCompare", 124, "CC_BTNCompare", "QPushButton"},
     {"RINGLanguage", 172, "CC_RINGLanguage", "QComboBox"},
+    {"TEXTReserve", 173, "", "QLabel"},
 };
 
 class PanelFileTest : public ProgramTest {

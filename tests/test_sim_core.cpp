@@ -431,6 +431,41 @@ TEST(SimScene, ObjectMovesWithinTheLine) {
     }
 }
 
+TEST(SimScene, DirtDimsTheLineAndItsEdgesJitterNearTheThreshold) {
+    SensorCore core(profile("standard"));
+    core.setObject(400, 600);
+    // 10 % of the clean level a second; the threshold word stays at 512 of 1023.
+    core.setDimming(36000.0, kNow);
+    struct Row {
+        double after, share;
+        bool jitter, lost;
+    };
+    // Clean background 818: margin 0.6, 0.44, 0.2 (within a third: jitter), below the threshold.
+    const Row rows[] = {{0.0, 1.0, false, false},
+                        {1.0, 0.9, false, false},
+                        {2.5, 0.75, true, false},
+                        {4.0, 0.6, false, true}};
+    for (const Row &row : rows) {
+        const double now = kNow + row.after;
+        EXPECT_NEAR(core.litShare(now), row.share, 1e-9) << row.after;
+        EXPECT_NEAR(core.videoLine(now)[20], 818 * row.share, 12) << row.after;
+        std::set<uint16_t> lefts;
+        for (int i = 0; i < 20; ++i) {
+            const Words w = answerData(core.handleRequest(request(8), now));
+            lefts.insert(w[kMeasLeftEdge]);
+            EXPECT_EQ(w[kMeasEdgeCount], row.lost ? 0 : 2) << row.after;
+            if (!row.lost) {
+                EXPECT_NEAR(w[kMeasLeftEdge], 400, 11) << row.after;
+            }
+        }
+        EXPECT_EQ(lefts.size() > 1, row.jitter) << row.after;
+    }
+    core.setDimming(0.0, kNow);
+    core.stepLitLevel(30.0);
+    EXPECT_NEAR(core.litShare(kNow + 100.0), 0.7, 1e-9);
+    EXPECT_NEAR(core.videoLine(kNow)[20], 818 * 0.7, 12);
+}
+
 TEST(SimScene, SetObjectFreezesAndReleaseResumes) {
     SensorCore core;
     core.setObject(700, 100);
@@ -529,11 +564,17 @@ TEST(SimFaults, EachKindSpoilsAFrame) {
         double delay;
     };
     const std::vector<Row> rows{
-        {{FaultKind::Silence}, 0, true, 0.0},          {{FaultKind::Short, 1}, 35, false, 0.0},
-        {{FaultKind::Short, 10}, 26, false, 0.0},      {{FaultKind::Short, 100}, 0, false, 0.0},
-        {{FaultKind::Extra, 1}, 37, false, 0.0},       {{FaultKind::Extra, 4}, 40, false, 0.0},
-        {{FaultKind::WrongSync}, 36, false, 0.0},      {{FaultKind::WrongCommand}, 36, false, 0.0},
-        {{FaultKind::Late, 1, 0.25}, 36, false, 0.25}, {{FaultKind::Garbage}, 36, false, 0.0},
+        {{FaultKind::Silence}, 0, true, 0.0},
+        {{FaultKind::Short, 1}, 35, false, 0.0},
+        {{FaultKind::Short, 10}, 26, false, 0.0},
+        {{FaultKind::Short, 100}, 0, false, 0.0},
+        {{FaultKind::Extra, 1}, 37, false, 0.0},
+        {{FaultKind::Extra, 4}, 40, false, 0.0},
+        {{FaultKind::WrongSync}, 36, false, 0.0},
+        {{FaultKind::WrongCommand}, 36, false, 0.0},
+        {{FaultKind::Late, 1, 0.25}, 36, false, 0.25},
+        {{FaultKind::Garbage}, 36, false, 0.0},
+        {{FaultKind::Dim, 1, 0.0, 1, 40.0}, 36, false, 0.0},
     };
     for (const Row &row : rows) {
         FaultInjector injector;
@@ -564,6 +605,11 @@ TEST(SimFaults, EachKindSpoilsAFrame) {
             break;
         case FaultKind::Garbage:
             EXPECT_NE(out.bytes, clean);
+            break;
+        case FaultKind::Dim:
+            // A step in the scene, not a spoiled answer.
+            EXPECT_EQ(out.bytes, clean);
+            EXPECT_EQ(out.litStep, 40.0);
             break;
         default:
             break;

@@ -99,7 +99,8 @@ ReportDocument composeReport(const std::string &note) {
     doc.statistics = statisticsReportRows(runFigures(true), window, lower, upper);
     doc.graphs = {
         {pHandle, GRAPHVideo,
-         kvex::trArgs("Last video line, threshold %1", {std::to_string(thdArray[0])})},
+         kvex::trArgs("Last video line, threshold %1; %2",
+                      {std::to_string(thdArray[0]), SignalReserveText()})},
         {pHandle, GRAPHStrip, kvex::tr("Strip chart of the last run")},
         {pHandle, GRAPHHistogram, kvex::tr("Histogram of the last run")},
     };

@@ -5,9 +5,20 @@
 #include "com232/videodata.h"
 #include "gui/graphs.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace {
 constexpr int kVideoSamples = 256;
+
+std::string figure(double value) {
+    if (!std::isfinite(value))
+        return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
 }
+} // namespace
 
 std::string videoCsvHeader() {
     std::string header = "time (UTC),left edge (units),right edge (units),measured value (units)";
@@ -23,4 +34,18 @@ std::string videoCsvLine() {
     for (int i = 0; i < kVideoSamples; ++i)
         line += "," + std::to_string(adcbuf[i]);
     return line + "," + std::to_string(thdArray[0]) + "\n";
+}
+
+std::string videoReserveComment() {
+    const SignalReserve r = GetVIDEOLineReserve();
+    return "# signal_reserve=" + figure(r.ratio) + " reserve_state=" + reserveStateKey(r.state) +
+           " contrast=" + figure(r.contrast) + " saturated=" + (r.saturated ? "true" : "false") +
+           " (the first line's; docs/signal-reserve.md)\n";
+}
+
+std::string videoReserveJsonKeys() {
+    const SignalReserve r = GetVIDEOLineReserve();
+    return ",\"signal_reserve\":" + figure(r.ratio) + ",\"reserve_state\":\"" +
+           reserveStateKey(r.state) + "\",\"contrast\":" + figure(r.contrast) +
+           ",\"saturated\":" + (r.saturated ? "true" : "false");
 }

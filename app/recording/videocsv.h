@@ -10,3 +10,8 @@ std::string videoCsvHeader();
 // The line in adcbuf with the measurement variables and the threshold drawn with it, stamped
 // with the current time; with its line end.
 std::string videoCsvLine();
+// "# signal_reserve=0.600 reserve_state=ok contrast=0.778 saturated=false ..." for the line in
+// adcbuf, with its line end: the comment above a video file's header, and the same figures as
+// JSON keys for video --json (`json` true: ,"signal_reserve":0.600,... without braces).
+std::string videoReserveComment();
+std::string videoReserveJsonKeys();

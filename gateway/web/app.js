@@ -20,6 +20,12 @@
       resetStats: 'Reset statistics', videoLine: 'Video line',
       videoNote: 'Taking a video line pauses the measurement for about a third of a second.',
       videoTake: 'Take a video line', exportCsv: 'Export CSV', legendLine: 'video line',
+      reserveTitle: 'Signal reserve', reserveContrast: 'Contrast', reserveSaturated: 'Saturated',
+      reserveTaken: 'Last reserve line', reserveFailures: 'Lines that did not come',
+      legendReserve: 'signal reserve', legendWarn: 'warning level', yes: 'yes', no: 'no',
+      reserveNone: 'No reserve line yet', reserveOff: 'Off (--reserve-every 0)', reserveLost: 'lost',
+      reserveNoObject: '{0} (no object)',
+      reserveAdvice: 'Signal reserve below {0}: clean the lens or check the light.',
       legendThreshold: 'threshold', legendEdges: 'edges', legendWindow: 'evaluation window', sensorGateway: 'Sensor and gateway',
       sensorType: 'Sensor type', board: 'Board', pixels: 'Pixels', firmware: 'Firmware',
       pitch: 'Pixel pitch', port: 'Port', health: 'Gateway health', statusWord: 'Status',
@@ -82,6 +88,12 @@
       resetStats: 'Statistik zurücksetzen', videoLine: 'Videozeile',
       videoNote: 'Für eine Videozeile pausiert die Messung etwa eine Drittelsekunde.',
       videoTake: 'Videozeile holen', exportCsv: 'Als CSV exportieren', legendLine: 'Videozeile',
+      reserveTitle: 'Signalreserve', reserveContrast: 'Kontrast', reserveSaturated: 'Übersteuert',
+      reserveTaken: 'Letzte Reservezeile', reserveFailures: 'Ausgebliebene Zeilen',
+      legendReserve: 'Signalreserve', legendWarn: 'Warnschwelle', yes: 'ja', no: 'nein',
+      reserveNone: 'Noch keine Reservezeile', reserveOff: 'Aus (--reserve-every 0)', reserveLost: 'verloren',
+      reserveNoObject: '{0} (kein Objekt)',
+      reserveAdvice: 'Signalreserve unter {0}: Optik reinigen oder Beleuchtung prüfen.',
       legendThreshold: 'Schwelle', legendEdges: 'Kanten', legendWindow: 'Auswertefenster',
       sensorGateway: 'Sensor und Gateway', sensorType: 'Sensortyp', board: 'Platine',
       pixels: 'Pixel', firmware: 'Firmware', pitch: 'Pixelabstand', port: 'Anschluss',
@@ -147,13 +159,14 @@
 
   const state = {
     info: null, params: null, limits: null, status: null, sample: null, stats: null,
-    video: null, audit: [], lastSampleAt: 0, lastMessageAt: 0, streamOpen: false,
+    video: null, reserve: null, trend: [], audit: [], lastSampleAt: 0, lastMessageAt: 0, streamOpen: false,
     paused: false, dirty: false
   };
   const series = { t: [], v: [], seq: [] };
   let strip = null;
   let histogram = null;
   let videoChart = null;
+  let reserveChart = null;
   // Settled once the first value is shown or the gateway has none to show: the charts wait for
   // it, so the value does not wait for them.
   let firstSettled = null;
@@ -225,6 +238,7 @@
     renderInfo();
     renderStats();
     renderAudit();
+    renderReserve();
   }
 
   // ---- HTTP ----------------------------------------------------------------------------
@@ -853,6 +867,108 @@
   let retryMs = 500;
   let source = null;
 
+  // ---- signal reserve ------------------------------------------------------------------------
+
+  function reserveLevel(r) {
+    if (!r || r.health === 'unknown' || r.health === undefined) return 'unknown';
+    if (r.reserve_state === 'lost' || (r.signal_reserve !== null && r.signal_reserve <= 0)) {
+      return 'lost';
+    }
+    return r.health === 'warn' ? 'warn' : 'ok';
+  }
+
+  function takeReading(r) {
+    if (!r || !r.ts || r.signal_reserve === undefined) return;
+    const last = state.trend[state.trend.length - 1];
+    if (last && last.ts === r.ts) return;
+    state.trend.push({ ts: r.ts, signal_reserve: r.signal_reserve, reserve_state: r.reserve_state,
+      contrast: r.contrast, saturated: r.saturated });
+  }
+
+  function renderReserve() {
+    const r = state.reserve;
+    const box = $('reserve-value');
+    const level = reserveLevel(r);
+    box.dataset.level = level;
+    if (!r && state.status && state.status.health === 'off') {
+      setText('reserve-value', t('reserveOff'));
+    } else if (!r || !r.health || r.health === 'unknown') {
+      setText('reserve-value', t('reserveNone'));
+    } else if (r.reserve_state === 'lost') {
+      setText('reserve-value', t('reserveLost'));
+    } else if (r.reserve_state === 'no_object') {
+      setText('reserve-value', t('reserveNoObject', fmt(r.signal_reserve, 2)));
+    } else {
+      setText('reserve-value', fmt(r.signal_reserve, 2));
+    }
+    setText('reserve-contrast', r ? fmt(r.contrast, 2) : '–');
+    setText('reserve-saturated', !r || r.saturated === null || r.saturated === undefined ? '–'
+      : (r.saturated ? t('yes') : t('no')));
+    setText('reserve-ts', r && r.ts ? new Date(r.ts).toLocaleString(lang === 'de' ? 'de-DE'
+      : 'en-GB') : '–');
+    setText('reserve-failures', r ? fmt(r.reserve_failures) : '–');
+    const advice = $('reserve-advice');
+    advice.hidden = !(r && r.health === 'warn');
+    if (!advice.hidden) setText('reserve-advice', t('reserveAdvice', fmt(r.reserve_warn, 2)));
+    drawReserve();
+  }
+
+  function drawWarnLine(u) {
+    const r = state.reserve;
+    if (!r || r.reserve_warn === undefined) return;
+    const y = Math.round(u.valToPos(r.reserve_warn, 'y', true));
+    const ctx = u.ctx;
+    ctx.save();
+    ctx.strokeStyle = '#c77700';
+    ctx.setLineDash([8, 6]);
+    ctx.lineWidth = 2;
+    ctx.beginPath();
+    ctx.moveTo(u.bbox.left, y);
+    ctx.lineTo(u.bbox.left + u.bbox.width, y);
+    ctx.stroke();
+    ctx.restore();
+  }
+
+  function drawReserve() {
+    if (typeof uPlot !== 'function' || !reserveReady) return;
+    const points = state.trend.filter((p) => p.signal_reserve !== null);
+    const xs = points.map((p) => Date.parse(p.ts) / 1000);
+    const ys = points.map((p) => p.signal_reserve);
+    const el = $('reserve-chart');
+    el.dataset.values = JSON.stringify(ys);
+    const warn = state.reserve && state.reserve.reserve_warn !== undefined
+      ? state.reserve.reserve_warn : 0.3;
+    const top = Math.max(1, warn * 1.5, ...ys.map((v) => v * 1.1));
+    if (!reserveChart) {
+      reserveChart = new uPlot({
+        width: chartWidth(el),
+        height: 180,
+        scales: { y: { range: () => [Math.min(0, ...ys), top] } },
+        series: [{}, { stroke: '#1d5fbf', width: 2, points: { show: true, size: 5 } }],
+        axes: [{ stroke: '#5b6675', grid: { stroke: '#eceff3' } },
+          { stroke: '#5b6675', grid: { stroke: '#eceff3' }, size: 48 }],
+        legend: { show: false },
+        hooks: { draw: [drawWarnLine] }
+      }, [xs, ys], el);
+    } else {
+      reserveChart.setData([xs, ys]);
+    }
+  }
+
+  let reserveReady = false;
+  async function loadReserveTrend() {
+    try {
+      const trend = await getJson('/api/reserve');
+      const known = new Set(state.trend.map((p) => p.ts));
+      state.trend = trend.readings.filter((p) => !known.has(p.ts)).concat(state.trend);
+      state.trend.sort((a, b) => Date.parse(a.ts) - Date.parse(b.ts));
+    } catch (e) {
+      // An older gateway without the reserve: the section stays empty.
+    }
+    reserveReady = true;
+    renderReserve();
+  }
+
   function onMessage(text) {
     state.lastMessageAt = performance.now();
     let message;
@@ -881,11 +997,17 @@
         state.status = Object.assign({}, state.status,
           typeof message.status === 'object' ? message.status : message);
         renderStatus();
+        if (!state.reserve) renderReserve();
         if (state.status.last_sample_age_ms === null) firstSettled();
         break;
       case 'info':
         state.info = message.info;
         renderInfo();
+        break;
+      case 'health':
+        state.reserve = message;
+        takeReading(message);
+        renderReserve();
         break;
       case 'params':
         state.params = message.params;
@@ -1018,7 +1140,8 @@
   // ---- start -----------------------------------------------------------------------------
 
   function resizeCharts() {
-    [[strip, 'strip'], [histogram, 'histogram'], [videoChart, 'video-chart']].forEach(([c, id]) => {
+    [[strip, 'strip'], [histogram, 'histogram'], [videoChart, 'video-chart'],
+      [reserveChart, 'reserve-chart']].forEach(([c, id]) => {
       if (c) c.setSize({ width: chartWidth($(id)), height: c.height });
     });
   }
@@ -1044,6 +1167,7 @@
       makeStrip();
       renderStats();
       renderShare();
+      loadReserveTrend();
     }));
 
     document.querySelectorAll('.lang button').forEach((b) => b.addEventListener('click', () => {

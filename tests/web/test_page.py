@@ -79,13 +79,14 @@ class Simulator:
 
 
 class Gateway:
-    def __init__(self, bin_dir, pty, port, token_file=None, ready='/api/sample'):
+    def __init__(self, bin_dir, pty, port, token_file=None, ready='/api/sample', options=()):
         self.port = port
         self.http = Http(port)
         command = [os.path.join(bin_dir, 'kvex-rtn-cli'), '--lang', 'en', '--port', pty, 'serve',
                    '--http', f'127.0.0.1:{port}']
         if token_file:
             command += ['--http-token-file', token_file]
+        command += list(options)
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(command, stdout=self.log, stderr=subprocess.STDOUT)
         try:
@@ -498,6 +499,46 @@ def case_silent_sensor(ctx):
         sim.stop()
 
 
+def case_reserve_falling(ctx):
+    """On a dimming sensor the page's reserve falls line after line and warns below the level."""
+    sim = Simulator(ctx.bin_dir, '--dim', '7200')
+    gateway = None
+    driver = browser('en-GB,en', height=1200)
+    try:
+        gateway = Gateway(ctx.bin_dir, sim.pty, free_port(),
+                          options=['--reserve-every', '1s', '--reserve-warn', '0.3'])
+        driver.get(gateway.http.base + '/')
+        box = driver.find_element(By.ID, 'reserve-value')
+        wait_for('the reserve to warn', lambda: box.get_attribute('data-level') == 'warn',
+                 timeout=40)
+        advice = driver.find_element(By.ID, 'reserve-advice')
+        assert advice.is_displayed() and 'clean the lens' in advice.text, advice.text
+        drawn = json.loads(driver.find_element(By.ID, 'reserve-chart').get_attribute('data-values'))
+        assert len(drawn) >= 3, drawn
+        assert all(b < a for a, b in zip(drawn, drawn[1:])), f'the reserve did not fall: {drawn}'
+        assert drawn[0] > 0.3 > drawn[-1], drawn
+        status = gateway.http.json('/api/status')
+        assert status['health'] == 'warn' and status['status'] == 'online', status
+        assert abs(float(box.text) - status['signal_reserve']) <= 0.04, (box.text, status)
+        if ctx.shot_dir:
+            os.makedirs(ctx.shot_dir, exist_ok=True)
+            section = driver.find_element(By.ID, 'reserve')
+            driver.execute_script('arguments[0].scrollIntoView()', section)
+            time.sleep(0.5)
+            section.screenshot(os.path.join(ctx.shot_dir, 'web-reserve.png'))
+            driver.find_element(By.CSS_SELECTOR, '.lang button[data-lang="de"]').click()
+            wait_for('the German advice', lambda: 'Optik reinigen' in advice.text)
+            time.sleep(0.5)
+            section.screenshot(os.path.join(ctx.shot_dir, 'web-reserve-de.png'))
+        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
+        assert not errors, f'the console shows errors: {errors}'
+    finally:
+        close(driver)
+        if gateway:
+            gateway.stop()
+        sim.stop()
+
+
 # ---- running ---------------------------------------------------------------------------------
 
 
@@ -572,7 +613,8 @@ def main():
               flush=True)
         cases = [case_value_follows, case_same_origin_no_errors, case_sections, case_video_line,
                  case_german,
-                 case_writes_off, case_reconnect_with_writes, case_writes, case_silent_sensor]
+                 case_writes_off, case_reconnect_with_writes, case_writes, case_silent_sensor,
+                 case_reserve_falling]
         for case in cases:
             started = time.monotonic()
             try:

@@ -1,0 +1,221 @@
+// The signal reserve over lines made for it: one row per case, with the figures the documented
+// formula gives (docs/signal-reserve.md).
+#include "com232/videodata.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Stretch {
+    int from, to; // samples, both included
+    unsigned short level;
+};
+
+struct ReserveCase {
+    const char *name;
+    unsigned short background;
+    std::vector<Stretch> stretches; // drawn over the background in order
+    unsigned threshold, polarity, evalBegin, evalEnd;
+    ReserveState state;
+    double ratio, contrast; // NaN: must be NaN
+    bool saturated;
+};
+
+// 256 samples, 4 positions apart (a 1024-position line), full scale 1024.
+constexpr double kStep = 4.0;
+constexpr unsigned kFullScale = 1024;
+const double kNone = std::nan("");
+
+void PrintTo(const ReserveCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class ReserveTest : public ::testing::TestWithParam<ReserveCase> {};
+
+TEST_P(ReserveTest, GivesTheDocumentedFigures) {
+    const ReserveCase &c = GetParam();
+    std::vector<unsigned short> line(256, c.background);
+    for (const Stretch &s : c.stretches)
+        for (int i = s.from; i <= s.to; ++i)
+            line[i] = s.level;
+    const SignalReserve r = GetSIGNALReserve(line.data(), kStep, c.threshold, c.polarity,
+                                             c.evalBegin, c.evalEnd, kFullScale);
+    EXPECT_STREQ(reserveStateKey(r.state), reserveStateKey(c.state));
+    auto expectFigure = [](double got, double want, const char *what) {
+        if (std::isnan(want))
+            EXPECT_TRUE(std::isnan(got)) << what << " " << got;
+        else
+            EXPECT_NEAR(got, want, 1e-9) << what;
+    };
+    expectFigure(r.ratio, c.ratio, "ratio");
+    expectFigure(r.contrast, c.contrast, "contrast");
+    EXPECT_EQ(r.saturated, c.saturated);
+}
+
+// The worked example of the docs: lit 800, shadow 100, threshold 500.
+const ReserveCase kCases[] = {
+    {"clean", 800, {{100, 140, 100}}, 500, 1, 1, 1024, ReserveState::Ok, 0.6, 700.0 / 900, false},
+    {"the object elsewhere in the window gives the same",
+     800,
+     {{10, 50, 100}},
+     500,
+     1,
+     1,
+     1024,
+     ReserveState::Ok,
+     0.6,
+     700.0 / 900,
+     false},
+    {"dim", 560, {{100, 140, 70}}, 500, 1, 1, 1024, ReserveState::Ok, 0.12, 490.0 / 630, false},
+    {"saturated",
+     1023,
+     {{100, 140, 100}},
+     500,
+     1,
+     1,
+     1024,
+     ReserveState::Ok,
+     523.0 / 500,
+     923.0 / 1123,
+     true},
+    {"no object in the window",
+     800,
+     {{200, 240, 100}},
+     500,
+     1,
+     1,
+     600,
+     ReserveState::NoObject,
+     0.6,
+     kNone,
+     false},
+    {"hot and dead pixels move nothing",
+     800,
+     {{100, 140, 100}, {20, 20, 1023}, {110, 110, 1023}, {60, 61, 0}},
+     500,
+     1,
+     1,
+     1024,
+     ReserveState::Ok,
+     0.6,
+     700.0 / 900,
+     false},
+    {"two dead pixels are no object",
+     800,
+     {{60, 61, 0}},
+     500,
+     1,
+     1,
+     1024,
+     ReserveState::NoObject,
+     0.6,
+     kNone,
+     false},
+    {"two hot pixels are not saturation",
+     800,
+     {{100, 140, 100}, {30, 31, 1023}},
+     500,
+     1,
+     1,
+     1024,
+     ReserveState::Ok,
+     0.6,
+     700.0 / 900,
+     false},
+    {"lit below the threshold: lost, not a reserve",
+     450,
+     {{100, 140, 100}},
+     500,
+     1,
+     1,
+     1024,
+     ReserveState::Lost,
+     -0.1,
+     kNone,
+     false},
+    {"polarity 0 works on the shadow side",
+     800,
+     {{100, 140, 100}},
+     500,
+     0,
+     1,
+     1024,
+     ReserveState::Ok,
+     0.8,
+     700.0 / 900,
+     false},
+    {"polarity 0 with stray light over the shadow",
+     800,
+     {{100, 140, 450}},
+     500,
+     0,
+     1,
+     1024,
+     ReserveState::Ok,
+     0.1,
+     350.0 / 1250,
+     false},
+    {"polarity 0 without a shadow side is lost",
+     800,
+     {},
+     500,
+     0,
+     1,
+     1024,
+     ReserveState::Lost,
+     -0.6,
+     kNone,
+     false},
+    {"window at the line's start",
+     800,
+     {{0, 3, 100}},
+     500,
+     1,
+     0,
+     40,
+     ReserveState::Ok,
+     0.6,
+     700.0 / 900,
+     false},
+    {"window at the line's end",
+     800,
+     {{250, 255, 100}},
+     500,
+     1,
+     960,
+     1024,
+     ReserveState::Ok,
+     0.6,
+     700.0 / 900,
+     false},
+    {"window beyond the line",
+     800,
+     {},
+     500,
+     1,
+     1100,
+     1200,
+     ReserveState::NoWindow,
+     kNone,
+     kNone,
+     false},
+    {"no threshold",
+     800,
+     {{100, 140, 100}},
+     0,
+     1,
+     1,
+     1024,
+     ReserveState::NoWindow,
+     kNone,
+     kNone,
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, ReserveTest, ::testing::ValuesIn(kCases));
+
+} // namespace
