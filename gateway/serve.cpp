@@ -54,6 +54,9 @@ constexpr double kSensorRetrySeconds = 1.0;
 constexpr double kLongestWait = 0.05;
 // How long a stop waits for the queue and the last messages to go out.
 constexpr double kStopFlushSeconds = 3.0;
+// DCMDs waiting for the pause between two cycles; each takes the sensor for up to a few
+// exchanges, so a flood is refused rather than queued.
+constexpr std::size_t kMaxSparkplugCommands = 16;
 
 bool quitRequested = false;
 int quitSignal = 0;
@@ -869,6 +872,10 @@ void Gateway::sparkplugMessage(const std::string &topic, const std::string &payl
                                          "--sparkplug-commands)");
         } else if (!request.refusal.empty()) {
             sparkplugAudit(request.what, "refused: " + request.refusal);
+        } else if (!sensorPresent_) {
+            sparkplugAudit(request.what, "refused: no sensor answering");
+        } else if (sparkplugWork_.size() >= kMaxSparkplugCommands) {
+            sparkplugAudit(request.what, "refused: too many commands waiting");
         } else {
             // The exchanges wait for the pause between two run cycles.
             sparkplugWork_.push_back(std::move(request));
@@ -1015,9 +1022,11 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
     std::string clientId = options.clientId;
     // Stable across restarts: the broker replaces the session of the gateway's last run instead
     // of keeping one per process.
+    // From the host and port, not from --topic-prefix: two gateways given the same prefix must
+    // not take each other's session.
     if (clientId.empty()) {
-        clientId = "kvex-rtn-" + prefix.substr(prefix.find('/') + 1);
-        std::replace(clientId.begin(), clientId.end(), '/', '-');
+        const std::string own = defaultTopicPrefix(host, device);
+        clientId = "kvex-rtn-" + own.substr(own.find('/') + 1);
     }
     if (!options.sparkplugGroup.empty() && !options.mqtt) {
         logEvent(kvex::tr("serve: --sparkplug publishes over the MQTT broker; give --mqtt too"));

@@ -339,12 +339,16 @@ TEST_F(SparkplugTest, WillIsNdeathWithTheBirthsBdSeqAndARestartBirthsWithTheNext
     }
     for (const Message &m : subscriber->messages("/NDEATH/line1"))
         EXPECT_FALSE(m.retained);
-    // The same client id every time, without a process id in it.
+    // The same client id every time, from the host and the port, without a process id in it.
     std::set<std::string> ids;
     const std::string text = log();
     for (std::size_t at = 0; (at = text.find("broker connected: ", at)) != std::string::npos; ++at)
         ids.insert(text.substr(text.find(" as ", at), text.find('\n', at) - text.find(" as ", at)));
-    EXPECT_EQ(ids, std::set<std::string>{" as kvex-rtn-gw"});
+    char host[256] = "";
+    ::gethostname(host, sizeof host - 1);
+    const std::string device = sensor->devicePath();
+    EXPECT_EQ(ids, std::set<std::string>{" as kvex-rtn-" + std::string(host) + "-" +
+                                         device.substr(device.rfind('/') + 1)});
 
     // A clean stop says NDEATH itself (the broker keeps the will to itself then).
     ASSERT_TRUE(startGateway(options()));
