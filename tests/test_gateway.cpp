@@ -642,6 +642,16 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"http", "localhost", false, false},
         {"http", "70000", false, false},
         {"http-token-file", "/etc/kvex-rtn/line3.token", true, true},
+        {"sparkplug", "Line 3", false, true},
+        {"sparkplug", "Line/3", false, false},
+        {"sparkplug-node", "press+7", false, false},
+        {"sparkplug-device", "#", false, false},
+        {"sparkplug-host", "", false, false},
+        {"sparkplug-host", "scada\n", true, false},
+        {"sparkplug-commands", "", false, true},
+        {"sparkplug-commands", "on", true, true},
+        {"sparkplug-commands", "yes", true, false},
+        {"json-topics", "off", false, true},
     };
     for (const Case &c : cases) {
         GatewayOptions options;

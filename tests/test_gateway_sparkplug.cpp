@@ -584,3 +584,36 @@ TEST_F(SparkplugTest, SilentSensorGivesDdeathAndItsReturnADbirth) {
     }
     EXPECT_EQ(kinds, (std::vector<std::string>{"NBIRTH", "DBIRTH", "DDEATH", "DBIRTH"}));
 }
+
+// Sparkplug alone (--json-topics off): nothing under the JSON prefix, and the samples taken while
+// the primary host is away wait in the queue and come afterwards as historical, none missing.
+TEST_F(SparkplugTest, WithoutJsonTopicsSamplesWaitForTheHostAndComeAsHistorical) {
+    publishState(broker->port(), false, 1000);
+    ASSERT_TRUE(startGateway(options({"--json-topics", "off", "--sparkplug-host", "scada"})));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    publishState(broker->port(), true, 2000);
+    ASSERT_TRUE(waitCount("DBIRTH", 1));
+    auto historicalThenLive = [&] {
+        bool historical = false;
+        for (const QJsonObject &d : of(decoded(), "DDATA")) {
+            const bool h = metric(d, "value")["isHistorical"].toBool();
+            if (historical && !h)
+                return true;
+            historical = historical || h;
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor(historicalThenLive, 20.0));
+    std::set<int> seqs;
+    int historical = 0;
+    for (const QJsonObject &d : of(decoded(), "DDATA"))
+        for (int i = 0; !metric(d, "seq", i).isEmpty(); ++i) {
+            seqs.insert(metric(d, "seq", i)["value"].toInt());
+            historical += metric(d, "value", i)["isHistorical"].toBool();
+        }
+    EXPECT_GT(historical, 20) << "two seconds of samples before the host came";
+    ASSERT_FALSE(seqs.empty());
+    EXPECT_EQ(*seqs.begin(), 1);
+    EXPECT_EQ(static_cast<std::size_t>(*seqs.rbegin()), seqs.size()) << "a sample is missing";
+    EXPECT_TRUE(json->messages("").empty()) << "a JSON topic was published";
+}
