@@ -6,6 +6,7 @@
 # Usage: bench/gateway_load.sh BUILD_DIR [SECONDS [CLIENTS [PAGES]]]
 #        (defaults: 10 s, 64 clients, 32 pages; PAGES 0 leaves the web page off)
 # KVEX_MODBUS_LOAD names another kvex-modbus-load (to load a gateway built without one).
+# KVEX_BENCH_SPARKPLUG=GROUP adds the Sparkplug B face (--sparkplug GROUP) beside the JSON topics.
 set -euo pipefail
 build=${1:?usage: gateway_load.sh BUILD_DIR [SECONDS [CLIENTS]]}
 seconds=${2:-10}
@@ -33,6 +34,13 @@ if command -v mosquitto > /dev/null; then
     mosquitto_sub -p "$mqtt_port" -t 'bench/#' > /dev/null 2>&1 &
     pids+=($!)
     mqtt=(--mqtt "127.0.0.1:$mqtt_port" --topic-prefix bench)
+    if [ -n "${KVEX_BENCH_SPARKPLUG:-}" ]; then
+        mosquitto_sub -p "$mqtt_port" -t 'spBv1.0/#' > /dev/null 2>&1 &
+        pids+=($!)
+        # The bdSeq goes into the bench's folder, not the user's state directory.
+        export STATE_DIRECTORY="$work"
+        mqtt+=(--sparkplug "$KVEX_BENCH_SPARKPLUG")
+    fi
 fi
 web=()
 [ "$pages" -gt 0 ] && web=(--http "127.0.0.1:$http_port")

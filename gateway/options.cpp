@@ -2,6 +2,7 @@
 #include "gateway/options.h"
 #include "platform/tr.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -9,7 +10,7 @@ namespace {
 
 // Options that take no value.
 bool isFlag(const std::string &key) {
-    return key == "help";
+    return key == "help" || key == "sparkplug-commands";
 }
 
 bool parseInt(const std::string &text, long low, long high, long *value) {
@@ -195,6 +196,27 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (value.empty() || *end != '\0' || !(v >= 0.0 && v <= 10.0))
             return bad(kvex::tr("expected a ratio from 0 to 10"));
         o->reserveWarn = v;
+    } else if (key == "sparkplug" || key == "sparkplug-node" || key == "sparkplug-device" ||
+               key == "sparkplug-host") {
+        // Sparkplug's ids become topic levels: no '/', '+' or '#'.
+        if (value.empty() || value.find_first_of("/+#") != std::string::npos ||
+            std::any_of(value.begin(), value.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+            return bad(kvex::tr("expected a Sparkplug id: not empty, without / + # or control "
+                                "characters"));
+        (key == "sparkplug"          ? o->sparkplugGroup
+         : key == "sparkplug-node"   ? o->sparkplugNode
+         : key == "sparkplug-device" ? o->sparkplugDevice
+                                     : o->sparkplugHost) = value;
+    } else if (key == "sparkplug-commands") {
+        // A flag on the command line, on or off in a config file.
+        if (value != "" && value != "on" && value != "off")
+            return bad(kvex::tr("expected on or off"));
+        o->sparkplugCommands = value != "off";
+    } else if (key == "json-topics") {
+        if (value != "on" && value != "off")
+            return bad(kvex::tr("expected on or off"));
+        o->jsonTopics = value == "on";
     } else {
         *error = kvex::trArgs("unknown option --%1", {key});
         return false;
@@ -216,7 +238,7 @@ std::string optionsHelp() {
         {"--meas-qos N", kvex::tr("QoS of meas (0); --state-qos N of status/info/params (1)")},
         {"--cafile F --cert F --key F", kvex::tr("TLS to the broker")},
         {"--username U --password-file F", kvex::tr("or KVEX_MQTT_PASSWORD in the environment")},
-        {"--client-id ID", kvex::tr("MQTT client id (kvex-rtn-<host>-<port name>-<pid>)")},
+        {"--client-id ID", kvex::tr("MQTT client id (kvex-rtn-<host>-<port name>)")},
         {"--batch N", kvex::tr("N samples per meas message (1)")},
         {"--queue N", kvex::tr("samples kept while the broker is away (100000)")},
         {"--replay-rate N", kvex::tr("late messages per second once it is back (500)")},
@@ -231,6 +253,12 @@ std::string optionsHelp() {
         {"--http-cert F --http-key F", kvex::tr("TLS for the web page")},
         {"--reserve-every D", kvex::tr("a video line for the signal reserve every D (10m; 0 off)")},
         {"--reserve-warn R", kvex::tr("health warns below this signal reserve (0.3)")},
+        {"--sparkplug GROUP", kvex::tr("Sparkplug B edge node in GROUP beside the JSON topics")},
+        {"--sparkplug-node ID", kvex::tr("its edge node id (<host>-<port name>)")},
+        {"--sparkplug-device ID", kvex::tr("the sensor's device id (sensor)")},
+        {"--sparkplug-host ID", kvex::tr("publish only while this primary host is online")},
+        {"--sparkplug-commands", kvex::tr("take DCMD writes, teach and reset (off)")},
+        {"--json-topics off", kvex::tr("leave the JSON topics out (on)")},
     };
     std::string help =
         kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");

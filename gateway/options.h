@@ -47,6 +47,14 @@ struct GatewayOptions {
     // which health warns.
     double reserveEvery = 600.0;
     double reserveWarn = 0.3;
+    // Sparkplug B over the same broker connection (gateway/sparkplug/); an empty group: off.
+    std::string sparkplugGroup;
+    std::string sparkplugNode; // empty: <host>-<port name>
+    std::string sparkplugDevice = "sensor";
+    std::string sparkplugHost; // the primary host followed; empty: none
+    bool sparkplugCommands = false;
+    // The JSON topics; off leaves the broker to Sparkplug alone.
+    bool jsonTopics = true;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;

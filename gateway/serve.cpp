@@ -14,7 +14,9 @@
 #include "gateway/samplequeue.h"
 #include "gateway/samplestore.h"
 #include "gateway/sensorjobs.h"
+#include "gateway/sparkplug/node.h"
 #include "gateway/webapi.h"
+#include "gateway/wordwrites.h"
 #include "platform/eventwait.h"
 #include "platform/inisettings.h"
 #include "platform/modbusserver.h"
@@ -30,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -52,6 +55,9 @@ constexpr double kSensorRetrySeconds = 1.0;
 constexpr double kLongestWait = 0.05;
 // How long a stop waits for the queue and the last messages to go out.
 constexpr double kStopFlushSeconds = 3.0;
+// DCMDs waiting for the pause between two cycles; each takes the sensor for up to a few
+// exchanges, so a flood is refused rather than queued.
+constexpr std::size_t kMaxSparkplugCommands = 16;
 
 bool quitRequested = false;
 int quitSignal = 0;
@@ -109,6 +115,20 @@ class Gateway {
     void takeReserveLine();
     void publishHealth();
     int publishRetained(const std::string &topic, const std::string &payload);
+    void adoptParams(const uint16_t words[16]);
+    // The Sparkplug face (gateway/sparkplug/): births, data, deaths, commands.
+    int publishSamples(const std::vector<GatewaySample> &samples);
+    bool sendingOpen() const;
+    void prepareConnect();
+    void sparkplugConnected();
+    void sparkplugMessage(const std::string &topic, const std::string &payload);
+    void sparkplugBirths();
+    void sparkplugSensorChanged();
+    void sparkplugHealth(bool force);
+    SparkplugHealth sparkplugHealthNow() const;
+    void runSparkplugCommands();
+    void sparkplugAudit(const std::string &what, const std::string &result);
+    int publishSparkplug(const SparkplugMessage &message, int qos = 0);
 
     GatewayOptions o_;
     int port_;
@@ -151,6 +171,10 @@ class Gateway {
     double nextReserve_ = 0.0;
     bool reserveScheduled_ = false;
     ReserveHealth reserve_;
+    std::unique_ptr<SparkplugNode> sparkplug_;
+    std::deque<SparkplugRequest> sparkplugWork_;
+    uint64_t serialErrors_ = 0;
+    double lastSparkplugHealth_ = -1e9;
 };
 
 bool readPasswordFile(const std::string &path, std::string *password);
@@ -176,16 +200,7 @@ bool Gateway::start() {
                 health.store = store_->fault().empty() ? "ok" : "failing: " + store_->fault();
             return health;
         };
-        hooks.paramsChanged = [this](const uint16_t words[16]) {
-            std::copy(words, words + 16, pp);
-            CopyPPtoVars();
-            std::copy(words, words + 16, params_);
-            std::copy(words, words + 16, registers_.params);
-            updateModbus(false);
-            web_->publishParams(params_);
-            if (mqtt_ && mqttUp_)
-                publishRetained("params", paramsJson(params_));
-        };
+        hooks.paramsChanged = [this](const uint16_t words[16]) { adoptParams(words); };
         hooks.audit = [this](const std::string &entry) {
             if (mqtt_ && mqttUp_)
                 publishRetained("audit", entry);
@@ -241,6 +256,8 @@ bool Gateway::start() {
         settings.willTopic = prefix_ + "/status";
         settings.willPayload = "offline";
         settings.willQos = o_.stateQos;
+        if (!o_.jsonTopics)
+            settings.willTopic.clear();
         mqtt_ = std::make_unique<MqttClient>(settings);
         logEvent(kvex::tr("MQTT broker %s:%d, topics under %s/"), o_.mqttHost.c_str(), o_.mqttPort,
                  prefix_.c_str());
@@ -250,6 +267,22 @@ bool Gateway::start() {
     info_.device = device_;
     info_.version = KVEX_VERSION;
     info_.pitchMicrons = std::nan("");
+    if (mqtt_ && !o_.sparkplugGroup.empty()) {
+        SparkplugSettings settings;
+        settings.group = o_.sparkplugGroup;
+        settings.node =
+            o_.sparkplugNode.empty() ? defaultSparkplugNode(hostName(), device_) : o_.sparkplugNode;
+        settings.device = o_.sparkplugDevice;
+        settings.primaryHost = o_.sparkplugHost;
+        settings.bdSeqFile = sparkplugBdSeqFile(o_.store, settings.group, settings.node);
+        settings.version = KVEX_VERSION;
+        sparkplug_ = std::make_unique<SparkplugNode>(settings);
+        logEvent(kvex::tr("Sparkplug B: spBv1.0/%s/+/%s/%s, commands %s%s%s, bdSeq in %s"),
+                 settings.group.c_str(), settings.node.c_str(), settings.device.c_str(),
+                 o_.sparkplugCommands ? kvex::trNow("on") : kvex::trNow("off"),
+                 settings.primaryHost.empty() ? "" : kvex::trNow(", primary host "),
+                 settings.primaryHost.c_str(), settings.bdSeqFile.c_str());
+    }
     return true;
 }
 
@@ -262,6 +295,7 @@ void Gateway::run() {
                      device_.c_str(), info_.ccdtype, info_.pcbtype, info_.pixels,
                      info_.firmware.c_str());
             publishState();
+            sparkplugSensorChanged();
             if (poll() == PollEnd::Quit)
                 break;
             logEvent(kvex::tr("sensor lost on %s: no answer within %.1f s; retrying"),
@@ -277,6 +311,7 @@ void Gateway::run() {
             registers_.sensorAnswering = false;
             updateModbus(false);
             publishStatus();
+            sparkplugSensorChanged();
         }
         pumpUntil(Timer() + kSensorRetrySeconds);
     }
@@ -351,6 +386,10 @@ Gateway::PollEnd Gateway::poll() {
             publishAnswered();
             takeReserveLine();
         }
+        if (!sparkplugWork_.empty()) {
+            publishAnswered();
+            runSparkplugCommands();
+        }
         // The port does not watch the line while request and answer cross the wire, so the
         // wait sleeps through the answer's bytes yet serves Modbus clients and the broker's
         // events the moment they come.
@@ -364,6 +403,7 @@ Gateway::PollEnd Gateway::poll() {
             return PollEnd::Lost;
         if (!isAnswerTo(8)) {
             serialError = true;
+            ++serialErrors_;
             continue;
         }
         // The next request overwrites pp, so the answer is kept now.
@@ -448,7 +488,7 @@ void Gateway::takeSample(const Measurement &m, bool serialError) {
         return;
     std::vector<GatewaySample> samples;
     samples.swap(batch_);
-    if (mqttUp_ && outstanding_.size() < kMaxOutstanding && sendMeas(samples))
+    if (sendingOpen() && outstanding_.size() < kMaxOutstanding && sendMeas(samples))
         return;
     for (GatewaySample &late : samples) {
         late.replay = true;
@@ -464,7 +504,7 @@ void Gateway::storeSample(GatewaySample s) {
         return;
     const std::size_t count = liveBatch_;
     liveBatch_ = 0;
-    if (mqttUp_ && store_->unsent() == count && storeOutstanding_.size() < kMaxOutstanding)
+    if (sendingOpen() && store_->unsent() == count && storeOutstanding_.size() < kMaxOutstanding)
         sendFromStore(count, false);
 }
 
@@ -473,7 +513,7 @@ bool Gateway::sendFromStore(std::size_t count, bool replay) {
     std::vector<GatewaySample> samples = store_->takeUnsent(count, &ids);
     for (GatewaySample &s : samples)
         s.replay = replay;
-    const int mid = mqtt_->publish(prefix_ + "/meas", measJson(samples), o_.measQos, false);
+    const int mid = publishSamples(samples);
     if (mid < 0) {
         store_->giveBack(samples.size());
         return false;
@@ -505,6 +545,7 @@ void Gateway::tick() {
     handleMqttEvents();
     sendBacklog(false);
     reportDrops();
+    sparkplugHealth(false);
     if (store_) {
         store_->maintain();
         if (store_->fault() != storeFaultPublished_ && mqttUp_ && sensorPresent_)
@@ -523,6 +564,7 @@ void Gateway::handleMqttEvents() {
             logEvent(kvex::tr("broker connected: %s:%d as %s"), o_.mqttHost.c_str(), o_.mqttPort,
                      clientId_.c_str());
             publishState();
+            sparkplugConnected();
             if (backlogSize() > 0)
                 logEvent(kvex::tr("sending backlog of %zu samples"), backlogSize());
             lastReplayTime_ = Timer();
@@ -539,6 +581,8 @@ void Gateway::handleMqttEvents() {
             failureLogged_ = !mqttUp_ || failureLogged_;
             mqttUp_ = false;
             attemptPending_ = false;
+            if (sparkplug_)
+                sparkplug_->connectionLost();
             std::vector<GatewaySample> undelivered;
             for (auto &entry : outstanding_)
                 for (GatewaySample &s : entry.second) {
@@ -564,10 +608,14 @@ void Gateway::handleMqttEvents() {
                 }
             }
             break;
+        case MqttEvent::Message:
+            sparkplugMessage(event.topic, event.text);
+            break;
         }
     }
     if (!mqttUp_ && !attemptPending_ && !quitRequested && Timer() >= nextAttempt_) {
         attemptPending_ = true;
+        prepareConnect();
         mqtt_->connect();
     }
 }
@@ -580,7 +628,7 @@ void Gateway::sendBacklog(bool unpaced) {
             return queue_.size();
         return store_->unsent() > liveBatch_ ? store_->unsent() - liveBatch_ : 0;
     };
-    if (!mqttUp_ || waiting() == 0) {
+    if (!sendingOpen() || waiting() == 0) {
         lastReplayTime_ = now;
         replayCredit_ = 0.0;
         return;
@@ -616,7 +664,7 @@ void Gateway::sendBacklog(bool unpaced) {
 }
 
 bool Gateway::sendMeas(std::vector<GatewaySample> samples) {
-    const int mid = mqtt_->publish(prefix_ + "/meas", measJson(samples), o_.measQos, false);
+    const int mid = publishSamples(samples);
     if (mid < 0)
         return false;
     outstanding_[mid] = std::move(samples);
@@ -624,6 +672,8 @@ bool Gateway::sendMeas(std::vector<GatewaySample> samples) {
 }
 
 int Gateway::publishRetained(const std::string &topic, const std::string &payload) {
+    if (!o_.jsonTopics)
+        return -1;
     return mqtt_->publish(prefix_ + "/" + topic, payload, o_.stateQos, true);
 }
 
@@ -710,7 +760,14 @@ int Gateway::finish() {
         if (mqttUp_) {
             if (sensorPresent_)
                 publishInfo();
-            const int mid = publishRetained("status", "offline");
+            // A clean disconnect keeps the will to the broker: the node says its death itself.
+            int deathMid = -1;
+            if (sparkplug_ && sparkplug_->live()) {
+                if (sparkplug_->deviceLive())
+                    publishSparkplug(sparkplug_->deviceDeath());
+                deathMid = publishSparkplug(sparkplug_->nodeDeath(), 1);
+            }
+            const int mid = o_.jsonTopics ? publishRetained("status", "offline") : deathMid;
             const double end = Timer() + 2.0;
             bool delivered = mid < 0;
             while (!delivered && Timer() < end) {
@@ -729,6 +786,222 @@ int Gateway::finish() {
     logEvent(kvex::tr("stopped; %u samples taken, %llu dropped"), static_cast<unsigned>(seq_),
              static_cast<unsigned long long>(dropped()));
     return 0;
+}
+
+void Gateway::adoptParams(const uint16_t words[16]) {
+    std::copy(words, words + 16, pp);
+    CopyPPtoVars();
+    std::copy(words, words + 16, params_);
+    std::copy(words, words + 16, registers_.params);
+    updateModbus(false);
+    if (web_)
+        web_->publishParams(params_);
+    if (mqtt_ && mqttUp_)
+        publishRetained("params", paramsJson(params_));
+}
+
+// One batch of samples on every face that is on: DDATA first, then meas, on the one connection,
+// so the id returned (the last message's) is delivered only after the other went out too.
+int Gateway::publishSamples(const std::vector<GatewaySample> &samples) {
+    int mid = -1;
+    if (sparkplug_ && sparkplug_->deviceLive()) {
+        mid = publishSparkplug(sparkplug_->deviceData(samples, params_));
+        if (mid < 0)
+            return -1;
+    }
+    if (o_.jsonTopics)
+        mid = mqtt_->publish(prefix_ + "/meas", measJson(samples), o_.measQos, false);
+    return mid;
+}
+
+// With the JSON topics off, samples wait (for is_historical later) while Sparkplug may not send.
+bool Gateway::sendingOpen() const {
+    return mqttUp_ && (o_.jsonTopics || (sparkplug_ && sparkplug_->deviceLive()));
+}
+
+int Gateway::publishSparkplug(const SparkplugMessage &message, int qos) {
+    return mqtt_->publish(message.topic, message.payload, qos, false);
+}
+
+// Every connection gets the will of a new bdSeq, which is kept on disk before it is used.
+void Gateway::prepareConnect() {
+    if (!sparkplug_)
+        return;
+    std::string error;
+    const SparkplugMessage will = sparkplug_->nextWill(&error);
+    if (!error.empty())
+        logEvent(kvex::tr("Sparkplug: bdSeq %llu not kept (%s); a restart may repeat it"),
+                 static_cast<unsigned long long>(sparkplug_->bdSeq()), error.c_str());
+    mqtt_->setWill(will.topic, will.payload, 1, false);
+}
+
+void Gateway::sparkplugConnected() {
+    if (!sparkplug_)
+        return;
+    sparkplug_->connectionUp();
+    // Commands and the host's STATE are subscribed before the births, so none is missed.
+    for (const std::string &filter : sparkplug_->subscriptions())
+        mqtt_->subscribe(filter, 1);
+    if (sparkplug_->birthDue())
+        sparkplugBirths();
+    else
+        logEvent(kvex::tr("Sparkplug: waiting for primary host %s to be online"),
+                 sparkplug_->settings().primaryHost.c_str());
+}
+
+SparkplugHealth Gateway::sparkplugHealthNow() const {
+    SparkplugHealth health;
+    health.queueDepth = backlogSize();
+    health.dropped = dropped();
+    health.serialErrors = serialErrors_;
+    health.samples = seq_;
+    if (store_)
+        health.store = store_->fault().empty() ? "ok" : "failing: " + store_->fault();
+    health.sensorAnswering = sensorPresent_;
+    return health;
+}
+
+void Gateway::sparkplugBirths() {
+    const bool sensor = sensorChecked_ && sensorPresent_;
+    for (const SparkplugMessage &m :
+         sparkplug_->births(sparkplugHealthNow(), sensor ? &info_ : nullptr, params_,
+                            sensor && registers_.haveSample ? &registers_.sample : nullptr))
+        publishSparkplug(m);
+    lastSparkplugHealth_ = Timer();
+    logEvent(kvex::tr("Sparkplug: births sent with bdSeq %llu"),
+             static_cast<unsigned long long>(sparkplug_->bdSeq()));
+}
+
+// The sensor was found (DBIRTH) or stopped answering (DDEATH).
+void Gateway::sparkplugSensorChanged() {
+    if (!sparkplug_ || !sparkplug_->live())
+        return;
+    if (sensorPresent_ && !sparkplug_->deviceLive())
+        publishSparkplug(sparkplug_->deviceBirth(
+            info_, params_, registers_.haveSample ? &registers_.sample : nullptr));
+    else if (!sensorPresent_ && sparkplug_->deviceLive())
+        publishSparkplug(sparkplug_->deviceDeath());
+}
+
+// NDATA once a second at most, when a figure changed.
+void Gateway::sparkplugHealth(bool force) {
+    if (!sparkplug_ || !sparkplug_->live() || (!force && Timer() - lastSparkplugHealth_ < 1.0))
+        return;
+    lastSparkplugHealth_ = Timer();
+    SparkplugMessage message;
+    if (sparkplug_->nodeData(sparkplugHealthNow(), &message))
+        publishSparkplug(message);
+}
+
+void Gateway::sparkplugMessage(const std::string &topic, const std::string &payload) {
+    if (!sparkplug_)
+        return;
+    SparkplugRequest request = sparkplug_->handle(topic, payload);
+    switch (request.kind) {
+    case SparkplugRequest::None:
+        break;
+    case SparkplugRequest::Rebirth:
+        if (sparkplug_->live()) {
+            logEvent(kvex::tr("Sparkplug: rebirth asked for"));
+            sparkplugBirths();
+        }
+        break;
+    case SparkplugRequest::HostOnline:
+        if (sparkplug_->birthDue()) {
+            logEvent(kvex::tr("Sparkplug: primary host %s online"),
+                     sparkplug_->settings().primaryHost.c_str());
+            sparkplugBirths();
+        }
+        break;
+    case SparkplugRequest::HostOffline:
+        // The connection stays for the JSON topics; hosts learn of the pause from the NDEATH.
+        if (sparkplug_->live()) {
+            logEvent(kvex::tr("Sparkplug: primary host %s offline; publishing paused"),
+                     sparkplug_->settings().primaryHost.c_str());
+            if (sparkplug_->deviceLive())
+                publishSparkplug(sparkplug_->deviceDeath());
+            publishSparkplug(sparkplug_->nodeDeath(), 1);
+            sparkplug_->died();
+        }
+        break;
+    case SparkplugRequest::Command:
+        if (!o_.sparkplugCommands) {
+            sparkplugAudit(request.what, "refused: commands are off (start the gateway with "
+                                         "--sparkplug-commands)");
+        } else if (!request.refusal.empty()) {
+            sparkplugAudit(request.what, "refused: " + request.refusal);
+        } else if (!sensorPresent_) {
+            sparkplugAudit(request.what, "refused: no sensor answering");
+        } else if (sparkplugWork_.size() >= kMaxSparkplugCommands) {
+            sparkplugAudit(request.what, "refused: too many commands waiting");
+        } else {
+            // The exchanges wait for the pause between two run cycles.
+            sparkplugWork_.push_back(std::move(request));
+        }
+        break;
+    }
+}
+
+void Gateway::runSparkplugCommands() {
+    while (!sparkplugWork_.empty()) {
+        const SparkplugRequest request = std::move(sparkplugWork_.front());
+        sparkplugWork_.pop_front();
+        if (!sensorPresent_) {
+            sparkplugAudit(request.what, "refused: no sensor answering");
+            continue;
+        }
+        const int positions = static_cast<int>(ccdsubpixel);
+        std::vector<std::string> results;
+        // Every check first: a command with one bad value changes nothing at all.
+        CheckedWrite ram, eeprom;
+        int status = 0;
+        std::string body;
+        if (!request.ram.empty() &&
+            !checkWordWrite(request.ram, false, positions, &ram, &status, &body)) {
+            sparkplugAudit(request.what, "refused: " + ram.refusal);
+            continue;
+        }
+        if (!request.eeprom.empty() &&
+            !checkWordWrite(request.eeprom, true, positions, &eeprom, &status, &body)) {
+            sparkplugAudit(request.what, "refused: " + eeprom.refusal);
+            continue;
+        }
+        auto run = [&](const std::string &what, const WriteOutcome &outcome) {
+            results.push_back(what + ": " + outcome.result);
+            if (outcome.ramChanged)
+                adoptParams(outcome.words);
+        };
+        if (!request.ram.empty())
+            run(ram.what, runWordWrite(ram));
+        if (!request.eeprom.empty())
+            run(eeprom.what, runWordWrite(eeprom));
+        if (request.teach)
+            run("teach", runTeach());
+        if (request.reset)
+            run("reset max/min", runResetMaxMin());
+        std::string result;
+        for (const std::string &r : results)
+            result += (result.empty() ? "" : "; ") + r;
+        sparkplugAudit(request.what, result);
+    }
+}
+
+// A command's entry in the audit (the web's list, stream and topic when the web is on) and its
+// answer in the next DDATA.
+void Gateway::sparkplugAudit(const std::string &what, const std::string &result) {
+    const char *format = kvex::tr("Sparkplug write from %s: %s: %s");
+    if (web_) {
+        web_->audit(format, "DCMD", what, result);
+    } else {
+        std::string line = what;
+        for (char &c : line)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = ' ';
+        logEvent(format, "DCMD", line.c_str(), result.c_str());
+        if (mqtt_ && mqttUp_)
+            publishRetained("audit", auditEntryJson(isoTimeNow(), "DCMD", line, result));
+    }
+    sparkplug_->commandAnswered(result);
 }
 
 bool readPasswordFile(const std::string &path, std::string *password) {
@@ -805,10 +1078,17 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
     const std::string prefix =
         options.topicPrefix.empty() ? defaultTopicPrefix(host, device) : options.topicPrefix;
     std::string clientId = options.clientId;
+    // Stable across restarts: the broker replaces the session of the gateway's last run instead
+    // of keeping one per process.
+    // From the host and port, not from --topic-prefix: two gateways given the same prefix must
+    // not take each other's session.
     if (clientId.empty()) {
-        clientId =
-            "kvex-rtn-" + prefix.substr(prefix.find('/') + 1) + "-" + std::to_string(getpid());
-        std::replace(clientId.begin(), clientId.end(), '/', '-');
+        const std::string own = defaultTopicPrefix(host, device);
+        clientId = "kvex-rtn-" + own.substr(own.find('/') + 1);
+    }
+    if (!options.sparkplugGroup.empty() && !options.mqtt) {
+        logEvent(kvex::tr("serve: --sparkplug publishes over the MQTT broker; give --mqtt too"));
+        return 2;
     }
 
     quitRequested = false;

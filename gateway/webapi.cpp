@@ -13,6 +13,7 @@
 #include "gateway/sensorjobs.h"
 #include "gateway/webbody.h"
 #include "gateway/webfiles.h"
+#include "gateway/wordwrites.h"
 #include "platform/httpserver.h"
 #include "platform/tr.h"
 
@@ -134,13 +135,6 @@ std::string labelValue(const std::string &text) {
         out += c;
     }
     return out;
-}
-
-int wordIndex(const std::string &name) {
-    for (int word = 0; word < PNUM; ++word)
-        if (name == parameterJsonKey(word))
-            return word;
-    return -1;
 }
 
 } // namespace
@@ -404,13 +398,13 @@ struct WebApi::Impl {
 
     // Logs one write: stderr, the audit list, and (from the polling thread) the stream and the
     // broker.
-    void audit(const std::string &client, const std::string &rawWhat, const std::string &result) {
+    void audit(const std::string &client, const std::string &rawWhat, const std::string &result,
+               const char *format = kvex::tr("web write from %s: %s: %s")) {
         // What a client sent goes into the journal as one line whatever it holds.
         std::string what = rawWhat;
         for (char &c : what)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
                 c = ' ';
-        const char *format = kvex::tr("web write from %s: %s: %s");
         std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
         std::fputc('\n', stderr);
         std::fflush(stderr);
@@ -457,8 +451,8 @@ struct WebApi::Impl {
         const bool eeprom = request.query == "to=eeprom";
         if (!request.query.empty() && !eeprom && request.query != "to=ram")
             return json(400, errorJson("expected ?to=ram or ?to=eeprom"));
-        std::string what = std::string("parameter words to ") + (eeprom ? "EEPROM" : "RAM");
-        if (auto refused = refuseWrite(request, what))
+        if (auto refused = refuseWrite(request, std::string("parameter words to ") +
+                                                    (eeprom ? "EEPROM" : "RAM")))
             return *refused;
         std::vector<WordValue> values;
         std::string error;
@@ -469,66 +463,40 @@ struct WebApi::Impl {
             const std::lock_guard<std::mutex> lock(snapshotMutex);
             known = positions;
         }
-        std::vector<std::pair<int, uint16_t>> words;
-        for (const WordValue &v : values) {
-            const int word = wordIndex(v.name);
-            if (word < 0)
-                return json(400, errorJson("no parameter word is called \"" + v.name + "\""));
-            const ParameterLimit limit = parameterLimit(word, known);
-            if (v.value < 0 || v.value > 0xFFFF ||
-                panelCorrected(word, static_cast<unsigned short>(v.value), known) != v.value)
-                return json(422, rangeErrorJson(v.name, word, v.value, limit));
-            words.push_back({word, static_cast<uint16_t>(v.value)});
-            what += (words.size() == 1 ? ": " : ", ") + v.name + "=" + std::to_string(v.value);
-        }
+        CheckedWrite write;
+        int status = 0;
+        std::string refusal;
+        if (!checkWordWrite(values, eeprom, known, &write, &status, &refusal))
+            return json(status, refusal);
         const std::string client = request.remoteAddress;
-        return onPollingThread(true, [this, eeprom, words, client, what] {
-            const WordMemory memory = eeprom ? WordMemory::Eeprom : WordMemory::Ram;
-            uint16_t set[16], readBack[16];
-            if (!readSensorWords(memory, set)) {
-                audit(client, what, "failed: no parameter frame before the write");
-                return json(504, errorJson("the sensor did not answer"));
-            }
-            for (const auto &word : words)
-                set[word.first] = word.second;
-            if (!writeSensorWords(memory, set, readBack)) {
-                audit(client, what, "failed: no read-back");
-                return json(504, errorJson("the sensor did not answer the read-back"));
-            }
-            const bool verified = std::equal(set, set + 16, readBack);
-            audit(client, what, verified ? "written and verified" : "read-back differs");
-            if (!eeprom)
-                hooks.paramsChanged(readBack);
-            return json(verified ? 200 : 502, writeResultJson(eeprom, verified, readBack));
+        return onPollingThread(true, [this, write, client] {
+            return finish(client, write.what, runWordWrite(write));
         });
+    }
+
+    // The audit entry of a write, the gateway told of new RAM words, and the client's answer.
+    HttpResponse finish(const std::string &client, const std::string &what,
+                        const WriteOutcome &outcome) {
+        audit(client, what, outcome.result);
+        if (outcome.ramChanged)
+            hooks.paramsChanged(outcome.words);
+        return json(outcome.status, outcome.body);
     }
 
     HttpResponse teach(const HttpRequest &request) {
         if (auto refused = refuseWrite(request, "teach"))
             return *refused;
         const std::string client = request.remoteAddress;
-        return onPollingThread(true, [this, client] {
-            uint16_t ram[16];
-            if (!teachSensor(ram)) {
-                audit(client, "teach", "failed: no answer");
-                return json(504, errorJson("the sensor did not answer the teach"));
-            }
-            audit(client, "teach", "set-point " + std::to_string(ram[8]));
-            hooks.paramsChanged(ram);
-            return json(200, teachResultJson(ram));
-        });
+        return onPollingThread(true,
+                               [this, client] { return finish(client, "teach", runTeach()); });
     }
 
     HttpResponse resetMaxMin(const HttpRequest &request) {
         if (auto refused = refuseWrite(request, "reset max/min"))
             return *refused;
         const std::string client = request.remoteAddress;
-        return onPollingThread(true, [this, client] {
-            const bool done = resetSensorMaxMin();
-            audit(client, "reset max/min", done ? "done" : "failed: no answer");
-            return done ? json(200, resetResultJson())
-                        : json(504, errorJson("the sensor did not answer the reset"));
-        });
+        return onPollingThread(
+            true, [this, client] { return finish(client, "reset max/min", runResetMaxMin()); });
     }
 
     HttpResponse video() {
@@ -808,6 +776,11 @@ void WebApi::publishReserve(const ReserveHealth &health, const ReserveReading *r
         }
     }
     d.server.broadcast(healthMessage(health), "health");
+}
+
+void WebApi::audit(const char *format, const std::string &client, const std::string &what,
+                   const std::string &result) {
+    impl_->audit(client, what, result, format);
 }
 
 void WebApi::tick(bool betweenCycles) {

@@ -60,6 +60,10 @@ class WebApi {
     // Runs waiting requests: those that talk to the sensor only `betweenCycles` (or refuses
     // them while no sensor answers), the others at once; refreshes the health once a second.
     void tick(bool betweenCycles);
+    // A write another face did (Sparkplug DCMD), into the same audit list, stream and topic as the
+    // web's own; `format` is the log line's, with the client, what and the result.
+    void audit(const char *format, const std::string &client, const std::string &what,
+               const std::string &result);
     // Whether a request waits to talk to the sensor.
     bool sensorWorkWaiting() const;
 

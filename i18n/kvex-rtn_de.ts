@@ -2070,10 +2070,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>oder KVEX_MQTT_PASSWORD in der Umgebung</translation>
     </message>
     <message>
-        <source>MQTT client id (kvex-rtn-&lt;host&gt;-&lt;port name&gt;-&lt;pid&gt;)</source>
-        <translation>MQTT-Client-ID (kvex-rtn-&lt;Host&gt;-&lt;Portname&gt;-&lt;PID&gt;)</translation>
-    </message>
-    <message>
         <source>N samples per meas message (1)</source>
         <translation>N Messwerte je meas-Nachricht (1)</translation>
     </message>
@@ -2544,6 +2540,82 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>, saturated</source>
         <translation>, übersteuert</translation>
+    </message>
+    <message>
+        <source>expected a Sparkplug id: not empty, without / + # or control characters</source>
+        <translation>erwartet eine Sparkplug-ID: nicht leer, ohne / + # und Steuerzeichen</translation>
+    </message>
+    <message>
+        <source>MQTT client id (kvex-rtn-&lt;host&gt;-&lt;port name&gt;)</source>
+        <translation>MQTT-Client-ID (kvex-rtn-&lt;Host&gt;-&lt;Portname&gt;)</translation>
+    </message>
+    <message>
+        <source>Sparkplug B edge node in GROUP beside the JSON topics</source>
+        <translation>Sparkplug-B-Edge-Node in GROUP neben den JSON-Topics</translation>
+    </message>
+    <message>
+        <source>its edge node id (&lt;host&gt;-&lt;port name&gt;)</source>
+        <translation>seine Edge-Node-ID (&lt;Host&gt;-&lt;Portname&gt;)</translation>
+    </message>
+    <message>
+        <source>the sensor&apos;s device id (sensor)</source>
+        <translation>die Device-ID des Sensors (sensor)</translation>
+    </message>
+    <message>
+        <source>publish only while this primary host is online</source>
+        <translation>nur senden, solange dieser Primary Host online ist</translation>
+    </message>
+    <message>
+        <source>take DCMD writes, teach and reset (off)</source>
+        <translation>DCMD-Schreibbefehle, Einlernen und Zurücksetzen annehmen (aus)</translation>
+    </message>
+    <message>
+        <source>leave the JSON topics out (on)</source>
+        <translation>die JSON-Topics weglassen (ein)</translation>
+    </message>
+    <message>
+        <source>Sparkplug B: spBv1.0/%s/+/%s/%s, commands %s%s%s, bdSeq in %s</source>
+        <translation>Sparkplug B: spBv1.0/%s/+/%s/%s, Befehle %s%s%s, bdSeq in %s</translation>
+    </message>
+    <message>
+        <source>on</source>
+        <translation>ein</translation>
+    </message>
+    <message>
+        <source>, primary host </source>
+        <translation>, Primary Host </translation>
+    </message>
+    <message>
+        <source>Sparkplug: bdSeq %llu not kept (%s); a restart may repeat it</source>
+        <translation>Sparkplug: bdSeq %llu nicht gespeichert (%s); ein Neustart kann sie wiederholen</translation>
+    </message>
+    <message>
+        <source>Sparkplug: waiting for primary host %s to be online</source>
+        <translation>Sparkplug: warte, bis Primary Host %s online ist</translation>
+    </message>
+    <message>
+        <source>Sparkplug: births sent with bdSeq %llu</source>
+        <translation>Sparkplug: Birth-Nachrichten mit bdSeq %llu gesendet</translation>
+    </message>
+    <message>
+        <source>Sparkplug: rebirth asked for</source>
+        <translation>Sparkplug: Rebirth angefordert</translation>
+    </message>
+    <message>
+        <source>Sparkplug: primary host %s online</source>
+        <translation>Sparkplug: Primary Host %s online</translation>
+    </message>
+    <message>
+        <source>Sparkplug: primary host %s offline; publishing paused</source>
+        <translation>Sparkplug: Primary Host %s offline; Senden pausiert</translation>
+    </message>
+    <message>
+        <source>Sparkplug write from %s: %s: %s</source>
+        <translation>Sparkplug-Schreibzugriff von %s: %s: %s</translation>
+    </message>
+    <message>
+        <source>serve: --sparkplug publishes over the MQTT broker; give --mqtt too</source>
+        <translation>serve: --sparkplug sendet über den MQTT-Broker; bitte auch --mqtt angeben</translation>
     </message>
 </context>
 </TS>

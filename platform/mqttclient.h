@@ -20,15 +20,18 @@ struct MqttSettings {
     std::string willTopic;
     std::string willPayload;
     int willQos = 1;
+    bool willRetain = true;
 };
 
 struct MqttEvent {
-    enum Kind { Connected, Lost, Delivered };
+    enum Kind { Connected, Lost, Delivered, Message };
     Kind kind;
     // Delivered: the id publish() returned; written to the socket (QoS 0) or acknowledged.
     int messageId = 0;
-    // Lost: why, for the log.
+    // Lost: why, for the log. Message: the payload, which may be binary.
     std::string text;
+    // Message: the topic it came on.
+    std::string topic;
 };
 
 class MqttClient {
@@ -44,6 +47,12 @@ class MqttClient {
     void connect();
     // The message id, or -1 when no connection takes it.
     int publish(const std::string &topic, const std::string &payload, int qos, bool retain);
+    // The will of the next connection attempt on (one that is under way keeps its own): a will
+    // that changes with every connection, like a sequence number in it.
+    void setWill(const std::string &topic, const std::string &payload, int qos, bool retain);
+    // Subscribes on the connection that is up (a new connection starts with none); false when
+    // none is up. What comes arrives as Message events.
+    bool subscribe(const std::string &filter, int qos);
     // Sends what is queued, then a clean disconnect (the broker keeps the will to itself).
     void disconnect();
     // Events in the order they happened, since the last call.

@@ -22,6 +22,11 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
   # The gateway's store on disk.
   libsqlite3-dev
+  # The gateway's Sparkplug B payload: C code generated from its .proto at build time, encoded
+  # with libprotobuf-c.
+  libprotobuf-c-dev protobuf-c-compiler
+  # The Sparkplug tests decode with Eclipse Tahu's codec, which npm installs into the build tree.
+  nodejs npm
   # The gateway's web page and API (HTTP, WebSocket, TLS through OpenSSL 3), and promtool to
   # check its metrics.
   libcivetweb-dev libssl-dev prometheus
@@ -39,6 +44,8 @@ if [ "${1:-}" = "--list" ]; then
 fi
 missing=()
 for p in "${packages[@]}"; do
+  # A Node.js from another source may bring npm itself (and conflict with Debian's npm).
+  [ "$p" = npm ] && command -v npm > /dev/null && continue
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then

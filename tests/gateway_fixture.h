@@ -174,11 +174,12 @@ struct Message {
 // A subscriber with a persistent session that reconnects by itself.
 class Subscriber {
   public:
+    // Two subscribers on one broker need ids of their own.
     Subscriber(int port, const std::string &filter, const char *user = nullptr,
-               const char *password = nullptr)
+               const char *password = nullptr, const char *id = "kvex-gateway-test-subscriber")
         : filter_(filter) {
         mosquitto_lib_init();
-        client_ = mosquitto_new("kvex-gateway-test-subscriber", false, this);
+        client_ = mosquitto_new(id, false, this);
         if (user)
             mosquitto_username_pw_set(client_, user, password);
         mosquitto_connect_callback_set(client_, [](mosquitto *m, void *self, int rc) {

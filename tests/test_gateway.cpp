@@ -689,6 +689,16 @@ TEST(GatewayCore, OptionsAreCheckedAndSecretsStayOffTheCommandLine) {
         {"reserve-every", "-1m", false, false},
         {"reserve-warn", "0.3", true, true},
         {"reserve-warn", "lots", false, false},
+        {"sparkplug", "Line 3", false, true},
+        {"sparkplug", "Line/3", false, false},
+        {"sparkplug-node", "press+7", false, false},
+        {"sparkplug-device", "#", false, false},
+        {"sparkplug-host", "", false, false},
+        {"sparkplug-host", "scada\n", true, false},
+        {"sparkplug-commands", "", false, true},
+        {"sparkplug-commands", "on", true, true},
+        {"sparkplug-commands", "yes", true, false},
+        {"json-topics", "off", false, true},
     };
     for (const Case &c : cases) {
         GatewayOptions options;

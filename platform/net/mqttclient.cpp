@@ -7,6 +7,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -55,7 +56,7 @@ struct MqttClient::Impl {
         auto *self = static_cast<Impl *>(data);
         if (rc == 0) {
             self->active = true;
-            self->post({MqttEvent::Connected, 0, {}});
+            self->post({MqttEvent::Connected, 0, {}, {}});
             return;
         }
         self->refusal = std::string("connection refused: ") + mosquitto_connack_string(rc);
@@ -63,7 +64,14 @@ struct MqttClient::Impl {
     }
 
     static void onPublish(mosquitto *, void *data, int mid) {
-        static_cast<Impl *>(data)->post({MqttEvent::Delivered, mid, {}});
+        static_cast<Impl *>(data)->post({MqttEvent::Delivered, mid, {}, {}});
+    }
+
+    static void onMessage(mosquitto *, void *data, const mosquitto_message *message) {
+        std::string payload(static_cast<const char *>(message->payload),
+                            static_cast<std::size_t>(std::max(message->payloadlen, 0)));
+        static_cast<Impl *>(data)->post(
+            {MqttEvent::Message, message->mid, std::move(payload), message->topic});
     }
 
     mosquitto *createInstance() {
@@ -73,10 +81,15 @@ struct MqttClient::Impl {
         mosquitto_threaded_set(m, true);
         mosquitto_connect_callback_set(m, onConnect);
         mosquitto_publish_callback_set(m, onPublish);
-        if (!settings.willTopic.empty())
-            mosquitto_will_set(m, settings.willTopic.c_str(),
-                               static_cast<int>(settings.willPayload.size()),
-                               settings.willPayload.data(), settings.willQos, true);
+        mosquitto_message_callback_set(m, onMessage);
+        MqttSettings will;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            will = settings;
+        }
+        if (!will.willTopic.empty())
+            mosquitto_will_set(m, will.willTopic.c_str(), static_cast<int>(will.willPayload.size()),
+                               will.willPayload.data(), will.willQos, will.willRetain);
         if (!settings.username.empty())
             mosquitto_username_pw_set(m, settings.username.c_str(),
                                       settings.password.empty() ? nullptr
@@ -98,7 +111,7 @@ struct MqttClient::Impl {
         refusal.clear();
         mosquitto *m = createInstance();
         if (!m) {
-            post({MqttEvent::Lost, 0, "cannot create the MQTT client"});
+            post({MqttEvent::Lost, 0, "cannot create the MQTT client", {}});
             return;
         }
         std::string why = setUpTls(m);
@@ -124,7 +137,7 @@ struct MqttClient::Impl {
             active = false;
         }
         mosquitto_destroy(m);
-        post({MqttEvent::Lost, 0, why});
+        post({MqttEvent::Lost, 0, why, {}});
     }
 
     bool stopRequested() {
@@ -183,6 +196,22 @@ int MqttClient::publish(const std::string &topic, const std::string &payload, in
     const int rc = mosquitto_publish(impl_->instance, &mid, topic.c_str(),
                                      static_cast<int>(payload.size()), payload.data(), qos, retain);
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+}
+
+void MqttClient::setWill(const std::string &topic, const std::string &payload, int qos,
+                         bool retain) {
+    const std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->settings.willTopic = topic;
+    impl_->settings.willPayload = payload;
+    impl_->settings.willQos = qos;
+    impl_->settings.willRetain = retain;
+}
+
+bool MqttClient::subscribe(const std::string &filter, int qos) {
+    const std::lock_guard<std::mutex> lock(impl_->instanceMutex);
+    if (!impl_->instance || !impl_->active)
+        return false;
+    return mosquitto_subscribe(impl_->instance, nullptr, filter.c_str(), qos) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttClient::disconnect() {
