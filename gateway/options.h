@@ -1,6 +1,8 @@
 // The gateway's settings: command-line words and INI keys share one set of names.
 #pragma once
 
+#include "platform/httpserver.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -43,6 +45,8 @@ struct GatewayOptions {
     int httpPort = 0;
     std::string httpTokenFile;
     std::string httpCert, httpKey;
+    // What one web client may take: sizes, time-outs, connection caps, a page's queue.
+    HttpLimits httpLimits;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;

@@ -22,9 +22,9 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
   # The gateway's store on disk.
   libsqlite3-dev
-  # The gateway's web page and API (HTTP, WebSocket, TLS through OpenSSL 3), and promtool to
-  # check its metrics.
-  libcivetweb-dev libssl-dev prometheus
+  # The gateway's web page and API (Boost.Beast and Asio, header-only; TLS through OpenSSL 3),
+  # and promtool to check its metrics.
+  libboost-dev libssl-dev prometheus
   # The port check's test plays a system bus with ModemManager on it.
   dbus-daemon
   # The package's checks: Debian's rules, the desktop entry, the AppStream metadata, and
