@@ -16,6 +16,7 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -833,6 +834,8 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
     }
     core.accept();
     core.thread = std::thread([&core] {
+        // Named, so that its CPU can be told from the polling thread's (top -H, /proc).
+        ::pthread_setname_np(::pthread_self(), "kvex-web");
         // A handler that throws is the program's fault; one client's request must not end the
         // network thread for everybody.
         for (;;) {
