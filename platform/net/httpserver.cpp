@@ -513,10 +513,10 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
     }
 
     void fail(error_code ec) {
-        const bool started = phase_ == Phase::Reading;
         if (parser_ && parser_->is_header_done() && request_.method.empty())
             takeRequest();
-        if (timedOut_ && started && buffer_.size() + (parser_ ? 1 : 0) > 0)
+        // Only a request that has begun is answered; an idle connection is just closed.
+        if (timedOut_ && phase_ == Phase::Reading)
             return answerOwn(408, "the request did not come whole in time");
         if (ec == http::error::header_limit)
             return answerOwn(431, "request line and headers above " +
