@@ -308,8 +308,7 @@ struct WebApi::Impl {
         ProcessFigures process;
         if (readProcessFigures(&process)) {
             metric("process_cpu_seconds_total", "counter",
-                   "Total user and system CPU time spent "
-                   "in seconds.",
+                   "Total user and system CPU time spent in seconds.",
                    one(metricNumber(process.cpuSeconds, "%.2f")));
             metric("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.",
                    one(metricNumber(process.residentBytes, "%.0f")));
