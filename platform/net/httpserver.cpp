@@ -14,10 +14,13 @@
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
+#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/select.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -693,6 +696,27 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
     bool timedOut_ = false, keepAlive_ = true, pathOk_ = true;
 };
 
+// libmosquitto's loop waits with select(), which cannot take a descriptor from FD_SETSIZE
+// (1 024) on: a broker connection made while web clients hold the low numbers would fail. So a
+// client's socket moves above that range when there is room, leaving the low numbers to the
+// rest of the gateway.
+tcp::socket aboveSelectRange(tcp::socket socket, tcp::endpoint::protocol_type protocol) {
+    if (socket.native_handle() >= FD_SETSIZE)
+        return socket;
+    const int high = ::fcntl(socket.native_handle(), F_DUPFD_CLOEXEC, FD_SETSIZE);
+    if (high < 0)
+        return socket;
+    error_code ec;
+    tcp::socket moved(socket.get_executor());
+    moved.assign(protocol, high, ec);
+    if (ec) {
+        ::close(high);
+        return socket;
+    }
+    socket.close(ec);
+    return moved;
+}
+
 void Core::accept() {
     acceptor.async_accept([this](error_code ec, tcp::socket socket) {
         if (ec == net::error::operation_aborted || !acceptor.is_open())
@@ -726,6 +750,7 @@ void Core::admit(tcp::socket socket) {
     if (same != perAddress.end() && same->second >= settings.limits.maxPerAddress)
         return refuse("address_cap");
     socket.set_option(tcp::no_delay(true), ec);
+    socket = aboveSelectRange(std::move(socket), remote.protocol());
     Admission admission(this, remote.address());
     if (tls) {
         auto session = std::make_shared<HttpSession<TlsStream>>(
