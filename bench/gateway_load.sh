@@ -3,8 +3,11 @@
 # every 10 ms and PAGES live pages follow its web stream while it polls the simulated sensor at
 # the wire rate and publishes over MQTT, beside a bare request/answer loop on the same simulator.
 # Not a test: it reports figures.
-# Usage: bench/gateway_load.sh BUILD_DIR [SECONDS [CLIENTS [PAGES]]]
+# Usage: bench/gateway_load.sh BUILD_DIR [SECONDS [CLIENTS [PAGES [IDLE]]]]
 #        (defaults: 10 s, 64 clients, 32 pages; PAGES 0 leaves the web page off)
+# With IDLE (e.g. 10000 with PAGES 1000) the web load holds IDLE idle connections and PAGES
+# pages from other loopback addresses while it times /api/sample, /metrics and a new page's first
+# sample, and reports the memory per held connection and the web server's thread's CPU.
 # KVEX_MODBUS_LOAD names another kvex-modbus-load (to load a gateway built without one).
 # KVEX_BENCH_SPARKPLUG=GROUP adds the Sparkplug B face (--sparkplug GROUP) beside the JSON topics.
 set -euo pipefail
@@ -12,6 +15,9 @@ build=${1:?usage: gateway_load.sh BUILD_DIR [SECONDS [CLIENTS]]}
 seconds=${2:-10}
 clients=${3:-64}
 pages=${4:-32}
+idle=${5:-0}
+# The load holds a descriptor per connection.
+[ "$idle" -gt 0 ] && ulimit -n "$(ulimit -Hn)"
 bin="$build/bin"
 load=${KVEX_MODBUS_LOAD:-$bin/kvex-modbus-load}
 work=$(mktemp -d /tmp/kvex-gateway-load-XXXXXX)
@@ -44,6 +50,9 @@ if command -v mosquitto > /dev/null; then
 fi
 web=()
 [ "$pages" -gt 0 ] && web=(--http "127.0.0.1:$http_port")
+# Idle connections are held, not closed after the usual 5 s, and
+# the cap (10 000 by default) leaves room for all of them and the probes.
+[ "$idle" -gt 0 ] && web+=(--http-keep-alive 3600 --http-max-connections $((idle + pages + 100)))
 "$bin/kvex-rtn-cli" --port "$device" serve "${mqtt[@]}" --modbus "127.0.0.1:$modbus_port" \
     "${web[@]}" 2> "$work/gateway.log" &
 gateway=$!
@@ -57,7 +66,27 @@ start_ticks=$(cpu_ticks)
 start_time=$(date +%s.%N)
 status=0
 page_status=0
-if [ "$pages" -gt 0 ]; then
+rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$gateway/status"; }
+web_ticks() {
+    for t in /proc/$gateway/task/*; do
+        if [ "$(cat "$t/comm")" = kvex-web ]; then awk '{print $14 + $15}' "$t/stat"; fi
+    done
+}
+if [ "$pages" -gt 0 ] && [ "$idle" -gt 0 ]; then
+    rss_before=$(rss_kib)
+    timeout $((seconds + 120)) "$load" hold "$http_port" "$idle" "$pages" "$seconds" \
+        > "$work/pages.out" &
+    page_load=$!
+    # Measured in the second half, once everything is connected.
+    sleep $((seconds / 2))
+    web_start=$(web_ticks)
+    web_time=$(date +%s.%N)
+    sleep $((seconds / 4))
+    web_cpu=$(echo "scale=2; 100 * ($(web_ticks) - $web_start) / $ticks / ($(date +%s.%N) - $web_time)" | bc)
+    rss_held=$(rss_kib)
+    echo "memory per connection   $(echo "scale=2; ($rss_held - $rss_before) / ($idle + $pages)" | bc) KiB ($rss_before KiB before, $rss_held KiB held)"
+    echo "web thread CPU          $web_cpu % of one core with $pages pages"
+elif [ "$pages" -gt 0 ]; then
     timeout $((seconds + 30)) "$load" pages "$http_port" "$pages" "$seconds" > "$work/pages.out" &
     page_load=$!
 fi

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -43,13 +44,24 @@ int usage() {
                 "      second, errors and the gateway's polling rate (from its seq registers).\n"
                 "pages: PAGES (32) WebSockets to 127.0.0.1:PORT/ws for SECONDS (10); prints the\n"
                 "      time from each answer (its ts) to its arrival, samples missed, errors.\n"
+                "       kvex-modbus-load hold PORT IDLE PAGES [SECONDS]\n"
+                "hold: IDLE connections that send nothing and PAGES WebSockets held for SECONDS\n"
+                "      (10), from 127.0.1.x and 127.0.2.x (900 per address), while another\n"
+                "      thread times /api/sample, /metrics and a page opened meanwhile.\n"
                 "bare: writes the run-mode request and blocks until the 36-byte answer is in, for\n"
                 "      SECONDS (10); prints the cycles per second.\n");
     return 2;
 }
 
-int connectLoopback(int port) {
+// From 127.0.0.1, or from another loopback address: the gateway caps connections per address.
+int connectLoopback(int port, uint32_t from = INADDR_LOOPBACK) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && from != INADDR_LOOPBACK) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(from);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -285,15 +297,85 @@ void takeFrames(Page &page, std::vector<double> &delays, long &missed) {
     }
 }
 
-int runPages(int port, int pages, double seconds) {
+double percentileOf(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+// One GET on a connection of its own from `from`; the time to the whole answer in ms, -1 when
+// it is not a 200.
+double timedGet(int port, const std::string &path, uint32_t from) {
+    const double start = kvexsim::steadySeconds();
+    const int fd = connectLoopback(port, from);
+    if (fd < 0)
+        return -1;
+    const std::string request = "GET " + path +
+                                " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                "Connection: close\r\n\r\n";
+    std::string in;
+    if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        char chunk[65536];
+        for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+            in.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return in.rfind("HTTP/1.1 200", 0) == 0 ? 1000.0 * (kvexsim::steadySeconds() - start) : -1;
+}
+
+// The time from opening a page to its first sample, in ms; -1 without one in 10 s.
+double firstSample(int port, uint32_t from) {
+    const double start = kvexsim::steadySeconds();
+    const int fd = connectLoopback(port, from);
+    const std::string request = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                                "Connection: Upgrade\r\nSec-WebSocket-Key: "
+                                "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    double result = -1;
+    if (fd >= 0 &&
+        ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        std::string in;
+        char chunk[65536];
+        while (kvexsim::steadySeconds() < start + 10.0) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            in.append(chunk, static_cast<std::size_t>(n));
+            if (in.find("{\"type\":\"meas\"") != std::string::npos) {
+                result = 1000.0 * (kvexsim::steadySeconds() - start);
+                break;
+            }
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return result;
+}
+
+int runPages(int port, int pages, double seconds, int idle = 0) {
     std::vector<Page> all(static_cast<std::size_t>(pages));
     long errors = 0, missed = 0;
+    // The idle ones and the pages from addresses of their own, 900 each, under the gateway's
+    // cap per address (1 000).
+    std::vector<int> idlers;
+    for (int i = 0; i < idle; ++i) {
+        const int fd = connectLoopback(port, (127u << 24) + (1u << 8) + 1u + i / 900);
+        if (fd < 0)
+            ++errors;
+        else
+            idlers.push_back(fd);
+    }
     const std::string request = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                 "Sec-WebSocket-Version: 13\r\n\r\n";
+    int opened = 0;
     for (Page &page : all) {
-        page.fd = connectLoopback(port);
+        page.fd = idle > 0 ? connectLoopback(port, (127u << 24) + (2u << 8) + 1u + opened++ / 900)
+                           : connectLoopback(port);
         if (page.fd < 0 || ::write(page.fd, request.data(), request.size()) !=
                                static_cast<ssize_t>(request.size())) {
             ++errors;
@@ -305,6 +387,27 @@ int runPages(int port, int pages, double seconds) {
     std::vector<pollfd> fds;
     std::vector<Page *> owners;
     const double end = kvexsim::steadySeconds() + seconds;
+    // While everything is held: the API, the metrics and a new page, one after another from an
+    // address of their own.
+    std::vector<double> sampleTimes, metricsTimes, firstSamples;
+    long probeErrors = 0;
+    std::thread probe;
+    if (idle > 0)
+        probe = std::thread([&] {
+            const uint32_t from = (127u << 24) + (3u << 8) + 1u;
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            while (kvexsim::steadySeconds() < end - 0.5) {
+                const double a = timedGet(port, "/api/sample", from);
+                const double m = timedGet(port, "/metrics", from);
+                (a < 0 ? ++probeErrors : (sampleTimes.push_back(a), 0));
+                (m < 0 ? ++probeErrors : (metricsTimes.push_back(m), 0));
+                if (sampleTimes.size() % 20 == 1) {
+                    const double f = firstSample(port, from);
+                    (f < 0 ? ++probeErrors : (firstSamples.push_back(f), 0));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
     char chunk[65536];
     while (kvexsim::steadySeconds() < end) {
         fds.clear();
@@ -344,11 +447,29 @@ int runPages(int port, int pages, double seconds) {
             takeFrames(page, delays, missed);
         }
     }
+    if (probe.joinable())
+        probe.join();
     long received = 0;
     for (Page &page : all) {
         received += page.received;
         if (page.fd >= 0)
             ::close(page.fd);
+    }
+    for (const int fd : idlers)
+        ::close(fd);
+    if (idle > 0) {
+        std::printf("held                    %zu idle connections and %d pages\n", idlers.size(),
+                    pages);
+        std::printf("/api/sample             median %.2f ms, 99th percentile %.2f ms (%zu)\n",
+                    percentileOf(sampleTimes, 0.5), percentileOf(sampleTimes, 0.99),
+                    sampleTimes.size());
+        std::printf("/metrics                median %.2f ms, 99th percentile %.2f ms (%zu)\n",
+                    percentileOf(metricsTimes, 0.5), percentileOf(metricsTimes, 0.99),
+                    metricsTimes.size());
+        std::printf("new page's first sample median %.0f ms, max %.0f ms (%zu), %ld errors\n",
+                    percentileOf(firstSamples, 0.5), percentileOf(firstSamples, 1.0),
+                    firstSamples.size(), probeErrors);
+        errors += probeErrors;
     }
     std::sort(delays.begin(), delays.end());
     const auto percentile = [&delays](double p) {
@@ -395,6 +516,16 @@ int main(int argc, char *argv[]) {
         if (port < 1 || port > 65535 || pages < 1 || pages > 1000 || seconds <= 0 || seconds > 600)
             return usage();
         return runPages(port, pages, seconds);
+    }
+    if (mode == "hold") {
+        const int port = std::atoi(argv[2]);
+        const int idle = static_cast<int>(number(3, 10000));
+        const int pages = static_cast<int>(number(4, 1000));
+        const double seconds = number(5, 10);
+        if (port < 1 || port > 65535 || idle < 1 || idle > 100000 || pages < 1 || pages > 20000 ||
+            seconds <= 0 || seconds > 600)
+            return usage();
+        return runPages(port, pages, seconds, idle);
     }
     if (mode != "load")
         return usage();

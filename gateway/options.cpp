@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -91,6 +92,49 @@ bool splitOptionWords(const std::vector<std::string> &words, OptionList *options
     return true;
 }
 
+// The web server's limits, one key each; false when `key` is not one of them.
+bool applyHttpLimit(HttpLimits *l, const std::string &key, const std::string &value,
+                    std::string *error) {
+    struct Limit {
+        const char *key;
+        long min, max;
+        // Seconds in the key, milliseconds in the server.
+        bool seconds;
+        std::function<void(long)> set;
+    };
+    const Limit limits[] = {
+        {"http-max-header-bytes", 1024, 1 << 20, false,
+         [l](long n) { l->maxHeaderBytes = static_cast<int>(n); }},
+        {"http-max-body-bytes", 1024, 1 << 26, false,
+         [l](long n) { l->maxBodyBytes = static_cast<std::size_t>(n); }},
+        {"http-request-timeout", 1, 3600, true,
+         [l](long n) { l->requestTimeoutMs = static_cast<int>(n); }},
+        {"http-keep-alive", 1, 3600, true, [l](long n) { l->keepAliveMs = static_cast<int>(n); }},
+        {"http-page-timeout", 2, 3600, true,
+         [l](long n) { l->websocketTimeoutMs = static_cast<int>(n); }},
+        {"http-max-connections", 1, 1000000, false,
+         [l](long n) { l->maxConnections = static_cast<int>(n); }},
+        {"http-max-per-address", 1, 1000000, false,
+         [l](long n) { l->maxPerAddress = static_cast<int>(n); }},
+        {"http-page-queue", 1, 100000, false,
+         [l](long n) { l->websocketQueue = static_cast<std::size_t>(n); }},
+    };
+    for (const Limit &limit : limits) {
+        if (key != limit.key)
+            continue;
+        long n = 0;
+        if (!parseInt(value, limit.min, limit.max, &n)) {
+            *error = "--" + key + ": " +
+                     kvex::trArgs("expected %1 to %2 (got \"%3\")",
+                                  {std::to_string(limit.min), std::to_string(limit.max), value});
+            return true;
+        }
+        limit.set(limit.seconds ? n * 1000 : n);
+        return true;
+    }
+    return false;
+}
+
 bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string &value,
                  bool fromFile, std::string *error) {
     // QSettings puts keys of an INI file without a section under "General".
@@ -103,6 +147,9 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
             *error += kvex::trArgs(" (got \"%1\")", {value});
         return false;
     };
+    error->clear();
+    if (applyHttpLimit(&o->httpLimits, key, value, error))
+        return error->empty();
     if (key == "config") {
         if (fromFile)
             return bad(kvex::tr("not allowed inside a config file"));
@@ -250,7 +297,15 @@ std::string optionsHelp() {
         {"--store-max-mb M", kvex::tr("bound the store's file to M MiB (oldest go first)")},
         {"--http [ADDR:]PORT", kvex::tr("web page, JSON API and metrics (address 127.0.0.1)")},
         {"--http-token-file F", kvex::tr("turns on writes from the web with the token in F")},
-        {"--http-cert F --http-key F", kvex::tr("TLS for the web page")},
+        {"--http-cert F --http-key F", kvex::tr("TLS for the web page (SIGHUP reads them again)")},
+        {"--http-max-connections N", kvex::tr("web clients held at once (10000)")},
+        {"--http-max-per-address N", kvex::tr("web clients from one address (1000)")},
+        {"--http-request-timeout S", kvex::tr("seconds a request may take to come (10)")},
+        {"--http-keep-alive S", kvex::tr("seconds an idle connection is kept (5)")},
+        {"--http-page-timeout S", kvex::tr("a silent live page is pinged, then closed (60)")},
+        {"--http-page-queue N", kvex::tr("messages waiting for a slow page (256)")},
+        {"--http-max-header-bytes N", kvex::tr("request line and headers (16384)")},
+        {"--http-max-body-bytes N", kvex::tr("request body (65536)")},
         {"--reserve-every D", kvex::tr("a video line for the signal reserve every D (10m; 0 off)")},
         {"--reserve-warn R", kvex::tr("health warns below this signal reserve (0.3)")},
         {"--sparkplug GROUP", kvex::tr("Sparkplug B edge node in GROUP beside the JSON topics")},

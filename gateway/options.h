@@ -1,6 +1,8 @@
 // The gateway's settings: command-line words and INI keys share one set of names.
 #pragma once
 
+#include "platform/httpserver.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -55,6 +57,8 @@ struct GatewayOptions {
     bool sparkplugCommands = false;
     // The JSON topics; off leaves the broker to Sparkplug alone.
     bool jsonTopics = true;
+    // What one web client may take: sizes, time-outs, connection caps, a page's queue.
+    HttpLimits httpLimits;
 };
 
 using OptionList = std::vector<std::pair<std::string, std::string>>;

@@ -15,18 +15,17 @@
 #include "gateway/webfiles.h"
 #include "gateway/wordwrites.h"
 #include "platform/httpserver.h"
+#include "platform/processfigures.h"
 #include "platform/tr.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #ifndef KVEX_VERSION
 #define KVEX_VERSION "unknown"
@@ -140,13 +139,12 @@ std::string labelValue(const std::string &text) {
 } // namespace
 
 struct WebApi::Impl {
-    // Work for the polling thread, and the answer it leaves for the waiting request.
+    // Work for the polling thread, and where its answer goes.
     struct Job {
         bool needsSensor;
         std::function<HttpResponse()> work;
-        HttpResponse result;
-        bool done = false;
-        bool abandoned = false;
+        HttpServer::Reply reply;
+        double deadline;
     };
 
     HttpSettings settings;
@@ -178,7 +176,6 @@ struct WebApi::Impl {
     std::vector<std::string> auditPending;
 
     mutable std::mutex jobsMutex;
-    std::condition_variable jobsDone;
     std::deque<std::shared_ptr<Job>> jobs;
     bool stopping = false;
 
@@ -310,6 +307,44 @@ struct WebApi::Impl {
                one(std::to_string(server.droppedMessages())));
         metric("kvex_uptime_seconds", "gauge", "Time since the gateway started.",
                one(metricNumber(steadyNow() - started, "%.0f")));
+        const HttpStats web = server.stats();
+        metric("kvex_http_connections", "gauge", "Web connections open: live pages and the rest.",
+               {{"{kind=\"page\"}", std::to_string(web.pages)},
+                {"{kind=\"request\"}", std::to_string(web.requests)}});
+        metric("kvex_http_connection_capacity", "gauge",
+               "Web connections the gateway holds at most.", one(std::to_string(web.capacity)));
+        std::vector<std::pair<std::string, std::string>> refused;
+        for (const char *cause : {"address_cap", "descriptors", "total_cap"}) {
+            const auto found = web.refused.find(cause);
+            refused.push_back({std::string("{cause=\"") + cause + "\"}",
+                               std::to_string(found == web.refused.end() ? 0 : found->second)});
+        }
+        metric("kvex_http_connections_refused_total", "counter",
+               "New web connections closed at once, by cause.", refused);
+        std::vector<std::pair<std::string, std::string>> answers;
+        for (const auto &[code, count] : web.answers)
+            answers.push_back({"{code=\"" + std::to_string(code) + "\"}", std::to_string(count)});
+        if (!answers.empty())
+            metric("kvex_http_requests_total", "counter",
+                   "Web answers sent, by status code (the server's own refusals included).",
+                   answers);
+        ProcessFigures process;
+        if (readProcessFigures(&process)) {
+            metric("process_cpu_seconds_total", "counter",
+                   "Total user and system CPU time spent in seconds.",
+                   one(metricNumber(process.cpuSeconds, "%.2f")));
+            metric("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.",
+                   one(metricNumber(process.residentBytes, "%.0f")));
+            metric("process_virtual_memory_bytes", "gauge", "Virtual memory size in bytes.",
+                   one(metricNumber(process.virtualBytes, "%.0f")));
+            metric("process_open_fds", "gauge", "Number of open file descriptors.",
+                   one(metricNumber(process.openDescriptors, "%.0f")));
+            metric("process_max_fds", "gauge", "Maximum number of open file descriptors.",
+                   one(metricNumber(process.maxDescriptors, "%.0f")));
+            metric("process_start_time_seconds", "gauge",
+                   "Start time of the process since unix epoch in seconds.",
+                   one(metricNumber(process.startTimeSeconds, "%.2f")));
+        }
         return out;
     }
 
@@ -343,34 +378,38 @@ struct WebApi::Impl {
         return statsJson(figures);
     }
 
-    // Waits for the polling thread to run `work`; 504 when it does not in time.
-    HttpResponse onPollingThread(bool needsSensor, std::function<HttpResponse()> work) {
+    // Queues `work` for the polling thread, which answers through `reply`; 504 when it does
+    // not get to it in time. The network thread goes on meanwhile: what it returns (status 0)
+    // says the answer comes later.
+    HttpResponse onPollingThread(bool needsSensor, std::function<HttpResponse()> work,
+                                 const HttpServer::Reply &reply) {
         auto job = std::make_shared<Job>();
         job->needsSensor = needsSensor;
         job->work = std::move(work);
-        std::unique_lock<std::mutex> lock(jobsMutex);
+        job->reply = reply;
+        job->deadline = steadyNow() + kJobWaitSeconds;
+        const std::lock_guard<std::mutex> lock(jobsMutex);
         if (stopping)
             return json(503, errorJson("the gateway is stopping"));
         jobs.push_back(job);
-        if (!jobsDone.wait_for(lock, std::chrono::duration<double>(kJobWaitSeconds),
-                               [&] { return job->done; })) {
-            job->abandoned = true;
-            return json(504, errorJson("the gateway did not get to the request in time"));
-        }
-        return job->result;
+        return answerLater();
+    }
+
+    static HttpResponse answerLater() {
+        HttpResponse response;
+        response.status = 0;
+        return response;
     }
 
     void runJobs(bool betweenCycles) {
         std::deque<std::shared_ptr<Job>> taken;
         {
             const std::lock_guard<std::mutex> lock(jobsMutex);
-            for (const auto &job : jobs)
-                if (!job->abandoned)
-                    taken.push_back(job);
-            jobs.clear();
+            taken.swap(jobs);
         }
         if (taken.empty())
             return;
+        const double now = steadyNow();
         bool present = false;
         {
             const std::lock_guard<std::mutex> lock(snapshotMutex);
@@ -380,20 +419,20 @@ struct WebApi::Impl {
         for (const auto &job : taken) {
             // Between two cycles the sensor is there; otherwise its work waits for the next pause
             // or, while no sensor answers, is refused.
+            if (now > job->deadline) {
+                job->reply(json(504, errorJson("the gateway did not get to the request in time")));
+                continue;
+            }
             if (job->needsSensor && !betweenCycles && present) {
                 later.push_back(job);
                 continue;
             }
-            HttpResponse result = job->needsSensor && !betweenCycles
-                                      ? json(503, errorJson("no sensor answering"))
-                                      : job->work();
-            const std::lock_guard<std::mutex> lock(jobsMutex);
-            job->result = std::move(result);
-            job->done = true;
+            job->reply(job->needsSensor && !betweenCycles
+                           ? json(503, errorJson("no sensor answering"))
+                           : job->work());
         }
         const std::lock_guard<std::mutex> lock(jobsMutex);
         jobs.insert(jobs.begin(), later.begin(), later.end());
-        jobsDone.notify_all();
     }
 
     // Logs one write: stderr, the audit list, and (from the polling thread) the stream and the
@@ -440,14 +479,14 @@ struct WebApi::Impl {
         }
         audit(request.remoteAddress, what,
               authorization.empty() ? "refused: no token" : "refused: wrong token");
-        std::this_thread::sleep_for(std::chrono::duration<double>(delay));
         HttpResponse response = json(401, errorJson("a valid token is needed: "
                                                     "Authorization: Bearer TOKEN"));
         response.headers.push_back({"WWW-Authenticate", "Bearer"});
+        response.delayMs = static_cast<int>(delay * 1000.0);
         return response;
     }
 
-    HttpResponse putParams(const HttpRequest &request) {
+    HttpResponse putParams(const HttpRequest &request, const HttpServer::Reply &reply) {
         const bool eeprom = request.query == "to=eeprom";
         if (!request.query.empty() && !eeprom && request.query != "to=ram")
             return json(400, errorJson("expected ?to=ram or ?to=eeprom"));
@@ -469,9 +508,9 @@ struct WebApi::Impl {
         if (!checkWordWrite(values, eeprom, known, &write, &status, &refusal))
             return json(status, refusal);
         const std::string client = request.remoteAddress;
-        return onPollingThread(true, [this, write, client] {
-            return finish(client, write.what, runWordWrite(write));
-        });
+        return onPollingThread(
+            true, [this, write, client] { return finish(client, write.what, runWordWrite(write)); },
+            reply);
     }
 
     // The audit entry of a write, the gateway told of new RAM words, and the client's answer.
@@ -483,23 +522,24 @@ struct WebApi::Impl {
         return json(outcome.status, outcome.body);
     }
 
-    HttpResponse teach(const HttpRequest &request) {
+    HttpResponse teach(const HttpRequest &request, const HttpServer::Reply &reply) {
         if (auto refused = refuseWrite(request, "teach"))
             return *refused;
         const std::string client = request.remoteAddress;
-        return onPollingThread(true,
-                               [this, client] { return finish(client, "teach", runTeach()); });
+        return onPollingThread(
+            true, [this, client] { return finish(client, "teach", runTeach()); }, reply);
     }
 
-    HttpResponse resetMaxMin(const HttpRequest &request) {
+    HttpResponse resetMaxMin(const HttpRequest &request, const HttpServer::Reply &reply) {
         if (auto refused = refuseWrite(request, "reset max/min"))
             return *refused;
         const std::string client = request.remoteAddress;
         return onPollingThread(
-            true, [this, client] { return finish(client, "reset max/min", runResetMaxMin()); });
+            true, [this, client] { return finish(client, "reset max/min", runResetMaxMin()); },
+            reply);
     }
 
-    HttpResponse video() {
+    HttpResponse video(const HttpServer::Reply &reply) {
         {
             const std::lock_guard<std::mutex> lock(limitMutex);
             const double now = steadyNow();
@@ -531,18 +571,22 @@ struct WebApi::Impl {
             out.pixelCount = info.pixels;
             out.positions = positions;
             return json(200, videoJson(out));
-        });
+        },
+                               reply);
     }
 
-    HttpResponse doctor() {
-        return onPollingThread(true, [this] {
-            // The gateway holds the port between two cycles; the check may use it meanwhile.
-            const int depth = exchangeDepth;
-            exchangeDepth = 0;
-            const PortReport report = examinePort(serialPort);
-            exchangeDepth = depth;
-            return json(200, portReportJson(report));
-        });
+    HttpResponse doctor(const HttpServer::Reply &reply) {
+        return onPollingThread(
+            true,
+            [this] {
+                // The gateway holds the port between two cycles; the check may use it meanwhile.
+                const int depth = exchangeDepth;
+                exchangeDepth = 0;
+                const PortReport report = examinePort(serialPort);
+                exchangeDepth = depth;
+                return json(200, portReportJson(report));
+            },
+            reply);
     }
 
     HttpResponse staticFile(const std::string &path) {
@@ -558,7 +602,7 @@ struct WebApi::Impl {
         return json(404, errorJson("not found"));
     }
 
-    HttpResponse route(const HttpRequest &request) {
+    HttpResponse route(const HttpRequest &request, const HttpServer::Reply &reply) {
         const std::string &path = request.path;
         const std::string &method = request.method;
         const bool get = method == "GET" || method == "HEAD";
@@ -586,15 +630,18 @@ struct WebApi::Impl {
             });
         if (path == "/api/params") {
             if (method == "PUT")
-                return putParams(request);
+                return putParams(request, reply);
             return only(get, "GET, PUT", [&] {
                 if (request.query == "from=eeprom")
-                    return onPollingThread(true, [] {
-                        uint16_t words[16];
-                        return readSensorWords(WordMemory::Eeprom, words)
-                                   ? json(200, parametersJson(words))
-                                   : json(504, errorJson("the sensor did not answer"));
-                    });
+                    return onPollingThread(
+                        true,
+                        [] {
+                            uint16_t words[16];
+                            return readSensorWords(WordMemory::Eeprom, words)
+                                       ? json(200, parametersJson(words))
+                                       : json(504, errorJson("the sensor did not answer"));
+                        },
+                        reply);
                 const std::string text = copy(paramsJson);
                 return text.empty() ? json(503, errorJson("no sensor identified yet"))
                                     : json(200, text);
@@ -606,35 +653,39 @@ struct WebApi::Impl {
             return only(get, "GET", [&] { return json(200, statusJson(status())); });
         if (path == "/api/stats")
             return only(get, "GET", [&] {
-                return onPollingThread(false, [this] { return json(200, statsBody()); });
+                return onPollingThread(
+                    false, [this] { return json(200, statsBody()); }, reply);
             });
         if (path == "/api/stats/reset")
             return only(method == "POST", "POST", [&] {
                 if (crossSite(request))
                     return json(403, errorJson("cross-site request refused"));
-                return onPollingThread(false, [this] {
-                    statistics.reset();
-                    return json(200, statsBody());
-                });
+                return onPollingThread(
+                    false,
+                    [this] {
+                        statistics.reset();
+                        return json(200, statsBody());
+                    },
+                    reply);
             });
         if (path == "/api/video")
-            return only(get, "GET", [&] { return video(); });
+            return only(get, "GET", [&] { return video(reply); });
         if (path == "/api/reserve")
             return only(get, "GET", [&] {
                 const std::lock_guard<std::mutex> lock(snapshotMutex);
                 return json(200, reserveTrendJson(reserve.warnBelow, trend));
             });
         if (path == "/api/doctor")
-            return only(get, "GET", [&] { return doctor(); });
+            return only(get, "GET", [&] { return doctor(reply); });
         if (path == "/api/audit")
             return only(get, "GET", [&] {
                 const std::lock_guard<std::mutex> lock(snapshotMutex);
                 return json(200, auditListJson(auditList));
             });
         if (path == "/api/teach")
-            return only(method == "POST", "POST", [&] { return teach(request); });
+            return only(method == "POST", "POST", [&] { return teach(request, reply); });
         if (path == "/api/reset-max-min")
-            return only(method == "POST", "POST", [&] { return resetMaxMin(request); });
+            return only(method == "POST", "POST", [&] { return resetMaxMin(request, reply); });
         if (path == "/metrics")
             return only(get, "GET", [&] {
                 HttpResponse response = json(200, metricsText());
@@ -646,8 +697,16 @@ struct WebApi::Impl {
         return only(get, "GET", [&] { return staticFile(path); });
     }
 
-    HttpResponse handle(const HttpRequest &request) {
-        HttpResponse response = route(request);
+    // On the network thread: answers at once, or leaves the answer to the polling thread.
+    void handle(const HttpRequest &request, const HttpServer::Reply &reply) {
+        HttpResponse response = route(request, reply);
+        if (response.status != 0)
+            reply(std::move(response));
+    }
+
+    // Every answer, the server's own refusals included, carries the page's policy.
+    static void secure(const HttpRequest &request, HttpResponse *out) {
+        HttpResponse &response = *out;
         const std::string host = safeHost(request.header("host"));
         const std::string sockets = host.empty() ? "" : " ws://" + host + " wss://" + host;
         response.headers.push_back(
@@ -661,7 +720,6 @@ struct WebApi::Impl {
         if (std::none_of(response.headers.begin(), response.headers.end(),
                          [](const auto &h) { return h.first == "Cache-Control"; }))
             response.headers.push_back({"Cache-Control", "no-store"});
-        return response;
     }
 };
 
@@ -671,6 +729,7 @@ WebApi::WebApi(const GatewayOptions &options, std::string token, int port, Hooks
     impl_->settings.port = options.httpPort;
     impl_->settings.certFile = options.httpCert;
     impl_->settings.keyFile = options.httpKey;
+    impl_->settings.limits = options.httpLimits;
     impl_->token = std::move(token);
     impl_->reserveOn = options.reserveEvery > 0.0;
     impl_->reserve.warnBelow = options.reserveWarn;
@@ -683,13 +742,10 @@ WebApi::~WebApi() {
     {
         const std::lock_guard<std::mutex> lock(impl_->jobsMutex);
         impl_->stopping = true;
-        for (const auto &job : impl_->jobs) {
-            job->result = json(503, errorJson("the gateway is stopping"));
-            job->done = true;
-        }
+        for (const auto &job : impl_->jobs)
+            job->reply(json(503, errorJson("the gateway is stopping")));
         impl_->jobs.clear();
     }
-    impl_->jobsDone.notify_all();
     impl_->server.stop();
 }
 
@@ -701,9 +757,17 @@ bool WebApi::sensorWorkWaiting() const {
 
 bool WebApi::start(std::string *error) {
     Impl *impl = impl_.get();
+    impl->settings.decorate = &Impl::secure;
+    impl->settings.log = [](const std::string &line) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    };
     return impl->server.start(
-        impl->settings, [impl](const HttpRequest &request) { return impl->handle(request); }, "/ws",
-        [](const HttpRequest &request) { return !crossSite(request); }, error);
+        impl->settings,
+        [impl](const HttpRequest &request, HttpServer::Reply reply) {
+            impl->handle(request, reply);
+        },
+        "/ws", [](const HttpRequest &request) { return !crossSite(request); }, error);
 }
 
 int WebApi::listeningPort() const {

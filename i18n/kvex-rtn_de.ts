@@ -2238,10 +2238,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>erlaubt Schreiben über das Web mit dem Token in F</translation>
     </message>
     <message>
-        <source>TLS for the web page</source>
-        <translation>TLS für die Webseite</translation>
-    </message>
-    <message>
         <source>store %s closed: %llu commits, %llu checkpoints since the start</source>
         <translation>Speicher %s geschlossen: %llu Commits, %llu Checkpoints seit dem Start</translation>
     </message>
@@ -2616,6 +2612,78 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>serve: --sparkplug publishes over the MQTT broker; give --mqtt too</source>
         <translation>serve: --sparkplug sendet über den MQTT-Broker; bitte auch --mqtt angeben</translation>
+    </message>
+    <message>
+        <source>expected %1 to %2 (got &quot;%3&quot;)</source>
+        <translation>erwartet %1 bis %2 (erhalten: „%3“)</translation>
+    </message>
+    <message>
+        <source>TLS for the web page (SIGHUP reads them again)</source>
+        <translation>TLS für die Web-Seite (SIGHUP liest sie neu)</translation>
+    </message>
+    <message>
+        <source>web clients held at once (10000)</source>
+        <translation>Web-Clients gleichzeitig (10000)</translation>
+    </message>
+    <message>
+        <source>web clients from one address (1000)</source>
+        <translation>Web-Clients von einer Adresse (1000)</translation>
+    </message>
+    <message>
+        <source>seconds a request may take to come (10)</source>
+        <translation>Sekunden, bis eine Anfrage vollständig sein muss (10)</translation>
+    </message>
+    <message>
+        <source>seconds an idle connection is kept (5)</source>
+        <translation>Sekunden, die eine ruhende Verbindung offen bleibt (5)</translation>
+    </message>
+    <message>
+        <source>a silent live page is pinged, then closed (60)</source>
+        <translation>eine stumme Live-Seite wird angepingt, dann geschlossen (60)</translation>
+    </message>
+    <message>
+        <source>messages waiting for a slow page (256)</source>
+        <translation>Nachrichten, die auf eine langsame Seite warten (256)</translation>
+    </message>
+    <message>
+        <source>request line and headers (16384)</source>
+        <translation>Anfragezeile und Kopfzeilen (16384)</translation>
+    </message>
+    <message>
+        <source>request body (65536)</source>
+        <translation>Anfragerumpf (65536)</translation>
+    </message>
+    <message>
+        <source>the cap of %1 connections</source>
+        <translation>die Grenze von %1 Verbindungen</translation>
+    </message>
+    <message>
+        <source>the cap of %1 per address</source>
+        <translation>die Grenze von %1 je Adresse</translation>
+    </message>
+    <message>
+        <source>no descriptor left</source>
+        <translation>kein Deskriptor mehr frei</translation>
+    </message>
+    <message>
+        <source>web server: refused %1 new connection(s) (%2); the next such line comes a minute later at the earliest</source>
+        <translation>Web-Server: %1 neue Verbindung(en) abgewiesen (%2); die nächste solche Zeile kommt frühestens eine Minute später</translation>
+    </message>
+    <message>
+        <source>web server: certificate %1 read again</source>
+        <translation>Web-Server: Zertifikat %1 neu gelesen</translation>
+    </message>
+    <message>
+        <source>web server: kept the certificate in use, the new one is not usable: %1</source>
+        <translation>Web-Server: das bisherige Zertifikat bleibt, das neue ist nicht brauchbar: %1</translation>
+    </message>
+    <message>
+        <source>web server: %1 descriptors allowed (LimitNOFILE): the cap of %2 connections is lowered to %3</source>
+        <translation>Web-Server: %1 Deskriptoren erlaubt (LimitNOFILE): die Grenze von %2 Verbindungen sinkt auf %3</translation>
+    </message>
+    <message>
+        <source>web server: holds up to %1 connections, %2 from one address (%3 descriptors allowed)</source>
+        <translation>Web-Server: hält bis zu %1 Verbindungen, %2 von einer Adresse (%3 Deskriptoren erlaubt)</translation>
     </message>
 </context>
 </TS>

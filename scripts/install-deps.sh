@@ -27,9 +27,9 @@ packages=(
   libprotobuf-c-dev protobuf-c-compiler
   # The Sparkplug tests decode with Eclipse Tahu's codec, which npm installs into the build tree.
   nodejs npm
-  # The gateway's web page and API (HTTP, WebSocket, TLS through OpenSSL 3), and promtool to
-  # check its metrics.
-  libcivetweb-dev libssl-dev prometheus
+  # The gateway's web page and API (Boost.Beast and Asio, header-only; TLS through OpenSSL 3),
+  # and promtool to check its metrics.
+  libboost-dev libssl-dev prometheus
   # The port check's test plays a system bus with ModemManager on it.
   dbus-daemon
   # The package's checks: Debian's rules, the desktop entry, the AppStream metadata, and
