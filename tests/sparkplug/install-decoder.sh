@@ -26,8 +26,10 @@ mkdir -p "$dir"
 # No lock file and no audit: nothing is written beside the build tree, nothing else is asked.
 if ! timeout 300 npm install --prefix "$dir" --no-package-lock --no-audit --no-fund \
         --loglevel=error "sparkplug-payload@$version"; then
-    echo "FAIL: npm could not install sparkplug-payload@$version from the npm registry;" \
-        "set KVEX_SPARKPLUG_DECODER=skip to skip the Sparkplug tests on purpose" >&2
+    echo "FAIL: npm could not install sparkplug-payload@$version from the npm registry" \
+        "(behind a proxy that signs TLS with a certificate of its own, give npm that" \
+        "certificate: NODE_EXTRA_CA_CERTS=FILE or npm's cafile); set" \
+        "KVEX_SPARKPLUG_DECODER=skip to skip the Sparkplug tests on purpose" >&2
     exit 1
 fi
 echo "sparkplug-payload $version installed in $dir ($(node --version))"
