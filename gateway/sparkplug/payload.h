@@ -8,7 +8,7 @@
 
 namespace sparkplug {
 
-// The specification's data types the gateway uses (sparkplug_b.proto lists them all).
+// Sparkplug's data types that the gateway uses (sparkplug_b.proto lists them all).
 enum DataType : uint32_t {
     Int32 = 3,
     Int64 = 4,
