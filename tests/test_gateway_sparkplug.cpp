@@ -164,6 +164,17 @@ class SparkplugTest : public GatewayTest {
                 found.push_back(d.payload);
         return found;
     }
+    // Whether a live DDATA has come after historical ones: the backlog is out, the present follows.
+    bool historicalThenLive() {
+        bool historical = false;
+        for (const QJsonObject &d : of(decoded(), "DDATA")) {
+            const bool h = metric(d, "value")["isHistorical"].toBool();
+            if (historical && !h)
+                return true;
+            historical = historical || h;
+        }
+        return false;
+    }
     // The last DDATA's (or DBIRTH's) value of a metric.
     QJsonValue lastValue(const QString &name) {
         const auto all = decoded();
@@ -368,17 +379,7 @@ TEST_F(SparkplugTest, BrokerOutageDeliversTheBacklogAsHistoricalInOrder) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     ASSERT_TRUE(broker->start());
     ASSERT_TRUE(waitCount("NBIRTH", 2));
-    auto historicalThenLive = [&] {
-        bool historical = false;
-        for (const QJsonObject &d : of(decoded(), "DDATA")) {
-            const bool h = metric(d, "value")["isHistorical"].toBool();
-            if (historical && !h)
-                return true;
-            historical = historical || h;
-        }
-        return false;
-    };
-    ASSERT_TRUE(waitFor(historicalThenLive, 30.0));
+    ASSERT_TRUE(waitFor([&] { return historicalThenLive(); }, 30.0));
     ASSERT_TRUE(waitCount("DDATA", count("DDATA") + 20));
     gateway.kill(SIGTERM);
     EXPECT_EQ(gateway.wait(10.0), 0);
@@ -593,17 +594,7 @@ TEST_F(SparkplugTest, WithoutJsonTopicsSamplesWaitForTheHostAndComeAsHistorical)
     std::this_thread::sleep_for(std::chrono::seconds(2));
     publishState(broker->port(), true, 2000);
     ASSERT_TRUE(waitCount("DBIRTH", 1));
-    auto historicalThenLive = [&] {
-        bool historical = false;
-        for (const QJsonObject &d : of(decoded(), "DDATA")) {
-            const bool h = metric(d, "value")["isHistorical"].toBool();
-            if (historical && !h)
-                return true;
-            historical = historical || h;
-        }
-        return false;
-    };
-    ASSERT_TRUE(waitFor(historicalThenLive, 20.0));
+    ASSERT_TRUE(waitFor([&] { return historicalThenLive(); }, 20.0));
     std::set<int> seqs;
     int historical = 0;
     for (const QJsonObject &d : of(decoded(), "DDATA"))
