@@ -6,6 +6,11 @@
 #include "gateway/registermap.h"
 #include "gateway/samplequeue.h"
 #include "gateway_fixture.h"
+#include "platform/processfigures.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <set>
@@ -745,6 +750,33 @@ TEST(GatewayCore, BackoffDoublesWithJitterUpToItsLimit) {
     }
     backoff.reset();
     EXPECT_LE(backoff.next(), 1.25);
+}
+
+TEST(GatewayCore, ProcessFiguresCountEveryOpenDescriptor) {
+    auto figure = [] {
+        ProcessFigures figures;
+        EXPECT_TRUE(readProcessFigures(&figures));
+        return figures.openDescriptors;
+    };
+    auto listed = [] {
+        int n = -1; // the listing's own
+        if (DIR *folder = ::opendir("/proc/self/fd")) {
+            while (const dirent *entry = ::readdir(folder))
+                n += entry->d_name[0] != '.';
+            ::closedir(folder);
+        }
+        return n;
+    };
+    const double before = figure();
+    EXPECT_EQ(before, listed());
+    std::vector<int> held;
+    for (int i = 0; i < 300; ++i)
+        held.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(figure(), before + 300);
+    EXPECT_EQ(figure(), listed());
+    for (const int fd : held)
+        ::close(fd);
+    EXPECT_EQ(figure(), before);
 }
 
 } // namespace
