@@ -12,6 +12,26 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+// Since Linux 6.2 the folder's size is the count, at once; listing 10 000 descriptors would hold
+// the network thread for some 10 ms a scrape.
+double openDescriptors() {
+    struct stat folder {};
+    if (::stat("/proc/self/fd", &folder) == 0 && folder.st_size > 0)
+        return static_cast<double>(folder.st_size);
+    int open = 0;
+    if (DIR *fds = ::opendir("/proc/self/fd")) {
+        while (const dirent *entry = ::readdir(fds))
+            open += entry->d_name[0] != '.';
+        ::closedir(fds);
+        --open; // the folder being read
+    }
+    return open;
+}
+
+} // namespace
+
 bool readProcessFigures(ProcessFigures *figures) {
     std::FILE *stat = std::fopen("/proc/self/stat", "r");
     if (!stat)
@@ -49,20 +69,6 @@ bool readProcessFigures(ProcessFigures *figures) {
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0)
         figures->maxDescriptors =
             files.rlim_cur == RLIM_INFINITY ? -1.0 : static_cast<double>(files.rlim_cur);
-    // Since Linux 6.2 the folder's size is the count, at once; listing 10 000 descriptors
-    // would hold the network thread for some 10 ms a scrape.
-    struct stat folder {};
-    if (::stat("/proc/self/fd", &folder) == 0 && folder.st_size > 0) {
-        figures->openDescriptors = static_cast<double>(folder.st_size);
-        return true;
-    }
-    int open = 0;
-    if (DIR *fds = ::opendir("/proc/self/fd")) {
-        while (const dirent *entry = ::readdir(fds))
-            open += entry->d_name[0] != '.';
-        ::closedir(fds);
-        --open; // the folder being read
-    }
-    figures->openDescriptors = open;
+    figures->openDescriptors = openDescriptors();
     return true;
 }
