@@ -1,6 +1,6 @@
 // libFuzzer target: the body of a parameter write from the web, parsed by the gateway's own
 // strict parser; what it accepts must read back the same when written out again.
-#include "gateway/webbody.h"
+#include "gateway/faces/web/webbody.h"
 
 #include <cstddef>
 #include <cstdint>

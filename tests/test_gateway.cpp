@@ -1,10 +1,10 @@
 // The gateway against a real mosquitto broker and an independent Modbus client, with the
 // simulated sensor on a pseudo-terminal; and its Qt-free parts on their own.
-#include "gateway/backoff.h"
+#include "gateway/core/backoff.h"
 #include "gateway/options.h"
 #include "gateway/payloads.h"
-#include "gateway/registermap.h"
-#include "gateway/samplequeue.h"
+#include "gateway/faces/modbus/registermap.h"
+#include "gateway/core/samplequeue.h"
 #include "gateway_fixture.h"
 #include "platform/processfigures.h"
 

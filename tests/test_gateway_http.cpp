@@ -2,7 +2,7 @@
 // stream carries every answer, writes are refused unless allowed (and then reach the sensor),
 // metrics pass promtool, and hostile clients leave the page and the polling alone.
 #include "app/parameterwords.h"
-#include "gateway/webbody.h"
+#include "gateway/faces/web/webbody.h"
 #include "gateway_fixture.h"
 
 #include <netinet/tcp.h>

@@ -1,7 +1,7 @@
 // The gateway's store on disk against kills, restarts and a failing disk: with the real broker,
 // the simulated sensor on a pseudo-terminal and the gateway as a child process; and the store on
 // its own.
-#include "gateway/samplestore.h"
+#include "gateway/core/samplestore.h"
 #include "gateway_fixture.h"
 
 #include <random>

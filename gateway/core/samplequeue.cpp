@@ -1,5 +1,5 @@
 // The bounded sample queue.
-#include "gateway/samplequeue.h"
+#include "gateway/core/samplequeue.h"
 
 #include <algorithm>
 

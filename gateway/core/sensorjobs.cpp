@@ -1,6 +1,6 @@
 // The web API's exchanges with the sensor. They run on the polling thread between two run
 // cycles, and wait on the event loop as the run cycle does, so Modbus and the broker are served.
-#include "gateway/sensorjobs.h"
+#include "gateway/core/sensorjobs.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"

@@ -6,7 +6,7 @@
 
 #include "gateway/payloads.h"
 #include "gateway/sample.h"
-#include "gateway/webbody.h"
+#include "gateway/faces/web/webbody.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
 // The register map of the Modbus server.
-#include "gateway/registermap.h"
+#include "gateway/faces/modbus/registermap.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,6 @@
 // A strict parser for the one JSON shape the API accepts: a flat object of whole numbers. It
 // reads only what it accepts, so deep nesting or huge numbers cannot make it recurse or overflow.
-#include "gateway/webbody.h"
+#include "gateway/faces/web/webbody.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 // The edge node's messages and state. Every message but NDEATH carries the node's seq, 0 in
 // NBIRTH and one more (mod 256) in each after it, as hosts check it to notice a lost message.
-#include "gateway/sparkplug/node.h"
+#include "gateway/faces/sparkplug/node.h"
 #include "app/parameterwords.h"
-#include "gateway/sparkplug/payload.h"
+#include "gateway/faces/sparkplug/payload.h"
 
 #include <algorithm>
 #include <cctype>

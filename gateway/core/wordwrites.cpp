@@ -1,10 +1,10 @@
 // The checks and exchanges of a sensor write, shared by the web API and Sparkplug DCMD.
-#include "gateway/wordwrites.h"
+#include "gateway/core/wordwrites.h"
 #include "app/jsontext.h"
 #include "app/parameterwords.h"
 #include "com232/rs232link.h"
 #include "gateway/payloads.h"
-#include "gateway/sensorjobs.h"
+#include "gateway/core/sensorjobs.h"
 
 #include <algorithm>
 

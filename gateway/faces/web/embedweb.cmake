@@ -19,8 +19,8 @@ foreach(name IN LISTS files)
   math(EXPR index "${index} + 1")
 endforeach()
 file(WRITE "${OUTPUT}.new"
-  "// Generated from gateway/web/ by gateway/embedweb.cmake.\n"
-  "#include \"gateway/webfiles.h\"\n\nnamespace {\n${arrays}} // namespace\n\n"
+  "// Generated from gateway/faces/web/page/ by gateway/faces/web/embedweb.cmake.\n"
+  "#include \"gateway/faces/web/webfiles.h\"\n\nnamespace {\n${arrays}} // namespace\n\n"
   "const std::vector<WebFile> &webFiles() {\n"
   "    static const std::vector<WebFile> files = {\n${entries}    };\n"
   "    return files;\n}\n")

@@ -1,5 +1,5 @@
 // The sample store on SQLite: WAL journal, a commit per sample, a synced checkpoint a second.
-#include "gateway/samplestore.h"
+#include "gateway/core/samplestore.h"
 #include "app/measurement.h"
 #include "platform/tr.h"
 

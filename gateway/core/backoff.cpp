@@ -1,5 +1,5 @@
 // Exponential back-off with jitter of up to a quarter of the delay either way.
-#include "gateway/backoff.h"
+#include "gateway/core/backoff.h"
 
 #include <algorithm>
 #include <cmath>

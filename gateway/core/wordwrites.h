@@ -3,7 +3,7 @@
 // says of it. One path, so a write means the same whichever face asked for it.
 #pragma once
 
-#include "gateway/webbody.h"
+#include "gateway/faces/web/webbody.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
 // The plain payload to and from protobuf-c's generated structures. Only this file sees them.
-#include "gateway/sparkplug/payload.h"
+#include "gateway/faces/sparkplug/payload.h"
 
 #include "sparkplug_b.pb-c.h"
 
