@@ -3,6 +3,7 @@
 // bounded queue per connection.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -81,7 +82,23 @@ struct HttpStats {
 class HttpServer {
   public:
     // Answers a request once, from any thread; an answer for a connection gone is dropped.
-    using Reply = std::function<void(HttpResponse)>;
+    // Copies share the answer: whichever answers first is the one that counts.
+    class Reply {
+      public:
+        // Answers nothing and is never gone.
+        Reply() = default;
+        // `send` is called at most once, with the first answer; `gone` is what gone() reads.
+        Reply(std::function<void(HttpResponse)> send, std::shared_ptr<std::atomic<bool>> gone);
+        void operator()(HttpResponse response) const;
+        // True once the client closed its connection before its answer was given: work queued
+        // for it can be dropped, since the answer would reach nobody.
+        bool gone() const;
+
+      private:
+        struct Once;
+        std::shared_ptr<Once> once_;
+        std::shared_ptr<std::atomic<bool>> gone_;
+    };
     // Runs on the network thread and must not wait: work that waits answers through `reply`
     // later.
     using Handler = std::function<void(const HttpRequest &request, Reply reply)>;

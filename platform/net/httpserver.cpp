@@ -487,6 +487,8 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
     }
 
     void close() override {
+        // A reply that comes after this must find nothing to write to and nothing to count.
+        phase_ = Phase::Closed;
         ++timerGeneration_;
         timer_.cancel();
         error_code ignored;
@@ -495,7 +497,7 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
     }
 
   private:
-    enum class Phase { Idle, Reading, Handling, Writing, Draining };
+    enum class Phase { Idle, Reading, Handling, Writing, Draining, Closed };
 
     // The idle time-out runs until the first byte of a request; from there the request time-out.
     void waitForRequest() {
@@ -504,6 +506,10 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
         request_ = HttpRequest();
         if (buffer_.size() > 0)
             return readHeader();
+        // The watch's read, still waiting, waits for the next request too: a second read on
+        // the stream is not allowed, and the watch goes on here when it ends.
+        if (watching_)
+            return arm(core_.settings.limits.keepAliveMs);
         buffer_.shrink_to_fit();
         arm(core_.settings.limits.keepAliveMs);
         auto next = [self = this->shared_from_this()](error_code ec, std::size_t n = 0) {
@@ -620,20 +626,57 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
         hold->session = this->shared_from_this();
         hold->io = &core_.io;
         const unsigned generation = ++requestGeneration_;
-        HttpServer::Reply reply = [hold, generation](HttpResponse response) {
-            if (hold->answered.exchange(true))
-                return;
-            net::post(*hold->io, [self = hold->session, generation,
-                                  response = std::move(response)]() mutable {
-                if (self->requestGeneration_ == generation && self->phase_ == Phase::Handling)
-                    self->answer(std::move(response), false);
-            });
-        };
+        auto gone = std::make_shared<std::atomic<bool>>(false);
+        HttpServer::Reply reply(
+            [hold, generation](HttpResponse response) {
+                hold->answered = true;
+                net::post(*hold->io, [self = hold->session, generation,
+                                      response = std::move(response)]() mutable {
+                    if (self->requestGeneration_ == generation && self->phase_ == Phase::Handling)
+                        self->answer(std::move(response), false);
+                });
+            },
+            gone);
         try {
             core_.handler(request_, std::move(reply));
         } catch (const std::exception &e) {
             answer(ownError(500, "the server failed on this request"), true);
         }
+        // An answer given at once is already on its way; one still being worked out is worth
+        // watching the connection for.
+        if (phase_ == Phase::Handling && !hold->answered)
+            watch(std::move(gone));
+    }
+
+    // While the answer is being worked out, one read tells whether the client is still there:
+    // an error is its leaving, bytes are its next request, kept for after the answer. Whatever
+    // would read next waits for this read to end and goes on from its end.
+    void watch(std::shared_ptr<std::atomic<bool>> gone) {
+        // Bytes already here are a pipelined request: the client is plainly alive.
+        if (buffer_.size() > 0)
+            return;
+        buffer_.shrink_to_fit();
+        watching_ = true;
+        stream_.async_read_some(buffer_.prepare(1024),
+                                [self = this->shared_from_this(), gone = std::move(gone)](
+                                    error_code ec, std::size_t n) { self->watched(ec, n, *gone); });
+    }
+
+    void watched(error_code ec, std::size_t n, std::atomic<bool> &gone) {
+        watching_ = false;
+        if (ec) {
+            // Only a client that leaves before its answer is gone; after it, this is the end of
+            // a kept-alive connection, or of one this side closed.
+            if (phase_ == Phase::Handling)
+                gone = true;
+            return close();
+        }
+        buffer_.commit(n);
+        // While Handling or Writing, the answer's end goes on to these bytes.
+        if (phase_ == Phase::Idle)
+            waitForRequest();
+        else if (phase_ == Phase::Draining)
+            drainSome();
     }
 
     HttpResponse ownError(int status, const std::string &text) const {
@@ -659,7 +702,7 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
             timer_.expires_after(std::chrono::milliseconds(delay));
             timer_.async_wait([self = this->shared_from_this(), response = std::move(response),
                                close](error_code ec) mutable {
-                if (!ec)
+                if (!ec && self->phase_ == Phase::Writing)
                     self->answer(std::move(response), close);
             });
             return;
@@ -707,7 +750,8 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
             stream_.shutdown(tcp::socket::shutdown_send, ignored);
             arm(kDrainMs);
             scratch_ = std::make_unique<char[]>(4096);
-            drainSome();
+            if (!watching_)
+                drainSome();
         }
     }
 
@@ -759,6 +803,8 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
     Phase phase_ = Phase::Idle;
     unsigned timerGeneration_ = 0, requestGeneration_ = 0;
     bool timedOut_ = false, keepAlive_ = true, pathOk_ = true;
+    // A read of watch() is waiting.
+    bool watching_ = false;
 };
 
 // libmosquitto's loop waits with select(), which cannot take a descriptor from FD_SETSIZE
@@ -831,6 +877,26 @@ void Core::admit(tcp::socket socket) {
 } // namespace
 
 struct HttpServer::Impl : Core {};
+
+struct HttpServer::Reply::Once {
+    std::function<void(HttpResponse)> send;
+    std::atomic<bool> answered{false};
+};
+
+HttpServer::Reply::Reply(std::function<void(HttpResponse)> send,
+                         std::shared_ptr<std::atomic<bool>> gone)
+    : once_(std::make_shared<Once>()), gone_(std::move(gone)) {
+    once_->send = std::move(send);
+}
+
+void HttpServer::Reply::operator()(HttpResponse response) const {
+    if (once_ && once_->send && !once_->answered.exchange(true))
+        once_->send(std::move(response));
+}
+
+bool HttpServer::Reply::gone() const {
+    return gone_ && *gone_;
+}
 
 HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {}
 
