@@ -25,12 +25,17 @@ bool within(int x, int lower, int upper) {
 
 } // namespace
 
-bool toleranceWindow(int *lower, int *upper) {
-    if (eMode == 2)
+bool toleranceWindowOf(unsigned evaluationMode, unsigned setpoint, unsigned tolerance, int *lower,
+                       int *upper) {
+    if (evaluationMode == 2)
         return false;
-    *lower = static_cast<int>(tVal) - static_cast<int>(tol);
-    *upper = static_cast<int>(tVal) + static_cast<int>(tol);
+    *lower = static_cast<int>(setpoint) - static_cast<int>(tolerance);
+    *upper = static_cast<int>(setpoint) + static_cast<int>(tolerance);
     return true;
+}
+
+bool toleranceWindow(int *lower, int *upper) {
+    return toleranceWindowOf(eMode, tVal, tol, lower, upper);
 }
 
 bool measurementInTolerance() {

@@ -17,6 +17,9 @@ struct Measurement {
 // The single tolerance window of the current evaluation mode, from the set-point and tolerance
 // the sensor reported; false in the mode with two windows (eMode 2).
 bool toleranceWindow(int *lower, int *upper);
+// The same for a given evaluation mode, set-point and tolerance (a copy taken elsewhere).
+bool toleranceWindowOf(unsigned evaluationMode, unsigned setpoint, unsigned tolerance, int *lower,
+                       int *upper);
 // Whether the latest answer lies inside the green window(s) of the bar graph.
 bool measurementInTolerance();
 // The measurement variables as they stand now, stamped with the current time.

@@ -1,7 +1,8 @@
 // The gateway's sample store on its own (not a test): fills a store file as the gateway would
 // while the broker is away, timing every commit, and prints its figures.
 // Usage: kvex-store-bench FILE SAMPLES
-#include "gateway/samplestore.h"
+#include "gateway/core/samplestore.h"
+#include "gateway/core/sampletime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -61,7 +62,7 @@ int main(int argc, char **argv) {
     const double start = seconds();
     for (long i = 0; i < count; ++i) {
         GatewaySample s{};
-        std::snprintf(s.ts, sizeof s.ts, "2026-01-01T00:00:00.000Z");
+        s.timeMs = msOfIsoTime("2026-01-01T00:00:00.000Z");
         s.seq = store.lastSeq() + 1;
         s.left = static_cast<uint16_t>(100 + i % 50);
         s.right = static_cast<uint16_t>(400 + i % 50);

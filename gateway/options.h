@@ -44,6 +44,8 @@ struct GatewayOptions {
     std::string httpAddress = "127.0.0.1";
     int httpPort = 0;
     std::string httpTokenFile;
+    // Read from httpTokenFile at the start; empty: writes are off.
+    std::string httpToken;
     std::string httpCert, httpKey;
     // The signal reserve: a video line every so many seconds (0: none), and the level below
     // which health warns.

@@ -1,6 +1,7 @@
 // Hand-written JSON over the shared string quoting: the bodies are small and fixed, and numbers
 // keep their exact form.
 #include "gateway/payloads.h"
+#include "gateway/core/sampletime.h"
 
 #include <cmath>
 #include <cstdio>
@@ -28,8 +29,8 @@ std::string sampleObject(const GatewaySample &s) {
     std::snprintf(text, sizeof text,
                   "{\"ts\":\"%s\",\"seq\":%u%s,\"left\":%u,\"right\":%u,\"value\":%u,\"um\":%s,"
                   "\"setpoint\":%u,\"tol\":%u,\"in_tol\":%s,\"ana_max\":%u,\"ana_min\":%u%s}",
-                  s.ts, static_cast<unsigned>(s.seq), epoch, s.left, s.right, s.value,
-                  jsonNumberOrNull(s.um, "%.3f").c_str(), s.setpoint, s.tol,
+                  isoTimeOfMs(s.timeMs).c_str(), static_cast<unsigned>(s.seq), epoch, s.left,
+                  s.right, s.value, jsonNumberOrNull(s.um, "%.3f").c_str(), s.setpoint, s.tol,
                   s.inTol ? "true" : "false", s.anaMax, s.anaMin,
                   s.replay ? ",\"replay\":true" : "");
     return text;
@@ -102,22 +103,22 @@ std::string paramsJson(const uint16_t words[16]) {
     return parametersJson(words);
 }
 
-std::string statusJson(const GatewayStatus &status) {
-    const bool answering = status.sensorAnswering;
+std::string statusJson(const GatewayState &state, double now, bool writesEnabled) {
+    const bool answering = state.sensorAnswering;
+    const long long ageMs = state.sampleAt < 0 ? -1 : std::llround((now - state.sampleAt) * 1000.0);
     return std::string("{\"status\":\"") + (answering ? "online" : "no-sensor") +
            "\",\"sensor_answering\":" + (answering ? "true" : "false") +
-           ",\"mqtt\":" + jsonString(status.mqtt) +
-           ",\"queue_depth\":" + std::to_string(status.queueDepth) +
-           ",\"dropped\":" + std::to_string(status.dropped) +
-           ",\"samples\":" + std::to_string(status.samples) +
-           ",\"store\":" + jsonString(status.store) +
-           ",\"serial_errors\":" + std::to_string(status.serialErrors) +
-           ",\"last_sample_age_ms\":" +
-           (status.lastSampleAgeMs < 0 ? "null" : std::to_string(status.lastSampleAgeMs)) +
-           ",\"uptime_s\":" + std::to_string(status.uptimeSeconds) +
-           ",\"version\":" + jsonString(status.version) +
-           ",\"writes_enabled\":" + (status.writesEnabled ? "true" : "false") + ",\"health\":\"" +
-           healthWord(status.reserve) + "\"" + reserveFigures(status.reserve) + "}";
+           ",\"mqtt\":" + jsonString(state.broker) +
+           ",\"queue_depth\":" + std::to_string(state.queueDepth) +
+           ",\"dropped\":" + std::to_string(state.dropped) +
+           ",\"samples\":" + std::to_string(state.samples) +
+           ",\"store\":" + jsonString(state.store) +
+           ",\"serial_errors\":" + std::to_string(state.serialErrors) +
+           ",\"last_sample_age_ms\":" + (ageMs < 0 ? "null" : std::to_string(ageMs)) +
+           ",\"uptime_s\":" + std::to_string(std::llround(now - state.startedAt)) +
+           ",\"version\":" + jsonString(state.version) +
+           ",\"writes_enabled\":" + (writesEnabled ? "true" : "false") + ",\"health\":\"" +
+           healthWord(state.reserve) + "\"" + reserveFigures(state.reserve) + "}";
 }
 
 std::string limitsJson(const ParameterLimit limits[16]) {
@@ -164,20 +165,6 @@ std::string videoJson(const VideoLine &line) {
            ",\"x_step\":" + number(line.xStep) +
            ",\"full_scale\":" + std::to_string(line.fullScale) + "," +
            readingFigures(line.reserve) + "}";
-}
-
-bool reserveWarns(const ReserveHealth &health) {
-    if (!health.known)
-        return false;
-    return health.last.state == "lost" ||
-           (std::isfinite(health.last.ratio) && health.last.ratio < health.warnBelow);
-}
-
-const char *healthWord(const ReserveHealth &health) {
-    return !health.enabled        ? "off"
-           : !health.known        ? "unknown"
-           : reserveWarns(health) ? "warn"
-                                  : "ok";
 }
 
 std::string reserveReadingJson(const ReserveReading &reading) {
@@ -261,6 +248,6 @@ std::string auditMessage(const std::string &entryJson) {
     return "{\"type\":\"audit\",\"entry\":" + entryJson + "}";
 }
 
-std::string statusMessage(const GatewayStatus &status) {
-    return "{\"type\":\"status\"," + statusJson(status).substr(1);
+std::string statusMessage(const GatewayState &state, double now, bool writesEnabled) {
+    return "{\"type\":\"status\"," + statusJson(state, now, writesEnabled).substr(1);
 }

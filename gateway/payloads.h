@@ -8,23 +8,12 @@
 
 #include "app/jsontext.h"
 #include "app/parameterwords.h"
-#include "gateway/sample.h"
+#include "gateway/core/state.h"
 
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
-
-struct SensorInfo {
-    unsigned ccdtype, pcbtype, pixels;
-    std::string firmware;
-    double pitchMicrons; // NaN when not known
-    std::string device;  // the serial device path
-    std::string version;
-    uint64_t dropped;
-    int64_t storeEpoch = 0; // 0 without a store
-    std::string storeFault; // empty while the store's file is written
-};
 
 // kvex/<host>-<port name>, with characters that would split or widen a topic replaced.
 std::string defaultTopicPrefix(const std::string &host, const std::string &devicePath);
@@ -43,28 +32,7 @@ std::string paramsJson(const uint16_t words[16]);
 
 // ---- the signal reserve: MQTT topic health, /api/reserve, the stream's health message -----------
 
-// One reserve line's figures (docs/signal-reserve.md); NaN figures are written as null.
-struct ReserveReading {
-    std::string ts;
-    std::string state = "no_window"; // "ok", "no_object", "lost" or "no_window"
-    double ratio = 0.0, contrast = 0.0;
-    bool saturated = false;
-};
-// The trend the gateway keeps: two weeks of reserve lines at the default of one every ten minutes.
-constexpr std::size_t kReserveTrendKept = 2016;
-// The gateway's health as far as the reserve tells it.
-struct ReserveHealth {
-    bool enabled = true; // --reserve-every above 0
-    bool known = false;  // a reserve line came whole
-    ReserveReading last;
-    double warnBelow = 0.3;
-    uint64_t failures = 0; // reserve lines that did not come whole
-};
-// Below the warning level, or the edges lost.
-bool reserveWarns(const ReserveHealth &health);
-// "off" without reserve lines, "unknown" before the first whole one, "warn" or "ok".
-const char *healthWord(const ReserveHealth &health);
-// {"ts","signal_reserve","reserve_state","contrast","saturated"}
+// {"ts","signal_reserve","reserve_state","contrast","saturated"}; NaN figures are written as null.
 std::string reserveReadingJson(const ReserveReading &reading);
 // {"health","signal_reserve","reserve_state","contrast","saturated","ts","reserve_warn",
 // "reserve_failures","advice" (null unless "warn")}: retained MQTT health, and after "type" the
@@ -77,26 +45,12 @@ std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> 
 
 // ---- the web API ----------------------------------------------------------------------------
 
-// The gateway's health as /api/status and the stream's status message give it.
-struct GatewayStatus {
-    bool sensorAnswering = false;
-    std::string mqtt = "off"; // "connected", "disconnected" or "off"
-    std::size_t queueDepth = 0;
-    uint64_t dropped = 0;
-    uint64_t samples = 0;
-    std::string store = "off"; // "off", "ok" or "failing: " and what failed
-    uint64_t serialErrors = 0;
-    long long lastSampleAgeMs = -1; // below 0 before the first sample
-    long long uptimeSeconds = 0;
-    std::string version;
-    bool writesEnabled = false;
-    ReserveHealth reserve;
-};
 // {"status" ("online" or "no-sensor"),"sensor_answering","mqtt","queue_depth","dropped",
 // "samples","store","serial_errors","last_sample_age_ms" (null before a sample),"uptime_s",
 // "version","writes_enabled","health","signal_reserve","reserve_state","contrast","saturated",
-// "reserve_failures","advice"} (the reserve's figures null before the first reserve line)
-std::string statusJson(const GatewayStatus &status);
+// "reserve_failures","advice"} (the reserve's figures null before the first reserve line), at
+// `now` on the steady clock.
+std::string statusJson(const GatewayState &state, double now, bool writesEnabled);
 
 // {"power":{"word","min","max"},"p_mode":{...},...}: the 16 words' ranges in order.
 std::string limitsJson(const ParameterLimit limits[16]);
@@ -116,19 +70,6 @@ struct StatsFigures {
 // given),"window":{"lower","upper"} or null,"histogram":{"lower","width","counts"} or null}
 std::string statsJson(const StatsFigures &stats);
 
-// One video line as /api/video gives it.
-struct VideoLine {
-    std::string ts;
-    std::vector<uint16_t> pixels;
-    unsigned threshold = 0;
-    unsigned left = 0, right = 0, value = 0;
-    unsigned evalBegin = 0, evalEnd = 0;
-    unsigned pixelCount = 0;
-    int positions = -1;
-    double xStep = 0;
-    unsigned fullScale = 0;
-    ReserveReading reserve;
-};
 // {"ts","pixels":[...],"threshold","left","right","value","eval_begin","eval_end","pixel_count",
 // "positions","x_step","full_scale","signal_reserve","reserve_state","contrast","saturated"}
 std::string videoJson(const VideoLine &line);
@@ -165,4 +106,4 @@ std::string paramsMessage(const std::string &paramsJson);
 // {"type":"audit","entry":{...}}: the entry as auditEntryJson wrote it.
 std::string auditMessage(const std::string &entryJson);
 // {"type":"status", then the keys of statusJson}
-std::string statusMessage(const GatewayStatus &status);
+std::string statusMessage(const GatewayState &state, double now, bool writesEnabled);

@@ -1,5 +1,6 @@
-# Fails when a program folder outside platform/ includes Qt, beyond the entry points' own list, or
-# when app/'s shared vocabulary includes a feature folder or the main module.
+# Fails when a program folder outside platform/ includes Qt, beyond the entry points' own list,
+# when app/'s shared vocabulary includes a feature folder or the main module, or when one of the
+# gateway's faces includes another face (or its core a face).
 # Run as: cmake -DSOURCE_DIR=<checkout> -P include_boundaries.cmake
 #
 # The list must match platform/README.md. Qt here means Qt's headers (<QWidget>, <QtCore/...>,
@@ -89,3 +90,37 @@ if(feature_offences)
   message(FATAL_ERROR "app/'s vocabulary depends on a feature or the main module:\n  ${text}")
 endif()
 message(STATUS "app/'s vocabulary depends on no feature")
+
+# The gateway's calls run one way: the core knows no face, a face knows the core but no other face;
+# only the faces' list (gateway/faces/faces.cpp) and serve.cpp name them all.
+file(GLOB_RECURSE gateway_sources RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/gateway/*.h"
+  "${SOURCE_DIR}/gateway/*.cpp")
+set(face_offences)
+set(face_count 0)
+foreach(source IN LISTS gateway_sources)
+  if(source STREQUAL "gateway/faces/faces.cpp" OR source STREQUAL "gateway/faces/faces.h")
+    continue()
+  endif()
+  set(own "")
+  if(source MATCHES "^gateway/faces/([^/]+)/")
+    set(own "${CMAKE_MATCH_1}")
+    math(EXPR face_count "${face_count} + 1")
+  endif()
+  file(STRINGS "${SOURCE_DIR}/${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"gateway/faces/")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "gateway/faces/([^/\"]+)" included "${line}")
+    set(included "${CMAKE_MATCH_1}")
+    if(source MATCHES "^gateway/core/" OR (NOT own STREQUAL "" AND NOT own STREQUAL included))
+      string(STRIP "${line}" line)
+      list(APPEND face_offences "${source}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(face_count LESS 10)
+  message(FATAL_ERROR "only ${face_count} sources found under gateway/faces/")
+endif()
+if(face_offences)
+  list(JOIN face_offences "\n  " text)
+  message(FATAL_ERROR "a gateway face or the core includes another face (gateway/README.md):\n  ${text}")
+endif()
+message(STATUS "gateway: no face includes another, the core none")

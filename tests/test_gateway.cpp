@@ -1,10 +1,11 @@
 // The gateway against a real mosquitto broker and an independent Modbus client, with the
 // simulated sensor on a pseudo-terminal; and its Qt-free parts on their own.
 #include "gateway/core/backoff.h"
+#include "gateway/core/samplequeue.h"
+#include "gateway/core/sampletime.h"
+#include "gateway/faces/modbus/registermap.h"
 #include "gateway/options.h"
 #include "gateway/payloads.h"
-#include "gateway/faces/modbus/registermap.h"
-#include "gateway/core/samplequeue.h"
 #include "gateway_fixture.h"
 #include "platform/processfigures.h"
 
@@ -418,7 +419,7 @@ TEST(GatewayCore, QueueDropsTheOldestAndCountsThem) {
 }
 
 TEST(GatewayCore, RegisterBlockPacksWordsInEitherOrder) {
-    RegisterState state;
+    GatewayState state;
     state.sensorAnswering = true;
     state.haveSample = true;
     state.sample.seq = 0x00012345;
@@ -426,8 +427,9 @@ TEST(GatewayCore, RegisterBlockPacksWordsInEitherOrder) {
     state.sample.inTol = true;
     state.params[15] = 77;
     for (bool swap : {false, true}) {
-        const RegisterBlock r = buildRegisterBlock(state, swap);
+        const RegisterBlock r = buildRegisterBlock(state, 9, swap);
         EXPECT_EQ(r[1], 0b1011);
+        EXPECT_EQ(r[2], 9);
         EXPECT_EQ(r[swap ? 5 : 4], 0x0001);
         EXPECT_EQ(r[swap ? 4 : 5], 0x2345);
         EXPECT_EQ(r[swap ? 12 : 11], 0x3FC0); // 1.5f is 0x3FC00000
@@ -438,7 +440,7 @@ TEST(GatewayCore, RegisterBlockPacksWordsInEitherOrder) {
 
 TEST(GatewayCore, PayloadsAreValidJson) {
     GatewaySample s{};
-    std::snprintf(s.ts, sizeof s.ts, "2026-12-08T04:35:12.345Z");
+    s.timeMs = msOfIsoTime("2026-12-08T04:35:12.345Z");
     s.seq = 4000000000u;
     s.um = std::nan("");
     s.replay = true;
@@ -462,7 +464,7 @@ TEST(GatewayCore, PayloadsAreValidJson) {
 // code that writes them cannot change what a client parses.
 TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
     GatewaySample s{};
-    std::snprintf(s.ts, sizeof s.ts, "2026-12-08T04:35:12.345Z");
+    s.timeMs = msOfIsoTime("2026-12-08T04:35:12.345Z");
     s.seq = 7;
     s.left = s.value = 300;
     s.right = 600;
@@ -495,18 +497,19 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
         R"("right":600,"value":300,"um":19050.000,"setpoint":310,"tol":20,"in_tol":true,)"
         R"("ana_max":900,"ana_min":100})";
 
-    GatewayStatus status;
+    // An hour after the start, the last sample 12 ms old.
+    const double now = 10000.0;
+    GatewayState status;
     status.sensorAnswering = true;
-    status.mqtt = "connected";
+    status.broker = "connected";
     status.queueDepth = 3;
     status.dropped = 2;
     status.samples = 4000000000u;
     status.store = "failing: disk full";
     status.serialErrors = 1;
-    status.lastSampleAgeMs = 12;
-    status.uptimeSeconds = 3600;
+    status.sampleAt = now - 0.012;
+    status.startedAt = now - 3600;
     status.version = "1.5";
-    status.writesEnabled = true;
     status.reserve.known = true;
     status.reserve.last = {"2026-12-08T04:35:12.345Z", "lost", -0.05, std::nan(""), false};
     status.reserve.failures = 2;
@@ -527,7 +530,7 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
         R"("health":"ok",)" + cleanFigures +
         R"(,"ts":"2026-12-08T04:35:12.345Z","reserve_warn":0.25,"reserve_failures":0,)"
         R"("advice":null})";
-    GatewayStatus starting;
+    GatewayState starting;
     starting.version = "1.5";
     const std::string startingJson =
         R"("status":"no-sensor","sensor_answering":false,"mqtt":"off","queue_depth":0,)"
@@ -590,13 +593,13 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
          "\"pitch_um\":null,\"device\":\"/dev/ttyS0\",\"version\":\"1.5\",\"dropped\":7,"
          "\"store_epoch\":1765000000,\"store\":\"failing: disk full\"}"},
         {"params", paramsJson(words), wordsJson},
-        {"status", statusJson(status),
+        {"status", statusJson(status, now, true),
          R"({"status":"online","sensor_answering":true,"mqtt":"connected","queue_depth":3,)"
          R"("dropped":2,"samples":4000000000,"store":"failing: disk full","serial_errors":1,)"
          R"("last_sample_age_ms":12,"uptime_s":3600,"version":"1.5","writes_enabled":true,)"
          R"("health":"warn","signal_reserve":-0.050,"reserve_state":"lost","contrast":null,)"
          R"("saturated":false,"reserve_failures":2,"advice":"clean the lens or check the light"})"},
-        {"status before a sample", statusJson(starting), "{" + startingJson},
+        {"status before a sample", statusJson(starting, 0.0, false), "{" + startingJson},
         {"limits", limitsJson(limits),
          R"({"power":{"word":0,"min":0,"max":1000},"p_mode":{"word":1,"min":1,"max":1001},)"
          R"("v_thd":{"word":2,"min":2,"max":1002},"ana_mode":{"word":3,"min":3,"max":1003},)"
@@ -654,7 +657,8 @@ TEST(GatewayCore, EveryBodyKeepsItsExactBytes) {
         {"params message", paramsMessage(wordsJson),
          R"({"type":"params","params":)" + wordsJson + "}"},
         {"audit message", auditMessage("{}"), R"({"type":"audit","entry":{}})"},
-        {"status message", statusMessage(starting), R"({"type":"status",)" + startingJson},
+        {"status message", statusMessage(starting, 0.0, false),
+         R"({"type":"status",)" + startingJson},
     };
     for (const auto &b : bodies)
         EXPECT_EQ(b.written, b.expected) << b.body;

@@ -358,7 +358,8 @@ TEST_F(GatewayHttpTest, StreamOpensWithWhatTheGatewayHasAndBringsTheRestWhenItCo
 }
 
 TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn) {
-    ASSERT_TRUE(startWeb({}));
+    ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
+    const std::string token = "Authorization: Bearer s3cret-token\r\n";
     const QJsonObject line = object(http(port, "GET", "/api/video"));
     ASSERT_EQ(line["pixels"].toArray().size(), 256);
     EXPECT_EQ(line["threshold"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
@@ -367,7 +368,9 @@ TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn)
     const Reply again = http(port, "GET", "/api/video");
     EXPECT_EQ(again.status, 429);
     EXPECT_TRUE(again.has("Retry-After: 1"));
-    const QJsonObject report = object(http(port, "GET", "/api/doctor"));
+    // The port check reopens the port and pauses the measurement: the token's, like a write.
+    EXPECT_EQ(http(port, "GET", "/api/doctor").status, 401);
+    const QJsonObject report = object(http(port, "GET", "/api/doctor", token));
     EXPECT_TRUE(report["ok"].toBool()) << QJsonDocument(report).toJson().toStdString();
     const long before = samples();
     EXPECT_TRUE(waitFor([&] { return samples() > before + 10; }, 10.0));
@@ -377,7 +380,71 @@ TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn)
     EXPECT_TRUE(waitFor(
         [&] { return object(http(port, "GET", "/api/status"))["status"] == "no-sensor"; }, 10.0));
     EXPECT_NE(http(port, "GET", "/metrics").body.find("kvex_up 0\n"), std::string::npos);
-    EXPECT_EQ(http(port, "GET", "/api/doctor").status, 503);
+    EXPECT_EQ(http(port, "GET", "/api/doctor", token).status, 503);
+    EXPECT_EQ(http(port, "GET", "/api/params?from=eeprom").status, 503);
+}
+
+// More sensor work than the budget allows: it waits its turn or is refused, never late, never
+// for a client that left, never from another site's page, while the measurement goes on.
+TEST_F(GatewayHttpTest, SensorWorkWaitsItsTurnWhileTheMeasurementGoesOn) {
+    ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
+    const std::string token = "Authorization: Bearer s3cret-token\r\n";
+    struct CrossSite {
+        const char *path;
+        std::string headers;
+    } crossSite[] = {
+        {"/api/video", "Origin: http://evil.example\r\n"},
+        {"/api/params?from=eeprom", "Sec-Fetch-Site: cross-site\r\n"},
+        {"/api/doctor", token + "Origin: http://evil.example\r\n"},
+    };
+    const std::size_t requestsBefore = sensor->requests().size();
+    for (const CrossSite &c : crossSite)
+        EXPECT_EQ(http(port, "GET", c.path, c.headers).status, 403) << c.path;
+    const auto otherThanRun = [&](std::size_t from) {
+        std::size_t count = 0;
+        const auto requests = sensor->requests();
+        for (std::size_t i = from; i < requests.size(); ++i)
+            count += requests[i].command() != 8;
+        return count;
+    };
+    EXPECT_EQ(otherThanRun(requestsBefore), 0u) << "a cross-site request reached the sensor";
+
+    // 24 writes at once: a quarter of the line's time takes about seven, 16 may wait, the rest
+    // are told when to come back.
+    const long samplesBefore = samples();
+    const double start = now();
+    std::vector<int> statuses(24);
+    std::vector<std::thread> clients;
+    for (std::size_t i = 0; i < statuses.size(); ++i)
+        clients.emplace_back([&, i] {
+            statuses[i] = http(port, "PUT", "/api/params", token,
+                               "{\"t_tol\":" + std::to_string(40 + i) + "}")
+                              .status;
+        });
+    for (std::thread &client : clients)
+        client.join();
+    const double took = now() - start;
+    const auto count = [&](int status) {
+        return std::count(statuses.begin(), statuses.end(), status);
+    };
+    EXPECT_GE(count(200), 5);
+    EXPECT_GE(count(429), 8);
+    EXPECT_EQ(count(200) + count(429) + count(504), 24) << "an answer of another kind";
+    // The measurement went on: at the wire's 26 answers a second, more than half of them.
+    EXPECT_GE(samples() - samplesBefore, static_cast<long>(26 * 0.6 * took)) << took << " s";
+
+    // The budget is spent now: a client that sends a write and leaves before its turn takes it
+    // along; the write after it is done first.
+    const int leaving = connectTo(port);
+    ASSERT_GE(leaving, 0);
+    const std::string body = "{\"power\":777}";
+    sendAll(leaving, "PUT /api/params HTTP/1.1\r\nHost: 127.0.0.1\r\n" + token +
+                         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    waitFor([] { return false; }, 0.2);
+    ::close(leaving);
+    EXPECT_EQ(http(port, "PUT", "/api/params", token, "{\"t_tol\":30}").status, 200);
+    EXPECT_NE(sensor->ram()[0], 777);
+    EXPECT_EQ(http(port, "GET", "/api/audit").body.find("power=777"), std::string::npos);
 }
 
 TEST_F(GatewayHttpTest, WritesAreRefusedUnlessAllowedAndGoodOnesReachTheSensor) {
@@ -572,9 +639,9 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
                      if (m["type"].toString() == "meas")
                          seqs.push_back(m["sample"].toObject()["seq"].toInteger());
                  EXPECT_GT(seqs.size(), 5u) << "page " << at;
-                 EXPECT_TRUE(std::adjacent_find(seqs.begin(), seqs.end(), [](qint64 a, qint64 b) {
-                                 return b <= a;
-                             }) == seqs.end())
+                 EXPECT_TRUE(std::adjacent_find(seqs.begin(), seqs.end(),
+                                                [](qint64 a, qint64 b) { return b <= a; }) ==
+                             seqs.end())
                      << "page " << at;
              }
          }},

@@ -2,6 +2,7 @@
 // the simulated sensor on a pseudo-terminal and the gateway as a child process; and the store on
 // its own.
 #include "gateway/core/samplestore.h"
+#include "gateway/core/sampletime.h"
 #include "gateway_fixture.h"
 
 #include <random>
@@ -332,7 +333,7 @@ TEST(StoreCore, FileStaysWithinItsBoundAcrossAReopen) {
         for (uint32_t seq = 1; seq <= kRows; ++seq) {
             GatewaySample s{};
             s.seq = seq;
-            std::snprintf(s.ts, sizeof s.ts, "2026-01-01T00:00:00.000Z");
+            s.timeMs = msOfIsoTime("2026-01-01T00:00:00.000Z");
             s.left = 300;
             s.right = 600;
             s.um = std::nan("");

@@ -1,7 +1,7 @@
 // Samples waiting for the broker: bounded, the oldest dropped first and counted.
 #pragma once
 
-#include "gateway/sample.h"
+#include "gateway/core/state.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The sample store on SQLite: WAL journal, a commit per sample, a synced checkpoint a second.
 #include "gateway/core/samplestore.h"
 #include "app/measurement.h"
+#include "gateway/core/sampletime.h"
 #include "platform/tr.h"
 
 #include <algorithm>
@@ -305,8 +306,9 @@ bool SampleStore::loadRows() {
         row.id = sqlite3_column_int64(select, 0);
         GatewaySample &s = row.sample;
         s.seq = static_cast<uint32_t>(sqlite3_column_int64(select, 1));
+        // The file keeps the time as text, as every body gives it.
         const unsigned char *ts = sqlite3_column_text(select, 2);
-        std::snprintf(s.ts, sizeof s.ts, "%s", ts ? reinterpret_cast<const char *>(ts) : "");
+        s.timeMs = ts ? msOfIsoTime(reinterpret_cast<const char *>(ts)) : 0;
         s.left = static_cast<uint16_t>(sqlite3_column_int(select, 3));
         s.right = static_cast<uint16_t>(sqlite3_column_int(select, 4));
         s.value = static_cast<uint16_t>(sqlite3_column_int(select, 5));
@@ -355,7 +357,7 @@ bool SampleStore::commitPending() {
         const GatewaySample &s = row.sample;
         sqlite3_bind_int64(insert_, 1, row.id);
         sqlite3_bind_int64(insert_, 2, s.seq);
-        sqlite3_bind_text(insert_, 3, s.ts, -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert_, 3, isoTimeOfMs(s.timeMs).c_str(), -1, SQLITE_TRANSIENT);
         const int words[] = {s.left, s.right, s.value};
         for (int k = 0; k < 3; ++k)
             sqlite3_bind_int(insert_, 4 + k, words[k]);

@@ -1,8 +1,7 @@
 // Samples kept in an SQLite file until the broker has them, so a restart or a crash loses none.
 #pragma once
 
-#include "gateway/payloads.h"
-#include "gateway/sample.h"
+#include "gateway/core/state.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,5 +1,6 @@
-// The web API's exchanges with the sensor. They run on the polling thread between two run
-// cycles, and wait on the event loop as the run cycle does, so Modbus and the broker are served.
+// The exchanges with the sensor that faces ask for. They run on the polling thread between two
+// run cycles, and wait on the event loop as the run cycle does, so Modbus and the broker are
+// served.
 #include "gateway/core/sensorjobs.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"

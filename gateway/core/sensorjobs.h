@@ -1,8 +1,8 @@
-// The exchanges the web API asks of the sensor between two run cycles, over the program's own
-// frame code: parameter words from and to RAM or EEPROM, teach, reset of max/min, one video line.
+// The exchanges the poller runs for the faces between two run cycles, over the program's own frame
+// code: parameter words from and to RAM or EEPROM, teach, reset of max/min, one video line.
 #pragma once
 
-#include "gateway/payloads.h"
+#include "gateway/core/state.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,9 @@
 // says of it. One path, so a write means the same whichever face asked for it.
 #pragma once
 
-#include "gateway/faces/web/webbody.h"
+#include "app/parameterwords.h"
+#include "gateway/core/state.h"
+#include "gateway/core/wordvalue.h"
 
 #include <cstdint>
 #include <string>
@@ -15,23 +17,31 @@ struct CheckedWrite {
     std::vector<std::pair<int, uint16_t>> words;
     // "parameter words to RAM: t_val=100, t_tol=5", for the audit.
     std::string what;
-    // Why checkWordWrite refused it, as plain text.
+    // Why checkWordWrite refused it, as plain text; empty when it did not.
     std::string refusal;
+    // The word outside its range (-1: a name no word has), its value and its range.
+    int badWord = -1;
+    std::string badName;
+    long long badValue = 0;
+    ParameterLimit badLimit{};
 };
 
 // The words' names and values against the limits table for `positions` (-1: not known yet).
-// False with the HTTP status (400 an unknown name, 422 a value outside its range) and the error
-// body (payloads.h) when any value would change nothing or something else than asked.
+// False, with the refusal in `write`, when any value would change nothing or something else
+// than asked.
 bool checkWordWrite(const std::vector<WordValue> &values, bool eeprom, int positions,
-                    CheckedWrite *write, int *status, std::string *body);
+                    CheckedWrite *write);
 
 // What the sensor made of a write, a teach or a reset.
 struct WriteOutcome {
-    int status = 0;     // as the web API answers it: 200, 502 (read-back differs), 504
-    std::string body;   // the web API's answer (payloads.h)
-    std::string result; // the audit's result text
+    enum class Kind { Words, Teach, Reset } kind = Kind::Words;
+    bool eeprom = false;
+    bool answered = false; // false: the sensor did not answer (`failure` says where)
+    bool verified = false; // words: the read-back equals what was sent
+    std::string failure;   // "the sensor did not answer the read-back", for a client
+    std::string result;    // the audit's result text
     bool ramChanged = false;
-    uint16_t words[16] = {}; // the RAM words after it, when ramChanged
+    ParameterSet words{}; // words: the read-back; teach: the RAM words after it
 };
 
 // On the polling thread, between two run cycles.

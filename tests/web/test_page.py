@@ -240,7 +240,8 @@ def case_same_origin_no_errors(ctx):
 
 
 def case_sections(ctx):
-    """Statistics with reset, identity, the words, the port check, the link, pause; no answer lost."""
+    """Statistics with reset, identity, the words, the port check refused while writes are off, the
+    link, pause; no answer lost."""
     driver = ctx.driver
     http = ctx.gateway.http
     text = lambda element_id: driver.find_element(By.ID, element_id).text
@@ -255,10 +256,11 @@ def case_sections(ctx):
     assert [r.get_attribute('data-word') for r in rows] == list(params), 'words not in order'
     assert rows[8].find_elements(By.TAG_NAME, 'td')[3].text == str(params['t_val'])
     assert 'set-point' in rows[8].text.lower(), rows[8].text
+    # This gateway has no token file: the port check, which needs the write token, is refused.
     click(driver, 'doctor-run')
-    findings = wait_for('the port check', lambda: driver.find_elements(
-        By.CSS_SELECTOR, '#doctor li'), timeout=20)
-    assert all(f.get_attribute('data-verdict') for f in findings), 'a finding without verdict'
+    message = wait_for('the port check\'s refusal', lambda: doctor_message(driver, 'error'))
+    assert 'write token' in message and '--http-token-file' in message, message
+    assert not driver.find_elements(By.CSS_SELECTOR, '#doctor li'), 'findings without a token'
     link = driver.find_element(By.ID, 'share-link').get_attribute('href')
     assert link == http.base + '/', link
     assert driver.find_element(By.ID, 'share-loopback').is_displayed(), \
@@ -457,6 +459,27 @@ def case_writes(ctx):
              'EEPROM' in audit.text)
 
 
+def doctor_message(driver, kind):
+    element = driver.find_element(By.ID, 'doctor-msg')
+    return element.text if element.get_attribute('data-kind') == kind and element.text else None
+
+
+def case_port_check(ctx):
+    """With writes on, the port check is refused without the token and reports with it."""
+    driver = ctx.driver
+    token = driver.find_element(By.ID, 'token')
+    token.clear()
+    click(driver, 'doctor-run')
+    message = wait_for('the port check\'s refusal', lambda: doctor_message(driver, 'error'))
+    assert 'write token' in message and '--http-token-file' not in message, message
+    assert not driver.find_elements(By.CSS_SELECTOR, '#doctor li'), 'findings without the token'
+    token.send_keys(TOKEN)
+    click(driver, 'doctor-run')
+    findings = wait_for('the port check', lambda: driver.find_elements(
+        By.CSS_SELECTOR, '#doctor li'), timeout=20)
+    assert all(f.get_attribute('data-verdict') for f in findings), 'a finding without verdict'
+
+
 def first_value_again(ctx):
     times = []
     for _ in range(5):
@@ -617,8 +640,8 @@ def main():
               flush=True)
         cases = [case_value_follows, case_same_origin_no_errors, case_sections, case_video_line,
                  case_german,
-                 case_writes_off, case_reconnect_with_writes, case_writes, case_silent_sensor,
-                 case_reserve_falling]
+                 case_writes_off, case_reconnect_with_writes, case_writes, case_port_check,
+                 case_silent_sensor, case_reserve_falling]
         for case in cases:
             started = time.monotonic()
             try:

@@ -19,16 +19,16 @@ void putFloat32(uint16_t *registers, float value, bool swapWords) {
     putUint32(registers, bits, swapWords);
 }
 
-RegisterBlock buildRegisterBlock(const RegisterState &state, bool swapWords) {
+RegisterBlock buildRegisterBlock(const GatewayState &state, uint16_t heartbeat, bool swapWords) {
     RegisterBlock r{};
     const GatewaySample &s = state.sample;
     const bool micronsValid = state.haveSample && !std::isnan(s.um);
     r[0] = kRegisterMapVersion;
     r[1] = static_cast<uint16_t>((state.sensorAnswering ? kStatusSensorAnswering : 0) |
                                  (state.haveSample && s.inTol ? kStatusInTolerance : 0) |
-                                 (state.serialError ? kStatusSerialError : 0) |
+                                 (state.answerBroken ? kStatusSerialError : 0) |
                                  (micronsValid ? kStatusMicronsValid : 0));
-    r[2] = state.heartbeat;
+    r[2] = heartbeat;
     if (state.haveSample) {
         putUint32(&r[4], s.seq, swapWords);
         r[6] = s.left;

@@ -1,6 +1,7 @@
 // The edge node's messages and state. Every message but NDEATH carries the node's seq, 0 in
 // NBIRTH and one more (mod 256) in each after it, as hosts check it to notice a lost message.
 #include "gateway/faces/sparkplug/node.h"
+#include "app/jsontext.h"
 #include "app/parameterwords.h"
 #include "gateway/faces/sparkplug/payload.h"
 
@@ -95,20 +96,20 @@ std::string parameterName(int word) {
     return std::string("Parameters/") + parameterJsonKey(word);
 }
 
-void addHealthMetrics(std::vector<Metric> *m, const SparkplugHealth &h,
-                      const SparkplugHealth *before) {
+// The health figures that differ from `before` (all of them without one).
+void addHealthMetrics(std::vector<Metric> *m, const GatewayState &h, const GatewayState *before) {
     auto changed = [&](auto member) { return !before || before->*member != h.*member; };
-    if (changed(&SparkplugHealth::queueDepth))
+    if (changed(&GatewayState::queueDepth))
         m->push_back(unsignedMetric("Gateway/queue_depth", UInt64, h.queueDepth));
-    if (changed(&SparkplugHealth::dropped))
+    if (changed(&GatewayState::dropped))
         m->push_back(unsignedMetric("Gateway/dropped", UInt64, h.dropped));
-    if (changed(&SparkplugHealth::serialErrors))
+    if (changed(&GatewayState::serialErrors))
         m->push_back(unsignedMetric("Gateway/serial_errors", UInt64, h.serialErrors));
-    if (changed(&SparkplugHealth::samples))
+    if (changed(&GatewayState::samples))
         m->push_back(unsignedMetric("Gateway/samples", UInt64, h.samples));
-    if (changed(&SparkplugHealth::store))
+    if (changed(&GatewayState::store))
         m->push_back(stringMetric("Gateway/store", h.store));
-    if (changed(&SparkplugHealth::sensorAnswering))
+    if (changed(&GatewayState::sensorAnswering))
         m->push_back(booleanMetric("Gateway/sensor_answering", h.sensorAnswering));
 }
 
@@ -234,10 +235,7 @@ void SparkplugNode::connectionLost() {
     deviceBorn_ = false;
 }
 
-std::vector<SparkplugMessage> SparkplugNode::births(const SparkplugHealth &health,
-                                                    const SensorInfo *sensor,
-                                                    const uint16_t params[16],
-                                                    const GatewaySample *latest) {
+std::vector<SparkplugMessage> SparkplugNode::births(const GatewayState &state) {
     Payload p;
     p.timestamp = nowMs();
     p.hasSeq = true;
@@ -245,18 +243,20 @@ std::vector<SparkplugMessage> SparkplugNode::births(const SparkplugHealth &healt
     p.metrics.push_back(unsignedMetric("bdSeq", UInt64, bdSeq_));
     p.metrics.push_back(booleanMetric(kRebirth, false));
     p.metrics.push_back(stringMetric("Gateway/version", s_.version));
-    addHealthMetrics(&p.metrics, health, nullptr);
-    healthSent_ = health;
+    addHealthMetrics(&p.metrics, state, nullptr);
+    healthSent_ = state;
     born_ = true;
     deviceBorn_ = false;
     std::vector<SparkplugMessage> out = {{topic("NBIRTH", false), encodePayload(p)}};
-    if (sensor)
-        out.push_back(deviceBirth(*sensor, params, latest));
+    if (state.sensorChecked && state.sensorAnswering)
+        out.push_back(deviceBirth(state));
     return out;
 }
 
-SparkplugMessage SparkplugNode::deviceBirth(const SensorInfo &sensor, const uint16_t params[16],
-                                            const GatewaySample *latest) {
+SparkplugMessage SparkplugNode::deviceBirth(const GatewayState &state) {
+    const SensorInfo &sensor = state.info;
+    const ParameterSet &params = state.params;
+    const GatewaySample *latest = state.haveSample ? &state.sample : nullptr;
     const uint64_t now = nowMs();
     Payload p;
     p.timestamp = now;
@@ -266,7 +266,8 @@ SparkplugMessage SparkplugNode::deviceBirth(const SensorInfo &sensor, const uint
     none.um = std::nan("");
     const bool microns = std::isfinite(sensor.pitchMicrons);
     addSampleMetrics(&p.metrics, latest ? *latest : none, microns,
-                     latest ? isoTimeToMs(latest->ts) : now, false, latest == nullptr);
+                     latest ? static_cast<uint64_t>(latest->timeMs) : now, false,
+                     latest == nullptr);
     for (int word = 0; word < 16; ++word)
         p.metrics.push_back(unsignedMetric(parameterName(word), UInt16, params[word]));
     p.metrics.push_back(unsignedMetric("Info/sensor_type", UInt32, sensor.ccdtype));
@@ -279,7 +280,7 @@ SparkplugMessage SparkplugNode::deviceBirth(const SensorInfo &sensor, const uint
     p.metrics.push_back(booleanMetric(kReset, false));
     p.metrics.push_back(stringMetric(kResult, answer_));
     answerWaiting_ = false;
-    std::copy(params, params + 16, paramsSent_);
+    paramsSent_ = params;
     sendAllParams_ = false;
     deviceBorn_ = true;
     return {topic("DBIRTH", true), encodePayload(p)};
@@ -295,21 +296,22 @@ SparkplugMessage SparkplugNode::deviceDeath() {
 }
 
 SparkplugMessage SparkplugNode::deviceData(const std::vector<GatewaySample> &samples,
-                                           const uint16_t params[16]) {
+                                           const ParameterSet &params) {
     const uint64_t now = nowMs();
     Payload p;
     p.timestamp = now;
     p.hasSeq = true;
     p.seq = nextSeq();
     for (const GatewaySample &s : samples)
-        addSampleMetrics(&p.metrics, s, std::isfinite(s.um), isoTimeToMs(s.ts), s.replay, false);
+        addSampleMetrics(&p.metrics, s, std::isfinite(s.um), static_cast<uint64_t>(s.timeMs),
+                         s.replay, false);
     for (int word = 0; word < 16; ++word)
         if (sendAllParams_ || params[word] != paramsSent_[word]) {
             Metric m = unsignedMetric(parameterName(word), UInt16, params[word]);
             m.timestamp = now;
             p.metrics.push_back(m);
         }
-    std::copy(params, params + 16, paramsSent_);
+    paramsSent_ = params;
     sendAllParams_ = false;
     if (answerWaiting_) {
         Metric m = stringMetric(kResult, answer_);
@@ -320,17 +322,19 @@ SparkplugMessage SparkplugNode::deviceData(const std::vector<GatewaySample> &sam
     return {topic("DDATA", true), encodePayload(p)};
 }
 
-bool SparkplugNode::nodeData(const SparkplugHealth &health, SparkplugMessage *message) {
-    if (health == healthSent_)
+bool SparkplugNode::nodeData(const GatewayState &state, SparkplugMessage *message) {
+    std::vector<Metric> changed;
+    addHealthMetrics(&changed, state, &healthSent_);
+    if (changed.empty())
         return false;
     Payload p;
     p.timestamp = nowMs();
     p.hasSeq = true;
     p.seq = nextSeq();
-    addHealthMetrics(&p.metrics, health, &healthSent_);
+    p.metrics = std::move(changed);
     for (Metric &m : p.metrics)
         m.timestamp = p.timestamp;
-    healthSent_ = health;
+    healthSent_ = state;
     *message = {topic("NDATA", false), encodePayload(p)};
     return true;
 }

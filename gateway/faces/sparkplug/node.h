@@ -4,9 +4,8 @@
 // one MQTT client sends and receives them beside the JSON topics.
 #pragma once
 
-#include "gateway/payloads.h"
-#include "gateway/sample.h"
-#include "gateway/faces/web/webbody.h"
+#include "gateway/core/state.h"
+#include "gateway/core/wordwrites.h"
 
 #include <cstdint>
 #include <string>
@@ -25,18 +24,6 @@ struct SparkplugSettings {
 struct SparkplugMessage {
     std::string topic;
     std::string payload;
-};
-
-// The gateway's health as NBIRTH and NDATA carry it.
-struct SparkplugHealth {
-    uint64_t queueDepth = 0, dropped = 0, serialErrors = 0, samples = 0;
-    std::string store = "off";
-    bool sensorAnswering = false;
-    bool operator==(const SparkplugHealth &o) const {
-        return queueDepth == o.queueDepth && dropped == o.dropped &&
-               serialErrors == o.serialErrors && samples == o.samples && store == o.store &&
-               sensorAnswering == o.sensorAnswering;
-    }
 };
 
 // What a message from the broker asks of the gateway.
@@ -79,19 +66,17 @@ class SparkplugNode {
     bool live() const { return up_ && born_; }
     bool deviceLive() const { return live() && deviceBorn_; }
 
-    // NBIRTH, then DBIRTH when the sensor answers (`sensor` null: it does not). `latest` is the
-    // last sample or null.
-    std::vector<SparkplugMessage> births(const SparkplugHealth &health, const SensorInfo *sensor,
-                                         const uint16_t params[16], const GatewaySample *latest);
-    SparkplugMessage deviceBirth(const SensorInfo &sensor, const uint16_t params[16],
-                                 const GatewaySample *latest);
+    // NBIRTH with the gateway's health, then DBIRTH when the sensor answers, with its identity,
+    // words and last sample.
+    std::vector<SparkplugMessage> births(const GatewayState &state);
+    SparkplugMessage deviceBirth(const GatewayState &state);
     SparkplugMessage deviceDeath();
     // DDATA: every sample's values at its own time (is_historical for those sent late), the
     // words that changed since the last DDATA or birth, and the last command's result.
     SparkplugMessage deviceData(const std::vector<GatewaySample> &samples,
-                                const uint16_t params[16]);
+                                const ParameterSet &params);
     // NDATA with the health figures that changed; false when none did.
-    bool nodeData(const SparkplugHealth &health, SparkplugMessage *message);
+    bool nodeData(const GatewayState &state, SparkplugMessage *message);
     // The NDEATH the node sends itself before it stops or while the primary host is away.
     SparkplugMessage nodeDeath();
     // After it the node waits for the host's next online (or a rebirth) to birth again.
@@ -115,9 +100,10 @@ class SparkplugNode {
     uint64_t seq_ = 0;
     bool up_ = false, born_ = false, deviceBorn_ = false, hostOnline_ = true;
     uint64_t hostTimestamp_ = 0;
-    uint16_t paramsSent_[16] = {};
+    ParameterSet paramsSent_{};
     bool sendAllParams_ = false;
     std::string answer_;
     bool answerWaiting_ = false;
-    SparkplugHealth healthSent_;
+    // The health figures as the last NBIRTH or NDATA gave them.
+    GatewayState healthSent_;
 };

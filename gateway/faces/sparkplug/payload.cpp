@@ -195,24 +195,6 @@ Metric stringMetric(const std::string &name, const std::string &value) {
     return m;
 }
 
-uint64_t isoTimeToMs(const char *iso) {
-    std::tm t{};
-    int ms = 0;
-    if (std::sscanf(iso, "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &t.tm_year, &t.tm_mon, &t.tm_mday,
-                    &t.tm_hour, &t.tm_min, &t.tm_sec, &ms) != 7)
-        return 0;
-    // Days from the civil date (Howard Hinnant's algorithm): no time zone is involved.
-    const int y = t.tm_year - (t.tm_mon <= 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned mp = static_cast<unsigned>(t.tm_mon > 2 ? t.tm_mon - 3 : t.tm_mon + 9);
-    const unsigned doy = (153 * mp + 2) / 5 + static_cast<unsigned>(t.tm_mday) - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
-    const long long seconds = days * 86400 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
-    return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 1000 + static_cast<uint64_t>(ms);
-}
-
 uint64_t nowMs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::system_clock::now().time_since_epoch())

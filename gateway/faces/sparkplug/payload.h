@@ -55,8 +55,6 @@ Metric doubleMetric(const std::string &name, double value, const std::string &un
 Metric booleanMetric(const std::string &name, bool value);
 Metric stringMetric(const std::string &name, const std::string &value);
 
-// Milliseconds since 1970 UTC of "2026-12-08T04:35:12.345Z"; 0 when it is not of that form.
-uint64_t isoTimeToMs(const char *iso);
 uint64_t nowMs();
 
 } // namespace sparkplug

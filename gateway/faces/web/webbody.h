@@ -1,14 +1,10 @@
 // The body of a parameter write: one flat JSON object of whole numbers, parsed strictly.
 #pragma once
 
-#include <string>
-#include <utility>
-#include <vector>
+#include "gateway/core/wordvalue.h"
 
-struct WordValue {
-    std::string name;
-    long long value;
-};
+#include <string>
+#include <vector>
 
 // {"name": number, ...}: every value a whole number (in -2^53..2^53), no key twice, at least
 // one key. False with the reason for the client otherwise.

@@ -51,6 +51,10 @@
       videoTaking: 'Taking a video line…', videoTaken: 'Video line taken at {0}.',
       videoFailed: 'No video line: {0}', requestFailed: 'The gateway did not answer ({0}).',
       doctorRunning: 'Checking the port…', doctorNone: 'The check found nothing to report.',
+      doctorToken: 'The port check needs the write token: it reopens the port and pauses the measurement.',
+      doctorOff: 'The port check needs the write token: it reopens the port and pauses the measurement. Writes are off on this gateway; the owner turns them on by starting serve with --http-token-file FILE.',
+      doctorBusy: 'Too much sensor work is waiting; try again in {0} s.',
+      doctorBusyNow: 'Too much sensor work is waiting; try again shortly.',
       statsResetDone: 'Statistics reset.', cpNone: 'Cp and Cpk: {0}',
       noChanges: 'No word differs from the sensor\'s RAM - nothing sent.',
       written: 'Written: {0}.', writtenEeprom: 'Written to the EEPROM: {0}.',
@@ -121,6 +125,10 @@
       videoTaking: 'Videozeile wird geholt…', videoTaken: 'Videozeile von {0}.',
       videoFailed: 'Keine Videozeile: {0}', requestFailed: 'Das Gateway hat nicht geantwortet ({0}).',
       doctorRunning: 'Anschluss wird geprüft…', doctorNone: 'Die Prüfung hat nichts zu melden.',
+      doctorToken: 'Die Anschlussprüfung braucht das Schreib-Token: Sie öffnet den Anschluss neu und unterbricht die Messung.',
+      doctorOff: 'Die Anschlussprüfung braucht das Schreib-Token: Sie öffnet den Anschluss neu und unterbricht die Messung. Schreiben ist auf diesem Gateway ausgeschaltet; der Betreiber schaltet es ein, indem er serve mit --http-token-file DATEI startet.',
+      doctorBusy: 'Zu viele Sensoraufträge warten; in {0} s erneut versuchen.',
+      doctorBusyNow: 'Zu viele Sensoraufträge warten; gleich erneut versuchen.',
       statsResetDone: 'Statistik zurückgesetzt.', cpNone: 'Cp und Cpk: {0}',
       noChanges: 'Kein Wort weicht vom RAM des Sensors ab - nichts gesendet.',
       written: 'Geschrieben: {0}.', writtenEeprom: 'In das EEPROM geschrieben: {0}.',
@@ -268,7 +276,7 @@
     } catch (e) {
       answer = null;
     }
-    return { status: response.status, ok: response.ok, answer };
+    return { status: response.status, ok: response.ok, headers: response.headers, answer };
   }
 
   function explainRefusal(result) {
@@ -827,12 +835,33 @@
 
   // ---- port check ------------------------------------------------------------------------
 
+  // The check reopens the port and pauses the measurement, so the gateway asks for the write
+  // token as it does for writes.
+  function explainDoctorRefusal(result) {
+    const a = result.answer || {};
+    if (result.status === 403 && !(state.status && state.status.writes_enabled)) {
+      return t('doctorOff');
+    }
+    if (result.status === 403 || result.status === 401) return t('doctorToken');
+    if (result.status === 429) {
+      const wait = Number(result.headers.get('Retry-After'));
+      return wait > 0 ? t('doctorBusy', wait) : t('doctorBusyNow');
+    }
+    return t('requestFailed', a.error ? result.status + ': ' + a.error : result.status);
+  }
+
   async function runDoctor() {
     const button = $('doctor-run');
     button.disabled = true;
     setMessage('doctor-msg', () => t('doctorRunning'), '');
     try {
-      const report = await getJson('/api/doctor');
+      const result = await send('GET', '/api/doctor');
+      if (!result.ok || result.answer === null) {
+        $('doctor').replaceChildren();
+        setMessage('doctor-msg', () => explainDoctorRefusal(result), 'error');
+        return;
+      }
+      const report = result.answer;
       const findings = Array.isArray(report) ? report : report.checks || report.findings || [];
       $('doctor').replaceChildren(...findings.map((f) => {
         const verdict = String(f.result || f.verdict || '');
@@ -863,9 +892,7 @@
 
   let streamSeq = null;
   let missed = 0;
-  let useSse = false;
   let retryMs = 500;
-  let source = null;
 
   // ---- signal reserve ------------------------------------------------------------------------
 
@@ -1030,7 +1057,6 @@
     state.lastMessageAt = performance.now();
     retryMs = 500;
     $('light-stream').dataset.state = 'on';
-    document.body.dataset.stream = useSse ? 'sse' : 'ws';
     // The stream opens with the identity, the words and the last value when the gateway has them,
     // so the page never asks for what is not there yet; the rest may differ after a restart.
     loadAll();
@@ -1040,44 +1066,17 @@
     firstSettled();
     state.streamOpen = false;
     $('light-stream').dataset.state = 'bad';
-    source = null;
     setTimeout(connect, retryMs);
     retryMs = Math.min(retryMs * 2, 5000);
   }
 
+  // A connection that never opens is retried like a lost one: the gateway may be restarting.
   function connect() {
-    if (useSse) {
-      const events = new EventSource('/api/stream');
-      let opened = false;
-      source = events;
-      events.onopen = () => { opened = true; streamOpened(); };
-      events.onmessage = (e) => onMessage(e.data);
-      events.onerror = () => {
-        events.close();
-        // Never open at all: the gateway may have come back with WebSocket after all.
-        if (!opened) useSse = false;
-        if (source === events) streamLost();
-      };
-      return;
-    }
     const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') +
       location.host + '/ws');
-    let opened = false;
-    source = ws;
-    ws.onopen = () => { opened = true; streamOpened(); };
+    ws.onopen = () => streamOpened();
     ws.onmessage = (e) => onMessage(e.data);
-    ws.onclose = () => {
-      if (source !== ws) return;
-      // A gateway that answers HTTP but refuses the upgrade streams over server-sent events.
-      if (!opened) {
-        fetch('/api/status', { cache: 'no-store' }).then((r) => {
-          if (r.ok) useSse = true;
-        }).catch(() => {}).finally(streamLost);
-        source = null;
-        return;
-      }
-      streamLost();
-    };
+    ws.onclose = () => streamLost();
   }
 
   // After a write of the operator's the form shows the sensor's words again; otherwise what the

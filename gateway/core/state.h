@@ -1,0 +1,107 @@
+// What the poller knows, in the plain types every face reads: a sample, the sensor's identity, its
+// parameter set, the signal reserve, and the gateway's health as one struct.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The sensor's 16 parameter words in their order (power … para15).
+using ParameterSet = std::array<uint16_t, 16>;
+
+// One measurement, compact enough to keep an hour of them while the broker is away.
+struct GatewaySample {
+    int64_t timeMs; // when the answer arrived: milliseconds since 1970 (UTC)
+    uint32_t seq;
+    uint16_t left, right, value;
+    double um; // NaN when the sensor's pitch is not known
+    uint16_t setpoint, tol;
+    bool inTol;
+    uint16_t anaMax, anaMin;
+    bool replay;   // sent late, from the queue
+    int64_t epoch; // the store's epoch; 0 without a store
+};
+
+// The sensor as identification found it, and what the info topic adds of the gateway's own.
+struct SensorInfo {
+    unsigned ccdtype, pcbtype, pixels;
+    std::string firmware;
+    double pitchMicrons; // NaN when not known
+    std::string device;  // the serial device path
+    std::string version;
+    uint64_t dropped;
+    int64_t storeEpoch = 0; // 0 without a store
+    std::string storeFault; // empty while the store's file is written
+};
+
+// One reserve line's figures (docs/signal-reserve.md).
+struct ReserveReading {
+    std::string ts;
+    std::string state = "no_window"; // "ok", "no_object", "lost" or "no_window"
+    double ratio = 0.0, contrast = 0.0;
+    bool saturated = false;
+};
+// The trend the gateway keeps: two weeks of reserve lines at the default of one every ten minutes.
+constexpr std::size_t kReserveTrendKept = 2016;
+// The gateway's health as far as the reserve tells it.
+struct ReserveHealth {
+    bool enabled = true; // --reserve-every above 0
+    bool known = false;  // a reserve line came whole
+    ReserveReading last;
+    double warnBelow = 0.3;
+    uint64_t failures = 0; // reserve lines that did not come whole
+};
+// Below the warning level, or the edges lost.
+bool reserveWarns(const ReserveHealth &health);
+// "off" without reserve lines, "unknown" before the first whole one, "warn" or "ok".
+const char *healthWord(const ReserveHealth &health);
+
+// One video line with what a reader needs to draw it: the words it was taken under and the
+// sensor's axis.
+struct VideoLine {
+    std::string ts;
+    std::vector<uint16_t> pixels;
+    unsigned threshold = 0;
+    unsigned left = 0, right = 0, value = 0;
+    unsigned evalBegin = 0, evalEnd = 0;
+    unsigned pixelCount = 0;
+    int positions = -1;
+    double xStep = 0;
+    unsigned fullScale = 0;
+    ReserveReading reserve;
+};
+
+// Everything the poller knows at one moment. The poller keeps one and hands it to the faces on
+// its thread; other threads read the copies it publishes (GatewayCore::snapshot).
+struct GatewayState {
+    // The sensor.
+    bool sensorChecked = false; // an identification has been tried
+    bool sensorAnswering = false;
+    bool identified = false; // `info` and `positions` are the sensor's
+    SensorInfo info{};
+    int positions = -1; // the sensor's positions across the line (-1: not known yet)
+    bool haveParams = false;
+    ParameterSet params{}; // the sensor's RAM words as the gateway last read or wrote them
+    // The measurement.
+    bool haveSample = false;
+    GatewaySample sample{};    // the newest
+    double sampleAt = -1.0;    // when it was taken, on the steady clock (seconds)
+    bool answerBroken = false; // broken answers came between the last two samples
+    uint64_t samples = 0;
+    uint64_t serialErrors = 0;
+    // The broker and the backlog.
+    const char *broker = "off"; // "connected", "disconnected" or "off"
+    std::size_t queueDepth = 0;
+    uint64_t dropped = 0;
+    std::string store = "off"; // "off", "ok" or "failing: " and what failed
+    // The signal reserve.
+    ReserveHealth reserve;
+    // The gateway.
+    double startedAt = 0.0; // on the steady clock (seconds)
+    std::string version;
+};
+
+// The steady clock in seconds, as every age and deadline of the gateway counts.
+double steadySeconds();
