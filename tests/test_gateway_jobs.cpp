@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -46,6 +47,8 @@ class JobsTest : public ::testing::Test {
     }
     bool run() {
         return jobs->runNext([this](const SensorJob &j) {
+            if (duringRun)
+                duringRun();
             ran.push_back(j.kind);
             spans.push_back({now, now + duration[j.kind]});
             now += duration[j.kind];
@@ -73,6 +76,8 @@ class JobsTest : public ::testing::Test {
     std::vector<std::pair<double, double>> spans;
     std::vector<std::pair<std::string, Status>> answers;
     std::map<std::string, JobResult> results;
+    // What another thread does while a job is on the line.
+    std::function<void()> duringRun;
 };
 
 // The most job time any window of `window` seconds holds, on a grid of 10 ms.
@@ -164,9 +169,16 @@ TEST_F(JobsTest, OneReadAnswersEveryoneWhoAskedAndAPortCheckIsSharedForTenSecond
 
     now += 20.0;
     ask(Kind::PortCheck, "check");
+    Admission meanwhile = Admission::Queued;
+    duringRun = [&] {
+        if (ran.size() == 3)
+            meanwhile = ask(Kind::PortCheck, "while it runs");
+    };
     while (run()) {
     }
     ASSERT_EQ(ran.back(), Kind::PortCheck);
+    EXPECT_EQ(meanwhile, Admission::Joined);
+    EXPECT_EQ(answered().back(), "while it runs");
     now += 9.0;
     EXPECT_EQ(ask(Kind::PortCheck, "within ten seconds"), Admission::Answered);
     EXPECT_EQ(answers.back(), std::make_pair(std::string("within ten seconds"), Status::Done));

@@ -69,9 +69,11 @@ JobScheduler::Ticket JobScheduler::submit(SensorJob job, Done done, Gone gone, b
             internal ? std::numeric_limits<double>::infinity() : now + limits_.deadline;
         const std::string key = keyOf(job);
         if (!key.empty()) {
-            const auto same = std::find_if(jobs_.begin(), jobs_.end(),
-                                           [&](const Waiting &w) { return keyOf(w.job) == key; });
-            if (same != jobs_.end()) {
+            Waiting *same = running_ && keyOf(running_->job) == key ? &*running_ : nullptr;
+            for (Waiting &w : jobs_)
+                if (!same && keyOf(w.job) == key)
+                    same = &w;
+            if (same) {
                 if (same->askers.size() >= limits_.maxAskers && !internal)
                     return {Admission::Full, retryAfterLocked(now)};
                 same->askers.push_back({std::move(done), std::move(gone), deadline});
@@ -179,34 +181,40 @@ bool JobScheduler::ready() {
 
 bool JobScheduler::runNext(const Runner &runner) {
     std::vector<std::pair<Done, JobResult::Status>> answers;
-    std::optional<Waiting> taken;
+    SensorJob job;
+    bool read = false;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         const double now = clock_();
         dropGoneLocked(&answers, now);
         if (!jobs_.empty() && fitsLocked(jobs_.front(), now)) {
-            taken = std::move(jobs_.front());
+            running_ = std::move(jobs_.front());
             jobs_.pop_front();
+            job = running_->job;
+            read = running_->read;
         }
     }
     answerAll(answers);
-    if (!taken)
+    if (!running_)
         return false;
     const double start = clock_();
-    const JobResult result = runner(taken->job);
+    const JobResult result = runner(job);
     const double end = clock_();
+    std::vector<Asker> askers;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        spans_.push_back({start, end, taken->read});
+        askers = std::move(running_->askers);
+        running_.reset();
+        spans_.push_back({start, end, read});
         while (!spans_.empty() && spans_.front().end < end - limits_.window)
             spans_.pop_front();
-        lastDuration_[taken->job.kind] = end - start;
-        if (taken->job.kind == SensorJob::Kind::PortCheck) {
+        lastDuration_[job.kind] = end - start;
+        if (job.kind == SensorJob::Kind::PortCheck) {
             lastPortCheck_ = result;
             lastPortCheckAt_ = end;
         }
     }
-    for (Asker &asker : taken->askers)
+    for (Asker &asker : askers)
         asker.done(result);
     return true;
 }

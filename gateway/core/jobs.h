@@ -75,7 +75,7 @@ class JobScheduler {
 
     enum class Admission {
         Queued,   // a new job waits
-        Joined,   // the same read waited already: one exchange answers both
+        Joined,   // the same read waits or runs already: one exchange answers both
         Answered, // a port check's recent result was handed over at once
         Full,     // too many jobs wait: try again after `retryAfter`
         TooSoon,  // a video line came less than videoInterval ago: after `retryAfter`
@@ -142,6 +142,8 @@ class JobScheduler {
     const Clock clock_;
     mutable std::mutex mutex_;
     std::deque<Waiting> jobs_;
+    // The job on the line now: a read asked for meanwhile is answered with its result.
+    std::optional<Waiting> running_;
     std::deque<Span> spans_;
     std::map<SensorJob::Kind, double> lastDuration_;
     double lastVideo_ = -1e9;
