@@ -1,10 +1,12 @@
-// Load on the gateway's Modbus server: many clients reading the register block, with the answer
-// times; live pages on its web stream, with the time from an answer to the page; and the bare
+// Load on the gateway: many clients reading the Modbus register block, live pages on its web
+// stream, web clients asking for the sensor's line (port check, EEPROM, video), and the bare
 // request/answer loop on the sensor's line the gateway's polling compares to.
 #include "bench/bareloop.h"
 #include "sim/sensorsim.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +24,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -48,6 +52,12 @@ int usage() {
                 "hold: IDLE connections that send nothing and PAGES WebSockets held for SECONDS\n"
                 "      (10), from 127.0.1.x and 127.0.2.x (900 per address), while another\n"
                 "      thread times /api/sample, /metrics and a page opened meanwhile.\n"
+                "       kvex-modbus-load jobs PORT SECONDS CLIENTS TOKEN\n"
+                "jobs: CLIENTS threads on 127.0.0.1:PORT each loop GET /api/doctor,\n"
+                "      /api/params?from=eeprom and /api/video for SECONDS (thread i starts at\n"
+                "      endpoint i %% 3), with Authorization: Bearer TOKEN (- for none), never\n"
+                "      waiting for Retry-After; prints per endpoint the answers by status and\n"
+                "      the answer times.\n"
                 "bare: writes the run-mode request and blocks until the 36-byte answer is in, for\n"
                 "      SECONDS (10); prints the cycles per second.\n");
     return 2;
@@ -486,6 +496,184 @@ int runPages(int port, int pages, double seconds, int idle = 0) {
     return errors == 0 && missed == 0 && received > 0 ? 0 : 1;
 }
 
+// The endpoints that take the sensor's line from the polling; each client cycles through them.
+const char *const kJobPaths[] = {"/api/doctor", "/api/params?from=eeprom", "/api/video"};
+constexpr int kJobPathCount = 3;
+// A request not answered whole within this is a time-out, and its connection is dropped.
+constexpr double kJobLimitSeconds = 20.0;
+constexpr int kTimedOut = 0;
+constexpr int kConnectionFailed = -1;
+
+struct JobTally {
+    std::map<int, long> byStatus; // the HTTP status, kTimedOut or kConnectionFailed
+    std::vector<double> times;    // every request answered or timed out (at the limit), in ms
+    std::vector<double> okTimes;  // the 200s
+};
+
+// A header's value in lower case, "" without it; `head` ends before the blank line.
+std::string headerValue(std::string head, const std::string &name) {
+    for (char &c : head)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto at = head.find("\r\n" + name + ":");
+    if (at == std::string::npos)
+        return "";
+    const auto begin = head.find_first_not_of(' ', at + name.size() + 3);
+    const auto end = std::min(head.find("\r\n", at + 2), head.size());
+    return begin == std::string::npos || begin >= end ? "" : head.substr(begin, end - begin);
+}
+
+// The status of an answer that begins with its status line; kConnectionFailed when it does not.
+int statusOf(const std::string &answer) {
+    int status = 0;
+    return std::sscanf(answer.c_str(), "HTTP/%*s %d", &status) == 1 && status > 0
+               ? status
+               : kConnectionFailed;
+}
+
+// One GET on `fd`, kept open between requests and opened again once the server closed it: the
+// status, kTimedOut or kConnectionFailed. A kept connection the server closed before a byte of
+// the answer is tried once more on a new one, since keep-alive allows that race.
+int jobRequest(int port, int &fd, const std::string &request, double deadline) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool reused = fd >= 0;
+        if (fd < 0 && (fd = connectLoopback(port)) < 0)
+            return kConnectionFailed;
+        std::string in;
+        std::size_t bodyAt = 0, length = 0;
+        bool sized = false, timedOut = false;
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size()))
+            for (;;) {
+                const int waitMs =
+                    static_cast<int>((deadline - kvexsim::steadySeconds()) * 1000.0 + 1.0);
+                pollfd p{fd, POLLIN, 0};
+                if (waitMs <= 0 || ::poll(&p, 1, waitMs) == 0) {
+                    timedOut = true;
+                    break;
+                }
+                char chunk[65536];
+                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                if (n <= 0)
+                    break;
+                in.append(chunk, static_cast<std::size_t>(n));
+                if (bodyAt == 0) {
+                    const auto split = in.find("\r\n\r\n");
+                    if (split == std::string::npos)
+                        continue;
+                    bodyAt = split + 4;
+                    const std::string announced =
+                        headerValue(in.substr(0, split), "content-length");
+                    sized = !announced.empty();
+                    length = static_cast<std::size_t>(std::atol(announced.c_str()));
+                }
+                if (sized && in.size() >= bodyAt + length) {
+                    if (headerValue(in.substr(0, bodyAt - 4), "connection") == "close") {
+                        ::close(fd);
+                        fd = -1;
+                    }
+                    return statusOf(in);
+                }
+            }
+        ::close(fd);
+        fd = -1;
+        if (timedOut)
+            return kTimedOut;
+        // Without a length the close ends the answer.
+        if (bodyAt > 0 && !sized)
+            return statusOf(in);
+        if (!reused || !in.empty())
+            return kConnectionFailed;
+    }
+    return kConnectionFailed;
+}
+
+int runJobs(int port, double seconds, int clients, const std::string &token) {
+    std::vector<std::array<JobTally, kJobPathCount>> tallies(static_cast<std::size_t>(clients));
+    std::vector<std::thread> threads;
+    const double start = kvexsim::steadySeconds();
+    const double end = start + seconds;
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    for (int i = 0; i < clients; ++i)
+        threads.emplace_back([&, i] {
+            std::string requests[kJobPathCount];
+            for (int k = 0; k < kJobPathCount; ++k)
+                requests[k] = std::string("GET ") + kJobPaths[k] +
+                              " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+                              (token == "-" ? "" : "Authorization: Bearer " + token + "\r\n") +
+                              "\r\n";
+            int fd = -1;
+            for (int k = i % kJobPathCount; kvexsim::steadySeconds() < end;
+                 k = (k + 1) % kJobPathCount) {
+                const double sent = kvexsim::steadySeconds();
+                const int status = jobRequest(port, fd, requests[k], sent + kJobLimitSeconds);
+                const double ms = 1000.0 * (kvexsim::steadySeconds() - sent);
+                JobTally &tally = tallies[static_cast<std::size_t>(i)][k];
+                ++tally.byStatus[status];
+                if (status == kConnectionFailed) {
+                    // A gateway that is gone is not hammered in a tight loop.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    continue;
+                }
+                tally.times.push_back(status == kTimedOut ? 1000.0 * kJobLimitSeconds : ms);
+                if (status == 200)
+                    tally.okTimes.push_back(ms);
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+    for (std::thread &t : threads)
+        t.join();
+    const double wall = kvexsim::steadySeconds() - start;
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const auto cpu = [](const rusage &r) {
+        return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+               static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+
+    std::printf("web clients             %d for %.0f s, %s; a request has %.0f s, Retry-After "
+                "is not waited for\n",
+                clients, seconds, token == "-" ? "no token" : "with the token", kJobLimitSeconds);
+    bool clean = true;
+    long answered = 0;
+    for (int k = 0; k < kJobPathCount; ++k) {
+        JobTally all;
+        for (const auto &client : tallies) {
+            for (const auto &entry : client[k].byStatus)
+                all.byStatus[entry.first] += entry.second;
+            all.times.insert(all.times.end(), client[k].times.begin(), client[k].times.end());
+            all.okTimes.insert(all.okTimes.end(), client[k].okTimes.begin(),
+                               client[k].okTimes.end());
+        }
+        long requests = 0;
+        std::string statuses;
+        for (const auto &entry : all.byStatus) {
+            requests += entry.second;
+            statuses += (statuses.empty() ? "" : ", ") +
+                        (entry.first == kTimedOut           ? std::string("timed out")
+                         : entry.first == kConnectionFailed ? std::string("failed")
+                                                            : std::to_string(entry.first)) +
+                        " x" + std::to_string(entry.second);
+            clean = clean && entry.first > 0;
+        }
+        answered += static_cast<long>(all.times.size());
+        std::printf("%-23s %ld requests: %s\n", kJobPaths[k], requests,
+                    statuses.empty() ? "none" : statuses.c_str());
+        const auto times = [](const std::vector<double> &ms) {
+            char text[80];
+            std::snprintf(text, sizeof text, "median %.1f ms, 99th percentile %.1f ms",
+                          percentileOf(ms, 0.5), percentileOf(ms, 0.99));
+            return ms.empty() ? std::string("none") : std::string(text);
+        };
+        std::printf("%-23s all: %s; 200: %s\n", "", times(all.times).c_str(),
+                    times(all.okTimes).c_str());
+    }
+    std::printf("load tool               %.1f s until the last answer, CPU %.1f %% of one core\n",
+                wall, 100.0 * (cpu(after) - cpu(before)) / wall);
+    return clean && answered > 0 ? 0 : 1;
+}
+
 int runBare(const char *device, double seconds) {
     const BareLoopRun run = runBareLoop(device, 0, seconds);
     if (!run.opened) {
@@ -526,6 +714,15 @@ int main(int argc, char *argv[]) {
             seconds <= 0 || seconds > 600)
             return usage();
         return runPages(port, pages, seconds, idle);
+    }
+    if (mode == "jobs") {
+        const int port = std::atoi(argv[2]);
+        const double seconds = number(3, 0);
+        const int clients = static_cast<int>(number(4, 0));
+        if (argc != 6 || port < 1 || port > 65535 || seconds <= 0 || seconds > 600 || clients < 1 ||
+            clients > 1000)
+            return usage();
+        return runJobs(port, seconds, clients, argv[5]);
     }
     if (mode != "load")
         return usage();
