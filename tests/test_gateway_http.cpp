@@ -430,11 +430,17 @@ TEST_F(GatewayHttpTest, SensorWorkWaitsItsTurnWhileTheMeasurementGoesOn) {
     EXPECT_GE(count(200), 5);
     EXPECT_GE(count(429), 8);
     EXPECT_EQ(count(200) + count(429) + count(504), 24) << "an answer of another kind";
-    // The measurement went on: at the wire's 26 answers a second, more than half of them.
-    EXPECT_GE(samples() - samplesBefore, static_cast<long>(26 * 0.6 * took)) << took << " s";
+    // The measurement went on: jobs leave it three quarters of the wire's 26 answers a second;
+    // a measurement stalled by the writes would keep a few per cent. A third leaves room for a
+    // loaded machine and the sanitizers.
+    EXPECT_GE(samples() - samplesBefore, static_cast<long>(26 * 0.3 * took)) << took << " s";
 
-    // The budget is spent now: a client that sends a write and leaves before its turn takes it
-    // along; the write after it is done first.
+    // A client that sends a write and leaves before its turn takes it along: behind three
+    // writes it waits a second at least, however the budget stands.
+    clients.clear();
+    for (int i = 0; i < 3; ++i)
+        clients.emplace_back([&] { http(port, "PUT", "/api/params", token, "{\"t_tol\":31}"); });
+    waitFor([] { return false; }, 0.3);
     const int leaving = connectTo(port);
     ASSERT_GE(leaving, 0);
     const std::string body = "{\"power\":777}";
@@ -442,7 +448,10 @@ TEST_F(GatewayHttpTest, SensorWorkWaitsItsTurnWhileTheMeasurementGoesOn) {
                          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
     waitFor([] { return false; }, 0.2);
     ::close(leaving);
+    // The write after it is done after it would have been.
     EXPECT_EQ(http(port, "PUT", "/api/params", token, "{\"t_tol\":30}").status, 200);
+    for (std::thread &client : clients)
+        client.join();
     EXPECT_NE(sensor->ram()[0], 777);
     EXPECT_EQ(http(port, "GET", "/api/audit").body.find("power=777"), std::string::npos);
 }

@@ -52,7 +52,6 @@ class SparkplugFace : public GatewayFace {
     void brokerDown() override { node_.connectionLost(); }
 
     void sensorChanged(const GatewayState &state) override {
-        keep(state);
         if (!node_.live())
             return;
         if (state.sensorAnswering && !node_.deviceLive())
@@ -60,8 +59,6 @@ class SparkplugFace : public GatewayFace {
         else if (!state.sensorAnswering && node_.deviceLive())
             publish(node_.deviceDeath());
     }
-
-    void paramsChanged(const GatewayState &state) override { keep(state); }
 
     // NDATA once a second at most, when a figure changed.
     void tick(const GatewayState &state) override {
@@ -78,7 +75,7 @@ class SparkplugFace : public GatewayFace {
     // With the JSON topics off, samples wait (for is_historical later) while no DDATA may go.
     bool takesSamples() const override { return node_.deviceLive(); }
     int publishSamples(const std::vector<GatewaySample> &samples) override {
-        return publish(node_.deviceData(samples, params_));
+        return publish(node_.deviceData(samples, s_.snapshot()->params));
     }
 
     int lastWords(const GatewayState &) override {
@@ -91,11 +88,6 @@ class SparkplugFace : public GatewayFace {
 
   private:
     static double now() { return steadySeconds(); }
-
-    void keep(const GatewayState &state) {
-        params_ = state.params;
-        positions_ = state.positions;
-    }
 
     int publish(const SparkplugMessage &message, int qos = 0) {
         return s_.broker->publish(message.topic, message.payload, qos, false);
@@ -118,8 +110,6 @@ class SparkplugFace : public GatewayFace {
 
     FaceServices &s_;
     SparkplugNode node_;
-    ParameterSet params_{};
-    int positions_ = -1;
     double lastHealth_ = -1e9;
 };
 
@@ -172,7 +162,7 @@ void SparkplugFace::command(SparkplugRequest request) {
         if (values.empty())
             continue;
         CheckedWrite write;
-        if (!checkWordWrite(values, eeprom, positions_, &write))
+        if (!checkWordWrite(values, eeprom, s_.snapshot()->positions, &write))
             return answer(request.what, "refused: " + write.refusal);
         (eeprom ? job.eeprom : job.ram) = std::move(write);
     }
