@@ -8,8 +8,7 @@ build=${1:?usage: gateway_bench.sh BUILD_DIR [SECONDS [OUTAGE_SECONDS [SAMPLE_SE
 duration=${2:-1200}
 outage=${3:-600}
 every=${4:-30}
-bin="$build/bin"
-work=$(mktemp -d /tmp/kvex-gateway-bench-XXXXXX)
+bench=gateway-bench
 . "$(dirname "$0")/gateway_common.sh"
 mqtt_port=$(free_port)
 modbus_port=$(free_port)

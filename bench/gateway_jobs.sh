@@ -10,9 +10,7 @@ set -euo pipefail
 build=${1:?usage: gateway_jobs.sh BUILD_DIR [SECONDS [CLIENTS]]}
 seconds=${2:-20}
 clients=${3:-10}
-bin="$build/bin"
-load=${KVEX_MODBUS_LOAD:-$bin/kvex-modbus-load}
-work=$(mktemp -d /tmp/kvex-gateway-jobs-XXXXXX)
+bench=gateway-jobs
 . "$(dirname "$0")/gateway_common.sh"
 modbus_port=$(free_port)
 http_port=$(free_port)

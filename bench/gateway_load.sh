@@ -18,9 +18,7 @@ pages=${4:-32}
 idle=${5:-0}
 # The load holds a descriptor per connection.
 [ "$idle" -gt 0 ] && ulimit -n "$(ulimit -Hn)"
-bin="$build/bin"
-load=${KVEX_MODBUS_LOAD:-$bin/kvex-modbus-load}
-work=$(mktemp -d /tmp/kvex-gateway-load-XXXXXX)
+bench=gateway-load
 . "$(dirname "$0")/gateway_common.sh"
 modbus_port=$(free_port)
 http_port=$(free_port)

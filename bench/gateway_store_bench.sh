@@ -8,8 +8,7 @@ set -euo pipefail
 build=${1:?usage: gateway_store_bench.sh BUILD_DIR [SECONDS]}
 seconds=${2:-30}
 full=100000
-bin="$build/bin"
-work=$(mktemp -d /tmp/kvex-store-bench-XXXXXX)
+bench=store-bench
 . "$(dirname "$0")/gateway_common.sh"
 mqtt_port=$(free_port)
 printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 1000000\n' \
