@@ -1,6 +1,6 @@
 // The audit list: one line on stderr (the journal), the JSON entry kept and queued for the faces.
 #include "gateway/core/audit.h"
-#include "gateway/core/sampletime.h"
+#include "app/measurement.h"
 #include "gateway/payloads.h"
 #include "platform/tr.h"
 
@@ -16,7 +16,7 @@ void AuditLog::record(const char *format, const std::string &client, const std::
     std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
     std::fputc('\n', stderr);
     std::fflush(stderr);
-    const std::string entry = auditEntryJson(isoTimeOfMs(epochMsNow()), client, what, result);
+    const std::string entry = auditEntryJson(isoTimeNow(), client, what, result);
     const std::lock_guard<std::mutex> lock(mutex_);
     kept_.push_back(entry);
     if (kept_.size() > kKept)

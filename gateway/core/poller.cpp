@@ -378,7 +378,7 @@ JobResult GatewayCore::runJob(const SensorJob &job) {
         if (!result.answered)
             break;
         VideoLine &out = result.video;
-        out.ts = isoTimeOfMs(epochMsNow());
+        out.ts = isoTimeNow();
         out.pixels.assign(line, line + 256);
         out.xStep = xArray8[1];
         out.fullScale = YAXISMAX;

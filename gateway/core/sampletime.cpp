@@ -1,13 +1,15 @@
 // Sample times as milliseconds and as ISO-8601 text, with no time zone involved either way.
 #include "gateway/core/sampletime.h"
+#include "app/measurement.h"
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
-// Days since 1970-01-01 of a civil date, and back (Howard Hinnant's algorithms): gmtime and
-// timegm are not on every platform, and the local zone must never enter.
+// Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm): timegm is not on every
+// platform, and the local zone must never enter.
 long long daysOfCivil(int y, unsigned m, unsigned d) {
     y -= m <= 2 ? 1 : 0;
     const int era = (y >= 0 ? y : y - 399) / 400;
@@ -15,18 +17,6 @@ long long daysOfCivil(int y, unsigned m, unsigned d) {
     const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return static_cast<long long>(era) * 146097 + doe - 719468;
-}
-
-void civilOfDays(long long z, int *y, unsigned *m, unsigned *d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    *d = doy - (153 * mp + 2) / 5 + 1;
-    *m = mp < 10 ? mp + 3 : mp - 9;
-    *y = static_cast<int>(yoe + era * 400) + (*m <= 2 ? 1 : 0);
 }
 
 } // namespace
@@ -38,14 +28,12 @@ int64_t epochMsNow() {
 }
 
 std::string isoTimeOfMs(int64_t ms) {
-    const long long days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
-    const long long inDay = ms - days * 86400000;
-    int y = 0;
-    unsigned m = 0, d = 0;
-    civilOfDays(days, &y, &m, &d);
+    // Samples are taken after 1970: the division rounds no negative time the wrong way.
+    const std::tm utc = utcCalendar(static_cast<std::time_t>(ms / 1000));
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", y, m, d,
-                  inDay / 3600000, inDay / 60000 % 60, inDay / 1000 % 60, inDay % 1000);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms % 1000));
     return text;
 }
 
