@@ -6,6 +6,7 @@
 #include "gateway_fixture.h"
 
 #include <random>
+#include <regex>
 #include <sqlite3.h>
 
 using namespace gatewaytest;
@@ -46,16 +47,26 @@ struct Arrivals {
     bool inOrder = true;
     int live = 0;
     int unflaggedRepeats = 0; // a sample that came again without replay
+    int reused = 0;           // an (epoch, seq) that came with another sample's time
+    // Every epoch's seqs, the epochs in the order they began.
+    std::vector<int> all() const {
+        std::vector<int> out;
+        for (const auto &epoch : seqs)
+            out.insert(out.end(), epoch.second.begin(), epoch.second.end());
+        return out;
+    }
 };
 
 Arrivals arrivalsOf(const Subscriber &subscriber) {
     Arrivals a;
-    std::map<qint64, std::set<int>> seen;
+    std::map<qint64, std::map<int, QString>> seen;
     for (const QJsonObject &s : samplesOf(subscriber.messages("/meas"))) {
         const qint64 epoch = s["store_epoch"].toInteger();
         const int seq = s["seq"].toInt();
-        if (!seen[epoch].insert(seq).second) {
+        const auto first = seen[epoch].emplace(seq, s["ts"].toString());
+        if (!first.second) {
             a.unflaggedRepeats += !s["replay"].toBool();
+            a.reused += first.first->second != s["ts"].toString();
             continue;
         }
         std::vector<int> &list = a.seqs[epoch];
@@ -107,7 +118,8 @@ std::size_t storedSeq(const std::string &path) {
 }
 
 // The gateway is killed at random moments while the broker is away, restarted each time, then
-// started once more with the broker back: every answered sample arrives, in order, one epoch.
+// started once more with the broker back: every answered sample arrives, in order, and no
+// (epoch, seq) is given twice. A kill begins a new epoch at the next start; stops do not.
 TEST_F(StoreTest, KillsAndStopsAtRandomMomentsLoseNoAnsweredSample) {
     struct Case {
         int signal;
@@ -157,19 +169,22 @@ TEST_F(StoreTest, KillsAndStopsAtRandomMomentsLoseNoAnsweredSample) {
         EXPECT_TRUE(waitFor(
             [&] {
                 const Arrivals a = arrivalsOf(subscriber);
-                return a.live > 10 && !a.seqs.empty() &&
-                       a.seqs.begin()->second.size() > takenBefore;
+                return a.live > 10 && a.all().size() > takenBefore;
             },
             40.0));
         gateway.kill(SIGTERM);
         EXPECT_EQ(gateway.wait(10.0), 0);
 
         const Arrivals a = arrivalsOf(subscriber);
-        ASSERT_EQ(a.seqs.size(), 1u) << "more than one epoch";
+        if (c.signal == SIGTERM)
+            EXPECT_EQ(a.seqs.size(), 1u) << "a clean stop began a new epoch";
+        else
+            EXPECT_GT(a.seqs.size(), 1u) << "a kill kept its epoch";
         EXPECT_NE(a.seqs.begin()->first, 0);
         EXPECT_TRUE(a.inOrder);
         EXPECT_EQ(a.unflaggedRepeats, 0);
-        EXPECT_TRUE(complete(a.seqs.begin()->second)) << "a gap in seq";
+        EXPECT_EQ(a.reused, 0);
+        EXPECT_TRUE(complete(a.all())) << "a gap in seq";
         EXPECT_EQ(integrityOf(db), "ok");
         if (!HasFailure())
             std::filesystem::remove_all(caseDir);
@@ -254,12 +269,88 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
         gateway.kill(SIGTERM);
         EXPECT_EQ(gateway.wait(10.0), 0);
         const Arrivals a = arrivalsOf(subscriber);
-        // A damaged file's samples stay in the file moved aside; the new epoch has them all.
-        ASSERT_EQ(a.seqs.size(), 1u);
+        // A damaged file's samples stay in the file moved aside; the new epoch has them all. A
+        // run that could not mark the file as in use gave its samples an epoch of their own.
+        const bool readOnly = std::string(c.fault) == "rofs";
+        ASSERT_EQ(a.seqs.size(), readOnly ? 2u : 1u);
         EXPECT_EQ(a.seqs.begin()->first != epoch, std::string(c.fault) == "damaged");
         EXPECT_TRUE(a.inOrder);
-        EXPECT_TRUE(complete(a.seqs.begin()->second));
+        EXPECT_EQ(a.reused, 0);
+        EXPECT_TRUE(complete(a.all()));
         EXPECT_EQ(integrityOf(db), "ok");
+        if (!HasFailure())
+            std::filesystem::remove_all(caseDir);
+    }
+    unsetenv("LD_PRELOAD");
+    setenv("ASAN_OPTIONS", asanBefore.c_str(), 1);
+}
+
+// A stop while the store cannot be written, with the broker up (samples published under ids the
+// file never heard of) and away (samples held only in memory): the stop says what it loses, and
+// the next start gives no id twice.
+TEST_F(StoreTest, AStopWhileTheStoreFailsSaysItsLossAndReusesNoId) {
+    const std::string control = dir + "/fault";
+    setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanBefore = asan ? asan : "";
+    setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
+    setenv("KVEX_FAULT_CONTROL", control.c_str(), 1);
+    for (const bool brokerUp : {true, false}) {
+        SCOPED_TRACE(brokerUp ? "broker up" : "broker away");
+        const std::string caseDir = makeTempDir();
+        const std::string db = caseDir + "/state/gateway.db";
+        setenv("KVEX_FAULT_PATH", (caseDir + "/state/").c_str(), 1);
+        Broker broker(caseDir);
+        std::unique_ptr<Subscriber> subscriber;
+        if (brokerUp) {
+            ASSERT_TRUE(broker.start());
+            subscriber = std::make_unique<Subscriber>(broker.port(), std::string(kPrefix) + "/meas");
+            ASSERT_TRUE(subscriber->waitSubscribed());
+        }
+        const std::vector<std::string> args = storeArgs(broker.port(), db);
+        const std::size_t started = log().size();
+        ASSERT_TRUE(startGateway(args));
+        ASSERT_TRUE(pollsOnFor(1.0));
+        std::ofstream(control) << "enospc";
+        EXPECT_TRUE(waitFor([&] { return log().find("failing", started) != std::string::npos; },
+                            10.0));
+        ASSERT_TRUE(pollsOnFor(1.5));
+        gateway.kill(SIGTERM);
+        ASSERT_EQ(gateway.wait(10.0), 0);
+        std::remove(control.c_str());
+        const std::string stop = log().substr(started);
+        std::smatch lost;
+        const bool said =
+            std::regex_search(stop, lost, std::regex("([0-9]+) samples lost at the stop: the store"));
+        if (brokerUp)
+            EXPECT_FALSE(said) << "the broker had them: " << stop;
+        else
+            EXPECT_TRUE(said && std::stol(lost[1]) > 0) << stop;
+        // What the stop says the file keeps is what the next start delivers of the old epoch.
+        std::smatch kept;
+        const std::size_t keptSaid =
+            std::regex_search(stop, kept, std::regex("([0-9]+) samples kept in the store"))
+                ? std::stoul(kept[1])
+                : 0;
+
+        if (!brokerUp) {
+            ASSERT_TRUE(broker.start());
+            subscriber = std::make_unique<Subscriber>(broker.port(), std::string(kPrefix) + "/meas");
+            ASSERT_TRUE(subscriber->waitSubscribed());
+        }
+        const std::size_t restarted = log().size();
+        ASSERT_TRUE(startGateway(args));
+        EXPECT_NE(log().find("was not closed cleanly: new epoch", restarted), std::string::npos)
+            << log().substr(restarted);
+        ASSERT_TRUE(waitFor([&] { return arrivalsOf(*subscriber).live > 10; }, 20.0));
+        gateway.kill(SIGTERM);
+        ASSERT_EQ(gateway.wait(10.0), 0);
+        const Arrivals a = arrivalsOf(*subscriber);
+        EXPECT_EQ(a.seqs.size(), 2u);
+        EXPECT_EQ(a.reused, 0) << "an id given to two samples";
+        if (!brokerUp)
+            EXPECT_EQ(a.seqs.begin()->second.size(), keptSaid);
+        EXPECT_TRUE(a.inOrder);
         if (!HasFailure())
             std::filesystem::remove_all(caseDir);
     }
@@ -358,6 +449,52 @@ TEST(StoreCore, FileStaysWithinItsBoundAcrossAReopen) {
     ASSERT_EQ(oldest.size(), 1u);
     EXPECT_EQ(oldest[0].seq, dropped + 1);
     EXPECT_EQ(oldest[0].epoch, again.epoch());
+    std::filesystem::remove_all(dir);
+}
+
+// A file from before rows carried their epoch (and before stops marked it clean): its rows keep
+// the file's epoch, the new samples get a new one above every seq it holds, and both survive a
+// clean reopen.
+TEST(StoreCore, AnOlderFileKeepsItsRowsEpochUnderANewOne) {
+    const std::string dir = makeTempDir();
+    const std::string path = dir + "/store.db";
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
+                           "INSERT INTO meta VALUES('epoch', 5), ('seq', 10), ('dropped', 0);"
+                           "CREATE TABLE samples(id INTEGER PRIMARY KEY, seq INTEGER NOT NULL,"
+                           " ts TEXT NOT NULL, left INTEGER, right INTEGER, value INTEGER, um REAL,"
+                           " setpoint INTEGER, tol INTEGER, in_tol INTEGER, ana_max INTEGER,"
+                           " ana_min INTEGER);"
+                           "INSERT INTO samples(id, seq, ts) VALUES"
+                           " (1, 9, '2026-01-01T00:00:00.000Z'), (2, 10, '2026-01-01T00:00:00.037Z');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    int64_t epoch = 0;
+    for (int open = 0; open < 2; ++open) {
+        SCOPED_TRACE(open);
+        SampleStore store(path, 100, 0, quiet);
+        std::string error;
+        ASSERT_TRUE(store.open(&error)) << error;
+        if (open == 0) {
+            EXPECT_NE(store.epoch(), 5);
+            epoch = store.epoch();
+            GatewaySample s{};
+            s.seq = store.lastSeq() + 1;
+            s.timeMs = msOfIsoTime("2026-01-01T00:00:01.000Z");
+            store.add(&s);
+        }
+        EXPECT_EQ(store.epoch(), epoch) << "a clean stop began a new epoch";
+        std::vector<int64_t> ids;
+        const std::vector<GatewaySample> rows = store.takeUnsent(10, &ids);
+        ASSERT_EQ(rows.size(), 3u);
+        const std::pair<uint32_t, int64_t> expected[] = {{9, 5}, {10, 5}, {11, epoch}};
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(std::make_pair(rows[i].seq, rows[i].epoch), expected[i]) << i;
+        store.giveBack(rows.size());
+    }
     std::filesystem::remove_all(dir);
 }
 

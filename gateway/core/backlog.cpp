@@ -186,17 +186,27 @@ bool Backlog::drained() const {
 
 void Backlog::close() {
     if (store_) {
-        if (store_->size() > 0)
-            logEvent(kvex::tr("%zu samples kept in the store %s for the next start"),
-                     store_->size(), store_->path().c_str());
-        store_->close();
+        const std::string fault = store_->fault();
+        const SampleStore::Closing closing = store_->close();
+        if (closing.kept > 0)
+            logEvent(kvex::tr("%zu samples kept in the store %s for the next start"), closing.kept,
+                     store_->path().c_str());
+        if (closing.lost > 0) {
+            lostStoreFailing_ += closing.lost;
+            logEvent(kvex::tr("%zu samples lost at the stop: the store %s could not be written "
+                              "(%s)"),
+                     closing.lost, store_->path().c_str(),
+                     fault.empty() ? kvex::trNow("its last commit failed") : fault.c_str());
+        }
     }
     std::size_t unsent = queue_.size();
     for (const auto &entry : outstanding_)
         unsent += entry.second.size();
     if (unsent > 0) {
-        queue_.countDropped(unsent);
-        logEvent(kvex::tr("%zu samples not published before the stop: counted as dropped"), unsent);
+        lostAtStop_ += unsent;
+        logEvent(kvex::tr("%zu samples lost at the stop: not published, and no --store to keep "
+                          "them"),
+                 unsent);
     }
 }
 

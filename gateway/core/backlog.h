@@ -50,6 +50,10 @@ class Backlog {
 
     std::size_t size() const;
     uint64_t dropped() const;
+    // Samples the stop could not keep: unpublished without a store, or held only in memory
+    // while the store could not be written.
+    uint64_t lostAtStop() const { return lostAtStop_; }
+    uint64_t lostStoreFailing() const { return lostStoreFailing_; }
     // "off", "ok" or "failing: " and what failed.
     std::string storeWord() const;
 
@@ -73,5 +77,7 @@ class Backlog {
     double lastReplayTime_ = 0.0;
     uint64_t replayed_ = 0;
     uint64_t droppedReported_ = 0;
+    uint64_t lostAtStop_ = 0;
+    uint64_t lostStoreFailing_ = 0;
     double lastDropReport_ = -1e9;
 };

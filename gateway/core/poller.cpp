@@ -497,6 +497,8 @@ void GatewayCore::refreshHealth() {
     if (backlog_) {
         state_.queueDepth = backlog_->size();
         state_.dropped = backlog_->dropped();
+        state_.lostAtStop = backlog_->lostAtStop();
+        state_.lostStoreFailing = backlog_->lostStoreFailing();
         state_.store = backlog_->storeWord();
         state_.info.dropped = state_.dropped;
         if (SampleStore *store = backlog_->store())
@@ -545,7 +547,10 @@ int GatewayCore::finish() {
     for (const auto &face : faces_)
         face->stop();
     CloseCom(port_);
-    logEvent(kvex::tr("stopped; %u samples taken, %llu dropped"), static_cast<unsigned>(seq_),
-             static_cast<unsigned long long>(backlog_ ? backlog_->dropped() : 0));
+    logEvent(kvex::tr("stopped; %u samples taken, %llu dropped, %llu lost at the stop"),
+             static_cast<unsigned>(seq_),
+             static_cast<unsigned long long>(backlog_ ? backlog_->dropped() : 0),
+             static_cast<unsigned long long>(
+                 backlog_ ? backlog_->lostAtStop() + backlog_->lostStoreFailing() : 0));
     return 0;
 }

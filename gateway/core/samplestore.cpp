@@ -89,14 +89,22 @@ bool SampleStore::open(std::string *error) {
         return false;
     }
     openFile(true);
-    if (epoch_ != 0) {
+    if (!markedInUse_ && (epoch_ == 0 || epoch_ == loadedEpoch_)) {
+        // The file cannot say which seqs this run gives out, so the next start could not resume
+        // above them: this run's samples get an epoch of their own. Rows read from the file keep
+        // theirs.
+        epoch_ = newEpoch();
+        log_(kvex::tr("store %s: new epoch %lld kept in memory until the file can be written; "
+                      "%zu samples kept from before, next seq %u"),
+             path_.c_str(), static_cast<long long>(epoch_), rows_.size(), lastSeq_ + 1);
+    } else if (loadedEpoch_ != 0 && epoch_ != loadedEpoch_) {
+        log_(kvex::tr("store %s was not closed cleanly: new epoch %lld; %zu samples kept from "
+                      "epoch %lld, next seq %u"),
+             path_.c_str(), static_cast<long long>(epoch_), rows_.size(),
+             static_cast<long long>(loadedEpoch_), lastSeq_ + 1);
+    } else {
         log_(kvex::tr("store %s: epoch %lld, %zu samples kept, next seq %u"), path_.c_str(),
              static_cast<long long>(epoch_), rows_.size(), lastSeq_ + 1);
-    } else {
-        // Nothing could be read: the samples wait in memory under a new epoch.
-        epoch_ = newEpoch();
-        log_(kvex::tr("store %s: new epoch %lld kept in memory until the file can be written"),
-             path_.c_str(), static_cast<long long>(epoch_));
     }
     return true;
 }
@@ -144,6 +152,7 @@ bool SampleStore::openFile(bool first) {
         return false;
     }
     int64_t fileEpoch = 0;
+    bool fileClean = false;
     std::size_t fileRows = 0;
     if (!damaged) {
         sqlite3_stmt *meta = nullptr;
@@ -159,16 +168,22 @@ bool SampleStore::openFile(bool first) {
                     lastSeq_ = static_cast<uint32_t>(value);
                 else if (key == "dropped" && first)
                     dropped_ = static_cast<uint64_t>(value);
+                else if (key == "clean")
+                    fileClean = value == 1;
             }
             sqlite3_finalize(meta);
         }
         if (first && fileEpoch != 0) {
-            epoch_ = fileEpoch;
+            epoch_ = loadedEpoch_ = fileEpoch;
             if (!loadRows()) {
                 fail("read");
                 return false;
             }
-        } else if (fileEpoch != 0 && fileEpoch != epoch_) {
+            // A run that was killed, lost its power or could not write at its stop may have
+            // published seqs the file never heard of; only a clean stop's counters are final.
+            if (!fileClean)
+                epoch_ = newEpoch();
+        } else if (fileEpoch != 0 && fileEpoch != epoch_ && fileEpoch != loadedEpoch_) {
             sqlite3_stmt *count = nullptr;
             if (sqlite3_prepare_v2(db_, "SELECT count(*) FROM samples", -1, &count, nullptr) ==
                     SQLITE_OK &&
@@ -213,21 +228,35 @@ bool SampleStore::openFile(bool first) {
               "CREATE TABLE IF NOT EXISTS samples(id INTEGER PRIMARY KEY, seq INTEGER NOT NULL,"
               " ts TEXT NOT NULL, left INTEGER, right INTEGER, value INTEGER, um REAL,"
               " setpoint INTEGER, tol INTEGER, in_tol INTEGER, ana_max INTEGER,"
-              " ana_min INTEGER);"
+              " ana_min INTEGER, epoch INTEGER);"
               "CREATE TABLE IF NOT EXISTS reserve(id INTEGER PRIMARY KEY, ts TEXT NOT NULL,"
               " ratio REAL, state TEXT NOT NULL, contrast REAL, saturated INTEGER);") ||
+        (!hasEpochColumn() && !exec("ALTER TABLE samples ADD COLUMN epoch INTEGER")) ||
         !prepare()) {
         fail("set up");
         return false;
     }
     if (epoch_ == 0)
         epoch_ = newEpoch();
-    if (!writeAll()) {
+    // The mark that the file is in use is synced before this run gives out a seq: a power cut
+    // must not leave a file that looks cleanly closed.
+    if (!exec("PRAGMA synchronous=FULL") || !writeAll() || !exec("PRAGMA synchronous=NORMAL")) {
         fail("write");
         return false;
     }
+    markedInUse_ = true;
     startSync();
     return true;
+}
+
+// Files written before rows carried their epoch lack the column; their rows are the file's.
+bool SampleStore::hasEpochColumn() {
+    sqlite3_stmt *probe = nullptr;
+    const bool has =
+        sqlite3_prepare_v2(db_, "SELECT epoch FROM samples LIMIT 0", -1, &probe, nullptr) ==
+        SQLITE_OK;
+    sqlite3_finalize(probe);
+    return has;
 }
 
 // The checkpoint, with its two syncs, runs on a thread and a connection of its own: a slow
@@ -278,7 +307,8 @@ void SampleStore::stopSync() {
 bool SampleStore::prepare() {
     return sqlite3_prepare_v3(db_,
                               "INSERT INTO samples(id, seq, ts, left, right, value, um, setpoint,"
-                              " tol, in_tol, ana_max, ana_min) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)",
+                              " tol, in_tol, ana_max, ana_min, epoch)"
+                              " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)",
                               -1, SQLITE_PREPARE_PERSISTENT, &insert_, nullptr) == SQLITE_OK &&
            sqlite3_prepare_v3(db_, "DELETE FROM samples WHERE id = ?", -1,
                               SQLITE_PREPARE_PERSISTENT, &remove_, nullptr) == SQLITE_OK &&
@@ -295,10 +325,11 @@ void SampleStore::finalize() {
 
 bool SampleStore::loadRows() {
     sqlite3_stmt *select = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "SELECT id, seq, ts, left, right, value, um, setpoint, tol, in_tol,"
-                           " ana_max, ana_min FROM samples ORDER BY id",
-                           -1, &select, nullptr) != SQLITE_OK)
+    const std::string query = std::string("SELECT id, seq, ts, left, right, value, um, setpoint,"
+                                          " tol, in_tol, ana_max, ana_min, ") +
+                              (hasEpochColumn() ? "epoch" : "NULL") +
+                              " FROM samples ORDER BY id";
+    if (sqlite3_prepare_v2(db_, query.c_str(), -1, &select, nullptr) != SQLITE_OK)
         return false;
     int rc;
     while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
@@ -319,7 +350,8 @@ bool SampleStore::loadRows() {
         s.inTol = sqlite3_column_int(select, 9) != 0;
         s.anaMax = static_cast<uint16_t>(sqlite3_column_int(select, 10));
         s.anaMin = static_cast<uint16_t>(sqlite3_column_int(select, 11));
-        s.epoch = epoch_;
+        s.epoch = sqlite3_column_type(select, 12) == SQLITE_NULL ? epoch_
+                                                                  : sqlite3_column_int64(select, 12);
         rows_.push_back(row);
         nextId_ = std::max(nextId_, row.id + 1);
         lastSeq_ = std::max(lastSeq_, s.seq);
@@ -337,11 +369,17 @@ bool SampleStore::writeAll() {
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     bool ok = exec("DELETE FROM samples");
+    const std::size_t unwrittenBefore = unwritten_;
+    const std::vector<int64_t> deletionsBefore = deletions_;
     deletions_.clear();
     unwritten_ = rows_.size();
     ok = ok && commitPending() && exec("COMMIT");
-    if (!ok)
+    if (!ok) {
+        // The file keeps what it had; so does the count of what it lacks.
         exec("ROLLBACK");
+        unwritten_ = unwrittenBefore;
+        deletions_ = deletionsBefore;
+    }
     return ok;
 }
 
@@ -368,13 +406,14 @@ bool SampleStore::commitPending() {
         const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
         for (int k = 0; k < 5; ++k)
             sqlite3_bind_int(insert_, 8 + k, more[k]);
+        sqlite3_bind_int64(insert_, 13, s.epoch);
         ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
     }
     // The newest row holds the last seq, so the counters are written only when samples were
     // dropped or the newest row leaves: most commits then write a single page.
     const bool counters =
-        !own || dropped_ != droppedWritten_ ||
+        !own || closing_ || dropped_ != droppedWritten_ ||
         (lastSeq_ != seqWritten_ && (rows_.empty() || rows_.back().sample.seq != lastSeq_));
     for (std::size_t i = 0; ok && i < deletions_.size(); ++i) {
         sqlite3_bind_int64(remove_, 1, deletions_[i]);
@@ -382,7 +421,10 @@ bool SampleStore::commitPending() {
         sqlite3_reset(remove_);
     }
     const std::pair<const char *, int64_t> meta[] = {
-        {"epoch", epoch_}, {"seq", lastSeq_}, {"dropped", static_cast<int64_t>(dropped_)}};
+        {"epoch", epoch_},
+        {"seq", lastSeq_},
+        {"dropped", static_cast<int64_t>(dropped_)},
+        {"clean", closing_ ? 1 : 0}};
     for (const auto &entry : meta) {
         if (!ok || !counters)
             break;
@@ -559,12 +601,23 @@ std::string SampleStore::moveAside() {
     return aside;
 }
 
-void SampleStore::close() {
+SampleStore::Closing SampleStore::close() {
     stopSync();
-    if (!db_)
-        return;
-    if (unwritten_ > 0 || !deletions_.empty())
-        commitPending();
+    Closing closing;
+    if (!db_) {
+        // What the last commit before the fault put in the file is there for the next start.
+        closing.lost = std::min(unwritten_, rows_.size());
+        closing.kept = rows_.size() - closing.lost;
+        return closing;
+    }
+    // Only a file that holds every row and the final counters is marked closed cleanly.
+    closing_ = markedInUse_;
+    if (!commitPending()) {
+        closing_ = false;
+        closing.lost = std::min(unwritten_, rows_.size());
+        log_(kvex::tr("store %s: the last commit failed (%s)"), path_.c_str(), error_.c_str());
+    }
+    closing.kept = rows_.size() - closing.lost;
     // Back to a rollback journal: a file without a journal beside it can be read even where
     // nothing can be written, so the next start still finds its epoch, seq and samples.
     exec("PRAGMA journal_mode=DELETE");
@@ -574,6 +627,10 @@ void SampleStore::close() {
     finalize();
     sqlite3_close_v2(db_);
     db_ = nullptr;
+    // A second close (the destructor's) finds nothing more to keep.
+    rows_.clear();
+    unwritten_ = 0;
+    return closing;
 }
 
 void SampleStore::addReading(const ReserveReading &reading) {

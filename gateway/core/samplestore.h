@@ -34,8 +34,15 @@ class SampleStore {
     // then has nothing to keep samples in. A file that cannot be written leaves the samples in
     // memory and is tried again later.
     bool open(std::string *error);
-    // Commits what is pending and closes the file.
-    void close();
+    // What a stop leaves: the rows the file holds for the next start, and those only memory
+    // held, which are lost with the process.
+    struct Closing {
+        std::size_t kept = 0;
+        std::size_t lost = 0;
+    };
+    // Commits what is pending, marks the file as closed cleanly when all of it is there, and
+    // closes it.
+    Closing close();
 
     int64_t epoch() const { return epoch_; }
     uint32_t lastSeq() const { return lastSeq_; }
@@ -73,8 +80,9 @@ class SampleStore {
         GatewaySample sample;
     };
 
-    bool openFile(bool moveDamagedAside);
+    bool openFile(bool first);
     bool exec(const char *sql);
+    bool hasEpochColumn();
     bool noteError(int rc, int expected);
     bool prepare();
     void finalize();
@@ -106,6 +114,14 @@ class SampleStore {
     std::vector<int64_t> deletions_;
     int64_t nextId_ = 1;
     int64_t epoch_ = 0;
+    // The epoch the file had when it was read at the start: its rows are in memory, so the file
+    // is not moved aside when it comes back.
+    int64_t loadedEpoch_ = 0;
+    // The file has been marked as in use by this run (synced): only then may the next start
+    // trust its counters.
+    bool markedInUse_ = false;
+    // The final commit of a clean stop, which marks the file closed cleanly.
+    bool closing_ = false;
     uint32_t lastSeq_ = 0;
     uint64_t dropped_ = 0;
     uint32_t seqWritten_ = 0;

@@ -95,6 +95,9 @@ struct GatewayState {
     const char *broker = "off"; // "connected", "disconnected" or "off"
     std::size_t queueDepth = 0;
     uint64_t dropped = 0;
+    // Samples the stop could not keep (known only once the gateway stops, so mostly for its
+    // last log line and last scrape).
+    uint64_t lostAtStop = 0, lostStoreFailing = 0;
     std::string store = "off"; // "off", "ok" or "failing: " and what failed
     // The signal reserve.
     ReserveHealth reserve;

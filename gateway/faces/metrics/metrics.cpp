@@ -138,6 +138,13 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
            one(std::to_string(state.queueDepth)));
     metric("kvex_dropped_samples_total", "counter",
            "Samples dropped because the queue was full.", one(std::to_string(state.dropped)));
+    metric("kvex_samples_lost_total", "counter",
+           "Samples that never reached the broker nor the store, by cause: the queue full, not "
+           "published before a stop without --store, held only in memory while the store could "
+           "not be written at a stop.",
+           {{"{cause=\"queue_full\"}", std::to_string(state.dropped)},
+            {"{cause=\"stop\"}", std::to_string(state.lostAtStop)},
+            {"{cause=\"store_failing\"}", std::to_string(state.lostStoreFailing)}});
     metric("kvex_stream_clients", "gauge", "Live pages connected.",
            one(std::to_string(web.pages)));
     metric("kvex_stream_dropped_messages_total", "counter",
