@@ -201,6 +201,16 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (!parseHostPort(value, &o->modbusAddress, &o->modbusPort, true))
             return bad(kvex::tr("expected [ADDR:]PORT"));
         o->modbus = true;
+    } else if (key == "modbus-max-per-address" || key == "modbus-max-connections") {
+        if (!parseInt(value, 1, 10000, &n))
+            return bad(kvex::tr("expected a number from 1 to 10000"));
+        (key == "modbus-max-connections" ? o->modbusLimits.maxConnections
+                                         : o->modbusLimits.maxPerAddress) = static_cast<int>(n);
+    } else if (key == "modbus-idle-timeout") {
+        double seconds = 0.0;
+        if (!parseDuration(value, &seconds) || seconds > 86400.0)
+            return bad(kvex::tr("expected a duration such as 60s or 5m, or 0 for none"));
+        o->modbusLimits.idleTimeoutMs = static_cast<int>(seconds * 1000.0);
     } else if (key == "unit-id") {
         if (!parseInt(value, 0, 255, &n))
             return bad(kvex::tr("expected 0 to 255"));
@@ -231,6 +241,20 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         o->httpCert = value;
     } else if (key == "http-key") {
         o->httpKey = value;
+    } else if (key == "http-allowed-hosts") {
+        o->httpAllowedHosts.clear();
+        std::string name;
+        for (std::size_t i = 0; i <= value.size(); ++i) {
+            if (i < value.size() && value[i] != ',' && value[i] != ' ') {
+                name += value[i];
+                continue;
+            }
+            if (!name.empty())
+                o->httpAllowedHosts.push_back(name);
+            name.clear();
+        }
+        if (o->httpAllowedHosts.empty())
+            return bad(kvex::tr("expected host names separated by commas"));
     } else if (key == "reserve-every") {
         double seconds = 0.0;
         // Below a second the reserve lines would take the run's place.
@@ -291,6 +315,10 @@ std::string optionsHelp() {
         {"--replay-rate N", kvex::tr("late messages per second once it is back (500)")},
         {"--modbus [ADDR:]PORT", kvex::tr("Modbus TCP server (address 127.0.0.1)")},
         {"--unit-id N", kvex::tr("Modbus unit id answered (255)")},
+        {"--modbus-max-per-address N --modbus-max-connections N",
+         kvex::tr("Modbus connections held from one address (8) and in all (64)")},
+        {"--modbus-idle-timeout D",
+         kvex::tr("Modbus connections without a request for this long are closed (60s; 0: never)")},
         {"--word-order swap", kvex::tr("32-bit registers low word first")},
         {"--low-latency off", kvex::tr("do not ask a USB adapter for low latency (on)")},
         {"--store FILE", kvex::tr("keep every sample in this SQLite file until it is published")},
@@ -298,6 +326,9 @@ std::string optionsHelp() {
         {"--http [ADDR:]PORT", kvex::tr("web page, JSON API and metrics (address 127.0.0.1)")},
         {"--http-token-file F", kvex::tr("turns on writes from the web with the token in F")},
         {"--http-cert F --http-key F", kvex::tr("TLS for the web page (SIGHUP reads them again)")},
+        {"--http-allowed-hosts NAMES",
+         kvex::tr("host names the page is reached by besides its addresses, localhost and this "
+                  "machine's name (comma-separated)")},
         {"--http-max-connections N", kvex::tr("web clients held at once (10000)")},
         {"--http-max-per-address N", kvex::tr("web clients from one address (1000)")},
         {"--http-request-timeout S", kvex::tr("seconds a request may take to come (10)")},

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/httpserver.h"
+#include "platform/modbusserver.h"
 
 #include <cstddef>
 #include <string>
@@ -33,6 +34,8 @@ struct GatewayOptions {
     int modbusPort = 0;
     int unitId = 255;
     bool swapWords = false;
+    // Connections the Modbus server holds: per client address, in all, and how long one may idle.
+    ModbusLimits modbusLimits;
     // Ask a USB adapter's driver for low latency when the port opens.
     bool lowLatency = true;
     // The SQLite file every sample goes into before it is published; empty: memory only.
@@ -47,6 +50,8 @@ struct GatewayOptions {
     // Read from httpTokenFile at the start; empty: writes are off.
     std::string httpToken;
     std::string httpCert, httpKey;
+    // Host names the web face answers to besides its addresses, localhost and the machine's name.
+    std::vector<std::string> httpAllowedHosts;
     // The signal reserve: a video line every so many seconds (0: none), and the level below
     // which health warns.
     double reserveEvery = 600.0;

@@ -8,6 +8,7 @@
 #include "gateway/faces/faces.h"
 #include "gateway/options.h"
 #include "gateway/payloads.h"
+#include "gateway/secrets.h"
 #include "platform/inisettings.h"
 #include "platform/rs232.h"
 #include "platform/stopsignals.h"
@@ -15,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <unistd.h>
 
@@ -26,16 +26,6 @@ std::string hostName() {
     if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
         return "localhost";
     return name;
-}
-
-bool readPasswordFile(const std::string &path, std::string *password) {
-    std::ifstream in(path);
-    if (!in)
-        return false;
-    std::getline(in, *password);
-    while (!password->empty() && (password->back() == '\r' || password->back() == '\n'))
-        password->pop_back();
-    return true;
 }
 
 } // namespace
@@ -73,10 +63,10 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
             logEvent("serve: %s", error.c_str());
             return 2;
         }
+    takeCredentials(&options);
     if (!options.passwordFile.empty()) {
-        if (!readPasswordFile(options.passwordFile, &options.password)) {
-            logEvent(kvex::tr("serve: cannot read the password file %s"),
-                     options.passwordFile.c_str());
+        if (!readSecretFile(options.passwordFile, "password-file", &options.password, &error)) {
+            logEvent("serve: %s", error.c_str());
             return 2;
         }
     } else if (options.password.empty()) {
@@ -115,11 +105,23 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         return 2;
     }
 
-    if (options.http && !options.httpTokenFile.empty() &&
-        (!readPasswordFile(options.httpTokenFile, &options.httpToken) ||
-         options.httpToken.empty())) {
-        logEvent(kvex::tr("cannot read a token from %s"), options.httpTokenFile.c_str());
-        return 1;
+    if (options.http && !options.httpTokenFile.empty()) {
+        if (!readSecretFile(options.httpTokenFile, "http-token-file", &options.httpToken,
+                            &error)) {
+            logEvent("serve: %s", error.c_str());
+            return 2;
+        }
+        if (tokenBits(options.httpToken) < kTokenBitsNeeded) {
+            logEvent(kvex::tr("serve: --http-token-file %s: the token is too short to stand "
+                              "guessing (%.0f bits of the %.0f needed); make one with %s"),
+                     options.httpTokenFile.c_str(), tokenBits(options.httpToken),
+                     kTokenBitsNeeded, tokenAdvice());
+            return 2;
+        }
+    }
+    if (!checkTlsFiles(options, &error)) {
+        logEvent("serve: %s", error.c_str());
+        return 2;
     }
 
     GatewayCore gateway(options, port, device, host, prefix, clientId);
@@ -127,6 +129,7 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         requestGatewayStop(number);
         stop_flag = 1;
     });
+    installReloadSignal([&gateway] { gateway.reload(); });
     gateway.makeFaces(gatewayFaces());
     if (!gateway.start())
         return 1;

@@ -2158,18 +2158,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>Ende auf Signal %d</translation>
     </message>
     <message>
-        <source>%zu samples not published before the stop: counted as dropped</source>
-        <translation>%zu Messwerte vor dem Ende nicht veröffentlicht: als verworfen gezählt</translation>
-    </message>
-    <message>
-        <source>stopped; %u samples taken, %llu dropped</source>
-        <translation>beendet; %u Messwerte erfasst, %llu verworfen</translation>
-    </message>
-    <message>
-        <source>serve: cannot read the password file %s</source>
-        <translation>serve: Passwortdatei %s nicht lesbar</translation>
-    </message>
-    <message>
         <source>serve: port %d has no device</source>
         <translation>serve: Port %d ist kein Gerät zugeordnet</translation>
     </message>
@@ -2200,10 +2188,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>store %s: epoch %lld, %zu samples kept, next seq %u</source>
         <translation>Speicher %s: Epoche %lld, %zu Messwerte gehalten, nächste seq %u</translation>
-    </message>
-    <message>
-        <source>store %s: new epoch %lld kept in memory until the file can be written</source>
-        <translation>Speicher %s: neue Epoche %lld, im Arbeitsspeicher gehalten, bis die Datei beschreibbar ist</translation>
     </message>
     <message>
         <source>store %s is damaged (%s): moved aside to %s; a new epoch begins</source>
@@ -2240,10 +2224,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>store %s closed: %llu commits, %llu checkpoints since the start</source>
         <translation>Speicher %s geschlossen: %llu Commits, %llu Checkpoints seit dem Start</translation>
-    </message>
-    <message>
-        <source>cannot read a token from %s</source>
-        <translation>kann kein Token aus %s lesen</translation>
     </message>
     <message>
         <source>cannot serve the web page on %s:%d: %s</source>
@@ -2684,6 +2664,102 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>web server: holds up to %1 connections, %2 from one address (%3 descriptors allowed)</source>
         <translation>Web-Server: hält bis zu %1 Verbindungen, %2 von einer Adresse (%3 Deskriptoren erlaubt)</translation>
+    </message>
+    <message>
+        <source>%zu samples lost at the stop: the store %s could not be written (%s)</source>
+        <translation>%zu Messwerte beim Beenden verloren: der Speicher %s ließ sich nicht schreiben (%s)</translation>
+    </message>
+    <message>
+        <source>its last commit failed</source>
+        <translation>sein letzter Commit schlug fehl</translation>
+    </message>
+    <message>
+        <source>%zu samples lost at the stop: not published, and no --store to keep them</source>
+        <translation>%zu Messwerte beim Beenden verloren: nicht veröffentlicht, und kein --store, der sie aufhebt</translation>
+    </message>
+    <message>
+        <source>SIGHUP: nothing to reload (no --http-cert); the gateway goes on</source>
+        <translation>SIGHUP: nichts neu zu lesen (kein --http-cert); das Gateway läuft weiter</translation>
+    </message>
+    <message>
+        <source>stopped; %u samples taken, %llu dropped, %llu lost at the stop</source>
+        <translation>beendet; %u Messwerte erfasst, %llu verworfen, %llu beim Beenden verloren</translation>
+    </message>
+    <message>
+        <source>store %s: new epoch %lld kept in memory until the file can be written; %zu samples kept from before, next seq %u</source>
+        <translation>Speicher %s: neue Epoche %lld im Arbeitsspeicher, bis die Datei geschrieben werden kann; %zu Messwerte von früher aufgehoben, nächste seq %u</translation>
+    </message>
+    <message>
+        <source>store %s was not closed cleanly: new epoch %lld; %zu samples kept from epoch %lld, next seq %u</source>
+        <translation>Speicher %s wurde nicht sauber geschlossen: neue Epoche %lld; %zu Messwerte aus Epoche %lld aufgehoben, nächste seq %u</translation>
+    </message>
+    <message>
+        <source>store %s: the last commit failed (%s)</source>
+        <translation>Speicher %s: der letzte Commit schlug fehl (%s)</translation>
+    </message>
+    <message>
+        <source>Modbus TCP: %llu new connections closed, over %d from one address</source>
+        <translation>Modbus TCP: %llu neue Verbindungen geschlossen, mehr als %d von einer Adresse</translation>
+    </message>
+    <message>
+        <source>Modbus TCP: %llu new connections closed, over %d in all</source>
+        <translation>Modbus TCP: %llu neue Verbindungen geschlossen, mehr als %d insgesamt</translation>
+    </message>
+    <message>
+        <source>Modbus TCP: %llu connections closed after %.0f s without a request</source>
+        <translation>Modbus TCP: %llu Verbindungen nach %.0f s ohne Anfrage geschlossen</translation>
+    </message>
+    <message>
+        <source>expected a number from 1 to 10000</source>
+        <translation>erwartet eine Zahl von 1 bis 10000</translation>
+    </message>
+    <message>
+        <source>expected a duration such as 60s or 5m, or 0 for none</source>
+        <translation>erwartet eine Dauer wie 60s oder 5m, oder 0 für keine</translation>
+    </message>
+    <message>
+        <source>expected host names separated by commas</source>
+        <translation>erwartet durch Kommas getrennte Hostnamen</translation>
+    </message>
+    <message>
+        <source>Modbus connections held from one address (8) and in all (64)</source>
+        <translation>Modbus-Verbindungen, die von einer Adresse (8) und insgesamt (64) gehalten werden</translation>
+    </message>
+    <message>
+        <source>Modbus connections without a request for this long are closed (60s; 0: never)</source>
+        <translation>Modbus-Verbindungen ohne Anfrage so lange werden geschlossen (60s; 0: nie)</translation>
+    </message>
+    <message>
+        <source>host names the page is reached by besides its addresses, localhost and this machine&apos;s name (comma-separated)</source>
+        <translation>Hostnamen, unter denen die Seite außer ihren Adressen, localhost und dem Namen dieses Rechners erreicht wird (durch Kommas getrennt)</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>group or others may read it (mode %1); chmod 600 it</source>
+        <translation>Gruppe oder andere dürfen sie lesen (Modus %1); chmod 600 darauf anwenden</translation>
+    </message>
+    <message>
+        <source>--%1 %2: %3</source>
+        <translation>--%1 %2: %3</translation>
+    </message>
+    <message>
+        <source>--%1 needs --%2 too: a certificate and its key go together</source>
+        <translation>--%1 braucht auch --%2: ein Zertifikat und sein Schlüssel gehören zusammen</translation>
+    </message>
+    <message>
+        <source>no secret in its first line</source>
+        <translation>kein Geheimnis in ihrer ersten Zeile</translation>
+    </message>
+    <message>
+        <source>--cert and --key need --cafile too: the broker&apos;s certificate is checked against it</source>
+        <translation>--cert und --key brauchen auch --cafile: das Zertifikat des Brokers wird damit geprüft</translation>
+    </message>
+    <message>
+        <source>serve: --http-token-file %s: the token is too short to stand guessing (%.0f bits of the %.0f needed); make one with %s</source>
+        <translation>serve: --http-token-file %s: das Token ist zu kurz, um Raten standzuhalten (%.0f Bit von %.0f nötigen); eines erzeugen mit %s</translation>
     </message>
 </context>
 </TS>

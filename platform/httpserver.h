@@ -59,7 +59,7 @@ struct HttpResponse {
 struct HttpSettings {
     std::string address = "127.0.0.1";
     int port = 0;
-    // TLS when both are given; SIGHUP reads both again.
+    // TLS when both are given; reloadTls() reads both again.
     std::string certFile, keyFile;
     HttpLimits limits;
     // Adds headers to every answer, the server's own errors (400, 408, 413, 431, 503) included;
@@ -116,6 +116,9 @@ class HttpServer {
                UpgradeCheck upgradeCheck, std::string *error);
     // Closes every connection and waits for the network thread; start() may not be called again.
     void stop();
+    // Reads the certificate and key again for the connections that open from now on (the old
+    // pair stays when the new one is unusable; the log says which). False without TLS.
+    bool reloadTls();
     // Queues the text for every WebSocket open now; never waits for a client. Given a `retainAs`
     // name, the text is also kept in place of the last one of that name, and a WebSocket that
     // opens later gets every kept text first (in the order their names were first used), so a

@@ -30,8 +30,10 @@ struct MqttEvent {
     int messageId = 0;
     // Lost: why, for the log. Message: the payload, which may be binary.
     std::string text;
-    // Message: the topic it came on.
+    // Message: the topic it came on, and whether the broker kept it (sent before this
+    // subscription, maybe long ago).
     std::string topic;
+    bool retained = false;
 };
 
 class MqttClient {

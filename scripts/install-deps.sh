@@ -20,8 +20,8 @@ packages=(
   # The gateway: its MQTT library, and for its tests a broker, MQTT and Modbus clients that are
   # not the program's own, and openssl for a throwaway TLS certificate authority.
   libmosquitto-dev mosquitto mosquitto-clients mbpoll openssl
-  # The gateway's store on disk.
-  libsqlite3-dev
+  # The gateway's store on disk, and its readiness and watchdog under systemd.
+  libsqlite3-dev libsystemd-dev
   # The gateway's Sparkplug B payload: C code generated from its .proto at build time, encoded
   # with libprotobuf-c.
   libprotobuf-c-dev protobuf-c-compiler

@@ -7,13 +7,20 @@
 #include "gateway/options.h"
 #include "gateway/payloads.h"
 #include "gateway_fixture.h"
+#include "platform/modbusserver.h"
 #include "platform/processfigures.h"
+
+#include <QCoreApplication>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/select.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <set>
 
 using namespace gatewaytest;
@@ -198,6 +205,71 @@ TEST_F(GatewayTest, SilentSensorIsReportedAndFoundAgainWithSeqGoingOn) {
     EXPECT_NE(log().find("sensor lost"), std::string::npos);
 }
 
+// Under systemd the gateway says it is ready once it serves, pings the watchdog at half its
+// period from the polling loop (while the sensor is silent too), and says when it stops.
+TEST_F(GatewayTest, TellsTheServiceManagerItIsReadyAndKeepsItsWatchdog) {
+    const std::string path = dir + "/notify";
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    auto now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    std::vector<std::pair<double, std::string>> said;
+    auto collect = [&](double seconds) {
+        const double until = now() + seconds;
+        while (now() < until) {
+            char buffer[512];
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                said.push_back({now(), std::string(buffer, static_cast<std::size_t>(n))});
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    // The longest gap between two pings since `from`, and how many came.
+    auto pings = [&](double from, double *longestGap) {
+        int count = 0;
+        double last = from;
+        *longestGap = 0.0;
+        for (const auto &s : said)
+            if (s.first >= from && s.second == "WATCHDOG=1") {
+                *longestGap = std::max(*longestGap, s.first - last);
+                last = s.first;
+                ++count;
+            }
+        return count;
+    };
+    ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    // WatchdogSec=5s: a ping every 2.5 s, and none missed while a call on a silent line waits
+    // for its time limit.
+    ::setenv("WATCHDOG_USEC", "5000000", 1);
+    const bool started = startGateway({"--http", std::to_string(freePort())});
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+    ASSERT_TRUE(started);
+    const double polling = now();
+    collect(3.0);
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said.front().second.rfind("READY=1\nSTATUS=serving ", 0), 0u) << said.front().second;
+    silence(true);
+    collect(6.0);
+    double longestGap = 0.0;
+    EXPECT_GE(pings(polling, &longestGap), 3);
+    EXPECT_LT(longestGap, 5.0) << "the watchdog would have ended the gateway";
+    silence(false);
+    gateway.kill(SIGTERM);
+    EXPECT_EQ(gateway.wait(10.0), 0);
+    collect(0.2);
+    EXPECT_EQ(said.back().second, "STOPPING=1");
+    ::close(fd);
+}
+
 // Credentials from the environment or a file, a refused password, and TLS to the broker.
 TEST_F(GatewayTest, BrokerCredentialsAndTls) {
     const std::string script =
@@ -209,7 +281,7 @@ TEST_F(GatewayTest, BrokerCredentialsAndTls) {
         " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1"
         " -extfile san.ext -out server.crt && chmod 644 server.key"
         " && mosquitto_passwd -b -c passwd line3 s3cret && chmod 644 passwd"
-        " && echo s3cret > good.pw && echo wrong > bad.pw";
+        " && echo s3cret > good.pw && echo wrong > bad.pw && chmod 600 good.pw bad.pw";
     ASSERT_EQ(std::system(("(" + script + ") > /dev/null 2>&1").c_str()), 0);
     const int tlsPort = freePort();
     Broker broker(dir, "allow_anonymous false\npassword_file " + dir + "/passwd\nlistener " +
@@ -392,6 +464,164 @@ TEST_F(GatewayTest, ModbusIsAnsweredWhileARequestCrossesTheWire) {
     // Half leaves room for a loaded machine; a gateway that sleeps through the wire serves none.
     EXPECT_GE(served, windows / 2)
         << "of " << windows << " requests, with " << trips.size() << " reads";
+}
+
+// A Modbus client from a loopback address of its choice on a non-blocking socket, so that the
+// test's thread can run the server's event loop meanwhile.
+class LoopbackModbusClient {
+  public:
+    LoopbackModbusClient(int port, const char *source) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{}, to{};
+        from.sin_family = to.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &from.sin_addr);
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // The kernel completes the connection before the server takes it.
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr *>(&from), sizeof from), 0) << source;
+        EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr *>(&to), sizeof to), 0) << source;
+        socklen_t length = sizeof local_;
+        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&local_), &length);
+        ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    }
+    ~LoopbackModbusClient() { close(); }
+    LoopbackModbusClient(const LoopbackModbusClient &) = delete;
+    LoopbackModbusClient &operator=(const LoopbackModbusClient &) = delete;
+
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    void send(const std::vector<uint8_t> &bytes) {
+        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    // Two input registers of unit 1; the answer has 13 bytes.
+    void ask() {
+        send({0, 1, 0, 0, 0, 6, 1, 4, 0, 0, 0, 2});
+        expected_ += 13;
+    }
+    // Takes what has come; false once the server has closed the connection.
+    bool open() {
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n > 0)
+                received_ += static_cast<std::size_t>(n);
+            else
+                return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
+    }
+    bool answered() { return open() && received_ == expected_; }
+    // The server's end of the connection (the descriptor whose peer is this client), -1 once the
+    // server has closed it.
+    int serverEnd() const {
+        for (int fd = 0; fd < 4 * FD_SETSIZE; ++fd) {
+            sockaddr_in peer{};
+            socklen_t length = sizeof peer;
+            if (fd != fd_ && ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 &&
+                length == sizeof peer && std::memcmp(&peer, &local_, sizeof peer) == 0)
+                return fd;
+        }
+        return -1;
+    }
+
+  private:
+    int fd_ = -1;
+    sockaddr_in local_{};
+    std::size_t received_ = 0, expected_ = 0;
+};
+
+// Runs the event loop of the servers in this thread until `done`, or false after ten seconds.
+bool pumpUntil(const std::function<bool()> &done) {
+    const double end = now() + 10.0;
+    while (!done()) {
+        if (now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+TEST(ModbusServer, ClosesWhatIsOverItsCapsOrIdleAndHoldsTheRestAboveSelectsRange) {
+    int argc = 1;
+    char name[] = "test_gateway";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    std::string error;
+    auto refusals = [](const ModbusServer &server) {
+        const ModbusRefusals r = server.refusals();
+        return std::vector<uint64_t>{r.addressCap, r.totalCap, r.idle};
+    };
+
+    ModbusServer capped;
+    const int port = freePort();
+    ASSERT_TRUE(capped.start("127.0.0.1", port, 1, &error, {2, 3, 0})) << error;
+    struct Connection {
+        const char *source;
+        bool held;
+    };
+    // Two from one address, three in all; the server takes them in this order.
+    const Connection connections[] = {
+        {"127.0.0.2", true}, {"127.0.0.2", true},  {"127.0.0.2", false},
+        {"127.0.0.3", true}, {"127.0.0.3", false},
+    };
+    std::vector<std::unique_ptr<LoopbackModbusClient>> clients;
+    for (const Connection &c : connections) {
+        clients.push_back(std::make_unique<LoopbackModbusClient>(port, c.source));
+        clients.back()->ask();
+    }
+    const bool settled = pumpUntil([&] {
+        for (std::size_t i = 0; i < clients.size(); ++i)
+            if (connections[i].held ? !clients[i]->answered() : clients[i]->open())
+                return false;
+        return true;
+    });
+    for (std::size_t i = 0; i < clients.size(); ++i)
+        EXPECT_EQ(clients[i]->answered(), connections[i].held) << i;
+    ASSERT_TRUE(settled);
+    EXPECT_EQ(refusals(capped), (std::vector<uint64_t>{1, 1, 0}));
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur > 2 * FD_SETSIZE)
+        for (std::size_t i = 0; i < clients.size(); ++i)
+            if (connections[i].held)
+                EXPECT_GE(clients[i]->serverEnd(), FD_SETSIZE) << i;
+    // A connection that ends makes room for the next.
+    clients[0]->close();
+    ASSERT_TRUE(pumpUntil([&] { return clients[0]->serverEnd() < 0; }));
+    LoopbackModbusClient next(port, "127.0.0.3");
+    next.ask();
+    EXPECT_TRUE(pumpUntil([&] { return next.answered(); }));
+    EXPECT_EQ(refusals(capped), (std::vector<uint64_t>{1, 1, 0}));
+
+    ModbusServer idling;
+    const int idlePort = freePort();
+    constexpr int kIdleMs = 1000;
+    ASSERT_TRUE(idling.start("127.0.0.1", idlePort, 1, &error, {8, 64, kIdleMs})) << error;
+    LoopbackModbusClient silent(idlePort, "127.0.0.1"), trickling(idlePort, "127.0.0.1"),
+        polling(idlePort, "127.0.0.1");
+    // A header announcing 250 more bytes, which come one every 100 ms: no whole request.
+    trickling.send({0, 1, 0, 0, 0, 250});
+    const double start = now();
+    double trickled = start;
+    polling.ask();
+    pumpUntil([&] {
+        if (polling.answered())
+            polling.ask();
+        if (now() - trickled > 0.1) {
+            trickling.send({0});
+            trickled = now();
+        }
+        // The poller outlives two idle periods after the first close.
+        return !polling.open() ||
+               (now() - start > 3 * kIdleMs / 1000.0 && !silent.open() && !trickling.open());
+    });
+    EXPECT_FALSE(silent.open());
+    EXPECT_FALSE(trickling.open());
+    EXPECT_TRUE(polling.open()) << "a polling client was cut";
+    EXPECT_EQ(refusals(idling), (std::vector<uint64_t>{0, 0, 2}));
 }
 
 TEST(GatewayCore, QueueDropsTheOldestAndCountsThem) {

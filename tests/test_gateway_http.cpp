@@ -14,6 +14,9 @@ using namespace gatewaytest;
 
 namespace {
 
+// A write token of 128 bits, as the gateway asks for.
+constexpr const char *kToken = "9d3b7e21c4a85f06e1b2d9c87a4f3e50";
+
 struct Reply {
     int status = 0;
     std::string head;
@@ -204,7 +207,8 @@ class GatewayHttpTest : public GatewayTest {
     long samples() { return object(http(port, "GET", "/api/status"))["samples"].toInteger(); }
     std::string writeToken() {
         const std::string path = dir + "/token";
-        std::ofstream(path) << "s3cret-token\n";
+        std::ofstream(path) << kToken << "\n";
+        ::chmod(path.c_str(), 0600);
         return path;
     }
     int port = 0;
@@ -359,7 +363,7 @@ TEST_F(GatewayHttpTest, StreamOpensWithWhatTheGatewayHasAndBringsTheRestWhenItCo
 
 TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn) {
     ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
-    const std::string token = "Authorization: Bearer s3cret-token\r\n";
+    const std::string token = "Authorization: Bearer " + std::string(kToken) + "\r\n";
     const QJsonObject line = object(http(port, "GET", "/api/video"));
     ASSERT_EQ(line["pixels"].toArray().size(), 256);
     EXPECT_EQ(line["threshold"].toInt(), sensor->ram()[kvexsim::kParVideoThreshold]);
@@ -388,7 +392,7 @@ TEST_F(GatewayHttpTest, VideoLineAndPortCheckRunBetweenCyclesWhilePollingGoesOn)
 // for a client that left, never from another site's page, while the measurement goes on.
 TEST_F(GatewayHttpTest, SensorWorkWaitsItsTurnWhileTheMeasurementGoesOn) {
     ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
-    const std::string token = "Authorization: Bearer s3cret-token\r\n";
+    const std::string token = "Authorization: Bearer " + std::string(kToken) + "\r\n";
     struct CrossSite {
         const char *path;
         std::string headers;
@@ -474,7 +478,7 @@ TEST_F(GatewayHttpTest, WritesAreRefusedUnlessAllowedAndGoodOnesReachTheSensor) 
     ASSERT_TRUE(
         startWeb({"--http-token-file", writeToken(), "--mqtt",
                   "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix", kPrefix}));
-    const std::string token = "Authorization: Bearer s3cret-token\r\n";
+    const std::string token = "Authorization: Bearer " + std::string(kToken) + "\r\n";
     struct Refused {
         const char *method, *path;
         std::string headers;
@@ -484,7 +488,7 @@ TEST_F(GatewayHttpTest, WritesAreRefusedUnlessAllowedAndGoodOnesReachTheSensor) 
     const Refused refused[] = {
         {"PUT", "/api/params", "", "{\"power\":600}", 401},
         {"PUT", "/api/params", "Authorization: Bearer guess\r\n", "{\"power\":600}", 401},
-        {"POST", "/api/teach", "Authorization: Bearer s3cret-tokenX\r\n", "", 401},
+        {"POST", "/api/teach", "Authorization: Bearer " + std::string(kToken) + "X\r\n", "", 401},
         {"POST", "/api/reset-max-min", "", "", 401},
         {"PUT", "/api/params", token + "Origin: http://evil.example\r\n", "{\"power\":600}", 403},
         {"POST", "/api/teach", token + "Sec-Fetch-Site: cross-site\r\n", "", 403},
@@ -589,7 +593,7 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
          [&] {
              const Reply r = rawRequest(port,
                                         "PUT /api/params HTTP/1.1\r\n" + host +
-                                            "Authorization: Bearer s3cret-token\r\n"
+                                            "Authorization: Bearer " + std::string(kToken) + "\r\n"
                                             "Content-Length: 100000000\r\n\r\n{\"power\":",
                                         5.0);
              EXPECT_EQ(r.status, 413) << r.head;
@@ -792,6 +796,132 @@ TEST_F(GatewayHttpTest, LimitsAreAnsweredByTheServerWithThePagesHeaders) {
         EXPECT_GE(metricValue(metrics, sample), 1) << sample;
     EXPECT_GE(metricValue(metrics, "process_max_fds"), 1024);
     EXPECT_GT(metricValue(metrics, "process_resident_memory_bytes"), 1e6);
+}
+
+// Guesses sent side by side from one address are not each compared: while the address waits
+// after a wrong token its others are refused unread; another address is not held up, and a
+// flood of wrong tokens from many addresses fills the audit with ten lines, not all of them.
+TEST_F(GatewayHttpTest, WrongTokensAreSlowedPerAddressAndTheirAuditIsBounded) {
+    ASSERT_TRUE(startWeb({"--http-token-file", writeToken()}));
+    auto attempt = [&](const std::string &token, const std::string &from) {
+        return http(port, "POST", "/api/reset-max-min", "Authorization: Bearer " + token + "\r\n",
+                    "", from.c_str())
+            .status;
+    };
+    std::vector<int> statuses(8);
+    std::vector<std::thread> guesses;
+    for (std::size_t i = 0; i < statuses.size(); ++i)
+        guesses.emplace_back([&, i] { statuses[i] = attempt("guess" + std::to_string(i), "127.0.0.2"); });
+    for (std::thread &t : guesses)
+        t.join();
+    EXPECT_LE(std::count(statuses.begin(), statuses.end(), 401), 2) << "guesses compared side by side";
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 401) +
+                  std::count(statuses.begin(), statuses.end(), 429),
+              8);
+    EXPECT_EQ(attempt(kToken, "127.0.0.3"), 200) << "another address was held up";
+
+    const std::size_t before = log().size();
+    guesses.clear();
+    for (int i = 0; i < 25; ++i)
+        guesses.emplace_back([&, i] { attempt("guess", "127.0.0." + std::to_string(10 + i)); });
+    for (std::thread &t : guesses)
+        t.join();
+    std::size_t lines = 0;
+    for (std::size_t at = log().find("refused: wrong token", before); at != std::string::npos;
+         at = log().find("refused: wrong token", at + 1))
+        ++lines;
+    EXPECT_GE(lines, 5u);
+    EXPECT_LE(lines, 10u);
+}
+
+// Half a TLS pair, a file it cannot read, a secret others may read and a token short enough to
+// guess are refused at the start, naming the option; a token from systemd's credentials is
+// taken, and SIGHUP without TLS leaves the gateway running.
+TEST_F(GatewayHttpTest, StartRefusesWhatWouldLeaveItOpenAndTakesCredentials) {
+    const std::string make =
+        "cd " + dir +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
+        " -keyout web.key -out web.crt > openssl.log 2>&1 && chmod 600 web.key"
+        " && cp web.key loose.key && chmod 644 loose.key";
+    ASSERT_EQ(::system(make.c_str()), 0) << readFile(dir + "/openssl.log");
+    auto secret = [&](const std::string &name, const std::string &text, mode_t mode) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path) << text << "\n";
+        ::chmod(path.c_str(), mode);
+        return path;
+    };
+    const std::string missing = dir + "/missing.pem";
+    const std::string web = std::to_string(freePort());
+    const struct {
+        std::vector<std::string> options;
+        std::string logged;
+    } cases[] = {
+        {{"--http", web, "--http-key", dir + "/web.key"}, "--http-key needs --http-cert too"},
+        {{"--http", web, "--http-cert", dir + "/web.crt"}, "--http-cert needs --http-key too"},
+        {{"--http", web, "--http-cert", dir + "/web.crt", "--http-key", missing},
+         "--http-key " + missing + ": No such file"},
+        {{"--http", web, "--http-cert", dir + "/web.crt", "--http-key", dir + "/loose.key"},
+         "group or others may read it (mode 0644)"},
+        {{"--http", web, "--http-token-file", secret("loose.token", kToken, 0644)},
+         "group or others may read it"},
+        {{"--http", web, "--http-token-file", secret("short.token", "0123456789abcdef", 0600)},
+         "too short to stand guessing (64 bits of the 128 needed); make one with "
+         "(umask 077 && openssl rand -hex 32 > FILE)"},
+        {{"--mqtt", "127.0.0.1:1", "--cafile", missing}, "--cafile " + missing},
+        {{"--mqtt", "127.0.0.1:1", "--cert", dir + "/web.crt"}, "--cert needs --key too"},
+        {{"--mqtt", "127.0.0.1:1", "--password-file", secret("loose.pw", "pw", 0640)},
+         "--password-file " + dir + "/loose.pw: group or others may read it"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.logged);
+        std::vector<std::string> args = {KVEX_CLI_PATH, "--lang", "en", "--port",
+                                         sensor->devicePath(), "serve"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Child refused;
+        ASSERT_TRUE(refused.start(args, dir + "/refused.log"));
+        EXPECT_EQ(refused.wait(10.0), 2);
+        EXPECT_NE(readFile(dir + "/refused.log").find(c.logged), std::string::npos)
+            << readFile(dir + "/refused.log");
+    }
+
+    const std::string credentials = dir + "/credentials";
+    std::filesystem::create_directory(credentials);
+    secret("credentials/http-token", kToken, 0400);
+    ::setenv("CREDENTIALS_DIRECTORY", credentials.c_str(), 1);
+    const bool started = startWeb({"--http-allowed-hosts", "HMI.plant.example,line3"});
+    ::unsetenv("CREDENTIALS_DIRECTORY");
+    ASSERT_TRUE(started);
+    // Only the gateway's own names: another name is a page that had it rebound to this address.
+    const std::string portText = std::to_string(port);
+    for (const auto &c : std::vector<std::pair<std::string, int>>{
+             {"127.0.0.1:" + portText, 200},
+             {"localhost:" + portText, 200},
+             {"[::1]:" + portText, 200},
+             {"hmi.plant.example:" + portText, 200},
+             {"line3.", 200},
+             {"evil.example:" + portText, 421},
+             {"127.0.0.1.evil.example", 421},
+             {"localhost:80:81", 421}}) {
+        const Reply r = rawRequest(port, "GET /api/status HTTP/1.1\r\nHost: " + c.first +
+                                             "\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(r.status, c.second) << c.first;
+    }
+    const Reply upgrade = rawRequest(
+        port, "GET /ws HTTP/1.1\r\nHost: evil.example\r\nUpgrade: websocket\r\n"
+              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+              "Sec-WebSocket-Version: 13\r\n\r\n",
+        5.0);
+    EXPECT_NE(upgrade.status, 101);
+    const std::string host = "Host: 127.0.0.1\r\n";
+    EXPECT_EQ(rawRequest(port,
+                         "POST /api/reset-max-min HTTP/1.1\r\n" + host +
+                             "Authorization: Bearer " + kToken + "\r\nContent-Length: 0\r\n\r\n",
+                         10.0)
+                  .status,
+              200);
+    gateway.kill(SIGHUP);
+    EXPECT_TRUE(waitFor([&] { return log().find("nothing to reload") != std::string::npos; }, 5.0));
+    EXPECT_EQ(http(port, "GET", "/api/status").status, 200) << "SIGHUP ended the gateway";
 }
 
 // TLS with the certificate and the key in files of their own; no plain HTTP on that port.

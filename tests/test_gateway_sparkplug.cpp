@@ -78,14 +78,14 @@ QJsonObject metric(const QJsonObject &payload, const QString &name, int nth = 0)
 
 // Publishes a payload Tahu encoded from JSON, as a Sparkplug host would.
 void publishCommand(int port, const std::string &topic, const std::string &json,
-                    const std::string &dir) {
+                    const std::string &dir, bool retain = false) {
     const QByteArray bytes =
         QByteArray::fromBase64(QByteArray::fromStdString(tahu("encode '" + json + "'")));
     ASSERT_FALSE(bytes.isEmpty()) << json;
     const std::string file = dir + "/command.bin";
     std::ofstream(file, std::ios::binary).write(bytes.constData(), bytes.size());
-    runCommand("mosquitto_pub -p " + std::to_string(port) + " -q 1 -t '" + topic + "' -f '" + file +
-               "'");
+    runCommand("mosquitto_pub -p " + std::to_string(port) + " -q 1 " + (retain ? "-r " : "") +
+               "-t '" + topic + "' -f '" + file + "'");
 }
 
 void publishState(int port, bool online, long long timestamp) {
@@ -425,8 +425,11 @@ TEST_F(SparkplugTest, RebirthAndThePrimaryHostsStateRuleThePublishing) {
     publishState(broker->port(), true, 2000);
     ASSERT_TRUE(waitCount("NBIRTH", 1));
     ASSERT_TRUE(waitCount("DDATA", 5));
-    // An older STATE (a message that overtook the newer one) changes nothing.
+    // An older STATE (a message that overtook the newer one) changes nothing, nor does one below
+    // zero or from the future (which would make every true one after it look old).
     publishState(broker->port(), false, 1500);
+    publishState(broker->port(), false, -1);
+    publishState(broker->port(), false, QDateTime::currentMSecsSinceEpoch() + 3600 * 1000);
 
     publishCommand(
         broker->port(), kBase + "NCMD/line1",
@@ -489,8 +492,18 @@ TEST_F(SparkplugTest, DeviceCommandsGoThroughTheWebsLimitsAndAudit) {
     gateway.kill(SIGTERM);
     ASSERT_EQ(gateway.wait(10.0), 0);
 
+    // A command the broker kept would be obeyed at every start: refused, and audited.
+    publishCommand(broker->port(), dcmd,
+                   command("{\"name\":\"Parameters/power\",\"type\":\"UInt16\",\"value\":600}"),
+                   dir, true);
     ASSERT_TRUE(startGateway(options({"--sparkplug-commands"})));
     ASSERT_TRUE(waitCount("DBIRTH", 2));
+    EXPECT_TRUE(answered("retained by the broker"));
+    EXPECT_NE(log().find("Sparkplug write from DCMD: Parameters/power=600: refused: the command "
+                         "was retained"),
+              std::string::npos);
+    runCommand("mosquitto_pub -p " + std::to_string(broker->port()) + " -q 1 -r -n -t '" + dcmd +
+               "'");
     const uint16_t power = sensor->ram()[0];
     struct Refused {
         const char *metrics, *answer;
@@ -502,6 +515,8 @@ TEST_F(SparkplugTest, DeviceCommandsGoThroughTheWebsLimitsAndAudit) {
          "{\"name\":\"Parameters/v_thd\",\"type\":\"UInt16\",\"value\":10}",
          "v_thd"},
         {"{\"name\":\"Parameters/nonsense\",\"type\":\"UInt16\",\"value\":1}", "nonsense"},
+        {"{\"name\":\"Parameters/\\u001b[2Jred\\nline\",\"type\":\"UInt16\",\"value\":1}",
+         "[2Jred"},
         {"{\"name\":\"Parameters/power\",\"type\":\"String\",\"value\":\"600\"}", "no writable"},
     };
     for (const Refused &r : refused) {
@@ -513,6 +528,9 @@ TEST_F(SparkplugTest, DeviceCommandsGoThroughTheWebsLimitsAndAudit) {
     }
     EXPECT_EQ(writes(), 0u) << "a refused write reached the sensor";
     EXPECT_EQ(sensor->ram()[0], power);
+    // A name from the network reaches the journal as one line, its escape sequence spelt out.
+    EXPECT_EQ(log().find('\x1b'), std::string::npos);
+    EXPECT_NE(log().find("Parameters/\\x1B[2Jred\\x0Aline"), std::string::npos);
 
     publishCommand(broker->port(), dcmd,
                    command("{\"name\":\"Parameters/power\",\"type\":\"UInt16\",\"value\":600},"

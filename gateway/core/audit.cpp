@@ -1,22 +1,25 @@
 // The audit list: one line on stderr (the journal), the JSON entry kept and queued for the faces.
 #include "gateway/core/audit.h"
 #include "app/measurement.h"
+#include "gateway/core/logging.h"
 #include "gateway/payloads.h"
 #include "platform/tr.h"
 
-#include <cstdio>
+namespace {
+
+// What an entry keeps of a client's request and of its result.
+constexpr std::size_t kLongestWhat = 300;
+
+} // namespace
 
 void AuditLog::record(const char *format, const std::string &client, const std::string &rawWhat,
                       const std::string &result) {
-    // What a client sent goes into the journal as one line whatever it holds.
-    std::string what = rawWhat;
-    for (char &c : what)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = ' ';
-    std::fprintf(stderr, kvex::trNow(format), client.c_str(), what.c_str(), result.c_str());
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-    const std::string entry = auditEntryJson(isoTimeNow(), client, what, result);
+    // What a client sent goes into the journal as one line whatever it holds, and the kept
+    // entries stay small however long a client's names are.
+    const std::string what = journalSafe(rawWhat.substr(0, kLongestWhat));
+    const std::string said = journalSafe(result.substr(0, kLongestWhat));
+    logEvent(format, journalSafe(client).c_str(), what.c_str(), said.c_str());
+    const std::string entry = auditEntryJson(isoTimeNow(), client, what, said);
     const std::lock_guard<std::mutex> lock(mutex_);
     kept_.push_back(entry);
     if (kept_.size() > kKept)

@@ -44,7 +44,8 @@ class GatewayFace {
     virtual void chooseWill(MqttWill *will) {}
     virtual void brokerUp(const GatewayState &state) {}
     virtual void brokerDown() {}
-    virtual void brokerMessage(const std::string &topic, const std::string &payload) {}
+    virtual void brokerMessage(const std::string &topic, const std::string &payload,
+                               bool retained) {}
     // Whether the face sends samples to the broker now, and a batch of them (live or replayed,
     // in seq order): the message id, or -1 when the broker did not take it.
     virtual bool takesSamples() const { return false; }
@@ -69,6 +70,8 @@ struct FaceServices {
     // The poller's newest state, and the reserve's trend (oldest first), from any thread.
     std::function<std::shared_ptr<const GatewayState>()> snapshot;
     std::function<std::shared_ptr<const std::deque<ReserveReading>>()> reserveTrend;
+    // What the Modbus face's server refused; zero without it.
+    ConnectionRefusals &modbusRefusals;
 };
 
 // Makes a face from the options, or nullptr when they leave it off.

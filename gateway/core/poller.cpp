@@ -9,6 +9,7 @@
 #include "com232/rs232link.h"
 #include "com232/sensorunits.h"
 #include "gateway/core/logging.h"
+#include "gateway/core/servicemanager.h"
 #include "gateway/core/sampletime.h"
 #include "gateway/core/sensorjobs.h"
 #include "platform/eventwait.h"
@@ -93,7 +94,8 @@ void GatewayCore::makeFaces(const std::vector<FaceMaker> &makers) {
                      [this] {
                          const std::lock_guard<std::mutex> lock(snapshotMutex_);
                          return trend_;
-                     }});
+                     },
+                     modbusRefusals_});
     for (FaceMaker make : makers)
         if (std::unique_ptr<GatewayFace> face = make(*services_))
             faces_.push_back(std::move(face));
@@ -134,6 +136,8 @@ bool GatewayCore::start() {
     }
     refreshHealth();
     publishSnapshot();
+    // Every face listens and the store is open: what depends on the gateway may start.
+    serviceReady("serving " + device_);
     return true;
 }
 
@@ -424,6 +428,7 @@ void GatewayCore::pumpUntil(double until) {
 }
 
 void GatewayCore::tick() {
+    serviceAlive();
     jobs_.sweep();
     if (broker_) {
         handleBrokerEvents();
@@ -459,7 +464,7 @@ void GatewayCore::handleBrokerEvents() {
             break;
         case MqttEvent::Message:
             for (const auto &face : faces_)
-                face->brokerMessage(event.topic, event.text);
+                face->brokerMessage(event.topic, event.text, event.retained);
             break;
         }
     }
@@ -518,7 +523,15 @@ std::shared_ptr<const GatewayState> GatewayCore::snapshot() const {
     return snapshot_;
 }
 
+void GatewayCore::reload() {
+    // The broker's TLS files are read at every connection attempt anyway.
+    if (web_ && web_->reloadTls())
+        return;
+    logEvent(kvex::tr("SIGHUP: nothing to reload (no --http-cert); the gateway goes on"));
+}
+
 int GatewayCore::finish() {
+    serviceStopping();
     logEvent(kvex::tr("stopping on signal %d"), quitSignal.load());
     jobs_.stop();
     if (web_)

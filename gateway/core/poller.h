@@ -40,6 +40,9 @@ class GatewayCore {
     void run();
     // Flushes what it can, says goodbye on every face; the process exit code.
     int finish();
+    // SIGHUP: reads again what can change while the gateway runs (the web's TLS pair), or says
+    // there is nothing to read.
+    void reload();
 
   private:
     enum class PollEnd { Quit, Lost };
@@ -74,6 +77,7 @@ class GatewayCore {
 
     JobScheduler jobs_;
     AuditLog audit_;
+    ConnectionRefusals modbusRefusals_;
     std::unique_ptr<BrokerLink> broker_;
     std::unique_ptr<Backlog> backlog_;
     std::unique_ptr<WebListener> web_;

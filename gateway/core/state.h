@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -104,6 +105,12 @@ struct GatewayState {
     // The gateway.
     double startedAt = 0.0; // on the steady clock (seconds)
     std::string version;
+};
+
+// New connections a server of a face closed at once, or later for idling, by cause: kept by
+// that face, read by the metrics face on another thread.
+struct ConnectionRefusals {
+    std::atomic<uint64_t> addressCap{0}, totalCap{0}, idle{0};
 };
 
 // The steady clock in seconds, as every age and deadline of the gateway counts.

@@ -4,8 +4,10 @@
 #include "gateway/payloads.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -75,7 +77,38 @@ bool crossSite(const HttpRequest &request) {
     return origin != lower(request.header("host"));
 }
 
+// The host a Host header names, without its port, in lower case; empty when it names none.
+std::string hostOf(const std::string &header) {
+    std::string host = lower(header);
+    if (!host.empty() && host[0] == '[') {
+        const auto end = host.find(']');
+        return end == std::string::npos ? std::string() : host.substr(0, end + 1);
+    }
+    const auto colon = host.find(':');
+    if (colon != std::string::npos) {
+        if (host.find(':', colon + 1) != std::string::npos)
+            return {};
+        host.resize(colon);
+    }
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    return host;
+}
+
+bool isAddressLiteral(const std::string &host) {
+    unsigned char bytes[16];
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), bytes) == 1;
+    return ::inet_pton(AF_INET, host.c_str(), bytes) == 1;
+}
+
 WebListener::WebListener(const GatewayOptions &options) {
+    allowedHosts_.insert("localhost");
+    char name[256] = "";
+    if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0')
+        allowedHosts_.insert(lower(name));
+    for (const std::string &host : options.httpAllowedHosts)
+        allowedHosts_.insert(hostOf(host));
     settings_.address = options.httpAddress;
     settings_.port = options.httpPort;
     settings_.certFile = options.httpCert;
@@ -91,11 +124,25 @@ void WebListener::fallback(Route route) {
     fallback_ = std::move(route);
 }
 
+// A page of another site that has its name point at the gateway (DNS rebinding) passes the
+// same-origin rules, but its requests still carry its own name. An address literal cannot be
+// rebound, and a client that is not a browser may leave the header out.
+bool WebListener::hostAllowed(const HttpRequest &request) const {
+    const std::string header = request.header("host");
+    if (header.empty())
+        return true;
+    const std::string host = hostOf(header);
+    return !host.empty() && (isAddressLiteral(host) || allowedHosts_.count(host) > 0);
+}
+
 // On the network thread: answers at once, or leaves the answer to whoever holds the reply.
 void WebListener::handle(const HttpRequest &request, const HttpServer::Reply &reply) const {
     HttpResponse response;
     const auto found = routes_.find(request.path);
-    if (found != routes_.end())
+    if (!hostAllowed(request))
+        response = jsonResponse(421, errorJson("this gateway does not answer to that host name; "
+                                               "add it with --http-allowed-hosts"));
+    else if (found != routes_.end())
         response = found->second(request, reply);
     else if (request.path.rfind("/api/", 0) == 0 || !fallback_)
         response = jsonResponse(404, errorJson("no such endpoint"));
@@ -114,7 +161,9 @@ bool WebListener::start(std::string *error) {
     return server_.start(
         settings_,
         [this](const HttpRequest &request, HttpServer::Reply reply) { handle(request, reply); },
-        "/ws", [](const HttpRequest &request) { return !crossSite(request); }, error);
+        "/ws",
+        [this](const HttpRequest &request) { return !crossSite(request) && hostAllowed(request); },
+        error);
 }
 
 void WebListener::stop() {

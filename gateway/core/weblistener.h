@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 struct GatewayOptions;
@@ -25,6 +26,8 @@ class WebListener {
     // Listens, with the live stream's WebSockets at /ws; false with a reason.
     bool start(std::string *error);
     void stop();
+    // The TLS pair read again for new connections; false without TLS.
+    bool reloadTls() { return server_.reloadTls(); }
     int port() const { return server_.port(); }
     bool tls() const { return !settings_.certFile.empty(); }
 
@@ -34,7 +37,10 @@ class WebListener {
 
   private:
     void handle(const HttpRequest &request, const HttpServer::Reply &reply) const;
+    bool hostAllowed(const HttpRequest &request) const;
 
+    // Names the Host header may give besides address literals.
+    std::set<std::string> allowedHosts_;
     HttpSettings settings_;
     std::map<std::string, Route> routes_;
     Route fallback_;

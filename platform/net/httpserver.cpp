@@ -4,6 +4,7 @@
 // Beast parses requests and WebSocket frames; this file only sets the limits and the time-outs
 // and counts what it refuses.
 #include "platform/httpserver.h"
+#include "platform/net/descriptors.h"
 #include "platform/tr.h"
 
 #include <boost/asio.hpp>
@@ -14,12 +15,9 @@
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
-#include <sys/resource.h>
-#include <sys/select.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -161,7 +159,6 @@ struct Core {
     net::io_context io{1};
     tcp::acceptor acceptor{io};
     net::steady_timer acceptPause{io}, refusalLog{io};
-    std::optional<net::signal_set> hangUp;
     std::thread thread;
 
     void log(const std::string &line) const {
@@ -295,22 +292,17 @@ struct Core {
     }
 
     // A plant's PKI renews the pair in place; connections open now keep the context they
-    // started with, new ones get the new pair.
-    void watchHangUp() {
-        hangUp->async_wait([this](error_code ec, int) {
-            if (ec)
-                return;
-            std::string error;
-            if (auto context = loadTls(&error)) {
-                tls = std::move(context);
-                log(kvex::trArgs("web server: certificate %1 read again", {settings.certFile}));
-            } else {
-                log(kvex::trArgs("web server: kept the certificate in use, the new one is not "
-                                 "usable: %1",
-                                 {error}));
-            }
-            watchHangUp();
-        });
+    // started with, new ones get the new pair. On the network thread, which alone reads `tls`.
+    void reloadTls() {
+        std::string error;
+        if (auto context = loadTls(&error)) {
+            tls = std::move(context);
+            log(kvex::trArgs("web server: certificate %1 read again", {settings.certFile}));
+        } else {
+            log(kvex::trArgs("web server: kept the certificate in use, the new one is not "
+                             "usable: %1",
+                             {error}));
+        }
     }
 
     void accept();
@@ -807,14 +799,9 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
     bool watching_ = false;
 };
 
-// libmosquitto's loop waits with select(), which cannot take a descriptor from FD_SETSIZE
-// (1 024) on: a broker connection made while web clients hold the low numbers would fail. So a
-// client's socket moves above that range when there is room, leaving the low numbers to the
-// rest of the gateway.
+// A client's socket moves above select()'s range when there is room (descriptors.h).
 tcp::socket aboveSelectRange(tcp::socket socket, tcp::endpoint::protocol_type protocol) {
-    if (socket.native_handle() >= FD_SETSIZE)
-        return socket;
-    const int high = ::fcntl(socket.native_handle(), F_DUPFD_CLOEXEC, FD_SETSIZE);
+    const int high = duplicateAboveSelectRange(socket.native_handle());
     if (high < 0)
         return socket;
     error_code ec;
@@ -904,6 +891,14 @@ HttpServer::~HttpServer() {
     stop();
 }
 
+bool HttpServer::reloadTls() {
+    Core &core = *impl_;
+    if (!core.tls || !core.thread.joinable())
+        return false;
+    net::post(core.io, [&core] { core.reloadTls(); });
+    return true;
+}
+
 void HttpServer::stop() {
     Core &core = *impl_;
     if (!core.thread.joinable())
@@ -913,8 +908,6 @@ void HttpServer::stop() {
         core.acceptor.close(ignored);
         core.acceptPause.cancel();
         core.refusalLog.cancel();
-        if (core.hangUp)
-            core.hangUp->cancel(ignored);
         for (Page *page : std::vector<Page *>(core.pages.begin(), core.pages.end()))
             page->close();
         for (Connection *c :
@@ -940,17 +933,8 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
             return false;
     }
 
-    // systemd starts a service with 1 024 descriptors as its soft limit; the hard limit is what
-    // the unit allows, and every held connection needs one.
-    rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &files);
-        ::getrlimit(RLIMIT_NOFILE, &files);
-    }
-    const long descriptors = files.rlim_cur == RLIM_INFINITY
-                                 ? 1L << 30
-                                 : static_cast<long>(std::min<rlim_t>(files.rlim_cur, 1L << 30));
+    // Every held connection needs a descriptor: the unit's hard limit, not systemd's 1 024.
+    const long descriptors = raiseDescriptorLimit();
     const long held = std::max(descriptors - kReservedDescriptors, 1L);
     core.capacity = static_cast<int>(std::min<long>(settings.limits.maxConnections, held));
     if (core.capacity < settings.limits.maxConnections)
@@ -984,10 +968,6 @@ bool HttpServer::start(const HttpSettings &settings, Handler handler,
         return false;
     }
     core.listeningPort = core.acceptor.local_endpoint(ec).port();
-    if (core.tls) {
-        core.hangUp.emplace(core.io, SIGHUP);
-        core.watchHangUp();
-    }
     core.accept();
     core.thread = std::thread([&core] {
         // Named, so that its CPU can be told from the polling thread's (top -H, /proc).

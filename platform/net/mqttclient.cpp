@@ -71,7 +71,7 @@ struct MqttClient::Impl {
         std::string payload(static_cast<const char *>(message->payload),
                             static_cast<std::size_t>(std::max(message->payloadlen, 0)));
         static_cast<Impl *>(data)->post(
-            {MqttEvent::Message, message->mid, std::move(payload), message->topic});
+            {MqttEvent::Message, message->mid, std::move(payload), message->topic, message->retain});
     }
 
     mosquitto *createInstance() {

@@ -17,7 +17,7 @@ import urllib.request
 SKIP = 77
 CHROMIUM = '/usr/bin/chromium'
 CHROMEDRIVER = '/usr/bin/chromedriver'
-TOKEN = 'plant-token-0815'
+TOKEN = '5f0c2a9e8b7d41c6a3e2f19d08b4c7e6'
 
 try:
     from selenium import webdriver

@@ -45,7 +45,8 @@ class MetricsFace : public GatewayFace {
             if (request.method != "GET" && request.method != "HEAD")
                 return methodNotAllowed("GET");
             HttpResponse response = jsonResponse(
-                200, metricsText(*services.snapshot(), steadySeconds(), web.stats(), reserveOn));
+                200, metricsText(*services.snapshot(), steadySeconds(), web.stats(), reserveOn,
+                                 services.options.modbus ? &services.modbusRefusals : nullptr));
             response.contentType = "text/plain; version=0.0.4; charset=utf-8";
             return response;
         });
@@ -55,7 +56,7 @@ class MetricsFace : public GatewayFace {
 } // namespace
 
 std::string metricsText(const GatewayState &state, double now, const HttpStats &web,
-                        bool reserveOn) {
+                        bool reserveOn, const ConnectionRefusals *modbus) {
     const ReserveHealth &reserve = state.reserve;
     const SensorInfo &info = state.info;
     const GatewaySample &sample = state.sample;
@@ -165,6 +166,12 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
     }
     metric("kvex_http_connections_refused_total", "counter",
            "New web connections closed at once, by cause.", refused);
+    if (modbus)
+        metric("kvex_modbus_connections_refused_total", "counter",
+               "Modbus TCP connections closed at once over a cap, or after idling, by cause.",
+               {{"{cause=\"address_cap\"}", std::to_string(modbus->addressCap.load())},
+                {"{cause=\"total_cap\"}", std::to_string(modbus->totalCap.load())},
+                {"{cause=\"idle\"}", std::to_string(modbus->idle.load())}});
     std::vector<std::pair<std::string, std::string>> answers;
     for (const auto &[code, count] : web.answers)
         answers.push_back({"{code=\"" + std::to_string(code) + "\"}", std::to_string(count)});

@@ -10,5 +10,6 @@
 std::unique_ptr<GatewayFace> makeMetricsFace(FaceServices &services);
 
 // The exposition (text format 0.0.4) at `now` on the steady clock; `reserveOn` with reserve lines.
+// `modbus`: the Modbus face's refusals, null without that face.
 std::string metricsText(const GatewayState &state, double now, const HttpStats &web,
-                        bool reserveOn);
+                        bool reserveOn, const ConnectionRefusals *modbus = nullptr);

@@ -26,6 +26,8 @@ const char *const kRebirth = "Node Control/Rebirth";
 const char *const kTeach = "Device Control/Teach";
 const char *const kReset = "Device Control/Reset Max Min";
 const char *const kResult = "Device Control/Write Result";
+// How far ahead of this machine's clock a host's STATE may be and still count.
+constexpr uint64_t kStateClockSkewMs = 60 * 1000;
 // The sensor reports lengths in its positions; the micrometres need the pitch.
 const char *const kPositions = "positions";
 const char *const kMicrons = "um";
@@ -142,8 +144,12 @@ bool readState(const std::string &payload, bool *online, uint64_t *timestamp) {
     else
         return false;
     const std::size_t time = valueAfter("timestamp");
-    if (time != std::string::npos)
+    if (time != std::string::npos) {
+        // Below zero is no time at all (strtoull would wrap it to the largest one).
+        if (time >= payload.size() || !std::isdigit(static_cast<unsigned char>(payload[time])))
+            return false;
         *timestamp = std::strtoull(payload.c_str() + time, nullptr, 10);
+    }
     return true;
 }
 
@@ -345,14 +351,17 @@ void SparkplugNode::commandAnswered(const std::string &result) {
     sendAllParams_ = true;
 }
 
-SparkplugRequest SparkplugNode::handle(const std::string &topicName, const std::string &bytes) {
+SparkplugRequest SparkplugNode::handle(const std::string &topicName, const std::string &bytes,
+                                       bool retained) {
     SparkplugRequest request;
     if (!s_.primaryHost.empty() &&
         topicName == std::string(kNamespace) + "/STATE/" + s_.primaryHost) {
         bool online = false;
         uint64_t timestamp = 0;
-        // An older STATE than the one in force is a message that overtook it: ignored.
-        if (!readState(bytes, &online, &timestamp) || timestamp < hostTimestamp_)
+        // An older STATE than the one in force is a message that overtook it: ignored. So is
+        // one from the future, which would make every true STATE after it look old.
+        if (!readState(bytes, &online, &timestamp) || timestamp < hostTimestamp_ ||
+            timestamp > nowMs() + kStateClockSkewMs)
             return request;
         hostTimestamp_ = timestamp;
         hostOnline_ = online;
@@ -375,9 +384,12 @@ SparkplugRequest SparkplugNode::handle(const std::string &topicName, const std::
         for (const Metric &m : p.metrics)
             if (m.name == kRebirth && m.datatype == Boolean && m.boolean)
                 request.kind = SparkplugRequest::Rebirth;
+        request.retained = retained;
+        request.what = kRebirth;
         return request;
     }
     request.kind = SparkplugRequest::Command;
+    request.retained = retained;
     std::set<std::string> seen;
     for (const Metric &m : p.metrics) {
         if (!seen.insert(m.name).second && request.refusal.empty())

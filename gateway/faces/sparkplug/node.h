@@ -29,6 +29,8 @@ struct SparkplugMessage {
 // What a message from the broker asks of the gateway.
 struct SparkplugRequest {
     enum Kind { None, Rebirth, HostOnline, HostOffline, Command } kind = None;
+    // The broker kept the command: it is refused, whatever it asks.
+    bool retained = false;
     // Command: the words for RAM (Parameters/<name>) and EEPROM (EEPROM/<name>), teach and reset.
     std::vector<WordValue> ram, eeprom;
     bool teach = false, reset = false;
@@ -83,7 +85,8 @@ class SparkplugNode {
     void died() { born_ = false; }
 
     // What a message on one of the subscriptions asks.
-    SparkplugRequest handle(const std::string &topic, const std::string &payload);
+    SparkplugRequest handle(const std::string &topic, const std::string &payload,
+                            bool retained = false);
     // The result of a command, for the next DDATA; the words are sent whole with it, so a
     // host's tag that was refused shows the sensor's value again.
     void commandAnswered(const std::string &result);

@@ -70,7 +70,8 @@ class SparkplugFace : public GatewayFace {
             publish(message);
     }
 
-    void brokerMessage(const std::string &topic, const std::string &payload) override;
+    void brokerMessage(const std::string &topic, const std::string &payload,
+                       bool retained) override;
 
     // With the JSON topics off, samples wait (for is_historical later) while no DDATA may go.
     bool takesSamples() const override { return node_.deviceLive(); }
@@ -104,8 +105,17 @@ class SparkplugFace : public GatewayFace {
     void command(SparkplugRequest request);
     // A command's entry in the audit and its answer in the next DDATA.
     void answer(const std::string &what, const std::string &result) {
-        s_.audit.record(kvex::tr("Sparkplug write from %s: %s: %s"), "DCMD", what, result);
+        answer("DCMD", what, result);
+    }
+    void answer(const char *source, const std::string &what, const std::string &result) {
+        s_.audit.record(kvex::tr("Sparkplug write from %s: %s: %s"), source, what, result);
         node_.commandAnswered(result);
+    }
+    // A retained command would be obeyed again at every reconnection and every start, long
+    // after whoever sent it meant it.
+    static std::string retainedRefusal() {
+        return "refused: the command was retained by the broker; send commands without the "
+               "retain flag";
     }
 
     FaceServices &s_;
@@ -113,12 +123,15 @@ class SparkplugFace : public GatewayFace {
     double lastHealth_ = -1e9;
 };
 
-void SparkplugFace::brokerMessage(const std::string &topic, const std::string &payload) {
-    SparkplugRequest request = node_.handle(topic, payload);
+void SparkplugFace::brokerMessage(const std::string &topic, const std::string &payload,
+                                  bool retained) {
+    SparkplugRequest request = node_.handle(topic, payload, retained);
     switch (request.kind) {
     case SparkplugRequest::None:
         break;
     case SparkplugRequest::Rebirth:
+        if (request.retained)
+            return answer("NCMD", request.what, retainedRefusal());
         if (node_.live()) {
             logEvent(kvex::tr("Sparkplug: rebirth asked for"));
             births(*s_.snapshot());
@@ -149,6 +162,8 @@ void SparkplugFace::brokerMessage(const std::string &topic, const std::string &p
 }
 
 void SparkplugFace::command(SparkplugRequest request) {
+    if (request.retained)
+        return answer(request.what, retainedRefusal());
     if (!s_.options.sparkplugCommands)
         return answer(request.what, "refused: commands are off (start the gateway with "
                                     "--sparkplug-commands)");

@@ -1,10 +1,13 @@
 // Who may change the sensor through the web: a token in the Authorization header, compared in
-// constant time, a growing wait after each refusal, and the request from the page's own site.
+// constant time, a growing wait after each refusal counted per client address across all its
+// connections, and the request from the page's own site.
 #pragma once
 
 #include "gateway/core/audit.h"
 #include "platform/httpserver.h"
 
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,10 +25,24 @@ class WriteAccess {
                                        AuditLog &audit, const char *offReason);
 
   private:
+    struct Failures {
+        int count = 0;
+        double last = -1e9;
+        // No token from this address is looked at before then.
+        double nextCheck = 0.0;
+    };
+    // Seconds until `address` may try a token again (0: now); counts a failure when `failed`.
+    double throttle(const std::string &address, bool failed);
+    // Whether this refusal goes into the audit: at most kAuditedPerMinute a minute, the rest
+    // counted and named in the next entry.
+    bool audited(uint64_t *skipped);
+
     const std::string token_;
     std::mutex mutex_;
-    int failures_ = 0;
-    double lastFailure_ = -1e9;
+    std::map<std::string, Failures> failures_;
+    double auditMinute_ = -1e9;
+    int auditedInMinute_ = 0;
+    uint64_t unaudited_ = 0;
 };
 
 // The audit's journal line of a web request: client, what, result.
