@@ -798,6 +798,27 @@ TEST_F(GatewayHttpTest, LimitsAreAnsweredByTheServerWithThePagesHeaders) {
     EXPECT_GT(metricValue(metrics, "process_resident_memory_bytes"), 1e6);
 }
 
+// The Modbus face's closures reach the metrics through the core: over its per-address cap, the
+// surplus connections are counted by cause.
+TEST_F(GatewayHttpTest, ModbusConnectionsOverTheCapAreCountedInTheMetrics) {
+    const int modbus = freePort();
+    ASSERT_TRUE(startWeb({"--modbus", "127.0.0.1:" + std::to_string(modbus),
+                          "--modbus-max-per-address", "1", "--modbus-idle-timeout", "0"}));
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i)
+        held.push_back(connectTo(modbus));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const std::string metrics = http(port, "GET", "/metrics").body;
+            return metricValue(metrics,
+                               "kvex_modbus_connections_refused_total{cause=\"address_cap\"}") == 2;
+        },
+        10.0))
+        << http(port, "GET", "/metrics").body;
+    for (const int fd : held)
+        ::close(fd);
+}
+
 // Guesses sent side by side from one address are not each compared: while the address waits
 // after a wrong token its others are refused unread; another address is not held up, and a
 // flood of wrong tokens from many addresses fills the audit with ten lines, not all of them.
