@@ -228,6 +228,10 @@ SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigne
     if (litWorks ? haveLit : haveShadow) {
         out.ratio = litWorks ? (out.litLevel - t) / t : (t - out.shadowLevel) / t;
         out.state = (litWorks ? haveShadow : haveLit) ? ReserveState::Ok : ReserveState::NoObject;
+        // Dust, ageing and a weak light lower the lit side and stray light raises the shadow
+        // side whatever the polarity: either side reaching the threshold loses the edges.
+        if (out.state == ReserveState::Ok)
+            out.ratio = std::min((out.litLevel - t) / t, (t - out.shadowLevel) / t);
         return out;
     }
     // Fewer working samples than a side needs: the edges are gone. The margin of the sample that

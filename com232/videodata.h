@@ -24,9 +24,11 @@ int Copy1D(const double *in, int n, double *out);
 // 0, or -20003 when n < 1, or -20102 when |shifts| >= n.
 int Shift(const double *in, int n, int shifts, double *out);
 
-// The signal reserve of one video line (docs/signal-reserve.md): how far the working side of the
-// line stands from the video threshold, as a share of the threshold. Polarity 1 (a dark object in
-// a lit line) works on the lit side, above the threshold; polarity 0 on the shadow side, below it.
+// The signal reserve of one video line (docs/signal-reserve.md): how far the nearer of its two
+// sides stands from the video threshold, as a share of the threshold, under either polarity.
+// Polarity 1 (a dark object in a lit line) works on the lit side, above the threshold; polarity 0
+// on the shadow side, below it: a line with only the working side has no object in it, and one
+// without the working side has lost its edges.
 // A side's level is the median of its samples inside the evaluation window, so a few hot or dead
 // pixels and the object's place in the window do not move it.
 enum class ReserveState {

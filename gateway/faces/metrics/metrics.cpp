@@ -114,7 +114,7 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
     if (reserve.known) {
         if (std::isfinite(reserve.last.ratio))
             metric("kvex_signal_reserve_ratio", "gauge",
-                   "How far the working side of the last reserve line stands from the video "
+                   "How far the nearer side of the last reserve line stands from the video "
                    "threshold, as a share of it (0: edges lost).",
                    one(metricNumber(reserve.last.ratio, "%.4f")));
         if (std::isfinite(reserve.last.contrast))
