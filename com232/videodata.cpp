@@ -246,6 +246,117 @@ SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigne
     return out;
 }
 
+namespace {
+
+// Whether each sample lies above `threshold`, with runs shorter than a side's minimum (hot or dead
+// pixels) given to the run before them.
+std::vector<bool> sidesOf(const unsigned short *line, double threshold) {
+    std::vector<bool> above(256);
+    for (int i = 0; i < 256; ++i)
+        above[i] = line[i] > threshold;
+    for (int i = 0; i < 256;) {
+        int end = i;
+        while (end < 256 && above[end] == above[i])
+            ++end;
+        if (end - i < RESERVE_MIN_SAMPLES && (i > 0 || end < 256))
+            for (int k = i; k < end; ++k)
+                above[k] = i > 0 ? above[i - 1] : above[end];
+        i = end;
+    }
+    return above;
+}
+
+} // namespace
+
+SetupProposal ProposeSETUP(const unsigned short *line, double xStep, unsigned evalBegin,
+                           unsigned evalEnd, unsigned fullScale, unsigned thresholdMin,
+                           unsigned thresholdMax, double windowShare) {
+    SetupProposal out;
+    const double nan = std::nan("");
+    out.litLevel = out.shadowLevel = out.litMargin = out.shadowMargin = nan;
+    out.reserve = out.contrast = nan;
+    // The split between the sides: halfway between the third-darkest and third-brightest samples,
+    // which two hot or dead pixels cannot move.
+    auto levelsIn = [&](double from, double to) {
+        std::vector<unsigned short> inside;
+        for (int i = 0; i < 256; ++i)
+            if (i * xStep >= from && i * xStep <= to)
+                inside.push_back(line[i]);
+        std::vector<unsigned short> lit, shadow;
+        if (static_cast<int>(inside.size()) < 2 * RESERVE_MIN_SAMPLES)
+            return false;
+        std::vector<unsigned short> sorted(inside);
+        std::sort(sorted.begin(), sorted.end());
+        const double split = (sorted[RESERVE_MIN_SAMPLES - 1] +
+                              sorted[sorted.size() - RESERVE_MIN_SAMPLES]) /
+                             2.0;
+        for (const unsigned short v : inside)
+            (v > split ? lit : shadow).push_back(v);
+        if (static_cast<int>(lit.size()) < RESERVE_MIN_SAMPLES ||
+            static_cast<int>(shadow.size()) < RESERVE_MIN_SAMPLES)
+            return false;
+        out.litLevel = medianOf(lit);
+        out.shadowLevel = medianOf(shadow);
+        return true;
+    };
+    const double lineEnd = 256 * xStep;
+    if (!levelsIn(evalBegin, evalEnd) && !levelsIn(0.0, lineEnd)) {
+        // One level all along: no object, or no light.
+        out.reason = "no_edge";
+        return out;
+    }
+    int atTop = 0;
+    for (int i = 0; i < 256; ++i)
+        atTop += fullScale > 0 && line[i] + 1u >= fullScale;
+    if (atTop >= RESERVE_MIN_SAMPLES) {
+        out.reason = "saturated";
+        return out;
+    }
+    out.contrast = (out.litLevel - out.shadowLevel) / (out.litLevel + out.shadowLevel);
+    if (!(out.contrast >= PROPOSAL_MIN_CONTRAST)) {
+        out.reason = "low_contrast";
+        return out;
+    }
+    const double middle = std::round((out.litLevel + out.shadowLevel) / 2.0);
+    out.threshold = static_cast<unsigned>(
+        std::clamp(middle, static_cast<double>(thresholdMin), static_cast<double>(thresholdMax)));
+    const double t = out.threshold;
+    out.litMargin = out.litLevel - t;
+    out.shadowMargin = t - out.shadowLevel;
+    out.reserve = t > 0 ? std::min(out.litMargin, out.shadowMargin) / t : nan;
+    const std::vector<bool> above = sidesOf(line, t);
+    for (int i = 0; i + 1 < 256; ++i)
+        if (above[i] != above[i + 1]) {
+            // Between the two samples where the line passes the threshold, or in the middle of
+            // a step that a hot pixel's run hid.
+            const double a = line[i], b = line[i + 1];
+            const double part = (a > t) != (b > t) && a != b ? (a - t) / (a - b) : 0.5;
+            out.edges.push_back((i + std::clamp(part, 0.0, 1.0)) * xStep);
+        }
+    if (out.edges.empty() || out.edges.size() > 2) {
+        out.reason = out.edges.empty() ? "no_edge" : "too_many_edges";
+        return out;
+    }
+    const double margin = windowShare * lineEnd;
+    out.evalBegin = static_cast<unsigned>(std::max(0.0, std::floor(out.edges.front() - margin)));
+    out.evalEnd = static_cast<unsigned>(std::min(lineEnd, std::ceil(out.edges.back() + margin)));
+    out.proposed = true;
+    return out;
+}
+
+const char *proposalAdvice(const std::string &reason) {
+    if (reason == "saturated")
+        return kvex::trNow("the line reaches the top of the scale: lower power");
+    if (reason == "low_contrast")
+        return kvex::trNow("too little contrast between lit and shadow: raise power or clean the "
+                           "optics");
+    if (reason == "no_edge")
+        return kvex::trNow("no edge in the line: put the object in the beam");
+    if (reason == "too_many_edges")
+        return kvex::trNow("more than two edges in the line: one object at a time");
+    return "";
+}
+
 SignalReserve GetVIDEOLineReserve() {
     return GetSIGNALReserve(adcbuf, xArray8[1], vThd, polarity, eBeg, eEnd, YAXISMAX);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The last video line that arrived whole; a line with a short block leaves it as it was.
 extern unsigned short adcbuf[256];
@@ -58,6 +59,31 @@ SignalReserve GetSIGNALReserve(const unsigned short *line, double xStep, unsigne
 // eEnd) on the identified sensor's video axis: what the panel, the report and the command line
 // show.
 SignalReserve GetVIDEOLineReserve();
+// A threshold and an evaluation window proposed from one video line, with the margins they
+// leave; or, where a proposal would be a guess, the reason there is none.
+struct SetupProposal {
+    bool proposed = false;
+    // "saturated", "low_contrast", "no_edge" or "too_many_edges"; empty when proposed.
+    std::string reason;
+    unsigned threshold = 0, evalBegin = 0, evalEnd = 0;
+    double litLevel = 0.0, shadowLevel = 0.0; // NaN where the side is missing
+    double litMargin = 0.0, shadowMargin = 0.0; // counts between each level and the threshold
+    double reserve = 0.0, contrast = 0.0;       // as the signal reserve gives them
+    std::vector<double> edges;                  // where the line crosses the threshold, positions
+};
+// Below this contrast the sides are too close for any threshold to hold.
+constexpr double PROPOSAL_MIN_CONTRAST = 0.2;
+// The window's margin beyond each edge, as a share of the line.
+constexpr double PROPOSAL_WINDOW_SHARE = 0.1;
+// The levels are those of the line inside the current window (the whole line when the window
+// holds no object); the threshold lies halfway between them, within thresholdMin..thresholdMax;
+// the window holds the edges with windowShare of the line beyond each, never past the line.
+SetupProposal ProposeSETUP(const unsigned short *line, double xStep, unsigned evalBegin,
+                           unsigned evalEnd, unsigned fullScale, unsigned thresholdMin,
+                           unsigned thresholdMax, double windowShare = PROPOSAL_WINDOW_SHARE);
+// The operator's words for a reason ProposeSETUP gives, with what to do about it.
+const char *proposalAdvice(const std::string &reason);
+
 // "ok", "no_object", "lost", "no_window": the state's key in every JSON body and file.
 const char *reserveStateKey(ReserveState state);
 // The reserve for the operator: "0.62", "0.18 (no object)", "lost", "-".

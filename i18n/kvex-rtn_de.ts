@@ -2761,5 +2761,21 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>serve: --http-token-file %s: the token is too short to stand guessing (%.0f bits of the %.0f needed); make one with %s</source>
         <translation>serve: --http-token-file %s: das Token ist zu kurz, um Raten standzuhalten (%.0f Bit von %.0f nötigen); eines erzeugen mit %s</translation>
     </message>
+    <message>
+        <source>the line reaches the top of the scale: lower power</source>
+        <translation>die Zeile erreicht das Skalenende: power senken</translation>
+    </message>
+    <message>
+        <source>too little contrast between lit and shadow: raise power or clean the optics</source>
+        <translation>zu wenig Kontrast zwischen hell und Schatten: power erhöhen oder die Optik reinigen</translation>
+    </message>
+    <message>
+        <source>no edge in the line: put the object in the beam</source>
+        <translation>keine Kante in der Zeile: das Objekt in den Strahl bringen</translation>
+    </message>
+    <message>
+        <source>more than two edges in the line: one object at a time</source>
+        <translation>mehr als zwei Kanten in der Zeile: nur ein Objekt auf einmal</translation>
+    </message>
 </context>
 </TS>

@@ -240,4 +240,68 @@ const ReserveCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReserveTest, ::testing::ValuesIn(kCases));
 
+// The proposal over lines made for it: the simulator's clean line (lit 818, shadow 102) with the
+// object at samples 100 to 140 crosses 460 at positions 398 and 562; the window adds a tenth of
+// the 1024-position line beyond each edge.
+struct ProposalCase {
+    const char *name;
+    unsigned short background;
+    std::vector<Stretch> stretches;
+    unsigned evalBegin, evalEnd, thresholdMax;
+    const char *reason; // empty: proposed
+    unsigned threshold, begin, end;
+};
+
+void PrintTo(const ProposalCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class ProposalTest : public ::testing::TestWithParam<ProposalCase> {};
+
+TEST_P(ProposalTest, ProposesOnlyWhatTheLineSupports) {
+    const ProposalCase &c = GetParam();
+    std::vector<unsigned short> line(256, c.background);
+    for (const Stretch &s : c.stretches)
+        for (int i = s.from; i <= s.to; ++i)
+            line[i] = s.level;
+    const SetupProposal p =
+        ProposeSETUP(line.data(), kStep, c.evalBegin, c.evalEnd, kFullScale, 1, c.thresholdMax);
+    EXPECT_EQ(p.reason, c.reason);
+    EXPECT_EQ(p.proposed, std::string(c.reason).empty());
+    EXPECT_EQ(proposalAdvice(p.reason)[0] == '\0', p.proposed);
+    if (!p.proposed)
+        return;
+    EXPECT_EQ(p.threshold, c.threshold);
+    EXPECT_EQ(p.evalBegin, c.begin);
+    EXPECT_EQ(p.evalEnd, c.end);
+    // Equal margins unless the threshold was clamped, and the reserve the reserve's own formula
+    // gives for the proposed words.
+    if (c.threshold < c.thresholdMax)
+        EXPECT_NEAR(p.litMargin, p.shadowMargin, 1.0);
+    const SignalReserve r =
+        GetSIGNALReserve(line.data(), kStep, p.threshold, 1, p.evalBegin, p.evalEnd, kFullScale);
+    EXPECT_EQ(r.state, ReserveState::Ok);
+    EXPECT_NEAR(p.reserve, r.ratio, 1e-9);
+}
+
+const ProposalCase kProposals[] = {
+    {"clean", 818, {{100, 140, 102}}, 1, 1024, 1000, "", 460, 295, 665},
+    {"the object outside the current window", 818, {{100, 140, 102}}, 700, 1000, 1000, "", 460,
+     295, 665},
+    {"dim", 560, {{100, 140, 70}}, 1, 1024, 1000, "", 315, 295, 665},
+    {"hot and dead pixels", 818, {{100, 140, 102}, {20, 20, 1023}, {60, 61, 0}}, 1, 1024, 1000, "",
+     460, 295, 665},
+    {"a bright object in a dark line", 102, {{100, 140, 818}}, 1, 1024, 1000, "", 460, 295, 665},
+    {"object at the line's start", 818, {{0, 30, 102}}, 1, 1024, 1000, "", 460, 19, 225},
+    {"object at the line's end", 818, {{230, 255, 102}}, 1, 1024, 1000, "", 460, 815, 1021},
+    {"threshold held to its range", 818, {{100, 140, 102}}, 1, 1024, 400, "", 400, 295, 665},
+    {"saturated", 1023, {{100, 140, 102}}, 1, 1024, 1000, "saturated", 0, 0, 0},
+    {"low contrast", 500, {{100, 140, 420}}, 1, 1024, 1000, "low_contrast", 0, 0, 0},
+    {"no object", 818, {}, 1, 1024, 1000, "no_edge", 0, 0, 0},
+    {"two objects", 818, {{50, 70, 102}, {150, 170, 102}}, 1, 1024, 1000, "too_many_edges", 0, 0,
+     0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, ProposalTest, ::testing::ValuesIn(kProposals));
+
 } // namespace
