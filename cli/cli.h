@@ -66,5 +66,6 @@ int runGet(const CliOptions &options);
 int runSend(const CliOptions &options);
 int runRun(const CliOptions &options);
 int runVideo(const CliOptions &options);
+int runPropose(const CliOptions &options);
 int runServe(const CliOptions &options);
 int runDoctor(const CliOptions &options);

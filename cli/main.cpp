@@ -23,6 +23,7 @@ const CliCommand commands[] = {
      "[--video-every N]",
      runRun},
     {"video", "--port PORT video --lines N --csv FILE", runVideo},
+    {"propose", "--port PORT propose [--apply ram|eeprom]", runPropose},
     {"doctor", "[--port PORT] doctor", runDoctor},
 #ifdef KVEX_WITH_GATEWAY
     {"serve", "--port PORT serve [--mqtt HOST[:PORT]] [--modbus [ADDR:]PORT] [--config FILE]",

@@ -314,7 +314,8 @@ SetupProposal ProposeSETUP(const unsigned short *line, double xStep, unsigned ev
     }
     out.contrast = (out.litLevel - out.shadowLevel) / (out.litLevel + out.shadowLevel);
     if (!(out.contrast >= PROPOSAL_MIN_CONTRAST)) {
-        out.reason = "low_contrast";
+        // Sides that differ by no more than the line's noise are one level: no object at all.
+        out.reason = out.contrast < PROPOSAL_FLAT_CONTRAST ? "no_edge" : "low_contrast";
         return out;
     }
     const double middle = std::round((out.litLevel + out.shadowLevel) / 2.0);

@@ -71,8 +71,10 @@ struct SetupProposal {
     double reserve = 0.0, contrast = 0.0;       // as the signal reserve gives them
     std::vector<double> edges;                  // where the line crosses the threshold, positions
 };
-// Below this contrast the sides are too close for any threshold to hold.
+// Below this contrast the sides are too close for any threshold to hold; below the second the
+// line is one level with noise on it, no object.
 constexpr double PROPOSAL_MIN_CONTRAST = 0.2;
+constexpr double PROPOSAL_FLAT_CONTRAST = 0.05;
 // The window's margin beyond each edge, as a share of the line.
 constexpr double PROPOSAL_WINDOW_SHARE = 0.1;
 // The levels are those of the line inside the current window (the whole line when the window

@@ -2777,5 +2777,37 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>more than two edges in the line: one object at a time</source>
         <translation>mehr als zwei Kanten in der Zeile: nur ein Objekt auf einmal</translation>
     </message>
+    <message>
+        <source>propose: --apply takes ram or eeprom</source>
+        <translation>propose: --apply nimmt ram oder eeprom</translation>
+    </message>
+    <message>
+        <source>no parameter set from RAM: %1</source>
+        <translation>kein Parametersatz aus dem RAM: %1</translation>
+    </message>
+    <message>
+        <source>no video line: %1</source>
+        <translation>keine Videozeile: %1</translation>
+    </message>
+    <message>
+        <source>cannot write the proposal to RAM: %1</source>
+        <translation>der Vorschlag lässt sich nicht ins RAM schreiben: %1</translation>
+    </message>
+    <message>
+        <source>the check failed (%1 of %2 cycles with both edges, signal reserve %3): %4</source>
+        <translation>die Prüfung schlug fehl (%1 von %2 Zyklen mit beiden Kanten, Signalreserve %3): %4</translation>
+    </message>
+    <message>
+        <source>RAM written back as it was</source>
+        <translation>RAM wie vorher zurückgeschrieben</translation>
+    </message>
+    <message>
+        <source>RAM could NOT be written back</source>
+        <translation>RAM konnte NICHT zurückgeschrieben werden</translation>
+    </message>
+    <message>
+        <source>checked in RAM, but the EEPROM did not take it: %1</source>
+        <translation>im RAM geprüft, aber das EEPROM hat ihn nicht übernommen: %1</translation>
+    </message>
 </context>
 </TS>

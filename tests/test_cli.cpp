@@ -133,6 +133,53 @@ TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
     EXPECT_EQ(sensor->ram(), changed);
 }
 
+// propose over the simulator's line (lit 818, shadow 102): the threshold halfway, the window
+// round the object; applied, it is checked by measuring before anything is stored, and a check
+// that fails (the run-mode answers stop) leaves RAM as it was; a line without an object gets no
+// proposal and exit code 3. The check fails when the light fades fast (15 % a second) while it
+// measures.
+TEST_F(CliTest, ProposeAppliesOnlyWhatItCheckedAndLeavesTheSensorAsItWasOtherwise) {
+    const kvexsim::Words ram = sensor->ram(), eeprom = sensor->eeprom();
+    const struct {
+        const char *name;
+        std::vector<uint16_t> object;
+        QStringList args;
+        double dimPerHour; // the light fading while it measures
+        int exitCode;
+        const char *json; // a part of the JSON answer
+        bool stored;      // the proposal reached RAM (and, with eeprom, the EEPROM)
+    } cases[] = {
+        {"shown only", {400, 560}, {"propose"}, 0, 0, "\"proposed\":true,\"v_thd\":460,", false},
+        {"applied", {400, 560}, {"propose", "--apply", "eeprom"}, 0, 0, "\"applied\":\"eeprom\"",
+         true},
+        {"check fails", {400, 560}, {"propose", "--apply", "ram"}, 54000, 4, "\"restored\":true",
+         false},
+        {"no object", {2000, 2100}, {"propose"}, 0, 3, "\"reason\":\"no_edge\"", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sensor->setRam(ram);
+        sensor->setEeprom(eeprom);
+        sensor->setObject(c.object[0], c.object[1]);
+        sensor->setDimming(c.dimPerHour);
+        const CliResult r = cli(QStringList{"--json", "--port", port()} + c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.json)) << r.out.toStdString();
+        const kvexsim::Words now = sensor->ram();
+        if (!c.stored) {
+            EXPECT_EQ(now, ram) << "RAM changed";
+            EXPECT_EQ(sensor->eeprom(), eeprom);
+            continue;
+        }
+        EXPECT_EQ(now[2], 460);
+        EXPECT_LT(now[6], 400u);
+        EXPECT_GT(now[7], 560u);
+        EXPECT_EQ(sensor->eeprom(), now) << "the EEPROM got another set than RAM";
+        for (int word : {0, 1, 3, 4, 5, 8, 9})
+            EXPECT_EQ(now[word], ram[word]) << word;
+    }
+}
+
 TEST_F(CliTest, ACorruptedReadBackNamesTheDifferingWords) {
     writeWords(file("set.dat"), sensor->eeprom());
     // Identification reads RAM; the EEPROM's answers come back spoiled: the read before the

@@ -298,6 +298,8 @@ const ProposalCase kProposals[] = {
     {"saturated", 1023, {{100, 140, 102}}, 1, 1024, 1000, "saturated", 0, 0, 0},
     {"low contrast", 500, {{100, 140, 420}}, 1, 1024, 1000, "low_contrast", 0, 0, 0},
     {"no object", 818, {}, 1, 1024, 1000, "no_edge", 0, 0, 0},
+    {"no object, with noise", 818, {{10, 60, 812}, {90, 200, 824}}, 1, 1024, 1000, "no_edge", 0, 0,
+     0},
     {"two objects", 818, {{50, 70, 102}, {150, 170, 102}}, 1, 1024, 1000, "too_many_edges", 0, 0,
      0},
 };
