@@ -191,6 +191,21 @@ std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> 
     return out + "]}";
 }
 
+std::string reserveProposalJson(const ReserveProposal &p) {
+    std::string out = std::string("{\"known\":") + (p.known ? "true" : "false") +
+                      ",\"ts\":" + (p.ts.empty() ? "null" : jsonString(p.ts)) +
+                      ",\"proposed\":" + (p.proposed ? "true" : "false");
+    if (!p.proposed)
+        return out + ",\"reason\":" + (p.reason.empty() ? "null" : jsonString(p.reason)) +
+               ",\"advice\":" + (p.advice.empty() ? "null" : jsonString(p.advice)) + "}";
+    return out + ",\"v_thd\":" + std::to_string(p.threshold) +
+           ",\"e_beg\":" + std::to_string(p.evalBegin) +
+           ",\"e_end\":" + std::to_string(p.evalEnd) + ",\"lit_margin\":" + number(p.litMargin) +
+           ",\"shadow_margin\":" + number(p.shadowMargin) +
+           ",\"signal_reserve\":" + number(p.reserve) + ",\"contrast\":" + number(p.contrast) +
+           "}";
+}
+
 std::string writeResultJson(bool eeprom, bool verified, const uint16_t readBack[16]) {
     return std::string("{\"memory\":\"") + (eeprom ? "eeprom" : "ram") +
            "\",\"verified\":" + (verified ? "true" : "false") +

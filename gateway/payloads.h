@@ -42,6 +42,9 @@ std::string healthJson(const ReserveHealth &health);
 std::string healthMessage(const ReserveHealth &health);
 // {"reserve_warn","readings":[reading,...]}: the trend, oldest first.
 std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> &readings);
+// {"known","ts","proposed","v_thd","e_beg","e_end","lit_margin","shadow_margin","signal_reserve",
+//  "contrast"} or, without a proposal, {"known","ts","proposed":false,"reason","advice"}.
+std::string reserveProposalJson(const ReserveProposal &proposal);
 
 // ---- the web API ----------------------------------------------------------------------------
 

@@ -1119,6 +1119,16 @@ TEST_F(GatewayHttpTest, ReserveFallsOnADimmingSensorAndEverySideWarnsWhenTheDocs
             << "reading " << i;
     EXPECT_GT(readings[0]["signal_reserve"].toDouble(), 0.3);
     EXPECT_EQ(readings.last()["signal_reserve"].toDouble(), status["signal_reserve"].toDouble());
+    // The last line suggests a threshold halfway down to the dimmed lit level, round the object,
+    // and the gateway itself writes none of it.
+    const QJsonObject proposal = object(http(port, "GET", "/api/proposal"));
+    EXPECT_EQ(proposal["proposed"], true) << proposal["reason"].toString().toStdString();
+    EXPECT_LT(proposal["v_thd"].toInt(), 512);
+    EXPECT_GT(proposal["v_thd"].toInt(), 300);
+    EXPECT_LT(proposal["e_beg"].toInt(), 300);
+    EXPECT_GT(proposal["e_end"].toInt(), 600);
+    EXPECT_GT(proposal["signal_reserve"].toDouble(), 0.5);
+    EXPECT_EQ(sensor->ram()[2], 512);
 
     const std::string metrics = http(port, "GET", "/metrics").body;
     EXPECT_LT(metricValue(metrics, "kvex_signal_reserve_ratio"), 0.3) << metrics;

@@ -326,6 +326,7 @@ void GatewayCore::reserveLineDone(const JobResult &result) {
     const bool warnedBefore = reserveWarns(reserve);
     reserve.last = result.video.reserve;
     reserve.known = true;
+    reserve.proposal = lineProposal(result.video, state_.positions);
     const bool warns = reserveWarns(reserve);
     if (warns && !warnedBefore)
         logEvent(kvex::tr("signal reserve %.2f (%s) below %.2f: clean the lens or check the light"),

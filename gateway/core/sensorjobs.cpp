@@ -2,6 +2,7 @@
 // run cycles, and wait on the event loop as the run cycle does, so Modbus and the broker are
 // served.
 #include "gateway/core/sensorjobs.h"
+#include "app/parameterwords.h"
 #include "com232/identify.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
@@ -78,6 +79,30 @@ bool readSensorVideoLine(uint16_t line[256]) {
     ReadVIDEOLine();
     std::copy(adcbuf, adcbuf + 256, line);
     return !videoLineHeld;
+}
+
+ReserveProposal lineProposal(const VideoLine &line, int positions) {
+    ReserveProposal out;
+    if (line.pixels.size() != 256)
+        return out;
+    unsigned short samples[256];
+    std::copy(line.pixels.begin(), line.pixels.end(), samples);
+    const ParameterLimit limit = parameterLimit(2, positions);
+    const SetupProposal p = ProposeSETUP(samples, line.xStep, line.evalBegin, line.evalEnd,
+                                         line.fullScale, std::max(1u, limit.min), limit.max);
+    out.known = true;
+    out.proposed = p.proposed;
+    out.reason = p.reason;
+    out.advice = proposalAdvice(p.reason);
+    out.threshold = p.threshold;
+    out.evalBegin = p.evalBegin;
+    out.evalEnd = p.evalEnd;
+    out.litMargin = p.litMargin;
+    out.shadowMargin = p.shadowMargin;
+    out.reserve = p.reserve;
+    out.contrast = p.contrast;
+    out.ts = line.ts;
+    return out;
 }
 
 ReserveReading lineReserve(const uint16_t line[256], const uint16_t params[16], std::string ts) {

@@ -23,3 +23,6 @@ bool readSensorVideoLine(uint16_t line[256]);
 // The line's signal reserve under the parameter words it was taken with (threshold, polarity,
 // window), on the video axis of the sensor identified: /api/video and the reserve lines alike.
 ReserveReading lineReserve(const uint16_t line[256], const uint16_t params[16], std::string ts);
+// The threshold and window ProposeSETUP finds in a reserve line, within the panel's range for the
+// threshold on a sensor of `positions`.
+ReserveProposal lineProposal(const VideoLine &line, int positions);

@@ -46,6 +46,16 @@ struct ReserveReading {
 };
 // The trend the gateway keeps: two weeks of reserve lines at the default of one every ten minutes.
 constexpr std::size_t kReserveTrendKept = 2016;
+// A threshold and window proposed from the last reserve line (docs/signal-reserve.md): shown,
+// never written by the gateway.
+struct ReserveProposal {
+    bool known = false; // a reserve line came whole
+    bool proposed = false;
+    std::string reason, advice; // why there is none
+    unsigned threshold = 0, evalBegin = 0, evalEnd = 0;
+    double litMargin = 0.0, shadowMargin = 0.0, reserve = 0.0, contrast = 0.0;
+    std::string ts; // the line's time
+};
 // The gateway's health as far as the reserve tells it.
 struct ReserveHealth {
     bool enabled = true; // --reserve-every above 0
@@ -53,6 +63,7 @@ struct ReserveHealth {
     ReserveReading last;
     double warnBelow = 0.3;
     uint64_t failures = 0; // reserve lines that did not come whole
+    ReserveProposal proposal;
 };
 // Below the warning level, or the edges lost.
 bool reserveWarns(const ReserveHealth &health);

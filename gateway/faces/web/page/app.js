@@ -25,6 +25,8 @@
       legendReserve: 'signal reserve', legendWarn: 'warning level', yes: 'yes', no: 'no',
       reserveNone: 'No reserve line yet', reserveOff: 'Off (--reserve-every 0)', reserveLost: 'lost',
       reserveNoObject: '{0} (no object)',
+      proposal: 'Proposed for this line: v_thd {0} (now {1}), window {2} to {3}: {4} counts on either side, reserve {5}.',
+      noProposal: 'No proposal for this line: {0}.',
       reserveAdvice: 'Signal reserve below {0}: clean the lens, check the light or shade the sensor from stray light.',
       legendThreshold: 'threshold', legendEdges: 'edges', legendWindow: 'evaluation window', sensorGateway: 'Sensor and gateway',
       sensorType: 'Sensor type', board: 'Board', pixels: 'Pixels', firmware: 'Firmware',
@@ -97,6 +99,8 @@
       legendReserve: 'Signalreserve', legendWarn: 'Warnschwelle', yes: 'ja', no: 'nein',
       reserveNone: 'Noch keine Reservezeile', reserveOff: 'Aus (--reserve-every 0)', reserveLost: 'verloren',
       reserveNoObject: '{0} (kein Objekt)',
+      proposal: 'Vorschlag für diese Zeile: v_thd {0} (jetzt {1}), Fenster {2} bis {3}: {4} Zählwerte auf jeder Seite, Reserve {5}.',
+      noProposal: 'Kein Vorschlag für diese Zeile: {0}.',
       reserveAdvice: 'Signalreserve unter {0}: Optik reinigen, Beleuchtung prüfen oder Fremdlicht abschirmen.',
       legendThreshold: 'Schwelle', legendEdges: 'Kanten', legendWindow: 'Auswertefenster',
       sensorGateway: 'Sensor und Gateway', sensorType: 'Sensortyp', board: 'Platine',
@@ -937,7 +941,31 @@
     const advice = $('reserve-advice');
     advice.hidden = !(r && r.health === 'warn');
     if (!advice.hidden) setText('reserve-advice', t('reserveAdvice', fmt(r.reserve_warn, 2)));
+    renderProposal();
     drawReserve();
+  }
+
+  // The threshold and window the gateway finds in its last reserve line: shown beside the
+  // reserve, set by whoever decides (the panel or kvex-rtn-cli propose --apply).
+  function renderProposal() {
+    const p = state.proposal;
+    const box = $('reserve-proposal');
+    box.hidden = !(p && p.known);
+    if (box.hidden) return;
+    const now = state.params ? state.params.v_thd : undefined;
+    setText('reserve-proposal', p.proposed
+      ? t('proposal', fmt(p.v_thd), now === undefined ? '–' : fmt(now), fmt(p.e_beg), fmt(p.e_end),
+        fmt(Math.min(p.lit_margin, p.shadow_margin)), fmt(p.signal_reserve, 2))
+      : t('noProposal', p.advice || p.reason));
+  }
+
+  async function loadProposal() {
+    try {
+      state.proposal = await getJson('/api/proposal');
+    } catch (e) {
+      state.proposal = null; // an older gateway
+    }
+    renderProposal();
   }
 
   function drawWarnLine(u) {
@@ -1032,6 +1060,7 @@
         renderInfo();
         break;
       case 'health':
+        if (!state.proposal || state.proposal.ts !== message.ts) loadProposal();
         state.reserve = message;
         takeReading(message);
         renderReserve();
