@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 unsigned short adcbuf[256];
@@ -144,20 +146,11 @@ int Shift(const double *in, int n, int shifts, double *out) {
         return -20003;
     if (shifts >= n || -shifts >= n)
         return -20102;
-    if (shifts == 0)
-        return Copy1D(in, n, out);
-    if (shifts > 0) {
-        for (int i = n - 1; i >= shifts; --i)
-            out[i] = in[i - shifts];
-        for (int i = 0; i < shifts; ++i)
-            out[i] = 0.0;
-    } else {
-        const int s = -shifts;
-        for (int i = 0; i <= n - s - 1; ++i)
-            out[i] = in[i + s];
-        for (int i = n - s; i < n; ++i)
-            out[i] = 0.0;
-    }
+    // One move instead of a loop: the strip chart shifts its 500 values at every answer.
+    const int kept = n - std::abs(shifts);
+    std::memmove(out + std::max(shifts, 0), in + std::max(-shifts, 0),
+                 static_cast<std::size_t>(kept) * sizeof *out);
+    std::fill(out + (shifts > 0 ? 0 : kept), out + (shifts > 0 ? shifts : n), 0.0);
     return 0;
 }
 

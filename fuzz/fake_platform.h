@@ -4,22 +4,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 namespace kvexfuzz {
 
 // A piece of the sensor's answer stream: bytes that arrive together, or a quiet spell of the
-// line before the next piece.
+// line before the next piece. The bytes are the caller's, not copied.
 struct Arrival {
-    std::vector<std::uint8_t> bytes;
+    const std::uint8_t *bytes = nullptr;
+    std::size_t size = 0;
     double quietSeconds = 0.0;
 };
 
 // Port closed, queue empty, no callback, no arrivals, clock unchanged.
 void resetLink();
 // The pieces the line delivers from now on, one per event pump (or queue poll, or wait inside
-// ComRd), the earliest first.
-void setArrivals(std::vector<Arrival> arrivals);
+// ComRd), the earliest first; together: all their bytes as one piece, without the quiet spells.
+// They and their bytes must stay until resetLink or the next call.
+void setArrivals(const Arrival *arrivals, std::size_t count, bool together);
 // Virtual seconds; Timer() reads this clock and moves it on a little.
 double virtualNow();
 // Starts the watch on one exchange: any clock reading more than limitSeconds after this aborts

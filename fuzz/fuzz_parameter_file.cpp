@@ -1,41 +1,30 @@
-// libFuzzer target: a parameter file's content through FileToArray, readParameterFile and
-// ReadParaFromFile.
+// libFuzzer target: a parameter file's content, from memory, through FileToArray's reading
+// (textToArray), readParameterFile's (readParameterText) and the rest of ReadParaFromFile
+// (takeParameterFile). Each file-reading function hands the whole content to these, so nothing is
+// written to disk per input.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "com232/paraframe.h"
 #include "com232/rs232link.h"
 #include "gui/parafile.h"
-#include "platform/qtaccess.h"
+#include "platform/core/internal.h"
 #include "platform/userint.h"
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <string_view>
 
 namespace {
 
 constexpr int kWords = 16;
 constexpr std::size_t kMaxFileBytes = 1 << 20;
-
-std::string filePath;
+// What ReadParaFromFile's status line names: a path, as the dialog gives one.
+constexpr const char *kPath = "/fuzz/KVEXpara.dat";
 
 [[noreturn]] void fail(const char *what) {
     std::fprintf(stderr, "kvex fuzz: invariant violated: %s\n", what);
     std::abort();
-}
-
-void removeFile() {
-    if (!filePath.empty())
-        unlink(filePath.c_str());
-}
-
-void writeFile(const std::uint8_t *data, std::size_t size) {
-    std::FILE *file = std::fopen(filePath.c_str(), "wb");
-    if (!file || (size > 0 && std::fwrite(data, 1, size, file) != size) || std::fclose(file) != 0)
-        fail("cannot write the temporary parameter file");
 }
 
 bool isBlank(std::uint8_t c) {
@@ -125,7 +114,7 @@ void checkFileToArray(const std::uint8_t *data, std::size_t size) {
     std::memcpy(words, canary, sizeof words);
 
     const int result =
-        FileToArray(filePath.c_str(), words, VAL_UNSIGNED_INTEGER, kWords, 1, 0, 0, VAL_ASCII);
+        kvexplatform::textToArray(reinterpret_cast<const char *>(data), size, words, kWords);
     if (result > 0)
         fail("FileToArray gave a positive result");
     if (result < 0 && std::memcmp(words, canary, sizeof words) != 0)
@@ -140,7 +129,9 @@ void checkReadParaFromFile(const std::uint8_t *data, std::size_t size) {
     unsigned int expected[kWords] = {};
     const int wanted = expectedParameterFile(data, size, expected);
     ParameterFile file;
-    if (readParameterFile(filePath.c_str(), file) != wanted)
+    const int read =
+        readParameterText(std::string_view(reinterpret_cast<const char *>(data), size), file);
+    if (read != wanted)
         fail("readParameterFile's result differs from the file's format");
 
     // A parameter set unlike any file's, so a partial load shows.
@@ -150,7 +141,7 @@ void checkReadParaFromFile(const std::uint8_t *data, std::size_t size) {
     unsigned short before[kWords];
     std::memcpy(before, pp, sizeof before);
 
-    const int result = ReadParaFromFile();
+    const int result = takeParameterFile(read, file, kPath);
     if (!std::memchr(szStatus, '\0', sizeof szStatus))
         fail("szStatus is not terminated within its size");
     CopyVarsToPP();
@@ -166,30 +157,13 @@ void checkReadParaFromFile(const std::uint8_t *data, std::size_t size) {
             if (pp[i] != expected[i])
                 fail("ReadParaFromFile loaded other values than the file's");
     } else {
-        fail("ReadParaFromFile gave neither 1 nor a negative result for a chosen file");
+        fail("ReadParaFromFile gave neither 1 nor a negative result for a read file");
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    const char *folder = std::getenv("TMPDIR");
-    std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/kvex-para-XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        fail("cannot create the temporary parameter file");
-    close(fd);
-    filePath = pattern;
-    std::atexit(removeFile);
-    kvexplatform::setFileSelectHook([](const kvexplatform::FileSelectRequest &, std::string &path) {
-        path = filePath;
-        return static_cast<int>(VAL_EXISTING_FILE_SELECTED);
-    });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    writeFile(data, size);
     checkFileToArray(data, size);
     checkReadParaFromFile(data, size);
     return 0;

@@ -3,8 +3,8 @@
 // Input: one byte picks the exchange (low 3 bits) and its set-up (board type in bits 3-4; video
 // block start in bits 5-7, or for the live modes video mode over run mode in bit 5); the rest is a
 // sequence of pieces, each a length byte L then L bytes that arrive together (L up to 192), or for
-// L above 192 a quiet line for (L - 192) x 50 ms. Every input runs twice: its bytes delivered whole
-// in one piece, then in its pieces.
+// L above 192 a quiet line for (L - 192) x 50 ms. Every input runs with its bytes delivered whole
+// in one piece, then, where that differs, in its pieces.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "com232/identify.h"
@@ -51,6 +51,8 @@ const int videoStarts[8] = {0, 64, 128, 192, -1, 193, 255, 100000};
 
 // 0: no Stop click.
 int stopAfterAnswers = 0;
+// One click stops a live mode; more would only cost time at every pass that follows.
+bool stopClicked = false;
 
 [[noreturn]] void fail(const char *what) {
     std::fprintf(stderr, "kvex fuzz: invariant violated: %s\n", what);
@@ -67,12 +69,19 @@ void checkTexts() {
 // Runs at every pass of the event pump, where the operator's clicks would arrive.
 void onPump() {
     checkTexts();
-    if (stopAfterAnswers > 0 && kvexfuzz::callbacksDelivered() >= stopAfterAnswers)
+    if (stopAfterAnswers > 0 && !stopClicked &&
+        kvexfuzz::callbacksDelivered() >= stopAfterAnswers) {
+        stopClicked = true;
         CC_BTNStop(pHandle, 0, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    }
 }
 
-std::vector<kvexfuzz::Arrival> splitPieces(const std::uint8_t *data, std::size_t size) {
-    std::vector<kvexfuzz::Arrival> pieces;
+// The input's pieces, pointing into it: kept from input to input, so only an input with more
+// pieces than any before allocates.
+std::vector<kvexfuzz::Arrival> pieces;
+
+void splitPieces(const std::uint8_t *data, std::size_t size) {
+    pieces.clear();
     std::size_t i = 0;
     while (i < size) {
         const std::uint8_t length = data[i++];
@@ -80,13 +89,23 @@ std::vector<kvexfuzz::Arrival> splitPieces(const std::uint8_t *data, std::size_t
         if (length > kLongestPiece) {
             piece.quietSeconds = (length - kLongestPiece) * kQuietStepSeconds;
         } else {
-            const std::size_t n = std::min<std::size_t>(length, size - i);
-            piece.bytes.assign(data + i, data + i + n);
-            i += n;
+            piece.bytes = data + i;
+            piece.size = std::min<std::size_t>(length, size - i);
+            i += piece.size;
         }
-        pieces.push_back(std::move(piece));
+        pieces.push_back(piece);
     }
-    return pieces;
+}
+
+// Whether the pieces bring the bytes otherwise than the whole pass: in two pieces or more, or
+// after a quiet spell or an empty piece. Else the piecewise pass would repeat the whole one.
+bool piecewiseDiffers() {
+    std::size_t withBytes = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        if (pieces[i].size > 0 && withBytes++ == 0)
+            first = i;
+    return withBytes > 1 || (withBytes == 1 && first > 0);
 }
 
 // The program as start-up leaves it, and for all but the connection sequence the port as a
@@ -95,6 +114,7 @@ std::vector<kvexfuzz::Arrival> splitPieces(const std::uint8_t *data, std::size_t
 void prepare(int exchange, std::uint8_t setup) {
     kvexfuzz::resetLink();
     stopAfterAnswers = 0;
+    stopClicked = false;
     InitVars();
     std::memset(szReadBuf, 0, sizeof szReadBuf);
     std::memset(szWriteBuf, 0, sizeof szWriteBuf);
@@ -110,10 +130,11 @@ void prepare(int exchange, std::uint8_t setup) {
         InstallComCallback(com, eventMask, FRAME_BYTES, com232::sync, RX_Receive_Function, nullptr);
 }
 
-void runExchange(std::uint8_t setup, std::vector<kvexfuzz::Arrival> pieces) {
+// whole: the input's bytes arrive in one piece, else in its pieces.
+void runExchange(std::uint8_t setup, bool whole) {
     const int exchange = setup & 7;
     prepare(exchange, setup);
-    kvexfuzz::setArrivals(std::move(pieces));
+    kvexfuzz::setArrivals(pieces.data(), pieces.size(), whole);
     const double start = kvexfuzz::virtualNow();
     kvexfuzz::startWatch(kExchangeLimitSeconds);
     switch (exchange) {
@@ -184,12 +205,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 1)
         return 0;
     const std::uint8_t setup = data[0];
-    std::vector<kvexfuzz::Arrival> pieces = splitPieces(data + 1, size - 1);
-
-    kvexfuzz::Arrival whole;
-    for (const kvexfuzz::Arrival &piece : pieces)
-        whole.bytes.insert(whole.bytes.end(), piece.bytes.begin(), piece.bytes.end());
-    runExchange(setup, {whole});
-    runExchange(setup, std::move(pieces));
+    splitPieces(data + 1, size - 1);
+    runExchange(setup, true);
+    if (piecewiseDiffers())
+        runExchange(setup, false);
+    // The line must not point into the input once it is gone.
+    kvexfuzz::resetLink();
     return 0;
 }

@@ -48,6 +48,11 @@ int readParameterFile(const char *path, ParameterFile &file) {
     std::string text;
     if (!path || !readWholeFile(path, text))
         return UIE_FILE_OPEN_ERROR;
+    return readParameterText(text, file);
+}
+
+int readParameterText(std::string_view text, ParameterFile &file) {
+    file = ParameterFile{};
     if (static_cast<long>(text.size()) > kMaxFileBytes)
         return UIE_FILE_FORMAT_ERROR;
     int count = 0;
@@ -61,20 +66,26 @@ int readParameterFile(const char *path, ParameterFile &file) {
         const size_t start = i;
         while (i < text.size() && !isBlank(text[i]))
             ++i;
-        const std::string token = text.substr(start, i - start);
+        // Views, not copies: a long file would otherwise cost allocations a number.
+        const std::string_view token = text.substr(start, i - start);
         const bool negative = token[0] == '-';
-        const std::string digits = token.substr(negative ? 1 : 0);
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+        const std::string_view digits = token.substr(negative ? 1 : 0);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
             file.badLine = line;
             return UIE_FILE_FORMAT_ERROR;
         }
         if (count < PNUM) {
             const size_t first = digits.find_first_not_of('0');
-            const std::string significant = first == std::string::npos ? "" : digits.substr(first);
-            const unsigned long value =
-                significant.size() > 5 ? 0x10000ul : std::strtoul(digits.c_str(), nullptr, 10);
+            const std::string_view significant =
+                first == std::string_view::npos ? std::string_view() : digits.substr(first);
+            unsigned long value = 0x10000ul;
+            if (significant.size() <= 5) {
+                value = 0;
+                for (const char c : significant)
+                    value = value * 10 + static_cast<unsigned long>(c - '0');
+            }
             if ((negative && !significant.empty()) || value > 0xFFFFul)
-                file.problems.push_back({count, negative, token});
+                file.problems.push_back({count, negative, std::string(token)});
             else
                 file.words[count] = static_cast<unsigned short>(value);
             file.lines[count] = line;
@@ -153,12 +164,15 @@ int ReadParaFromFile() {
         reportParameterFileError(chosen, "");
         return -1;
     }
+    ParameterFile file;
+    return takeParameterFile(readParameterFile(file_name, file), file, file_name);
+}
+
+int takeParameterFile(int readResult, const ParameterFile &file, const char *path) {
     // A number no word can hold leaves the panel as it is; in-range values the panel's limits
     // correct are shown corrected, before any SEND.
-    ParameterFile file;
-    const int result = readParameterFile(file_name, file);
-    if (result < 0) {
-        reportParameterFileError(result, file_name, &file);
+    if (readResult < 0) {
+        reportParameterFileError(readResult, path, &file);
         return -1;
     }
     std::memcpy(pp, file.words, sizeof pp);

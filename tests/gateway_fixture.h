@@ -201,13 +201,31 @@ class Subscriber {
                                          [](mosquitto *, void *self, int, int, const int *) {
                                              static_cast<Subscriber *>(self)->subscribed_ = true;
                                          });
-        mosquitto_reconnect_delay_set(client_, 1, 1, false);
+        mosquitto_threaded_set(client_, true);
         mosquitto_connect(client_, "127.0.0.1", port, 10);
-        mosquitto_loop_start(client_);
+        // A loop of its own rather than mosquitto_loop_start, whose thread only a cancel stops
+        // for sure: cancelled inside a callback, it leaves a lock of libmosquitto's held, which
+        // mosquitto_destroy then destroys. This one reconnects once a second and, once stopped,
+        // ends when the DISCONNECT is out, or after a second.
+        loop_ = std::thread([this] {
+            for (int passesStopped = 0;;) {
+                const int rc = mosquitto_loop(client_, 100, 1);
+                if (stopping_) {
+                    if (rc != MOSQ_ERR_SUCCESS || ++passesStopped >= 10)
+                        return;
+                } else if (rc != MOSQ_ERR_SUCCESS) {
+                    for (int i = 0; i < 10 && !stopping_; ++i)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    if (!stopping_)
+                        mosquitto_reconnect(client_);
+                }
+            }
+        });
     }
     ~Subscriber() {
         mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, true);
+        stopping_ = true;
+        loop_.join();
         mosquitto_destroy(client_);
     }
     bool waitSubscribed() {
@@ -231,6 +249,8 @@ class Subscriber {
     std::string filter_;
     mosquitto *client_ = nullptr;
     std::atomic<bool> subscribed_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread loop_;
     mutable std::mutex mutex_;
     std::vector<Message> messages_;
 };

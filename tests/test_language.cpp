@@ -1,12 +1,14 @@
 // The operator's language: German from the catalogue on the panel, in status texts (fixed,
 // formatted and built ones), dialogs and Qt's own buttons, English again without it, the panel's
-// choice for the next start; and files that read the same under a German locale as under C.
+// choice for the next start; texts translated from several threads at once; and files that read
+// the same under a German locale as under C.
 #include "app/K-VEX-RTN-RedozU15.h"
 #include "app/panelcontrols.h"
 #include "platform/language.h"
 #include "platform/qtaccess.h"
 #include "platform/report.h"
 #include "platform/rs232.h"
+#include "platform/tr.h"
 #include "program_fixture.h"
 
 #include <QAbstractButton>
@@ -22,10 +24,12 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 
+#include <atomic>
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -224,6 +228,55 @@ TEST_F(LanguageTest, ThePortCheckWindowSpeaksGerman) {
         << report.toStdString();
     EXPECT_EQ(view->window()->windowTitle(), "K-VEX-RTN Portprüfung: Port 1 (/dev/ttyUSB9)");
     saveScreenshot(view->window(), "port-check-de");
+}
+
+// The gateway translates on its polling thread and its web thread at once, each text's first use
+// filling the cache, while a test (or the panel) may switch the language; scripts/test-tsan.sh
+// runs this under ThreadSanitizer, which sees any access the cache's lock misses.
+TEST(TranslationCacheTest, ThreadsTranslateAtOnceWhileTheLanguageChanges) {
+    ASSERT_EQ(kvexplatform::useLanguage("de", false), "de");
+    const struct {
+        const char *english, *german;
+    } known[] = {{"off", "aus"},
+                 {"on", "ein"},
+                 {"no system bus here", "kein Systembus vorhanden"},
+                 {"ModemManager is not running", "ModemManager läuft nicht"}};
+    constexpr int threads = 4;
+    constexpr int texts = 300;
+    // Texts the catalogue lacks, each new to the cache, so the threads insert while others look up.
+    std::vector<std::string> untranslated;
+    for (int i = 0; i < texts; ++i)
+        untranslated.push_back("a text without German, number " + std::to_string(i));
+    std::vector<std::vector<const char *>> handedOut(threads, std::vector<const char *>(texts));
+    std::atomic<int> wrong{0};
+    std::atomic<bool> switching{true};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (int round = 0; switching || round < 2; ++round)
+                for (int i = 0; i < texts; ++i) {
+                    const auto &k = known[(i + t) % std::size(known)];
+                    const std::string shown = kvex::trNow(k.english);
+                    if (shown != k.german && shown != k.english)
+                        ++wrong;
+                    handedOut[t][i] = kvex::trNow(untranslated[i].c_str());
+                    if (untranslated[i] != handedOut[t][i])
+                        ++wrong;
+                }
+        });
+    for (int i = 0; i < 10; ++i)
+        kvexplatform::useLanguage(i % 2 ? "de" : "en", false);
+    switching = false;
+    for (std::thread &worker : workers)
+        worker.join();
+
+    EXPECT_EQ(wrong, 0);
+    EXPECT_STREQ(kvex::trNow(known[0].english), known[0].german);
+    // Every text handed out still reads as it did: the cache never moves or drops an entry.
+    for (int t = 0; t < threads; ++t)
+        for (int i = 0; i < texts; ++i)
+            ASSERT_EQ(handedOut[t][i], untranslated[i]) << t << " " << i;
+    kvexplatform::useLanguage("en", false);
 }
 
 // The files other programs read: a parameter file, a CSV export of the video line and a run

@@ -73,13 +73,31 @@ int FileToArray(const char *fileName, void *array, int dataType, int numberOfEle
     QFile file(QFile::decodeName(fileName));
     if (!file.open(QIODevice::ReadOnly))
         return UIE_FILE_OPEN_ERROR;
-    const QByteArray content = file.read(kMaxArrayFileBytes + 1);
-    if (content.size() > kMaxArrayFileBytes)
+    // In pieces: one read of the whole bound would allocate a megabyte for every few-line file.
+    QByteArray content;
+    char piece[4096];
+    qint64 n = 0;
+    while (content.size() <= kMaxArrayFileBytes && (n = file.read(piece, sizeof piece)) > 0)
+        content.append(piece, n);
+    return kvexplatform::textToArray(content.constData(), static_cast<std::size_t>(content.size()),
+                                     static_cast<unsigned int *>(array), numberOfElements);
+}
+
+namespace kvexplatform {
+
+int textToArray(const char *text, std::size_t size, unsigned int *array, int numberOfElements) {
+    if (size > static_cast<std::size_t>(kMaxArrayFileBytes))
         return UIE_FILE_FORMAT_ERROR;
     std::vector<unsigned int> numbers;
-    for (const QByteArray &token : content.simplified().split(' ')) {
-        if (token.isEmpty())
-            continue;
+    // One copy with single spaces between the numbers, read through views: a copy per number
+    // would make a long file cost an allocation a number.
+    const QByteArray content =
+        QByteArray::fromRawData(text, static_cast<qsizetype>(size)).simplified();
+    for (qsizetype start = 0, end = 0; start < content.size(); start = end + 1) {
+        end = content.indexOf(' ', start);
+        if (end < 0)
+            end = content.size();
+        const QByteArrayView token(content.constData() + start, end - start);
         bool ok = false;
         const qulonglong v = token.toULongLong(&ok, 10);
         const bool digitsOnly =
@@ -90,7 +108,8 @@ int FileToArray(const char *fileName, void *array, int dataType, int numberOfEle
     }
     if (static_cast<int>(numbers.size()) < numberOfElements)
         return UIE_FILE_TOO_SHORT;
-    std::copy(numbers.begin(), numbers.begin() + numberOfElements,
-              static_cast<unsigned int *>(array));
+    std::copy(numbers.begin(), numbers.begin() + numberOfElements, array);
     return 0;
 }
+
+} // namespace kvexplatform

@@ -3,6 +3,7 @@
 
 #include "platform/portcheck.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ namespace kvexplatform {
 void dispatchComCallbacks();
 // Copies count values of a program array of the given VAL_ type; false for a type not handled.
 bool readNumberArray(const void *array, int type, int count, std::vector<double> &out);
+// FileToArray's reading of a file's content (unsigned numbers), so it can be read from memory:
+// 0, UIE_FILE_FORMAT_ERROR or UIE_FILE_TOO_SHORT, the array unchanged unless 0.
+int textToArray(const char *text, std::size_t size, unsigned int *array, int numberOfElements);
 // Keeps the reason the device would not open for lastOpenFailure; an empty device clears it.
 void recordOpenFailure(const std::string &device, const std::string &systemText);
 

@@ -14,14 +14,50 @@
 #include <clocale>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace {
 
+// The gateway translates on its polling thread and its web thread while the language may be
+// switched on the main one: language, translating and translatedTexts are read and written under
+// stateLock only. The catalogues themselves belong to the thread that calls useLanguage; Qt's own
+// lock covers translating with them while they are installed or removed.
+std::mutex stateLock;
 std::string language = "en";
+// Whether the program's catalogue is installed: what the translating functions look at instead of
+// programCatalogue, which useLanguage replaces.
+bool translating = false;
 std::unique_ptr<QTranslator> programCatalogue;
 std::unique_ptr<QTranslator> qtCatalogue;
-// Per language, so a text handed out stays valid when a test switches languages.
+// Per language, so a text handed out stays valid when a test switches languages; std::map's nodes
+// never move, so a pointer into one outlives the lock.
 std::map<std::string, std::map<std::string, std::string>> translatedTexts;
+
+std::string lockedLanguage() {
+    const std::lock_guard<std::mutex> lock(stateLock);
+    return language;
+}
+
+bool isTranslating() {
+    const std::lock_guard<std::mutex> lock(stateLock);
+    return translating;
+}
+
+void setLanguageState(const std::string &code, bool catalogue) {
+    const std::lock_guard<std::mutex> lock(stateLock);
+    language = code;
+    translating = catalogue;
+}
+
+// The text in the installed catalogue's language as UTF-8, or the program's bytes unchanged.
+std::string translatedBytes(const char *text) {
+    if (*text) {
+        const QString translated = QCoreApplication::translate(kvexplatform::kTextContext, text);
+        if (translated != QString::fromUtf8(text))
+            return translated.toStdString();
+    }
+    return text;
+}
 
 std::unique_ptr<QSettings> openSettings() {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "kvex-rtn",
@@ -61,8 +97,8 @@ void removeCatalogues() {
 // Spin boxes and the like format with the default locale: the language's decimal separator, no
 // thousands separator, so raw words stay plain integers.
 void setShownNumbers() {
-    QLocale numbers = language == "de" ? QLocale(QLocale::German, QLocale::Germany)
-                                       : QLocale(QLocale::English, QLocale::UnitedStates);
+    QLocale numbers = lockedLanguage() == "de" ? QLocale(QLocale::German, QLocale::Germany)
+                                               : QLocale(QLocale::English, QLocale::UnitedStates);
     numbers.setNumberOptions(QLocale::OmitGroupSeparator);
     QLocale::setDefault(numbers);
 }
@@ -97,14 +133,15 @@ std::string useLanguage(const std::string &wanted, bool useStoredChoice) {
         code = storedLanguage();
     if (code.empty())
         code = systemLanguage();
+    // Texts asked for from now on are English until the German catalogue is in place.
+    setLanguageState("en", false);
     removeCatalogues();
-    language = "en";
     setShownNumbers();
     if (code != "de" || !QCoreApplication::instance())
-        return language;
+        return "en";
     auto program = std::make_unique<QTranslator>();
     if (!loadProgramCatalogue(*program, code))
-        return language;
+        return "en";
     QCoreApplication::installTranslator(program.get());
     programCatalogue = std::move(program);
     auto qt = std::make_unique<QTranslator>();
@@ -113,17 +150,17 @@ std::string useLanguage(const std::string &wanted, bool useStoredChoice) {
         QCoreApplication::installTranslator(qt.get());
         qtCatalogue = std::move(qt);
     }
-    language = code;
+    setLanguageState(code, true);
     setShownNumbers();
-    return language;
+    return code;
 }
 
 std::string currentLanguage() {
-    return language;
+    return lockedLanguage();
 }
 
 char shownDecimalSeparator() {
-    return language == "de" ? ',' : '.';
+    return lockedLanguage() == "de" ? ',' : '.';
 }
 
 std::string storedLanguage() {
@@ -151,7 +188,7 @@ QString programText(const char *text) {
 }
 
 QString shownText(const char *text) {
-    if (programCatalogue && text && *text) {
+    if (text && *text && isTranslating()) {
         const QString translated = QCoreApplication::translate(kTextContext, text);
         if (translated != QString::fromUtf8(text))
             return translated;
@@ -160,12 +197,9 @@ QString shownText(const char *text) {
 }
 
 std::string shownBytes(const char *text) {
-    if (programCatalogue && text && *text) {
-        const QString translated = QCoreApplication::translate(kTextContext, text);
-        if (translated != QString::fromUtf8(text))
-            return translated.toStdString();
-    }
-    return text ? text : "";
+    if (!text)
+        return "";
+    return isTranslating() ? translatedBytes(text) : text;
 }
 
 } // namespace kvexplatform
@@ -173,12 +207,15 @@ std::string shownBytes(const char *text) {
 namespace kvex {
 
 const char *trNow(const char *text) {
-    if (!text || !programCatalogue)
+    if (!text)
+        return text;
+    const std::lock_guard<std::mutex> lock(stateLock);
+    if (!translating)
         return text;
     std::map<std::string, std::string> &texts = translatedTexts[language];
     auto it = texts.find(text);
     if (it == texts.end())
-        it = texts.emplace(text, kvexplatform::shownBytes(text)).first;
+        it = texts.emplace(text, translatedBytes(text)).first;
     return it->second.c_str();
 }
 
