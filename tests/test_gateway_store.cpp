@@ -42,6 +42,26 @@ class StoreTest : public GatewayTest {
     }
 };
 
+// The gateways started meanwhile get the fault library, switched by the control file; under a
+// sanitizer build its runtime would insist on being loaded first.
+class FaultPreload {
+  public:
+    explicit FaultPreload(const std::string &control) {
+        const char *asan = std::getenv("ASAN_OPTIONS");
+        asanBefore_ = asan ? asan : "";
+        setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
+        setenv("ASAN_OPTIONS", (asanBefore_ + ":verify_asan_link_order=0").c_str(), 1);
+        setenv("KVEX_FAULT_CONTROL", control.c_str(), 1);
+    }
+    ~FaultPreload() {
+        unsetenv("LD_PRELOAD");
+        setenv("ASAN_OPTIONS", asanBefore_.c_str(), 1);
+    }
+
+  private:
+    std::string asanBefore_;
+};
+
 struct Arrivals {
     std::map<qint64, std::vector<int>> seqs; // by epoch, in the order they came, resends dropped
     bool inOrder = true;
@@ -207,12 +227,7 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
         {"damaged", true, "is damaged (file is not a database)"},
     };
     const std::string control = dir + "/fault";
-    setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
-    // Under a sanitizer build its runtime would insist on being loaded first.
-    const char *asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanBefore = asan ? asan : "";
-    setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
-    setenv("KVEX_FAULT_CONTROL", control.c_str(), 1);
+    const FaultPreload preload(control);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.fault);
         const std::string caseDir = makeTempDir();
@@ -281,8 +296,6 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
         if (!HasFailure())
             std::filesystem::remove_all(caseDir);
     }
-    unsetenv("LD_PRELOAD");
-    setenv("ASAN_OPTIONS", asanBefore.c_str(), 1);
 }
 
 // A stop while the store cannot be written, with the broker up (samples published under ids the
@@ -290,11 +303,7 @@ TEST_F(StoreTest, FailingDiskKeepsPollingAndLosesNothingStored) {
 // the next start gives no id twice.
 TEST_F(StoreTest, AStopWhileTheStoreFailsSaysItsLossAndReusesNoId) {
     const std::string control = dir + "/fault";
-    setenv("LD_PRELOAD", KVEX_FAULT_PRELOAD, 1);
-    const char *asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanBefore = asan ? asan : "";
-    setenv("ASAN_OPTIONS", (asanBefore + ":verify_asan_link_order=0").c_str(), 1);
-    setenv("KVEX_FAULT_CONTROL", control.c_str(), 1);
+    const FaultPreload preload(control);
     for (const bool brokerUp : {true, false}) {
         SCOPED_TRACE(brokerUp ? "broker up" : "broker away");
         const std::string caseDir = makeTempDir();
@@ -354,8 +363,6 @@ TEST_F(StoreTest, AStopWhileTheStoreFailsSaysItsLossAndReusesNoId) {
         if (!HasFailure())
             std::filesystem::remove_all(caseDir);
     }
-    unsetenv("LD_PRELOAD");
-    setenv("ASAN_OPTIONS", asanBefore.c_str(), 1);
 }
 
 // A store bounded to 20 rows while the broker is away: the oldest go, and the count survives

@@ -30,6 +30,15 @@ constexpr double kStep = 4.0;
 constexpr unsigned kFullScale = 1024;
 const double kNone = std::nan("");
 
+// The background with the stretches drawn over it in order.
+std::vector<unsigned short> lineOf(unsigned short background, const std::vector<Stretch> &stretches) {
+    std::vector<unsigned short> line(256, background);
+    for (const Stretch &s : stretches)
+        for (int i = s.from; i <= s.to; ++i)
+            line[i] = s.level;
+    return line;
+}
+
 void PrintTo(const ReserveCase &c, std::ostream *os) {
     *os << c.name;
 }
@@ -38,10 +47,7 @@ class ReserveTest : public ::testing::TestWithParam<ReserveCase> {};
 
 TEST_P(ReserveTest, GivesTheDocumentedFigures) {
     const ReserveCase &c = GetParam();
-    std::vector<unsigned short> line(256, c.background);
-    for (const Stretch &s : c.stretches)
-        for (int i = s.from; i <= s.to; ++i)
-            line[i] = s.level;
+    const std::vector<unsigned short> line = lineOf(c.background, c.stretches);
     const SignalReserve r = GetSIGNALReserve(line.data(), kStep, c.threshold, c.polarity,
                                              c.evalBegin, c.evalEnd, kFullScale);
     EXPECT_STREQ(reserveStateKey(r.state), reserveStateKey(c.state));
@@ -260,10 +266,7 @@ class ProposalTest : public ::testing::TestWithParam<ProposalCase> {};
 
 TEST_P(ProposalTest, ProposesOnlyWhatTheLineSupports) {
     const ProposalCase &c = GetParam();
-    std::vector<unsigned short> line(256, c.background);
-    for (const Stretch &s : c.stretches)
-        for (int i = s.from; i <= s.to; ++i)
-            line[i] = s.level;
+    const std::vector<unsigned short> line = lineOf(c.background, c.stretches);
     const SetupProposal p =
         ProposeSETUP(line.data(), kStep, c.evalBegin, c.evalEnd, kFullScale, 1, c.thresholdMax);
     EXPECT_EQ(p.reason, c.reason);
