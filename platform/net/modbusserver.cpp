@@ -201,6 +201,10 @@ ModbusServer::ModbusServer() : impl_(std::make_unique<Impl>()) {}
 
 ModbusServer::~ModbusServer() {
     impl_->server.disconnectDevice();
+    // Qt frees a connection's read buffer only on the socket's destroyed() signal, which does not
+    // reach it when the socket goes with the server: the sockets go first, each on its own.
+    for (QTcpSocket *socket : impl_->server.findChildren<QTcpSocket *>())
+        delete socket;
 }
 
 bool ModbusServer::start(const std::string &address, int port, int unitId, std::string *error,
