@@ -8,6 +8,7 @@
 #include "app/porttools/portdoctor.h"
 #include "app/porttools/reconnect.h"
 #include "app/porttools/trafficmonitor.h"
+#include "app/proposal/proposalpanel.h"
 #include "app/recording/windowmodel.h"
 #include "app/recording/writer.h"
 #include "com232/identify.h"
@@ -69,6 +70,10 @@ const CallbackEntry callbackTable[] = {
     {"CC_BTNCompare", CC_BTNCompare, nullptr},
     {"CC_BTNOpenRecording", CC_BTNOpenRecording, nullptr},
     {"CC_RINGLanguage", CC_RINGLanguage, nullptr},
+    {"CC_BTNPropose", CC_BTNPropose, nullptr},
+    {"CC_BTNProposeApply", CC_BTNProposeApply, nullptr},
+    {"CC_BTNProposeEeprom", CC_BTNProposeEeprom, nullptr},
+    {"CC_BTNProposeDiscard", CC_BTNProposeDiscard, nullptr},
 };
 
 // The language choice's items, in the order the panel file lists them.
@@ -176,6 +181,7 @@ int startUpProgram() {
     GetProjectDir(proj_dir);
     installRecorder();
     installCompare();
+    installProposal();
     fillPortList();
     const std::string language = kvexplatform::storedLanguage();
     for (int i = 0; i < 3; ++i)

@@ -19,7 +19,7 @@ namespace {
 
 const char *const kUsage =
     "usage: kvex-rtn-demo [--profile NAME | --device PATH] [--screenshot FILE.png]\n"
-    "                     [--state idle|run|run-zoom|video|no-sensor|popup|traffic]\n"
+    "                     [--state idle|run|run-zoom|video|propose|no-sensor|popup|traffic]\n"
     "                     [--lang de|en] [--replay FILE [--speed X]] [--size WxH]\n"
     "                     [--dim PERCENT_PER_HOUR]\n"
     "       kvex-rtn-demo --help | --version\n"
@@ -31,7 +31,8 @@ const char *const kUsage =
     "  --device PATH       bind port 1 to PATH instead of the built-in simulator, for\n"
     "                      example the pseudo-terminal of a kvex-sensor-sim of your own\n"
     "  --state STATE       after start-up: idle, run (run mode), run-zoom (run mode with\n"
-    "                      the strip chart zoomed), video (video mode), no-sensor (the\n"
+    "                      the strip chart zoomed), video (video mode), propose (video\n"
+    "                      mode with a set-up proposal shown), no-sensor (the\n"
     "                      simulator leaves the line check unanswered), popup (sensor\n"
     "                      information shown), traffic (the traffic monitor over run\n"
     "                      mode, one answer with a bad sync word)\n"
@@ -50,7 +51,7 @@ const char *const kUsage =
     "                      the sensor information below it; for traffic the monitor), print\n"
     "                      the status line, end\n";
 
-enum class State { Idle, Run, RunZoom, Video, NoSensor, Popup, Traffic };
+enum class State { Idle, Run, RunZoom, Video, Propose, NoSensor, Popup, Traffic };
 
 bool parseState(const char *text, State &state) {
     static const struct {
@@ -58,6 +59,7 @@ bool parseState(const char *text, State &state) {
         State state;
     } names[] = {{"idle", State::Idle},          {"run", State::Run},
                  {"run-zoom", State::RunZoom},   {"video", State::Video},
+                 {"propose", State::Propose},
                  {"no-sensor", State::NoSensor}, {"popup", State::Popup},
                  {"traffic", State::Traffic}};
     for (const auto &entry : names)
@@ -90,6 +92,7 @@ int settleTime(State state) {
     case State::RunZoom:
         return 5000;
     case State::Video:
+    case State::Propose:
     case State::Traffic:
         return 2500;
     default:
@@ -227,6 +230,10 @@ int main(int argc, char *argv[]) {
         break;
     case State::Video:
         kvexplatform::callAfter(300, [] { clickButton("BTNVideo"); });
+        break;
+    case State::Propose:
+        kvexplatform::callAfter(300, [] { clickButton("BTNVideo"); });
+        kvexplatform::callAfter(300 + 1500, [] { clickButton("BTNPropose"); });
         break;
     case State::Popup:
         kvexplatform::callAfter(300, [] { clickButton("TOGGBTN_ParaII"); });

@@ -112,8 +112,11 @@ void PushRUN() {
 int CC_BTNRun(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT || exchangeDepth > 0)
         return 0;
-    const ExchangeScope exchange;
-    PushRUN();
+    {
+        const ExchangeScope exchange;
+        PushRUN();
+    }
+    runAfterLiveLoop();
     return 0;
 }
 
@@ -126,9 +129,9 @@ int CC_BTNStop(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CC_BTNVideo(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT || exchangeDepth > 0)
-        return 0;
+namespace {
+
+void runVideoMode() {
     const ExchangeScope exchange;
     enterLiveMode(GRAPHVideo, GRAPHStrip);
     SetAxisScalingMode(pHandle, GRAPHVideo, VAL_XAXIS, VAL_MANUAL, 1.0, ccdpixE);
@@ -166,6 +169,15 @@ int CC_BTNVideo(int, int, int event, void *, int, int) {
     FlushOutQ(com);
     FlushInQ(com);
     notifyVideoEnded(end);
+}
+
+} // namespace
+
+int CC_BTNVideo(int, int, int event, void *, int, int) {
+    if (event != EVENT_COMMIT || exchangeDepth > 0)
+        return 0;
+    runVideoMode();
+    runAfterLiveLoop();
     return 0;
 }
 

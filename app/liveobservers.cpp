@@ -7,6 +7,7 @@ namespace {
 
 std::map<int, LiveObserver> observers;
 int nextId = 1;
+std::function<void()> afterLoop;
 
 template <typename Member, typename... Args> void notifyAll(Member member, Args... args) {
     // An observer may remove itself while it is called.
@@ -56,4 +57,16 @@ void notifyVideoLine() {
 }
 void notifyVideoEnded(LiveEnd end) {
     notifyAll(&LiveObserver::videoEnded, end);
+}
+
+void afterLiveLoop(std::function<void()> call) {
+    afterLoop = std::move(call);
+}
+
+void runAfterLiveLoop() {
+    // Taken out first: the work may run a loop of its own, which calls this again.
+    std::function<void()> call = std::move(afterLoop);
+    afterLoop = nullptr;
+    if (call)
+        call();
 }

@@ -36,3 +36,9 @@ void notifyRunVideoLine();
 void notifyVideoStarted();
 void notifyVideoLine();
 void notifyVideoEnded(LiveEnd end);
+
+// Work that needs the wire to itself, asked for while a live loop runs: the Run and Video buttons
+// call it once their loop has ended and its exchange is over. A later request replaces an earlier
+// one that has not run.
+void afterLiveLoop(std::function<void()> call);
+void runAfterLiveLoop();

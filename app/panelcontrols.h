@@ -77,6 +77,13 @@ enum MainPanelControl {
     RINGLanguage = 172,
     // Over the video curve in video mode: the last line's signal reserve, contrast, saturation.
     TEXTReserve = 173,
+    // The set-up proposal: the button in video mode and the bar under the graphs.
+    BTNPropose = 174,
+    FRAMEProposal = 175,
+    TEXTProposal = 176,
+    BTNProposeApply = 177,
+    BTNProposeEeprom = 178,
+    BTNProposeDiscard = 179,
 };
 
 // Popup panel.

@@ -17,6 +17,21 @@ unsigned short thdArray[256];
 double arrayNORM[500];
 double umValue = std::numeric_limits<double>::quiet_NaN();
 
+namespace {
+
+struct ProposalLines {
+    bool shown = false;
+    unsigned threshold = 0, evalBegin = 0, evalEnd = 0;
+} proposalLines;
+
+void plotLine(double x1, double y1, double x2, double y2, int lineStyle, int colour) {
+    const double x[2] = {x1, x2}, y[2] = {y1, y2};
+    PlotXY(pHandle, GRAPHVideo, x, y, 2, VAL_DOUBLE, VAL_DOUBLE, VAL_THIN_LINE, VAL_NO_POINT,
+           lineStyle, VAL_ALL_POINTS, colour);
+}
+
+} // namespace
+
 void PlotVIDEOCurve(const unsigned short *y, const double *x) {
     SetAxisScalingMode(pHandle, GRAPHVideo, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, YAXISMAX);
     DeleteGraphPlot(pHandle, GRAPHVideo, -1, 1);
@@ -24,6 +39,22 @@ void PlotVIDEOCurve(const unsigned short *y, const double *x) {
            VAL_NO_POINT, VAL_SOLID, VAL_ALL_POINTS, VAL_RED);
     PlotXY(pHandle, GRAPHVideo, x, thdArray, 256, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER,
            VAL_FAT_LINE, VAL_NO_POINT, VAL_SOLID, VAL_ALL_POINTS, VAL_DK_GREEN);
+    if (!proposalLines.shown)
+        return;
+    const ProposalLines &p = proposalLines;
+    plotLine(eBeg, 0.0, eBeg, YAXISMAX, VAL_SOLID, VAL_GRAY);
+    plotLine(eEnd, 0.0, eEnd, YAXISMAX, VAL_SOLID, VAL_GRAY);
+    plotLine(x[0], p.threshold, x[255], p.threshold, VAL_DASH, VAL_BLUE);
+    plotLine(p.evalBegin, 0.0, p.evalBegin, YAXISMAX, VAL_DASH, VAL_BLUE);
+    plotLine(p.evalEnd, 0.0, p.evalEnd, YAXISMAX, VAL_DASH, VAL_BLUE);
+}
+
+void ShowPROPOSALLines(unsigned threshold, unsigned evalBegin, unsigned evalEnd) {
+    proposalLines = {true, threshold, evalBegin, evalEnd};
+}
+
+void HidePROPOSALLines() {
+    proposalLines.shown = false;
 }
 
 void PlotRAWGraphX8() {

@@ -10,7 +10,12 @@ extern double arrayNORM[500];
 // pixel pitch, and the display then shows a dash, dimmed.
 extern double umValue;
 
+// The line with the threshold, and while a proposal is shown its threshold and window.
 void PlotVIDEOCurve(const unsigned short *y, const double *x);
+// A set-up proposal over the video curve: its threshold and window dashed, the current window
+// beside them; drawn with every line until hidden.
+void ShowPROPOSALLines(unsigned threshold, unsigned evalBegin, unsigned evalEnd);
+void HidePROPOSALLines();
 void PlotRAWGraphX8();
 void PlotVIDEOBarGraph();
 // "Signal reserve 0.60, contrast 0.78" (and "saturated", "no object", "lost") of the line in

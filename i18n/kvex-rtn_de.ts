@@ -814,12 +814,48 @@
         <translation>Öffnen…</translation>
     </message>
     <message>
-        <source>Signal reserve of the last video line: how far its lit side stands above the video threshold, as a share of it (0: edges lost)</source>
-        <translation>Signalreserve der letzten Videozeile: wie weit ihre helle Seite über der Videoschwelle liegt, als Anteil der Schwelle (0: Kanten verloren)</translation>
-    </message>
-    <message>
         <source>Signal reserve</source>
         <translation>Signalreserve</translation>
+    </message>
+    <message>
+        <source>Signal reserve of the last video line: how far its nearer side, lit or shadow, stands from the video threshold, as a share of it (0: edges lost)</source>
+        <translation>Signalreserve der letzten Videozeile: wie weit ihre nähere Seite, hell oder Schatten, von der Videoschwelle entfernt liegt, als Anteil davon (0: Kanten verloren)</translation>
+    </message>
+    <message>
+        <source>Proposal</source>
+        <translation>Vorschlag</translation>
+    </message>
+    <message>
+        <source>Write the proposal to the sensor&apos;s RAM and measure with it for a few seconds; the sensor goes back to its words if the check fails</source>
+        <translation>Den Vorschlag ins RAM des Sensors schreiben und einige Sekunden damit messen; schlägt die Prüfung fehl, erhält der Sensor seine Wörter zurück</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Anwenden</translation>
+    </message>
+    <message>
+        <source>Store the checked proposal in the sensor&apos;s EEPROM, after showing what changes</source>
+        <translation>Den geprüften Vorschlag im EEPROM des Sensors speichern, nachdem gezeigt wurde, was sich ändert</translation>
+    </message>
+    <message>
+        <source>Store in EEPROM…</source>
+        <translation>Im EEPROM speichern…</translation>
+    </message>
+    <message>
+        <source>Leave the sensor as it was: a proposal already in RAM is written back</source>
+        <translation>Den Sensor lassen, wie er war: ein Vorschlag, der schon im RAM steht, wird zurückgeschrieben</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Verwerfen</translation>
+    </message>
+    <message>
+        <source>Propose a video threshold and an evaluation window from the video line, with the margins they leave; Apply tries them in RAM first</source>
+        <translation>Aus der Videozeile eine Videoschwelle und ein Auswertefenster vorschlagen, mit den Abständen, die sie lassen; Anwenden probiert sie zuerst im RAM</translation>
+    </message>
+    <message>
+        <source>Propose</source>
+        <translation>Vorschlag</translation>
     </message>
 </context>
 <context>
@@ -2808,6 +2844,70 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>checked in RAM, but the EEPROM did not take it: %1</source>
         <translation>im RAM geprüft, aber das EEPROM hat ihn nicht übernommen: %1</translation>
+    </message>
+    <message>
+        <source>RAM written back as it was.</source>
+        <translation>RAM wie vorher zurückgeschrieben.</translation>
+    </message>
+    <message>
+        <source>RAM could NOT be written back (%1): check the parameter set with GET before you go on.</source>
+        <translation>RAM konnte NICHT zurückgeschrieben werden (%1): den Parametersatz mit GET prüfen, bevor Sie weitermachen.</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Writing the proposal to RAM and measuring for about %1 s…</source>
+        <translation>Vorschlag wird ins RAM geschrieben und etwa %1 s lang gemessen…</translation>
+    </message>
+    <message>
+        <source>No parameter set from RAM (%1): nothing was written.</source>
+        <translation>Kein Parametersatz aus dem RAM (%1): nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Verwerfen</translation>
+    </message>
+    <message>
+        <source>The sensor did not take the proposal.</source>
+        <translation>Der Sensor hat den Vorschlag nicht übernommen.</translation>
+    </message>
+    <message>
+        <source>Check failed: both edges in %1 of %2 cycles, signal reserve %3.</source>
+        <translation>Prüfung fehlgeschlagen: beide Kanten in %1 von %2 Zyklen, Signalreserve %3.</translation>
+    </message>
+    <message>
+        <source>Checked: both edges in all %1 cycles, spread %2 and %3, signal reserve %4. In RAM now: store it, or Discard.</source>
+        <translation>Geprüft: beide Kanten in allen %1 Zyklen, Streuung %2 und %3, Signalreserve %4. Jetzt im RAM: speichern oder Verwerfen.</translation>
+    </message>
+    <message>
+        <source>Not stored: the proposal stays in RAM until the sensor is switched off, or Discard.</source>
+        <translation>Nicht gespeichert: der Vorschlag bleibt im RAM, bis der Sensor ausgeschaltet wird oder bis Verwerfen.</translation>
+    </message>
+    <message>
+        <source>The EEPROM did not take the proposal (%1); it stays in RAM.</source>
+        <translation>Das EEPROM hat den Vorschlag nicht übernommen (%1); er bleibt im RAM.</translation>
+    </message>
+    <message>
+        <source>Stored in the EEPROM: the sensor keeps the proposal.</source>
+        <translation>Im EEPROM gespeichert: der Sensor behält den Vorschlag.</translation>
+    </message>
+    <message>
+        <source>No proposal: %1.</source>
+        <translation>Kein Vorschlag: %1.</translation>
+    </message>
+    <message>
+        <source>Proposed (dashed): threshold %1 (now %2), window %3-%4 (now %5-%6).</source>
+        <translation>Vorschlag (gestrichelt): Schwelle %1 (jetzt %2), Fenster %3-%4 (jetzt %5-%6).</translation>
+    </message>
+    <message>
+        <source>Margins %1 (lit) and %2 (shadow), signal reserve %3, contrast %4.</source>
+        <translation>Abstände %1 (hell) und %2 (Schatten), Signalreserve %3, Kontrast %4.</translation>
+    </message>
+    <message>
+        <source>Proposal discarded.</source>
+        <translation>Vorschlag verworfen.</translation>
     </message>
 </context>
 </TS>

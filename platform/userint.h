@@ -47,7 +47,14 @@ enum {
     VAL_UNSIGNED_INTEGER = 7,
 };
 // Plot styles, point styles and line styles (only what the program draws).
-enum { VAL_THIN_LINE = 0, VAL_FAT_LINE = 5, VAL_NO_POINT = 10, VAL_SOLID = 0, VAL_ALL_POINTS = 1 };
+enum {
+    VAL_THIN_LINE = 0,
+    VAL_FAT_LINE = 5,
+    VAL_NO_POINT = 10,
+    VAL_SOLID = 0,
+    VAL_DASH = 1,
+    VAL_ALL_POINTS = 1
+};
 // File types of ArrayToFile and FileToArray.
 enum { VAL_ASCII = 1 };
 // FileSelectPopup button labels and results.
@@ -62,6 +69,7 @@ enum {
     VAL_BLACK = 0x000000,
     VAL_WHITE = 0xFFFFFF,
     VAL_GRAY = 0x808080,
+    VAL_BLUE = 0x0000FF,
 };
 
 // Error results of the user-interface services.
@@ -126,6 +134,8 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
 int NewCtrl(int panel, int style, const char *label, int top, int left);
 int ReplaceTextBoxLine(int panel, int control, int line, const char *text);
 int DisplayImageFile(int panel, int control, const char *fileName);
+// Gives the control the keyboard focus.
+int SetActiveCtrl(int panel, int control);
 
 int PlotXY(int panel, int control, const void *xArray, const void *yArray, int numberOfPoints,
            int xDataType, int yDataType, int plotStyle, int pointStyle, int lineStyle,

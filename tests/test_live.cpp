@@ -7,6 +7,7 @@
 #include "com232/rs232link.h"
 #include "com232/videodata.h"
 #include "gui/graphs.h"
+#include "platform/confirm.h"
 #include "platform/qtaccess.h"
 #include "platform/rs232.h"
 #include "platform/userint.h"
@@ -690,6 +691,115 @@ TEST_F(LiveTest, VideoModeShowsTheReserveColouredByItsLevel) {
         EXPECT_TRUE(label->isVisibleTo(mainPanel()));
         EXPECT_EQ(label->text().toStdString(), row.text) << row.step;
         EXPECT_EQ(label->palette().color(QPalette::WindowText), row.colour) << row.step;
+        stopProgram();
+        sensors.clear();
+    }
+}
+
+// Propose in video mode over the simulator's line (lit 818, shadow 102): the threshold halfway
+// and the window drawn dashed; Apply writes RAM and measures before the EEPROM is offered; Discard
+// and a failing check (the light fading 15 % a second while it measures) leave the sensor's RAM
+// as it was; a line without an object gets its reason and no Apply.
+TEST_F(LiveTest, ProposeAppliesOnlyWhatItCheckedAndDiscardLeavesTheSensorAsItWas) {
+    enum Step { DiscardShown, Apply, ApplyFading };
+    const struct {
+        const char *name;
+        uint16_t objectLeft, objectRight;
+        Step step;
+        const char *afterwards; // in the bar once the step is over
+        bool checked;           // passed: the EEPROM is offered
+        bool store;             // and taken; otherwise discarded
+    } cases[] = {
+        {"discarded unapplied", 400, 560, DiscardShown, "", false, false},
+        {"applied and stored", 400, 560, Apply, "Checked: both edges in all 80 cycles", true, true},
+        {"applied, discarded", 400, 560, Apply, "Checked: both edges in all 80 cycles", true,
+         false},
+        {"check fails", 400, 560, ApplyFading, "Check failed: ", false, false},
+        {"no object", 2000, 2100, DiscardShown, "", false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        kvexsim::SensorSim &sensor = startSensor("standard");
+        sensor.setObject(c.objectLeft, c.objectRight);
+        ASSERT_TRUE(startProgram());
+        const auto ram = sensor.ram(), eeprom = sensor.eeprom();
+        EXPECT_TRUE(dimmed("BTNPropose")) << "offered before any line";
+        auto *bar = find<QWidget>("FRAMEProposal");
+        auto *text = find<QLabel>("TEXTProposal");
+        ASSERT_TRUE(bar && text);
+        QString proposedText;
+        std::size_t dashed = 0;
+        bool applyOffered = false;
+        whenever([&] { return withCommand(sensor.requests(), 8).size() >= 3; },
+                 [&] {
+                     click("BTNPropose");
+                     proposedText = text->text();
+                     dashed = graph("GRAPHVideo")->dashedCurves().size();
+                     applyOffered = find<QWidget>("BTNProposeApply")->isVisibleTo(mainPanel());
+                     if (c.step == DiscardShown) {
+                         if (c.objectLeft == 400)
+                             saveScreenshot(mainPanel(), "video-mode-proposal");
+                         click("BTNProposeDiscard");
+                         click("BTNStop");
+                         return;
+                     }
+                     if (c.step == ApplyFading)
+                         sensor.setDimming(54000);
+                     // Stops video mode; the proposal goes to the sensor once the wire is free.
+                     click("BTNProposeApply");
+                     EXPECT_EQ(stop_flag, 1);
+                     click("BTNStop");
+                 });
+        click("BTNVideo");
+        const bool object = c.objectLeft == 400;
+        EXPECT_EQ(applyOffered, object);
+        EXPECT_EQ(dashed, object ? 3u : 0u) << "threshold and both window limits";
+        if (object)
+            EXPECT_TRUE(proposedText.startsWith("Proposed (dashed): threshold 460 (now 512), window "))
+                << proposedText.toStdString();
+        else
+            EXPECT_EQ(proposedText, "No proposal: no edge in the line: put the object in the beam.");
+        EXPECT_TRUE(text->text().startsWith(c.afterwards)) << text->text().toStdString();
+        EXPECT_EQ(bar->isVisibleTo(mainPanel()), c.step != DiscardShown);
+        if (c.step == DiscardShown) {
+            for (int code : commands())
+                EXPECT_TRUE(code != 1 && code != 3) << "a set was written: " << code;
+        }
+        if (!c.checked) {
+            EXPECT_EQ(sensor.ram(), ram) << "RAM not as it was";
+            EXPECT_EQ(sensor.eeprom(), eeprom);
+            EXPECT_FALSE(find<QWidget>("BTNProposeEeprom")->isVisibleTo(mainPanel()));
+            stopProgram();
+            sensors.clear();
+            continue;
+        }
+        const auto applied = sensor.ram();
+        EXPECT_EQ(applied[2], 460);
+        EXPECT_LT(applied[6], 400);
+        EXPECT_GT(applied[7], 560);
+        EXPECT_EQ(sensor.eeprom(), eeprom) << "stored before it was asked for";
+        EXPECT_TRUE(find<QWidget>("BTNProposeEeprom")->isVisibleTo(mainPanel()));
+        EXPECT_TRUE(dimmed("BTNPropose")) << "a second proposal over one in RAM";
+        if (!c.store) {
+            click("BTNProposeDiscard");
+            EXPECT_EQ(sensor.ram(), ram) << "RAM not written back";
+            EXPECT_EQ(sensor.eeprom(), eeprom);
+            EXPECT_FALSE(bar->isVisibleTo(mainPanel()));
+            stopProgram();
+            sensors.clear();
+            continue;
+        }
+        // The EEPROM question is the SEND button's, with the words that change.
+        std::string question;
+        kvexplatform::setConfirmHook([&](const std::string &, const std::string &message) {
+            question = message;
+            return 1;
+        });
+        click("BTNProposeEeprom");
+        EXPECT_NE(question.find("(word 2): 512 -> 460"), std::string::npos) << question;
+        EXPECT_EQ(sensor.eeprom(), applied);
+        EXPECT_TRUE(text->text().startsWith("Stored in the EEPROM")) << text->text().toStdString();
+        kvexplatform::setConfirmHook(nullptr);
         stopProgram();
         sensors.clear();
     }

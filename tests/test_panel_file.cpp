@@ -87,6 +87,12 @@ const ControlRow mainPanelControls[] = {
     {"BTNCompare", 124, "CC_BTNCompare", "QPushButton"},
     {"RINGLanguage", 172, "CC_RINGLanguage", "QComboBox"},
     {"TEXTReserve", 173, "", "QLabel"},
+    {"BTNPropose", 174, "CC_BTNPropose", "QPushButton"},
+    {"FRAMEProposal", 175, "", "QFrame"},
+    {"TEXTProposal", 176, "", "QLabel"},
+    {"BTNProposeApply", 177, "CC_BTNProposeApply", "QPushButton"},
+    {"BTNProposeEeprom", 178, "CC_BTNProposeEeprom", "QPushButton"},
+    {"BTNProposeDiscard", 179, "CC_BTNProposeDiscard", "QPushButton"},
 };
 
 class PanelFileTest : public ProgramTest {

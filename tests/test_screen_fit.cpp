@@ -91,6 +91,7 @@ int expectWhole(QWidget *window, const QStringList &names) {
         for (qsizetype i = 0; i < named; ++i)
             if (QWidget *other = shown[i];
                 other != widget && other->parentWidget() == widget->parentWidget() &&
+                !other->property("overlay").toBool() && !widget->property("overlay").toBool() &&
                 (shown.indexOf(widget) >= named || other->objectName() > widget->objectName()))
                 EXPECT_FALSE(widget->geometry().intersects(other->geometry()))
                     << "overlaps " << other->objectName().toStdString();
@@ -155,6 +156,23 @@ TEST_F(ScreenFitTest, EverythingIsWholeInThisProcess) {
     // The graphs keep a useful size beside the parameter column.
     EXPECT_GE(find("GRAPHStrip")->width(), 300);
     EXPECT_GE(find("GRAPHStrip")->height(), 240);
+    // Video mode with a proposal's bar under the graph: as proposed, then with the buttons it
+    // has once checked (the wider pair).
+    whenever([&] { return find("BTNPropose")->isEnabled(); },
+             [&] {
+                 click("BTNPropose");
+                 QTest::qWait(100);
+                 EXPECT_GE(expectWhole(panel, names), 100);
+                 find("BTNProposeApply")->hide();
+                 find("BTNProposeEeprom")->show();
+                 QTest::qWait(100);
+                 SCOPED_TRACE("with a proposal");
+                 EXPECT_GE(expectWhole(panel, names), 100);
+                 EXPECT_GE(find("GRAPHVideo")->height(), 150);
+                 click("BTNProposeDiscard");
+                 click("BTNStop");
+             });
+    click("BTNVideo");
 
     click("TOGGBTN_ParaII");
     QTest::qWait(50);

@@ -20,6 +20,7 @@ shots=(
     "run standard ^Line Ok!$"
     "run-zoom standard ^Line Ok!$"
     "video standard Data\\["
+    "propose standard Data\\["
     "no-sensor standard ^Timeout-RS-232\\.\\.\\.$"
     "popup type104 FW"
     "traffic standard ^Line Ok!$"
@@ -30,6 +31,7 @@ german_shots=(
     "idle FW"
     "run ^Leitung OK!$"
     "video Daten\\["
+    "propose Daten\\["
 )
 
 take() {

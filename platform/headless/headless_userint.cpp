@@ -217,6 +217,10 @@ int DisplayImageFile(int panel, int control, const char *) {
     return checkControl(panel, control);
 }
 
+int SetActiveCtrl(int panel, int control) {
+    return checkControl(panel, control);
+}
+
 int PlotXY(int panel, int control, const void *, const void *, int, int, int, int, int, int, int,
            int) {
     return checkControl(panel, control);

@@ -152,13 +152,15 @@ void KvexGraph::retire(QCPItemRect *rect) {
 }
 
 int KvexGraph::plotCurve(const std::vector<double> &x, const std::vector<double> &y, int plotStyle,
-                         int color) {
+                         int color, int lineStyle) {
     QCPGraph *graph = takeCurve();
     QVector<QCPGraphData> data(static_cast<int>(std::min(x.size(), y.size())));
     for (int i = 0; i < data.size(); ++i)
         data[i] = QCPGraphData(x[i], y[i]);
     graph->data()->set(data, true);
-    graph->setPen(QPen(rgb(color), plotStyle == 5 ? 2 : 1));
+    QPen pen(rgb(color), plotStyle == 5 ? 2 : 1);
+    pen.setStyle(lineStyle == 1 ? Qt::DashLine : Qt::SolidLine);
+    graph->setPen(pen);
     const int handle = nextHandle_++;
     curves_[handle] = graph;
     plots_[handle] = 0;
@@ -241,6 +243,22 @@ std::vector<std::vector<double>> KvexGraph::rectangles() const {
         out.push_back({rect->topLeft->coords().x(), rect->bottomRight->coords().y(),
                        rect->bottomRight->coords().x(), rect->topLeft->coords().y(),
                        static_cast<double>(rect->brush().color().rgb() & 0xFFFFFF)});
+    }
+    return out;
+}
+
+std::vector<std::vector<double>> KvexGraph::dashedCurves() const {
+    std::vector<std::vector<double>> out;
+    for (const auto &entry : plots_) {
+        if (entry.second != 0)
+            continue;
+        const QCPGraph *curve = curves_.at(entry.first);
+        if (curve->pen().style() != Qt::DashLine)
+            continue;
+        std::vector<double> points;
+        for (const QCPGraphData &point : *curve->data())
+            points.insert(points.end(), {point.key, point.value});
+        out.push_back(points);
     }
     return out;
 }

@@ -88,8 +88,9 @@ class KvexGraph : public KvexPlot {
   public:
     explicit KvexGraph(QWidget *parent = nullptr);
 
+    // lineStyle 1 draws dashed, anything else solid.
     int plotCurve(const std::vector<double> &x, const std::vector<double> &y, int plotStyle,
-                  int color);
+                  int color, int lineStyle = 0);
     int plotRectangle(double x1, double y1, double x2, double y2, int frameColor, int fillColor);
     // handle -1 removes every curve and rectangle; the cursors stay.
     bool deletePlot(int handle, bool refresh);
@@ -99,6 +100,8 @@ class KvexGraph : public KvexPlot {
     int plotCount() const { return static_cast<int>(plots_.size()); }
     // Rectangles in drawing order as (x1, y1, x2, y2, fill colour); for tests and checks.
     std::vector<std::vector<double>> rectangles() const;
+    // The dashed curves in drawing order as their points (x0, y0, x1, y1, ...); for tests.
+    std::vector<std::vector<double>> dashedCurves() const;
 
   private:
     // A hidden one of the kind drawn after everything shown, so that what is plotted next lies

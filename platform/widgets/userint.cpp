@@ -721,8 +721,16 @@ int DisplayImageFile(int panel, int control, const char *fileName) {
     return 0;
 }
 
+int SetActiveCtrl(int panel, int control) {
+    QWidget *w = findControl(panel, control);
+    if (!w)
+        return UIE_INVALID_CONTROL;
+    w->setFocus(Qt::OtherFocusReason);
+    return 0;
+}
+
 int PlotXY(int panel, int control, const void *xArray, const void *yArray, int numberOfPoints,
-           int xDataType, int yDataType, int plotStyle, int, int, int, int color) {
+           int xDataType, int yDataType, int plotStyle, int, int lineStyle, int, int color) {
     auto *graph = qobject_cast<KvexGraph *>(findControl(panel, control));
     if (!graph)
         return UIE_INVALID_CONTROL;
@@ -731,7 +739,7 @@ int PlotXY(int panel, int control, const void *xArray, const void *yArray, int n
         !kvexplatform::readNumberArray(xArray, xDataType, numberOfPoints, x) ||
         !kvexplatform::readNumberArray(yArray, yDataType, numberOfPoints, y))
         return UIE_INVALID_VALUE;
-    return graph->plotCurve(x, y, plotStyle, color);
+    return graph->plotCurve(x, y, plotStyle, color, lineStyle);
 }
 
 int PlotRectangle(int panel, int control, double x1, double y1, double x2, double y2,
