@@ -2909,5 +2909,9 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <source>Proposal discarded.</source>
         <translation>Vorschlag verworfen.</translation>
     </message>
+    <message>
+        <source>The sensor&apos;s RAM no longer holds the proposal: nothing was written back.</source>
+        <translation>Das RAM des Sensors enthält den Vorschlag nicht mehr: nichts wurde zurückgeschrieben.</translation>
+    </message>
 </context>
 </TS>

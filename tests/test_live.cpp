@@ -709,13 +709,16 @@ TEST_F(LiveTest, ProposeAppliesOnlyWhatItCheckedAndDiscardLeavesTheSensorAsItWas
         const char *afterwards; // in the bar once the step is over
         bool checked;           // passed: the EEPROM is offered
         bool store;             // and taken; otherwise discarded
+        bool changedElsewhere;  // before Discard, RAM got another set
     } cases[] = {
-        {"discarded unapplied", 400, 560, DiscardShown, "", false, false},
-        {"applied and stored", 400, 560, Apply, "Checked: both edges in all 80 cycles", true, true},
-        {"applied, discarded", 400, 560, Apply, "Checked: both edges in all 80 cycles", true,
+        {"discarded unapplied", 400, 560, DiscardShown, "", false, false, false},
+        {"applied and stored", 400, 560, Apply, "Checked: both edges in all 80 cycles", true, true,
          false},
-        {"check fails", 400, 560, ApplyFading, "Check failed: ", false, false},
-        {"no object", 2000, 2100, DiscardShown, "", false, false},
+        {"applied, discarded", 400, 560, Apply, "Checked: both edges in all 80 cycles", true,
+         false, false},
+        {"applied, changed elsewhere, discarded", 400, 560, Apply, "Checked: ", true, false, true},
+        {"check fails", 400, 560, ApplyFading, "Check failed: ", false, false, false},
+        {"no object", 2000, 2100, DiscardShown, "", false, false, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -781,10 +784,17 @@ TEST_F(LiveTest, ProposeAppliesOnlyWhatItCheckedAndDiscardLeavesTheSensorAsItWas
         EXPECT_TRUE(find<QWidget>("BTNProposeEeprom")->isVisibleTo(mainPanel()));
         EXPECT_TRUE(dimmed("BTNPropose")) << "a second proposal over one in RAM";
         if (!c.store) {
+            // A set that is no longer the proposal is not the old words' to overwrite.
+            auto expected = ram;
+            if (c.changedElsewhere) {
+                expected = applied;
+                expected[9] = 77;
+                sensor.setRam(expected);
+            }
             click("BTNProposeDiscard");
-            EXPECT_EQ(sensor.ram(), ram) << "RAM not written back";
+            EXPECT_EQ(sensor.ram(), expected) << "RAM not as expected after Discard";
             EXPECT_EQ(sensor.eeprom(), eeprom);
-            EXPECT_FALSE(bar->isVisibleTo(mainPanel()));
+            EXPECT_EQ(bar->isVisibleTo(mainPanel()), c.changedElsewhere);
             stopProgram();
             sensors.clear();
             continue;

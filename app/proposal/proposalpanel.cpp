@@ -220,6 +220,17 @@ int CC_BTNProposeDiscard(int, int, int event, void *, int, int) {
         return 0;
     }
     whenWireFree([] {
+        // Only over the proposal itself: after a change of port or a SEND from elsewhere, the old
+        // words would overwrite a set they do not belong to.
+        if (!ReadRAMWords() || std::memcmp(pp, proposed, sizeof proposed) != 0) {
+            stage = Stage::Ended;
+            HidePROPOSALLines();
+            redrawLine();
+            showBar(kvex::trNow("The sensor's RAM no longer holds the proposal: nothing was "
+                                "written back."),
+                    false, false, kvex::trNow("Close"));
+            return;
+        }
         if (writeBack(kvex::trNow("Proposal discarded.")))
             hideBar();
     });
