@@ -57,11 +57,10 @@ bool parseState(const char *text, State &state) {
     static const struct {
         const char *name;
         State state;
-    } names[] = {{"idle", State::Idle},          {"run", State::Run},
-                 {"run-zoom", State::RunZoom},   {"video", State::Video},
-                 {"propose", State::Propose},
-                 {"no-sensor", State::NoSensor}, {"popup", State::Popup},
-                 {"traffic", State::Traffic}};
+    } names[] = {{"idle", State::Idle},        {"run", State::Run},
+                 {"run-zoom", State::RunZoom}, {"video", State::Video},
+                 {"propose", State::Propose},  {"no-sensor", State::NoSensor},
+                 {"popup", State::Popup},      {"traffic", State::Traffic}};
     for (const auto &entry : names)
         if (std::strcmp(text, entry.name) == 0) {
             state = entry.state;

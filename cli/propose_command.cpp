@@ -32,9 +32,10 @@ std::string proposalJson(const SetupProposal &p) {
     return "\"proposed\":true,\"v_thd\":" + std::to_string(p.threshold) +
            ",\"e_beg\":" + std::to_string(p.evalBegin) + ",\"e_end\":" + std::to_string(p.evalEnd) +
            ",\"lit\":" + number(p.litLevel) + ",\"shadow\":" + number(p.shadowLevel) +
-           ",\"lit_margin\":" + number(p.litMargin) + ",\"shadow_margin\":" +
-           number(p.shadowMargin) + ",\"signal_reserve\":" + number(p.reserve) +
-           ",\"contrast\":" + number(p.contrast) + ",\"edges\":[" + edges + "]";
+           ",\"lit_margin\":" + number(p.litMargin) +
+           ",\"shadow_margin\":" + number(p.shadowMargin) +
+           ",\"signal_reserve\":" + number(p.reserve) + ",\"contrast\":" + number(p.contrast) +
+           ",\"edges\":[" + edges + "]";
 }
 
 std::string verdictJson(const ProposalCheck &v) {
@@ -75,8 +76,8 @@ int runPropose(const CliOptions &options) {
         std::printf("v_thd %u (now %u), window %u to %u (now %u to %u): lit %.0f, shadow %.0f, "
                     "margins %.0f and %.0f counts, signal reserve %.2f, contrast %.2f\n",
                     p.threshold, before[PROPOSAL_THRESHOLD_WORD], p.evalBegin, p.evalEnd,
-                    before[PROPOSAL_BEGIN_WORD], before[PROPOSAL_END_WORD], p.litLevel, p.shadowLevel, p.litMargin,
-                    p.shadowMargin, p.reserve, p.contrast);
+                    before[PROPOSAL_BEGIN_WORD], before[PROPOSAL_END_WORD], p.litLevel,
+                    p.shadowLevel, p.litMargin, p.shadowMargin, p.reserve, p.contrast);
     if (!applying) {
         if (options.json)
             std::printf("{%s}\n", proposalJson(p).c_str());
@@ -87,8 +88,8 @@ int runPropose(const CliOptions &options) {
     unsigned short proposed[PNUM];
     ProposalWORDS(before, p, proposed);
     if (WriteSETUPWords(proposed, RAM) != SETUP_WRITTEN)
-        return fail(EXIT_NO_ANSWER, kvex::trArgs("cannot write the proposal to RAM: %1",
-                                                 {lastStatus()}));
+        return fail(EXIT_NO_ANSWER,
+                    kvex::trArgs("cannot write the proposal to RAM: %1", {lastStatus()}));
     const ProposalCheck v = CheckSETUPProposal();
     std::string stored = "ram";
     if (!v.passed()) {
@@ -107,9 +108,9 @@ int runPropose(const CliOptions &options) {
     }
     if (apply == "eeprom") {
         if (WriteSETUPWords(proposed, EEPROM) != SETUP_WRITTEN)
-            return fail(EXIT_NO_ANSWER,
-                        kvex::trArgs("checked in RAM, but the EEPROM did not take it: %1",
-                                     {lastStatus()}));
+            return fail(
+                EXIT_NO_ANSWER,
+                kvex::trArgs("checked in RAM, but the EEPROM did not take it: %1", {lastStatus()}));
         stored = "eeprom";
     }
     if (options.json)

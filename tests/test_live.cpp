@@ -714,8 +714,8 @@ TEST_F(LiveTest, ProposeAppliesOnlyWhatItCheckedAndDiscardLeavesTheSensorAsItWas
         {"discarded unapplied", 400, 560, DiscardShown, "", false, false, false},
         {"applied and stored", 400, 560, Apply, "Checked: both edges in all 80 cycles", true, true,
          false},
-        {"applied, discarded", 400, 560, Apply, "Checked: both edges in all 80 cycles", true,
-         false, false},
+        {"applied, discarded", 400, 560, Apply, "Checked: both edges in all 80 cycles", true, false,
+         false},
         {"applied, changed elsewhere, discarded", 400, 560, Apply, "Checked: ", true, false, true},
         {"check fails", 400, 560, ApplyFading, "Check failed: ", false, false, false},
         {"no object", 2000, 2100, DiscardShown, "", false, false, false},
@@ -758,10 +758,12 @@ TEST_F(LiveTest, ProposeAppliesOnlyWhatItCheckedAndDiscardLeavesTheSensorAsItWas
         EXPECT_EQ(applyOffered, object);
         EXPECT_EQ(dashed, object ? 3u : 0u) << "threshold and both window limits";
         if (object)
-            EXPECT_TRUE(proposedText.startsWith("Proposed (dashed): threshold 460 (now 512), window "))
+            EXPECT_TRUE(
+                proposedText.startsWith("Proposed (dashed): threshold 460 (now 512), window "))
                 << proposedText.toStdString();
         else
-            EXPECT_EQ(proposedText, "No proposal: no edge in the line: put the object in the beam.");
+            EXPECT_EQ(proposedText,
+                      "No proposal: no edge in the line: put the object in the beam.");
         EXPECT_TRUE(text->text().startsWith(c.afterwards)) << text->text().toStdString();
         EXPECT_EQ(bar->isVisibleTo(mainPanel()), c.step != DiscardShown);
         if (c.step == DiscardShown) {

@@ -170,13 +170,14 @@ TEST_F(PanelFileTest, OneChoiceInThePortListReconnectsOnce) {
 
 TEST_F(PanelFileTest, KeyboardReachesEveryControlInASensibleOrder) {
     const std::vector<QString> expected = {
-        "DropDCom",       "NUMPower",       "SWITCHPMode",   "NUMVideoThreshold",
-        "SWITCHPolarity", "RINGEMode",      "NEDITEdgeLeft", "NEDITEdgeRight",
-        "NUMTeachValue",  "NEDITTolerance", "SWITCHOpMode",  "RINGEHardware",
-        "NUMAverage",     "NUMCtrl17",      "RINGAnaMode",   "RBTRam",
-        "RBTEeprom",      "RBTFile",        "BTNGet",        "BTNSend",
-        "ButtonTeach",    "ButtonReset",    "BTNRun",        "BTNVideo",
-        "BTNStop",        "TOGGBTN_Zoom",   "TOGGBTN_ParaII"};
+        "DropDCom",         "NUMPower",          "SWITCHPMode",   "NUMVideoThreshold",
+        "SWITCHPolarity",   "RINGEMode",         "NEDITEdgeLeft", "NEDITEdgeRight",
+        "NUMTeachValue",    "NEDITTolerance",    "SWITCHOpMode",  "RINGEHardware",
+        "NUMAverage",       "NUMCtrl17",         "RINGAnaMode",   "RBTRam",
+        "RBTEeprom",        "RBTFile",           "BTNGet",        "BTNSend",
+        "ButtonTeach",      "ButtonReset",       "BTNRun",        "BTNVideo",
+        "BTNStop",          "TOGGBTN_Zoom",      "BTNPropose",    "BTNProposeApply",
+        "BTNProposeEeprom", "BTNProposeDiscard", "TOGGBTN_ParaII"};
     std::vector<QString> chain;
     QWidget *first = find<QWidget>("DropDCom");
     QWidget *w = first;

@@ -147,9 +147,9 @@ void storeProposal() {
         return;
     }
     if (written == SETUP_FAILED) {
-        showBar(kvex::trArgs("The EEPROM did not take the proposal (%1); it stays in RAM.",
-                             {szStatus}),
-                false, true, kvex::trNow("Discard"));
+        showBar(
+            kvex::trArgs("The EEPROM did not take the proposal (%1); it stays in RAM.", {szStatus}),
+            false, true, kvex::trNow("Discard"));
         return;
     }
     stage = Stage::Ended;
