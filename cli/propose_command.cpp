@@ -6,19 +6,13 @@
 #include "com232/videodata.h"
 #include "platform/tr.h"
 
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
 
 std::string number(double value, const char *format = "%.4g") {
-    if (!std::isfinite(value))
-        return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    return ProposalNUMBER(value, format, "null");
 }
 
 std::string proposalJson(const SetupProposal &p) {

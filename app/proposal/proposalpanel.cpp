@@ -11,8 +11,6 @@
 #include "platform/tr.h"
 #include "platform/userint.h"
 
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -32,11 +30,7 @@ SetupProposal shown;
 unsigned short before[PNUM], proposed[PNUM];
 
 std::string fixed(double value, const char *format = "%.2f") {
-    if (!std::isfinite(value))
-        return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    return ProposalNUMBER(value, format, "-");
 }
 
 void redrawLine() {

@@ -11,6 +11,8 @@
 #include "platform/utility.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -129,4 +131,12 @@ ProposalCheck CheckSETUPProposal() {
     if (measured && RunLIVELoop(true, [] { return true; }))
         v.reserve = GetVIDEOLineReserve();
     return v;
+}
+
+std::string ProposalNUMBER(double value, const char *format, const char *missing) {
+    if (!std::isfinite(value))
+        return missing;
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
 }

@@ -6,6 +6,7 @@
 #include "com232/videodata.h"
 
 #include <functional>
+#include <string>
 
 // The words a proposal sets.
 constexpr int PROPOSAL_THRESHOLD_WORD = 2, PROPOSAL_BEGIN_WORD = 6, PROPOSAL_END_WORD = 7;
@@ -40,3 +41,6 @@ bool RunLIVELoop(bool video, const std::function<bool()> &enough);
 // Measures PROPOSAL_CHECK_CYCLES run-mode cycles under the sensor's present words, then reads one
 // video line for the reserve.
 ProposalCheck CheckSETUPProposal();
+// A proposal's figure as text in `format`, or `missing` where it is not a number (no edge, no
+// contrast).
+std::string ProposalNUMBER(double value, const char *format, const char *missing);
