@@ -51,6 +51,8 @@ int connectSensor(const CliOptions &options);
 bool reconnectAfterLoss(const CliOptions &options);
 // The device path the last connectSensor used.
 std::string connectedDevice();
+// GET from RAM or EEPROM into pp, as the panel's GET button does it; false on a time-out.
+bool readParameters(int memory);
 // Gets "NAME VALUE" or "NAME=VALUE" from args; false when absent.
 bool optionValue(const std::vector<std::string> &args, const std::string &name, std::string &value);
 bool hasFlag(const std::vector<std::string> &args, const std::string &name);
@@ -67,5 +69,6 @@ int runSend(const CliOptions &options);
 int runRun(const CliOptions &options);
 int runVideo(const CliOptions &options);
 int runPropose(const CliOptions &options);
+int runDiff(const CliOptions &options);
 int runServe(const CliOptions &options);
 int runDoctor(const CliOptions &options);

@@ -24,6 +24,7 @@ const CliCommand commands[] = {
      runRun},
     {"video", "--port PORT video --lines N --csv FILE", runVideo},
     {"propose", "--port PORT propose [--apply ram|eeprom]", runPropose},
+    {"diff", "--port PORT diff [--golden FILE]", runDiff},
     {"doctor", "[--port PORT] doctor", runDoctor},
 #ifdef KVEX_WITH_GATEWAY
     {"serve", "--port PORT serve [--mqtt HOST[:PORT]] [--modbus [ADDR:]PORT] [--config FILE]",

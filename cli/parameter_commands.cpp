@@ -31,14 +31,6 @@ bool parseMemory(const std::string &text, int &memory) {
     return true;
 }
 
-// GET from RAM or EEPROM into pp, as the panel's GET button does it; false on a time-out.
-bool readParameters(int memory) {
-    const ExchangeScope exchange;
-    target = memory;
-    PushGET(memory);
-    return rx_flag == 1;
-}
-
 // The words as a list, and by name under the keys of the gateway's params topic.
 std::string wordsJson(const char *memory, const unsigned short *words) {
     std::string out = std::string("{\"memory\":\"") + memory + "\",\"words\":[";
@@ -75,6 +67,13 @@ int refuseUnfitWords(const std::string &path, const ParameterFile &file, int pos
 }
 
 } // namespace
+
+bool readParameters(int memory) {
+    const ExchangeScope exchange;
+    target = memory;
+    PushGET(memory);
+    return rx_flag == 1;
+}
 
 int runGet(const CliOptions &options) {
     std::string from, out;

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -133,6 +134,105 @@ TEST_F(CliTest, GetWritesTheParameterFileTheSendCommandReadsBack) {
     EXPECT_EQ(sensor->ram(), changed);
 }
 
+// diff: exit codes as diff(1) gives them, one line per word that differs (JSON with --json), and an
+// approved file that cannot be one refused before the sensor is spoken to.
+TEST_F(CliTest, DiffComparesRamEepromAndTheApprovedSetWithDiffsExitCodes) {
+    const kvexsim::Words approved = sensor->eeprom();
+    writeWords(file("approved.dat"), approved);
+    QFile bad(file("bad.dat"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("1 2 three\n");
+    bad.close();
+    kvexsim::Words unfit = approved;
+    unfit[2] = 10; // below the panel's least video threshold
+    writeWords(file("unfit.dat"), unfit);
+    kvexsim::Words tuned = approved;
+    tuned[9] = static_cast<uint16_t>(approved[9] + 50);
+    struct Case {
+        const char *what;
+        kvexsim::Words ram, eeprom;
+        QStringList args;
+        int exitCode;
+        QString out, err;
+    };
+    const QString tolerance = "Tolerance (word 9): approved " + QString::number(approved[9]);
+    const Case cases[] = {
+        {"all agree",
+         approved,
+         approved,
+         {"--golden", file("approved.dat")},
+         0,
+         "RAM, EEPROM and the approved set agree\n",
+         ""},
+        {"without an approved set", approved, approved, {}, 0, "RAM and EEPROM agree\n", ""},
+        {"unsaved",
+         tuned,
+         approved,
+         {"--golden", file("approved.dat")},
+         1,
+         tolerance + ", EEPROM " + QString::number(approved[9]) + ", RAM " +
+             QString::number(tuned[9]) + "\n",
+         ""},
+        {"EEPROM changed",
+         tuned,
+         tuned,
+         {"--golden", file("approved.dat")},
+         1,
+         tolerance + ", EEPROM " + QString::number(tuned[9]) + ", RAM " +
+             QString::number(tuned[9]) + "\n",
+         ""},
+        {"not a number",
+         approved,
+         approved,
+         {"--golden", file("bad.dat")},
+         2,
+         "",
+         "is no approved parameter set"},
+        {"outside the panel's limits",
+         approved,
+         approved,
+         {"--golden", file("unfit.dat")},
+         2,
+         "",
+         "Video threshold (word 2) is 10"},
+        {"missing",
+         approved,
+         approved,
+         {"--golden", file("none.dat")},
+         2,
+         "",
+         "Cannot open parameter file none.dat"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sensor->setRam(c.ram);
+        sensor->setEeprom(c.eeprom);
+        sensor->clearRequests();
+        const CliResult r = cli(QStringList{"--port", port(), "diff"} + c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        if (c.exitCode == 2)
+            EXPECT_TRUE(sensor->requests().empty());
+    }
+    sensor->setRam(tuned);
+    sensor->setEeprom(approved);
+    const CliResult json =
+        cli({"--port", port(), "--json", "diff", "--golden", file("approved.dat")});
+    EXPECT_EQ(json.exitCode, 1);
+    const QJsonObject found = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    EXPECT_EQ(found["golden"], true);
+    EXPECT_EQ(found["ram_eeprom"], 1);
+    EXPECT_EQ(found["eeprom_golden"], 0);
+    EXPECT_EQ(found["ram_golden"], 1);
+    const QJsonObject word = found["words"].toArray().at(0).toObject();
+    EXPECT_EQ(word["key"], "t_tol");
+    EXPECT_EQ(word["ram"], tuned[9]);
+    const CliResult plain = cli({"--port", port(), "--json", "diff"});
+    EXPECT_TRUE(QJsonDocument::fromJson(plain.out.toUtf8()).object()["eeprom_golden"].isNull())
+        << plain.out.toStdString();
+}
+
 // propose over the simulator's line (lit 818, shadow 102): the threshold halfway, the window
 // round the object; applied, it is checked by measuring before anything is stored, and a check
 // that fails (the run-mode answers stop) leaves RAM as it was; a line without an object gets no
@@ -150,9 +250,19 @@ TEST_F(CliTest, ProposeAppliesOnlyWhatItCheckedAndLeavesTheSensorAsItWasOtherwis
         bool stored;      // the proposal reached RAM (and, with eeprom, the EEPROM)
     } cases[] = {
         {"shown only", {400, 560}, {"propose"}, 0, 0, "\"proposed\":true,\"v_thd\":460,", false},
-        {"applied", {400, 560}, {"propose", "--apply", "eeprom"}, 0, 0, "\"applied\":\"eeprom\"",
+        {"applied",
+         {400, 560},
+         {"propose", "--apply", "eeprom"},
+         0,
+         0,
+         "\"applied\":\"eeprom\"",
          true},
-        {"check fails", {400, 560}, {"propose", "--apply", "ram"}, 54000, 4, "\"restored\":true",
+        {"check fails",
+         {400, 560},
+         {"propose", "--apply", "ram"},
+         54000,
+         4,
+         "\"restored\":true",
          false},
         {"no object", {2000, 2100}, {"propose"}, 0, 3, "\"reason\":\"no_edge\"", false},
     };
