@@ -261,6 +261,17 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (!parseDuration(value, &seconds) || (seconds > 0.0 && seconds < 1.0))
             return bad(kvex::tr("expected a duration such as 10m, 30s or 1s, or 0 for off"));
         o->reserveEvery = seconds;
+    } else if (key == "golden") {
+        if (value.empty())
+            return bad(kvex::tr("expected a parameter file"));
+        o->golden = value;
+    } else if (key == "drift-every") {
+        double seconds = 0.0;
+        // Each check reads both sets: more often than a minute would only wear the line.
+        if (!parseDuration(value, &seconds) || (seconds > 0.0 && seconds < 60.0))
+            return bad(kvex::tr("expected a duration such as 1h or 10m (at least 1m), or 0 for "
+                                "off"));
+        o->driftEvery = seconds;
     } else if (key == "reserve-warn") {
         char *end = nullptr;
         const double v = std::strtod(value.c_str(), &end);
@@ -339,6 +350,9 @@ std::string optionsHelp() {
         {"--http-max-body-bytes N", kvex::tr("request body (65536)")},
         {"--reserve-every D", kvex::tr("a video line for the signal reserve every D (10m; 0 off)")},
         {"--reserve-warn R", kvex::tr("health warns below this signal reserve (0.3)")},
+        {"--golden FILE", kvex::tr("the approved parameter set the sensor is compared with")},
+        {"--drift-every D",
+         kvex::tr("read RAM and EEPROM and compare them every D (1h; 0 off; at least 1m)")},
         {"--sparkplug GROUP", kvex::tr("Sparkplug B edge node in GROUP beside the JSON topics")},
         {"--sparkplug-node ID", kvex::tr("its edge node id (<host>-<port name>)")},
         {"--sparkplug-device ID", kvex::tr("the sensor's device id (sensor)")},

@@ -56,6 +56,10 @@ struct GatewayOptions {
     // which health warns.
     double reserveEvery = 600.0;
     double reserveWarn = 0.3;
+    // The parameter set's drift: the approved set's file (empty: RAM against EEPROM only), and
+    // how often RAM and EEPROM are read and compared (0: never).
+    std::string golden;
+    double driftEvery = 3600.0;
     // Sparkplug B over the same broker connection (gateway/sparkplug/); an empty group: off.
     std::string sparkplugGroup;
     std::string sparkplugNode; // empty: <host>-<port name>

@@ -184,6 +184,27 @@ std::string healthMessage(const ReserveHealth &health) {
     return "{\"type\":\"health\"," + healthJson(health).substr(1);
 }
 
+std::string driftStateJson(const DriftHealth &drift) {
+    std::string says;
+    if (drift.known)
+        for (const std::string &text : driftSays(drift.last))
+            says += (says.empty() ? "" : ",") + jsonString(text);
+    const std::string file = drift.goldenFile.substr(drift.goldenFile.find_last_of('/') + 1);
+    std::string out =
+        std::string("{\"drift\":\"") + driftWord(drift) + "\",\"says\":[" + says +
+        "],\"ts\":" + (drift.known ? jsonString(drift.ts) : std::string("null")) +
+        ",\"golden_file\":" + (file.empty() ? std::string("null") : jsonString(file)) +
+        ",\"failures\":" + std::to_string(drift.failures) + ",";
+    if (drift.known)
+        return out + driftJson(drift.last).substr(1);
+    return out + "\"golden\":" + (file.empty() ? "false" : "true") +
+           ",\"ram_eeprom\":null,\"eeprom_golden\":null,\"ram_golden\":null,\"words\":[]}";
+}
+
+std::string driftMessage(const DriftHealth &drift) {
+    return "{\"type\":\"drift\"," + driftStateJson(drift).substr(1);
+}
+
 std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> &readings) {
     std::string out = "{\"reserve_warn\":" + number(warnBelow) + ",\"readings\":[";
     for (std::size_t i = 0; i < readings.size(); ++i)
@@ -199,11 +220,10 @@ std::string reserveProposalJson(const ReserveProposal &p) {
         return out + ",\"reason\":" + (p.reason.empty() ? "null" : jsonString(p.reason)) +
                ",\"advice\":" + (p.advice.empty() ? "null" : jsonString(p.advice)) + "}";
     return out + ",\"v_thd\":" + std::to_string(p.threshold) +
-           ",\"e_beg\":" + std::to_string(p.evalBegin) +
-           ",\"e_end\":" + std::to_string(p.evalEnd) + ",\"lit_margin\":" + number(p.litMargin) +
+           ",\"e_beg\":" + std::to_string(p.evalBegin) + ",\"e_end\":" + std::to_string(p.evalEnd) +
+           ",\"lit_margin\":" + number(p.litMargin) +
            ",\"shadow_margin\":" + number(p.shadowMargin) +
-           ",\"signal_reserve\":" + number(p.reserve) + ",\"contrast\":" + number(p.contrast) +
-           "}";
+           ",\"signal_reserve\":" + number(p.reserve) + ",\"contrast\":" + number(p.contrast) + "}";
 }
 
 std::string writeResultJson(bool eeprom, bool verified, const uint16_t readBack[16]) {

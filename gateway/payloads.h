@@ -46,6 +46,17 @@ std::string reserveTrendJson(double warnBelow, const std::deque<ReserveReading> 
 //  "contrast"} or, without a proposal, {"known","ts","proposed":false,"reason","advice"}.
 std::string reserveProposalJson(const ReserveProposal &proposal);
 
+// ---- the parameter set's drift: MQTT topic drift, /api/drift, the stream's drift message -------
+
+// {"drift" ("off","unknown","ok" or "drift"),"says" (["unsaved changes","differs from the
+// approved set"], those that hold),"ts" (the last whole check, null before one),"golden_file"
+// (the approved file's name, null without one),"failures","golden","ram_eeprom","eeprom_golden",
+// "ram_golden" (words that differ; null before a check, the last two without an approved set),
+// "words":[{"word","key","name","approved","eeprom","ram"},...]}
+std::string driftStateJson(const DriftHealth &drift);
+// {"type":"drift", then the keys of driftStateJson}
+std::string driftMessage(const DriftHealth &drift);
+
 // ---- the web API ----------------------------------------------------------------------------
 
 // {"status" ("online" or "no-sensor"),"sensor_answering","mqtt","queue_depth","dropped",

@@ -106,16 +106,15 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
     }
 
     if (options.http && !options.httpTokenFile.empty()) {
-        if (!readSecretFile(options.httpTokenFile, "http-token-file", &options.httpToken,
-                            &error)) {
+        if (!readSecretFile(options.httpTokenFile, "http-token-file", &options.httpToken, &error)) {
             logEvent("serve: %s", error.c_str());
             return 2;
         }
         if (tokenBits(options.httpToken) < kTokenBitsNeeded) {
             logEvent(kvex::tr("serve: --http-token-file %s: the token is too short to stand "
                               "guessing (%.0f bits of the %.0f needed); make one with %s"),
-                     options.httpTokenFile.c_str(), tokenBits(options.httpToken),
-                     kTokenBitsNeeded, tokenAdvice());
+                     options.httpTokenFile.c_str(), tokenBits(options.httpToken), kTokenBitsNeeded,
+                     tokenAdvice());
             return 2;
         }
     }
@@ -125,6 +124,14 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
     }
 
     GatewayCore gateway(options, port, device, host, prefix, clientId);
+    std::vector<std::string> problems;
+    if (!gateway.loadApprovedSet(&problems)) {
+        for (const std::string &problem : problems)
+            logEvent("serve: %s", problem.c_str());
+        logEvent(kvex::tr("serve: --golden %s is no approved parameter set"),
+                 options.golden.c_str());
+        return 2;
+    }
     installStopSignals([](int number) {
         requestGatewayStop(number);
         stop_flag = 1;

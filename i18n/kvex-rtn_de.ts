@@ -2714,10 +2714,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>%zu Messwerte beim Beenden verloren: nicht veröffentlicht, und kein --store, der sie aufhebt</translation>
     </message>
     <message>
-        <source>SIGHUP: nothing to reload (no --http-cert); the gateway goes on</source>
-        <translation>SIGHUP: nichts neu zu lesen (kein --http-cert); das Gateway läuft weiter</translation>
-    </message>
-    <message>
         <source>stopped; %u samples taken, %llu dropped, %llu lost at the stop</source>
         <translation>beendet; %u Messwerte erfasst, %llu verworfen, %llu beim Beenden verloren</translation>
     </message>
@@ -2912,6 +2908,94 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>The sensor&apos;s RAM no longer holds the proposal: nothing was written back.</source>
         <translation>Das RAM des Sensors enthält den Vorschlag nicht mehr: nichts wurde zurückgeschrieben.</translation>
+    </message>
+    <message>
+        <source>%1 (word %2): approved %3, EEPROM %4, RAM %5</source>
+        <translation>%1 (Wort %2): freigegeben %3, EEPROM %4, RAM %5</translation>
+    </message>
+    <message>
+        <source>%1 (word %2): EEPROM %3, RAM %4</source>
+        <translation>%1 (Wort %2): EEPROM %3, RAM %4</translation>
+    </message>
+    <message>
+        <source>diff takes no file but the one after --golden</source>
+        <translation>diff nimmt keine Datei außer der nach --golden</translation>
+    </message>
+    <message>
+        <source>%1 is no approved parameter set</source>
+        <translation>%1 ist kein freigegebener Parametersatz</translation>
+    </message>
+    <message>
+        <source>%1 does not fit this sensor</source>
+        <translation>%1 passt nicht zu diesem Sensor</translation>
+    </message>
+    <message>
+        <source>no parameter frame: %1</source>
+        <translation>kein Parameterrahmen: %1</translation>
+    </message>
+    <message>
+        <source>RAM, EEPROM and the approved set agree</source>
+        <translation>RAM, EEPROM und freigegebener Satz stimmen überein</translation>
+    </message>
+    <message>
+        <source>RAM and EEPROM agree</source>
+        <translation>RAM und EEPROM stimmen überein</translation>
+    </message>
+    <message>
+        <source>drift check every %.0f s: RAM against EEPROM (no --golden)</source>
+        <translation>Abweichungsprüfung alle %.0f s: RAM gegen EEPROM (kein --golden)</translation>
+    </message>
+    <message>
+        <source>drift check every %.0f s: RAM, EEPROM and the approved set %s</source>
+        <translation>Abweichungsprüfung alle %.0f s: RAM, EEPROM und der freigegebene Satz %s</translation>
+    </message>
+    <message>
+        <source>drift check: the parameter sets did not come whole (%llu so far); next in %.0f s</source>
+        <translation>Abweichungsprüfung: die Parametersätze kamen nicht vollständig (bisher %llu); nächste in %.0f s</translation>
+    </message>
+    <message>
+        <source>parameter drift: %s%s</source>
+        <translation>Parameterabweichung: %s%s</translation>
+    </message>
+    <message>
+        <source>parameter drift ended: RAM, EEPROM and the approved set agree</source>
+        <translation>Parameterabweichung beendet: RAM, EEPROM und freigegebener Satz stimmen überein</translation>
+    </message>
+    <message>
+        <source>parameter drift ended: RAM and EEPROM agree</source>
+        <translation>Parameterabweichung beendet: RAM und EEPROM stimmen überein</translation>
+    </message>
+    <message>
+        <source>SIGHUP: approved parameter set read again from %s</source>
+        <translation>SIGHUP: freigegebener Parametersatz neu gelesen aus %s</translation>
+    </message>
+    <message>
+        <source>SIGHUP: %s; the approved set stays as it was</source>
+        <translation>SIGHUP: %s; der freigegebene Satz bleibt, wie er war</translation>
+    </message>
+    <message>
+        <source>SIGHUP: nothing to reload (no --http-cert, no --golden); the gateway goes on</source>
+        <translation>SIGHUP: nichts neu zu lesen (kein --http-cert, kein --golden); das Gateway läuft weiter</translation>
+    </message>
+    <message>
+        <source>expected a parameter file</source>
+        <translation>Parameterdatei erwartet</translation>
+    </message>
+    <message>
+        <source>expected a duration such as 1h or 10m (at least 1m), or 0 for off</source>
+        <translation>Dauer wie 1h oder 10m erwartet (mindestens 1m), oder 0 für aus</translation>
+    </message>
+    <message>
+        <source>the approved parameter set the sensor is compared with</source>
+        <translation>der freigegebene Parametersatz, mit dem der Sensor verglichen wird</translation>
+    </message>
+    <message>
+        <source>read RAM and EEPROM and compare them every D (1h; 0 off; at least 1m)</source>
+        <translation>RAM und EEPROM alle D lesen und vergleichen (1h; 0 aus; mindestens 1m)</translation>
+    </message>
+    <message>
+        <source>serve: --golden %s is no approved parameter set</source>
+        <translation>serve: --golden %s ist kein freigegebener Parametersatz</translation>
     </message>
 </context>
 </TS>

@@ -593,7 +593,8 @@ TEST_F(GatewayHttpTest, HostileClientsLeaveThePageAndThePollingAlone) {
          [&] {
              const Reply r = rawRequest(port,
                                         "PUT /api/params HTTP/1.1\r\n" + host +
-                                            "Authorization: Bearer " + std::string(kToken) + "\r\n"
+                                            "Authorization: Bearer " + std::string(kToken) +
+                                            "\r\n"
                                             "Content-Length: 100000000\r\n\r\n{\"power\":",
                                         5.0);
              EXPECT_EQ(r.status, 413) << r.head;
@@ -832,10 +833,12 @@ TEST_F(GatewayHttpTest, WrongTokensAreSlowedPerAddressAndTheirAuditIsBounded) {
     std::vector<int> statuses(8);
     std::vector<std::thread> guesses;
     for (std::size_t i = 0; i < statuses.size(); ++i)
-        guesses.emplace_back([&, i] { statuses[i] = attempt("guess" + std::to_string(i), "127.0.0.2"); });
+        guesses.emplace_back(
+            [&, i] { statuses[i] = attempt("guess" + std::to_string(i), "127.0.0.2"); });
     for (std::thread &t : guesses)
         t.join();
-    EXPECT_LE(std::count(statuses.begin(), statuses.end(), 401), 2) << "guesses compared side by side";
+    EXPECT_LE(std::count(statuses.begin(), statuses.end(), 401), 2)
+        << "guesses compared side by side";
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 401) +
                   std::count(statuses.begin(), statuses.end(), 429),
               8);
@@ -855,8 +858,8 @@ TEST_F(GatewayHttpTest, WrongTokensAreSlowedPerAddressAndTheirAuditIsBounded) {
     EXPECT_LE(lines, 10u);
 }
 
-// Half a TLS pair, a file it cannot read, a secret others may read and a token short enough to
-// guess are refused at the start, naming the option; a token from systemd's credentials is
+// Half a TLS pair, a file it cannot read, a secret others may read, a token short enough to
+// guess and an approved parameter set that is none are refused at the start, naming the option; a token from systemd's credentials is
 // taken, and SIGHUP without TLS leaves the gateway running.
 TEST_F(GatewayHttpTest, StartRefusesWhatWouldLeaveItOpenAndTakesCredentials) {
     const std::string make =
@@ -892,10 +895,12 @@ TEST_F(GatewayHttpTest, StartRefusesWhatWouldLeaveItOpenAndTakesCredentials) {
         {{"--mqtt", "127.0.0.1:1", "--cert", dir + "/web.crt"}, "--cert needs --key too"},
         {{"--mqtt", "127.0.0.1:1", "--password-file", secret("loose.pw", "pw", 0640)},
          "--password-file " + dir + "/loose.pw: group or others may read it"},
+        {{"--http", web, "--golden", secret("approved.dat", "500\n0\n10", 0644)},
+         "approved.dat is no approved parameter set"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.logged);
-        std::vector<std::string> args = {KVEX_CLI_PATH, "--lang", "en", "--port",
+        std::vector<std::string> args = {KVEX_CLI_PATH,        "--lang", "en", "--port",
                                          sensor->devicePath(), "serve"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         Child refused;
@@ -914,29 +919,30 @@ TEST_F(GatewayHttpTest, StartRefusesWhatWouldLeaveItOpenAndTakesCredentials) {
     ASSERT_TRUE(started);
     // Only the gateway's own names: another name is a page that had it rebound to this address.
     const std::string portText = std::to_string(port);
-    for (const auto &c : std::vector<std::pair<std::string, int>>{
-             {"127.0.0.1:" + portText, 200},
-             {"localhost:" + portText, 200},
-             {"[::1]:" + portText, 200},
-             {"hmi.plant.example:" + portText, 200},
-             {"line3.", 200},
-             {"evil.example:" + portText, 421},
-             {"127.0.0.1.evil.example", 421},
-             {"localhost:80:81", 421}}) {
+    for (const auto &c :
+         std::vector<std::pair<std::string, int>>{{"127.0.0.1:" + portText, 200},
+                                                  {"localhost:" + portText, 200},
+                                                  {"[::1]:" + portText, 200},
+                                                  {"hmi.plant.example:" + portText, 200},
+                                                  {"line3.", 200},
+                                                  {"evil.example:" + portText, 421},
+                                                  {"127.0.0.1.evil.example", 421},
+                                                  {"localhost:80:81", 421}}) {
         const Reply r = rawRequest(port, "GET /api/status HTTP/1.1\r\nHost: " + c.first +
                                              "\r\nConnection: close\r\n\r\n");
         EXPECT_EQ(r.status, c.second) << c.first;
     }
-    const Reply upgrade = rawRequest(
-        port, "GET /ws HTTP/1.1\r\nHost: evil.example\r\nUpgrade: websocket\r\n"
-              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-              "Sec-WebSocket-Version: 13\r\n\r\n",
-        5.0);
+    const Reply upgrade =
+        rawRequest(port,
+                   "GET /ws HTTP/1.1\r\nHost: evil.example\r\nUpgrade: websocket\r\n"
+                   "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                   "Sec-WebSocket-Version: 13\r\n\r\n",
+                   5.0);
     EXPECT_NE(upgrade.status, 101);
     const std::string host = "Host: 127.0.0.1\r\n";
     EXPECT_EQ(rawRequest(port,
-                         "POST /api/reset-max-min HTTP/1.1\r\n" + host +
-                             "Authorization: Bearer " + kToken + "\r\nContent-Length: 0\r\n\r\n",
+                         "POST /api/reset-max-min HTTP/1.1\r\n" + host + "Authorization: Bearer " +
+                             kToken + "\r\nContent-Length: 0\r\n\r\n",
                          10.0)
                   .status,
               200);
@@ -1237,4 +1243,139 @@ TEST_F(GatewayHttpTest, TheReserveTrendOutlivesARestartInTheStore) {
     const QJsonArray after = readings();
     ASSERT_GE(after.size(), kept);
     EXPECT_EQ(after[0]["ts"].toString().toStdString(), oldest);
+}
+
+// The approved set equal to the sensor: no drift. A RAM write past the gateway is "unsaved
+// changes" at the next check, an EEPROM change "differs from the approved set" on every face, and
+// a write back through the gateway clears it at once; the log says each drift once, and the
+// checks' reads sit between run cycles.
+TEST_F(GatewayHttpTest, DriftFromTheApprovedSetIsSaidOnEveryFaceOnceAndClearedByAWriteBack) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.start());
+    Subscriber subscriber(broker.port(), std::string(kPrefix) + "/#");
+    ASSERT_TRUE(subscriber.waitSubscribed());
+    const kvexsim::Words approved = sensor->eeprom();
+    const std::string golden = dir + "/approved.dat";
+    {
+        std::ofstream out(golden);
+        for (const uint16_t word : approved)
+            out << word << "\n";
+    }
+    ASSERT_TRUE(
+        startWeb({"--mqtt", "127.0.0.1:" + std::to_string(broker.port()), "--topic-prefix", kPrefix,
+                  "--golden", golden, "--drift-every", "1m", "--http-token-file", writeToken()}));
+    Stream stream(port);
+    ASSERT_TRUE(stream.upgraded());
+    auto drift = [&] { return object(http(port, "GET", "/api/drift")); };
+    ASSERT_TRUE(waitFor([&] { return drift()["drift"] == "ok"; }, 15.0)) << log();
+    EXPECT_EQ(drift()["golden_file"], "approved.dat");
+    EXPECT_TRUE(waitFor([&] { return jsonObject(subscriber.last("/drift"))["drift"] == "ok"; }, 5));
+
+    struct Step {
+        const char *what;
+        int ram, eeprom;     // the tolerance word in each; -1: unchanged
+        bool throughGateway; // written back with the web's PUT, else set on the sensor
+        QJsonArray says;
+        int ramEeprom, eepromGolden, ramGolden;
+    };
+    const int tol = kvexsim::kParTolerance, was = approved[tol];
+    const Step steps[] = {
+        {"RAM written past the gateway",
+         was + 50,
+         -1,
+         false,
+         {"unsaved changes", "differs from the approved set"},
+         1,
+         0,
+         1},
+        {"EEPROM written too", -1, was + 50, false, {"differs from the approved set"}, 0, 1, 1},
+        {"both written back through the gateway", was, was, true, {}, 0, 0, 0},
+    };
+    const std::string token = "Authorization: Bearer " + std::string(kToken) + "\r\n";
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        const std::size_t heard = stream.messages.size();
+        if (step.throughGateway) {
+            const std::string body = "{\"t_tol\":" + std::to_string(step.ram) + "}";
+            ASSERT_EQ(http(port, "PUT", "/api/params?to=eeprom", token, body).status, 200);
+            ASSERT_EQ(http(port, "PUT", "/api/params", token, body).status, 200);
+        } else {
+            kvexsim::Words ram = sensor->ram(), eeprom = sensor->eeprom();
+            if (step.ram >= 0)
+                ram[tol] = static_cast<uint16_t>(step.ram);
+            if (step.eeprom >= 0)
+                eeprom[tol] = static_cast<uint16_t>(step.eeprom);
+            sensor->setRam(ram);
+            sensor->setEeprom(eeprom);
+            // SIGHUP reads the approved file again and checks at once.
+            gateway.kill(SIGHUP);
+        }
+        ASSERT_TRUE(waitFor([&] { return drift()["says"] == step.says; }, 10.0)) << log();
+        const QJsonObject found = drift();
+        EXPECT_EQ(found["drift"], step.says.isEmpty() ? "ok" : "drift");
+        EXPECT_EQ(found["ram_eeprom"], step.ramEeprom);
+        EXPECT_EQ(found["eeprom_golden"], step.eepromGolden);
+        EXPECT_EQ(found["ram_golden"], step.ramGolden);
+        const QJsonArray words = found["words"].toArray();
+        ASSERT_EQ(words.size(), step.says.isEmpty() ? 0 : 1);
+        if (!words.isEmpty()) {
+            EXPECT_EQ(words[0]["key"], "t_tol");
+            EXPECT_EQ(words[0]["approved"], was);
+            EXPECT_EQ(words[0]["eeprom"], sensor->eeprom()[tol]);
+            EXPECT_EQ(words[0]["ram"], sensor->ram()[tol]);
+        }
+        // The words the gateway shows follow the sensor's RAM, whoever wrote it.
+        EXPECT_EQ(object(http(port, "GET", "/api/params"))["t_tol"], sensor->ram()[tol]);
+        const std::string metrics = http(port, "GET", "/metrics").body;
+        EXPECT_NE(metrics.find("kvex_parameter_drift_words{compare=\"eeprom_golden\"} " +
+                               std::to_string(step.eepromGolden) + "\n"),
+                  std::string::npos)
+            << metrics;
+        EXPECT_NE(metrics.find("kvex_parameter_drift_words{compare=\"ram_eeprom\"} " +
+                               std::to_string(step.ramEeprom) + "\n"),
+                  std::string::npos);
+        EXPECT_TRUE(waitFor(
+            [&] { return jsonObject(subscriber.last("/drift"))["says"] == step.says; }, 5.0));
+        stream.collect(0.5);
+        bool streamed = false;
+        for (std::size_t i = heard; i < stream.messages.size(); ++i)
+            streamed = streamed || (stream.messages[i]["type"] == "drift" &&
+                                    stream.messages[i]["says"] == step.says);
+        EXPECT_TRUE(streamed);
+    }
+    const std::string text = log();
+    auto count = [](const std::string &text, const std::string &what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos;
+             at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(
+        count(text, "parameter drift: unsaved changes, differs from the approved set; Tolerance "
+                    "(word 9): approved " +
+                        std::to_string(was) + ", EEPROM " + std::to_string(was) + ", RAM " +
+                        std::to_string(was + 50)),
+        1u)
+        << text;
+    EXPECT_EQ(count(text, "parameter drift: differs from the approved set;"), 1u) << text;
+    EXPECT_EQ(count(text, "parameter drift ended: RAM, EEPROM and the approved set agree"), 1u)
+        << text;
+    // A check that finds what the last one found says nothing.
+    gateway.kill(SIGHUP);
+    ASSERT_TRUE(
+        waitFor([&] { return count(log(), "approved parameter set read again") == 3; }, 5.0));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(log().find("parameter drift", text.size()), std::string::npos) << log();
+
+    // Each check reads RAM then EEPROM between two run cycles, and the run goes on after it.
+    const std::vector<uint16_t> commands = commandsSeen(*sensor);
+    int checks = 0;
+    for (std::size_t i = 1; i + 2 < commands.size(); ++i)
+        if (commands[i] == 2 && commands[i + 1] == 4) {
+            ++checks;
+            EXPECT_EQ(commands[i - 1], 8) << "request " << i;
+            EXPECT_EQ(commands[i + 2], 8) << "request " << i;
+        }
+    EXPECT_GE(checks, 5);
 }

@@ -257,6 +257,14 @@ TEST_F(SparkplugTest, BirthsAndDataCarryTheSensorInTheJsonVocabularyWithSeqWrapp
         {"Parameters/v_thd", "UInt16", ram[kvexsim::kParVideoThreshold]},
         {"Parameters/t_val", "UInt16", ram[kvexsim::kParSetPoint]},
         {"Parameters/t_tol", "UInt16", ram[kvexsim::kParTolerance]},
+        // Births come before the first drift check; without --golden nothing is compared with
+        // an approved set.
+        {"Drift/state", "String", "unknown"},
+        {"Drift/ram_eeprom", "UInt32", QJsonValue::Null},
+        {"Drift/eeprom_golden", "UInt32", QJsonValue::Null},
+        {"Drift/ram_golden", "UInt32", QJsonValue::Null},
+        {"Drift/words", "String", ""},
+        {"Drift/checked", "DateTime", QJsonValue::Null},
     };
     for (const Expected &e : device) {
         const QJsonObject m = metric(dbirth, e.name);
@@ -265,6 +273,17 @@ TEST_F(SparkplugTest, BirthsAndDataCarryTheSensorInTheJsonVocabularyWithSeqWrapp
             EXPECT_EQ(m["value"], e.value) << e.name;
     }
     EXPECT_TRUE(metric(dbirth, "um").isEmpty());
+    // The first drift check's finding comes in a DDATA of its own.
+    const std::vector<QJsonObject> ddata = of(all, "DDATA");
+    const auto drift = std::find_if(ddata.begin(), ddata.end(), [](const QJsonObject &d) {
+        return !metric(d, "Drift/state").isEmpty();
+    });
+    ASSERT_NE(drift, ddata.end());
+    EXPECT_EQ(metric(*drift, "Drift/state")["value"], "ok");
+    EXPECT_EQ(metric(*drift, "Drift/ram_eeprom")["value"], 0);
+    EXPECT_EQ(metric(*drift, "Drift/ram_golden")["value"], QJsonValue::Null);
+    EXPECT_NEAR(metric(*drift, "Drift/checked")["value"].toDouble(),
+                static_cast<double>(QDateTime::currentMSecsSinceEpoch()), 60000.0);
     int parameters = 0;
     for (const QJsonValue &m : dbirth["metrics"].toArray())
         parameters += m.toObject()["name"].toString().startsWith("Parameters/");

@@ -34,6 +34,8 @@ class GatewayFace {
     virtual void sampleTaken(const GatewayState &state) {}
     // A reserve line came (`reading`) or did not (nullptr: only state.reserve.failures grew).
     virtual void reserveChecked(const GatewayState &state, const ReserveReading *reading) {}
+    // A drift check came whole (state.drift.last) or did not (only state.drift.failures grew).
+    virtual void driftChecked(const GatewayState &state) {}
     // An audit entry (auditEntryJson), on the poller's thread whichever thread recorded it.
     virtual void audited(const std::string &entry) {}
     // Every pass of the poller's waits (about 20 a second): what a face does on its own time.

@@ -16,6 +16,8 @@ double firstEstimate(SensorJob::Kind kind) {
         return 0.35;
     case SensorJob::Kind::ReadEeprom:
         return 0.1;
+    case SensorJob::Kind::DriftCheck:
+        return 0.2;
     case SensorJob::Kind::VideoLine:
     case SensorJob::Kind::ReserveLine:
         return 0.4;
@@ -34,9 +36,12 @@ bool JobScheduler::isRead(SensorJob::Kind kind) {
     return kind != SensorJob::Kind::Write;
 }
 
-// The operator's writes first, then the gateway's own reserve line, then the faces' reads.
+// The operator's writes first, then the gateway's own reserve line and drift check, then the
+// faces' reads.
 int JobScheduler::priorityOf(SensorJob::Kind kind) {
-    return kind == SensorJob::Kind::Write ? 0 : kind == SensorJob::Kind::ReserveLine ? 1 : 2;
+    if (kind == SensorJob::Kind::Write)
+        return 0;
+    return kind == SensorJob::Kind::ReserveLine || kind == SensorJob::Kind::DriftCheck ? 1 : 2;
 }
 
 // Reads that give everyone the same answer share one exchange; a write is never shared.
@@ -49,6 +54,8 @@ std::string JobScheduler::keyOf(const SensorJob &job) {
         return "video";
     case SensorJob::Kind::PortCheck:
         return "port";
+    case SensorJob::Kind::DriftCheck:
+        return "drift";
     case SensorJob::Kind::Write:
         break;
     }

@@ -20,7 +20,7 @@
 
 // What a face asks of the sensor. Faces never reach the link themselves: the poller runs this.
 struct SensorJob {
-    enum class Kind { Write, ReadEeprom, VideoLine, PortCheck, ReserveLine };
+    enum class Kind { Write, ReadEeprom, VideoLine, PortCheck, ReserveLine, DriftCheck };
     Kind kind = Kind::Write;
     // Write: the steps, run in this order: words to RAM, words to EEPROM, teach, reset max/min.
     std::optional<CheckedWrite> ram, eeprom;
@@ -40,7 +40,8 @@ struct JobResult {
     std::vector<std::pair<std::string, WriteOutcome>> steps;
     // The reads: whether the sensor's answer came whole.
     bool answered = false;
-    ParameterSet words{}; // ReadEeprom
+    ParameterSet words{}; // ReadEeprom, DriftCheck (the EEPROM's)
+    ParameterSet ram{};   // DriftCheck
     VideoLine video;      // VideoLine, ReserveLine
     PortReport report;    // PortCheck
 };

@@ -9,9 +9,9 @@
 #include "com232/rs232link.h"
 #include "com232/sensorunits.h"
 #include "gateway/core/logging.h"
-#include "gateway/core/servicemanager.h"
 #include "gateway/core/sampletime.h"
 #include "gateway/core/sensorjobs.h"
+#include "gateway/core/servicemanager.h"
 #include "platform/eventwait.h"
 #include "platform/rs232.h"
 #include "platform/tr.h"
@@ -36,6 +36,10 @@ constexpr double kStopFlushSeconds = 3.0;
 // Other threads read the health at most this stale; each sample and each change of identity,
 // words or reserve is published at once.
 constexpr double kSnapshotInterval = 0.25;
+// The first drift check after the start, once the poll has settled.
+constexpr double kFirstDriftCheckSeconds = 5.0;
+// A drift check after a write through the gateway waits this long for the act's next write.
+constexpr double kDriftAfterWriteSeconds = 2.0;
 
 std::atomic<bool> quitRequested{false};
 std::atomic<int> quitSignal{0};
@@ -65,6 +69,8 @@ GatewayCore::GatewayCore(const GatewayOptions &options, int port, std::string de
     state_.info.pitchMicrons = std::nan("");
     state_.reserve.warnBelow = o_.reserveWarn;
     state_.reserve.enabled = o_.reserveEvery > 0.0;
+    state_.drift.enabled = o_.driftEvery > 0.0;
+    state_.drift.goldenFile = o_.golden;
     if (o_.mqtt) {
         broker_ = std::make_unique<BrokerLink>(o_, clientId_);
         backlog_ = std::make_unique<Backlog>(
@@ -134,6 +140,14 @@ bool GatewayCore::start() {
         logEvent(kvex::tr("MQTT broker %s:%d, topics under %s/"), o_.mqttHost.c_str(), o_.mqttPort,
                  topicPrefix_.c_str());
     }
+    if (o_.driftEvery > 0.0) {
+        if (o_.golden.empty())
+            logEvent(kvex::tr("drift check every %.0f s: RAM against EEPROM (no --golden)"),
+                     o_.driftEvery);
+        else
+            logEvent(kvex::tr("drift check every %.0f s: RAM, EEPROM and the approved set %s"),
+                     o_.driftEvery, o_.golden.c_str());
+    }
     refreshHealth();
     publishSnapshot();
     // Every face listens and the store is open: what depends on the gateway may start.
@@ -190,6 +204,9 @@ bool GatewayCore::identifySensor() {
 }
 
 void GatewayCore::sensorChanged(bool answering) {
+    // A sensor found again may be another one, come up with its factory words: checked soon.
+    if (answering)
+        driftCheck_.scheduled = false;
     state_.sensorChecked = true;
     state_.sensorAnswering = answering;
     jobs_.setSensorAnswering(answering);
@@ -224,9 +241,14 @@ GatewayCore::PollEnd GatewayCore::poll() {
                 break;
             nextRequest = std::max(nextRequest + interval, Timer());
         }
-        // The faces' work runs here, between two cycles, as far as its budget allows; so does
-        // the reserve line.
-        scheduleReserveLine();
+        // The faces' work runs here, between two cycles, as far as its budget allows; so do the
+        // reserve line and the drift check. The first reserve line comes one interval after the
+        // start, as a restart must not add a line of its own; the first drift check soon after
+        // the sensor is found, so a restart says at once whether it still holds the approved set.
+        submitWhenDue(&reserveLine_, o_.reserveEvery, o_.reserveEvery, SensorJob::Kind::ReserveLine,
+                      &GatewayCore::reserveLineDone);
+        submitWhenDue(&driftCheck_, o_.driftEvery, kFirstDriftCheckSeconds,
+                      SensorJob::Kind::DriftCheck, &GatewayCore::driftCheckDone);
         if (jobs_.ready()) {
             publishAnswered();
             jobs_.runNext(runner);
@@ -287,32 +309,31 @@ void GatewayCore::takeSample(const Measurement &m, int64_t timeMs, bool serialEr
         backlog_->add(s);
 }
 
-// The first reserve line comes one interval after the start, as a restart must not add a line
-// of its own; the next one interval after each.
-void GatewayCore::scheduleReserveLine() {
-    if (o_.reserveEvery <= 0.0 || reservePending_)
+void GatewayCore::submitWhenDue(Periodic *p, double every, double first, SensorJob::Kind kind,
+                                void (GatewayCore::*done)(const JobResult &)) {
+    if (every <= 0.0 || p->pending)
         return;
-    if (!reserveScheduled_) {
-        reserveScheduled_ = true;
-        nextReserve_ = Timer() + o_.reserveEvery;
+    if (!p->scheduled) {
+        p->scheduled = true;
+        p->next = Timer() + first;
     }
-    if (Timer() < nextReserve_)
+    if (Timer() < p->next)
         return;
     SensorJob job;
-    job.kind = SensorJob::Kind::ReserveLine;
+    job.kind = kind;
     const JobScheduler::Ticket ticket = jobs_.submit(
-        job, [this](const JobResult &result) { reserveLineDone(result); }, {}, true);
-    reservePending_ = ticket.admission == JobScheduler::Admission::Queued ||
-                      ticket.admission == JobScheduler::Admission::Joined;
+        job, [this, done](const JobResult &result) { (this->*done)(result); }, {}, true);
+    p->pending = ticket.admission == JobScheduler::Admission::Queued ||
+                 ticket.admission == JobScheduler::Admission::Joined;
 }
 
 // A line that does not come whole is counted and tried again at the next interval; the last
 // reading stands, since a reserve of 0 would say the edges are lost.
 void GatewayCore::reserveLineDone(const JobResult &result) {
-    reservePending_ = false;
+    reserveLine_.pending = false;
     if (result.status != JobResult::Status::Done)
         return;
-    nextReserve_ = Timer() + o_.reserveEvery;
+    reserveLine_.next = Timer() + o_.reserveEvery;
     ReserveHealth &reserve = state_.reserve;
     if (!result.answered) {
         ++reserve.failures;
@@ -349,6 +370,66 @@ void GatewayCore::reserveLineDone(const JobResult &result) {
         face->reserveChecked(state_, &reserve.last);
 }
 
+// A drift is said in the log when it begins, changes or ends; a check that finds what the last
+// one found says nothing. A check whose reads did not come whole is tried again at the next
+// interval, and the last finding stands.
+void GatewayCore::driftCheckDone(const JobResult &result) {
+    driftCheck_.pending = false;
+    if (result.status != JobResult::Status::Done)
+        return;
+    driftCheck_.next = Timer() + o_.driftEvery;
+    DriftHealth &drift = state_.drift;
+    if (!result.answered) {
+        ++drift.failures;
+        logEvent(kvex::tr("drift check: the parameter sets did not come whole (%llu so far); next "
+                          "in %.0f s"),
+                 static_cast<unsigned long long>(drift.failures), o_.driftEvery);
+    } else {
+        // Someone may have written the RAM past the gateway: what it holds is the sensor's word.
+        if (result.ram != state_.params)
+            adoptParams(result.ram);
+        const ParameterDrift found = CompareDRIFT(result.ram.data(), result.words.data(),
+                                                  haveApproved_ ? approved_.data() : nullptr);
+        const std::vector<std::string> before = drift.known ? driftLines(drift.last)
+                                                            : std::vector<std::string>{},
+                                       after = driftLines(found);
+        if (after != before) {
+            if (!after.empty()) {
+                std::string says;
+                for (const std::string &text : driftSays(found))
+                    says += (says.empty() ? "" : ", ") + text;
+                std::string words;
+                for (const std::string &line : after)
+                    words += "; " + line;
+                logEvent(kvex::tr("parameter drift: %s%s"), says.c_str(), words.c_str());
+            } else {
+                logEvent(haveApproved_ ? kvex::tr("parameter drift ended: RAM, EEPROM and the "
+                                                  "approved set agree")
+                                       : kvex::tr("parameter drift ended: RAM and EEPROM agree"));
+            }
+        }
+        drift.known = true;
+        drift.last = found;
+        drift.ts = isoTimeNow();
+        drift.checkedMs = epochMsNow();
+    }
+    publishSnapshot();
+    for (const auto &face : faces_)
+        face->driftChecked(state_);
+}
+
+bool GatewayCore::loadApprovedSet(std::vector<std::string> *problems) {
+    if (o_.golden.empty())
+        return true;
+    unsigned short words[PNUM];
+    *problems = ReadAPPROVEDSet(o_.golden, state_.identified ? state_.positions : -1, words);
+    if (!problems->empty())
+        return false;
+    std::copy(words, words + PNUM, approved_.begin());
+    haveApproved_ = true;
+    return true;
+}
+
 JobResult GatewayCore::runJob(const SensorJob &job) {
     JobResult result;
     switch (job.kind) {
@@ -367,6 +448,20 @@ JobResult GatewayCore::runJob(const SensorJob &job) {
         if (job.reset)
             step("reset max/min", runResetMaxMin());
         result.answered = true;
+        // What the write left in RAM and EEPROM is compared soon after, once the writes of one
+        // act (RAM, then EEPROM) are through, so the moment between them is not a drift.
+        if (driftCheck_.scheduled)
+            driftCheck_.next = Timer() + kDriftAfterWriteSeconds;
+        break;
+    }
+    case SensorJob::Kind::DriftCheck: {
+        uint16_t ram[16], eeprom[16];
+        result.answered =
+            readSensorWords(WordMemory::Ram, ram) && readSensorWords(WordMemory::Eeprom, eeprom);
+        if (result.answered) {
+            std::copy(ram, ram + 16, result.ram.begin());
+            std::copy(eeprom, eeprom + 16, result.words.begin());
+        }
         break;
     }
     case SensorJob::Kind::ReadEeprom: {
@@ -525,10 +620,28 @@ std::shared_ptr<const GatewayState> GatewayCore::snapshot() const {
 }
 
 void GatewayCore::reload() {
+    bool reloaded = false;
+    if (!o_.golden.empty()) {
+        // A file that no longer passes leaves the approved set as it was: the plant's check
+        // must not go blind because of a slip in the file.
+        std::vector<std::string> problems;
+        if (loadApprovedSet(&problems)) {
+            logEvent(kvex::tr("SIGHUP: approved parameter set read again from %s"),
+                     o_.golden.c_str());
+            if (driftCheck_.scheduled)
+                driftCheck_.next = Timer();
+        } else {
+            for (const std::string &problem : problems)
+                logEvent(kvex::tr("SIGHUP: %s; the approved set stays as it was"), problem.c_str());
+        }
+        reloaded = true;
+    }
     // The broker's TLS files are read at every connection attempt anyway.
     if (web_ && web_->reloadTls())
-        return;
-    logEvent(kvex::tr("SIGHUP: nothing to reload (no --http-cert); the gateway goes on"));
+        reloaded = true;
+    if (!reloaded)
+        logEvent(kvex::tr("SIGHUP: nothing to reload (no --http-cert, no --golden); the gateway "
+                          "goes on"));
 }
 
 int GatewayCore::finish() {

@@ -40,8 +40,11 @@ class GatewayCore {
     void run();
     // Flushes what it can, says goodbye on every face; the process exit code.
     int finish();
-    // SIGHUP: reads again what can change while the gateway runs (the web's TLS pair), or says
-    // there is nothing to read.
+    // Reads the approved parameter set (--golden); false with the file's problems, one line
+    // each. Before start(), and again at SIGHUP.
+    bool loadApprovedSet(std::vector<std::string> *problems);
+    // SIGHUP: reads again what can change while the gateway runs (the web's TLS pair, the
+    // approved set), or says there is nothing to read.
     void reload();
 
   private:
@@ -51,8 +54,17 @@ class GatewayCore {
     PollEnd poll();
     void takeSample(const Measurement &m, int64_t timeMs, bool serialError);
     JobResult runJob(const SensorJob &job);
-    void scheduleReserveLine();
+    // The poller's own work at an interval: when it is next due, and whether its job waits.
+    struct Periodic {
+        double next = 0.0;
+        bool scheduled = false, pending = false;
+    };
+    // Submits `kind` once `p` is due: `first` seconds after it was last unscheduled, then as
+    // its result handler sets `next`. Never with `every` at 0.
+    void submitWhenDue(Periodic *p, double every, double first, SensorJob::Kind kind,
+                       void (GatewayCore::*done)(const JobResult &));
     void reserveLineDone(const JobResult &result);
+    void driftCheckDone(const JobResult &result);
     void adoptParams(const ParameterSet &words);
     void sensorChanged(bool answering);
     void pumpUntil(double until);
@@ -84,8 +96,8 @@ class GatewayCore {
     std::unique_ptr<FaceServices> services_;
     std::vector<std::unique_ptr<GatewayFace>> faces_;
 
-    // The signal reserve: when the next reserve line is due, and whether one waits.
-    double nextReserve_ = 0.0;
-    bool reserveScheduled_ = false;
-    bool reservePending_ = false;
+    Periodic reserveLine_, driftCheck_;
+    // The approved parameter set (--golden).
+    bool haveApproved_ = false;
+    ParameterSet approved_{};
 };

@@ -18,6 +18,10 @@ const char *healthWord(const ReserveHealth &health) {
                                   : "ok";
 }
 
+const char *driftWord(const DriftHealth &drift) {
+    return !drift.enabled ? "off" : !drift.known ? "unknown" : drift.last.any() ? "drift" : "ok";
+}
+
 double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();

@@ -2,6 +2,8 @@
 // parameter set, the signal reserve, and the gateway's health as one struct.
 #pragma once
 
+#include "app/drift/paramdrift.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -70,6 +72,19 @@ bool reserveWarns(const ReserveHealth &health);
 // "off" without reserve lines, "unknown" before the first whole one, "warn" or "ok".
 const char *healthWord(const ReserveHealth &health);
 
+// The parameter set against its EEPROM and the approved set, as the last drift check found it.
+struct DriftHealth {
+    bool enabled = false;   // --drift-every above 0
+    std::string goldenFile; // --golden; empty: RAM against EEPROM only
+    bool known = false;     // a check came whole
+    ParameterDrift last;
+    std::string ts;        // the last whole check's time (ISO, UTC)
+    int64_t checkedMs = 0; // the same in milliseconds since 1970
+    uint64_t failures = 0; // checks whose reads did not come whole
+};
+// "off", "unknown" before the first whole check, "ok" or "drift".
+const char *driftWord(const DriftHealth &drift);
+
 // One video line with what a reader needs to draw it: the words it was taken under and the
 // sensor's axis.
 struct VideoLine {
@@ -113,6 +128,8 @@ struct GatewayState {
     std::string store = "off"; // "off", "ok" or "failing: " and what failed
     // The signal reserve.
     ReserveHealth reserve;
+    // The parameter set's drift.
+    DriftHealth drift;
     // The gateway.
     double startedAt = 0.0; // on the steady clock (seconds)
     std::string version;

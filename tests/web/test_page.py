@@ -143,6 +143,11 @@ def shown(driver):
                 setpoint: text('setpoint')};""")
 
 
+def assert_console_clean(driver):
+    errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
+    assert not errors, f'the console shows errors: {errors}'
+
+
 def click(driver, element_id):
     """Clicks as a user would, with the element scrolled clear of the page's sticky header."""
     element = driver.find_element(By.ID, element_id)
@@ -235,8 +240,7 @@ def case_same_origin_no_errors(ctx):
     static = [rid for rid, url in ctx.request_urls.items()
               if rid in weight and '/api/' not in url and not url.startswith('data:')]
     ctx.page_weight = (sum(weight[r] for r in static), len(static))
-    errors = [e for e in ctx.driver.get_log('browser') if e['level'] == 'SEVERE']
-    assert not errors, f'the console shows errors: {errors}'
+    assert_console_clean(ctx.driver)
 
 
 def case_sections(ctx):
@@ -513,8 +517,7 @@ def case_silent_sensor(ctx):
                  .get_attribute('textContent') == firmware)
         events = network_events(driver)
         assert not refused(events), f'the page asked for what the gateway has not: {refused(events)}'
-        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
-        assert not errors, f'the console shows errors: {errors}'
+        assert_console_clean(driver)
     finally:
         close(driver)
         if gateway:
@@ -557,8 +560,55 @@ def case_reserve_falling(ctx):
             wait_for('the German advice', lambda: 'Optik reinigen' in advice.text)
             time.sleep(0.5)
             section.screenshot(os.path.join(ctx.shot_dir, 'web-reserve-de.png'))
-        errors = [e for e in driver.get_log('browser') if e['level'] == 'SEVERE']
-        assert not errors, f'the console shows errors: {errors}'
+        assert_console_clean(driver)
+    finally:
+        close(driver)
+        if gateway:
+            gateway.stop()
+        sim.stop()
+
+
+def case_drift_banner(ctx):
+    """An EEPROM that differs from the approved set shows a banner naming the word, in both
+    languages; an approved file put right and read again (SIGHUP) takes it away."""
+    sim = Simulator(ctx.bin_dir)
+    gateway = None
+    driver = browser('en-GB,en')
+    try:
+        golden = os.path.join(ctx.work, 'approved.dat')
+        subprocess.run([os.path.join(ctx.bin_dir, 'kvex-rtn-cli'), '--port', sim.pty, 'get',
+                        '--from', 'eeprom', '-o', golden], check=True, timeout=30)
+        with open(golden) as f:
+            words = f.read().split()
+        approved = list(words)
+        approved[9] = str(int(words[9]) + 20)
+        with open(golden, 'w') as f:
+            f.write('\n'.join(approved) + '\n')
+        gateway = Gateway(ctx.bin_dir, sim.pty, free_port(),
+                          options=['--golden', golden, '--drift-every', '1m'])
+        driver.get(gateway.http.base + '/')
+        banner = driver.find_element(By.ID, 'drift-banner')
+        wait_for('the drift banner', banner.is_displayed, timeout=20)
+        text = banner.text
+        assert 'differs from the approved parameter set (approved.dat)' in text, text
+        assert f'Tolerance (word 9): approved {approved[9]}, EEPROM {words[9]}, RAM {words[9]}' \
+            in text, text
+        assert 'Unsaved' not in text, text
+        if ctx.shot_dir:
+            os.makedirs(ctx.shot_dir, exist_ok=True)
+            time.sleep(0.5)
+            driver.save_screenshot(os.path.join(ctx.shot_dir, 'web-drift.png'))
+        driver.find_element(By.CSS_SELECTOR, '.lang button[data-lang="de"]').click()
+        wait_for('the German banner', lambda: 'freigegebenen Parametersatz' in banner.text)
+        assert f'Toleranz (Wort 9): freigegeben {approved[9]}' in banner.text, banner.text
+        if ctx.shot_dir:
+            time.sleep(0.5)
+            driver.save_screenshot(os.path.join(ctx.shot_dir, 'web-drift-de.png'))
+        with open(golden, 'w') as f:
+            f.write('\n'.join(words) + '\n')
+        gateway.process.send_signal(signal.SIGHUP)
+        wait_for('the banner to go', lambda: not banner.is_displayed(), timeout=10)
+        assert_console_clean(driver)
     finally:
         close(driver)
         if gateway:
@@ -641,7 +691,7 @@ def main():
         cases = [case_value_follows, case_same_origin_no_errors, case_sections, case_video_line,
                  case_german,
                  case_writes_off, case_reconnect_with_writes, case_writes, case_port_check,
-                 case_silent_sensor, case_reserve_falling]
+                 case_silent_sensor, case_reserve_falling, case_drift_banner]
         for case in cases:
             started = time.monotonic()
             try:

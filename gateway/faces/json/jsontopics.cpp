@@ -36,6 +36,8 @@ class JsonTopicsFace : public GatewayFace {
         publishHealth(state);
     }
 
+    void driftChecked(const GatewayState &state) override { publishDrift(state); }
+
     void audited(const std::string &entry) override {
         if (broker_.up())
             retain("audit", entry);
@@ -86,6 +88,12 @@ class JsonTopicsFace : public GatewayFace {
             retain("health", healthJson(state.reserve));
     }
 
+    // Retained, so a dashboard that subscribes later still learns the last finding.
+    void publishDrift(const GatewayState &state) {
+        if (broker_.up() && state.drift.enabled && state.drift.known)
+            retain("drift", driftStateJson(state.drift));
+    }
+
     void publishState(const GatewayState &state) {
         if (!broker_.up() || !state.sensorChecked)
             return;
@@ -95,6 +103,7 @@ class JsonTopicsFace : public GatewayFace {
         publishInfo(state);
         retain("params", paramsJson(state.params.data()));
         publishHealth(state);
+        publishDrift(state);
     }
 
     FaceServices &s_;

@@ -55,16 +55,15 @@ class MetricsFace : public GatewayFace {
 
 } // namespace
 
-std::string metricsText(const GatewayState &state, double now, const HttpStats &web,
-                        bool reserveOn, const ConnectionRefusals *modbus) {
+std::string metricsText(const GatewayState &state, double now, const HttpStats &web, bool reserveOn,
+                        const ConnectionRefusals *modbus) {
     const ReserveHealth &reserve = state.reserve;
     const SensorInfo &info = state.info;
     const GatewaySample &sample = state.sample;
     std::string out;
     auto metric = [&](const char *name, const char *type, const char *help,
                       const std::vector<std::pair<std::string, std::string>> &values) {
-        out +=
-            std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+        out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
         for (const auto &value : values)
             out += name + value.first + " " + value.second + "\n";
     };
@@ -74,16 +73,14 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
     metric("kvex_up", "gauge", "Whether the sensor answers (1) or not (0).",
            one(state.sensorAnswering ? "1" : "0"));
     if (state.identified)
-        metric(
-            "kvex_info", "gauge", "The sensor's and the gateway's identity.",
-            {{"{sensor_type=\"" + std::to_string(info.ccdtype) + "\",board=\"" +
-                  std::to_string(info.pcbtype) + "\",pixels=\"" + std::to_string(info.pixels) +
-                  "\",firmware=\"" + labelValue(info.firmware) + "\",device=\"" +
-                  labelValue(info.device) + "\",version=\"" + labelValue(info.version) + "\"}",
-              "1"}});
+        metric("kvex_info", "gauge", "The sensor's and the gateway's identity.",
+               {{"{sensor_type=\"" + std::to_string(info.ccdtype) + "\",board=\"" +
+                     std::to_string(info.pcbtype) + "\",pixels=\"" + std::to_string(info.pixels) +
+                     "\",firmware=\"" + labelValue(info.firmware) + "\",device=\"" +
+                     labelValue(info.device) + "\",version=\"" + labelValue(info.version) + "\"}",
+                 "1"}});
     if (state.haveSample) {
-        metric("kvex_measured_value", "gauge",
-               "The last measured value in the sensor's positions.",
+        metric("kvex_measured_value", "gauge", "The last measured value in the sensor's positions.",
                one(std::to_string(sample.value)));
         metric("kvex_edge_position", "gauge", "The last left and right edge in positions.",
                {{"{edge=\"left\"}", std::to_string(sample.left)},
@@ -92,11 +89,9 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
             metric("kvex_measured_value_meters", "gauge",
                    "The last measured value in metres (the sensor's pitch known).",
                    one(metricNumber(sample.um * 1e-6, "%.9g")));
-        metric("kvex_setpoint", "gauge",
-               "The set-point in positions, as the sensor reports it.",
+        metric("kvex_setpoint", "gauge", "The set-point in positions, as the sensor reports it.",
                one(std::to_string(sample.setpoint)));
-        metric("kvex_tolerance", "gauge",
-               "The tolerance in positions, as the sensor reports it.",
+        metric("kvex_tolerance", "gauge", "The tolerance in positions, as the sensor reports it.",
                one(std::to_string(sample.tol)));
         metric("kvex_in_tolerance", "gauge", "Whether the last value is in tolerance (1).",
                one(sample.inTol ? "1" : "0"));
@@ -128,6 +123,28 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
                "Whether the reserve is below the warning level or the edges are lost (1).",
                one(reserveWarns(reserve) ? "1" : "0"));
     }
+    const DriftHealth &drift = state.drift;
+    if (drift.enabled)
+        metric("kvex_parameter_drift_check_failures_total", "counter",
+               "Drift checks whose parameter sets did not come whole since the gateway started.",
+               one(std::to_string(drift.failures)));
+    if (drift.known) {
+        // Without an approved set only RAM against EEPROM is compared: the others are left out
+        // rather than given as 0, which would say the sensor agrees with it.
+        std::vector<std::pair<std::string, std::string>> differing;
+        for (int c = 0; c < DRIFT_COMPARES; ++c)
+            if (c == DRIFT_RAM_EEPROM || drift.last.haveGolden)
+                differing.push_back({std::string("{compare=\"") +
+                                         driftCompareKey(static_cast<DriftCompare>(c)) + "\"}",
+                                     std::to_string(drift.last.differing[c])});
+        metric("kvex_parameter_drift_words", "gauge",
+               "Parameter words that differ at the last drift check: RAM against EEPROM (unsaved "
+               "changes), EEPROM and RAM against the approved set.",
+               differing);
+        metric("kvex_parameter_drift_checked_timestamp_seconds", "gauge",
+               "When the last drift check came whole (seconds since 1970).",
+               one(metricNumber(static_cast<double>(drift.checkedMs) / 1000.0, "%.3f")));
+    }
     metric("kvex_samples_total", "counter", "Answers taken since the gateway started.",
            one(std::to_string(state.samples)));
     metric("kvex_serial_errors_total", "counter",
@@ -137,8 +154,8 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
            one(std::string(state.broker) == "connected" ? "1" : "0"));
     metric("kvex_queue_depth", "gauge", "Samples waiting for the broker.",
            one(std::to_string(state.queueDepth)));
-    metric("kvex_dropped_samples_total", "counter",
-           "Samples dropped because the queue was full.", one(std::to_string(state.dropped)));
+    metric("kvex_dropped_samples_total", "counter", "Samples dropped because the queue was full.",
+           one(std::to_string(state.dropped)));
     metric("kvex_samples_lost_total", "counter",
            "Samples that never reached the broker nor the store, by cause: the queue full, not "
            "published before a stop without --store, held only in memory while the store could "
@@ -146,8 +163,7 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
            {{"{cause=\"queue_full\"}", std::to_string(state.dropped)},
             {"{cause=\"stop\"}", std::to_string(state.lostAtStop)},
             {"{cause=\"store_failing\"}", std::to_string(state.lostStoreFailing)}});
-    metric("kvex_stream_clients", "gauge", "Live pages connected.",
-           one(std::to_string(web.pages)));
+    metric("kvex_stream_clients", "gauge", "Live pages connected.", one(std::to_string(web.pages)));
     metric("kvex_stream_dropped_messages_total", "counter",
            "Messages not sent to a live page that read too slowly.",
            one(std::to_string(web.droppedMessages)));
@@ -156,8 +172,8 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
     metric("kvex_http_connections", "gauge", "Web connections open: live pages and the rest.",
            {{"{kind=\"page\"}", std::to_string(web.pages)},
             {"{kind=\"request\"}", std::to_string(web.requests)}});
-    metric("kvex_http_connection_capacity", "gauge",
-           "Web connections the gateway holds at most.", one(std::to_string(web.capacity)));
+    metric("kvex_http_connection_capacity", "gauge", "Web connections the gateway holds at most.",
+           one(std::to_string(web.capacity)));
     std::vector<std::pair<std::string, std::string>> refused;
     for (const char *cause : {"address_cap", "descriptors", "total_cap"}) {
         const auto found = web.refused.find(cause);
@@ -177,8 +193,7 @@ std::string metricsText(const GatewayState &state, double now, const HttpStats &
         answers.push_back({"{code=\"" + std::to_string(code) + "\"}", std::to_string(count)});
     if (!answers.empty())
         metric("kvex_http_requests_total", "counter",
-               "Web answers sent, by status code (the server's own refusals included).",
-               answers);
+               "Web answers sent, by status code (the server's own refusals included).", answers);
     ProcessFigures process;
     if (readProcessFigures(&process)) {
         metric("process_cpu_seconds_total", "counter",

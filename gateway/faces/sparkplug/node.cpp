@@ -115,6 +115,30 @@ void addHealthMetrics(std::vector<Metric> *m, const GatewayState &h, const Gatew
         m->push_back(booleanMetric("Gateway/sensor_answering", h.sensorAnswering));
 }
 
+// The last drift check: its verdict, the words that differ per comparison (null before a check,
+// and those against the approved set without one), the words themselves and when it ran.
+void addDriftMetrics(std::vector<Metric> *m, const DriftHealth &drift, uint64_t timestamp) {
+    std::string words;
+    for (const std::string &line : driftLines(drift.last))
+        words += (words.empty() ? "" : "; ") + line;
+    m->push_back(stringMetric("Drift/state", driftWord(drift)));
+    for (int c = 0; c < DRIFT_COMPARES; ++c) {
+        Metric count =
+            unsignedMetric(std::string("Drift/") + driftCompareKey(static_cast<DriftCompare>(c)),
+                           UInt32, static_cast<uint64_t>(drift.last.differing[c]));
+        count.isNull = !drift.known || (c != DRIFT_RAM_EEPROM && !drift.last.haveGolden);
+        m->push_back(count);
+    }
+    m->push_back(stringMetric("Drift/words", drift.known ? words : ""));
+    Metric checked =
+        unsignedMetric("Drift/checked", DateTime, static_cast<uint64_t>(drift.checkedMs));
+    checked.isNull = !drift.known;
+    m->push_back(checked);
+    for (Metric &metric : *m)
+        if (metric.name.rfind("Drift/", 0) == 0)
+            metric.timestamp = timestamp;
+}
+
 // The STATE of a primary host: {"online":true,"timestamp":…}, or the older plain ONLINE.
 bool readState(const std::string &payload, bool *online, uint64_t *timestamp) {
     *timestamp = 0;
@@ -285,6 +309,8 @@ SparkplugMessage SparkplugNode::deviceBirth(const GatewayState &state) {
     p.metrics.push_back(booleanMetric(kTeach, false));
     p.metrics.push_back(booleanMetric(kReset, false));
     p.metrics.push_back(stringMetric(kResult, answer_));
+    if (state.drift.enabled)
+        addDriftMetrics(&p.metrics, state.drift, now);
     answerWaiting_ = false;
     paramsSent_ = params;
     sendAllParams_ = false;
@@ -325,6 +351,15 @@ SparkplugMessage SparkplugNode::deviceData(const std::vector<GatewaySample> &sam
         p.metrics.push_back(m);
         answerWaiting_ = false;
     }
+    return {topic("DDATA", true), encodePayload(p)};
+}
+
+SparkplugMessage SparkplugNode::driftData(const DriftHealth &drift) {
+    Payload p;
+    p.timestamp = nowMs();
+    p.hasSeq = true;
+    p.seq = nextSeq();
+    addDriftMetrics(&p.metrics, drift, p.timestamp);
     return {topic("DDATA", true), encodePayload(p)};
 }
 

@@ -77,6 +77,8 @@ class SparkplugNode {
     // words that changed since the last DDATA or birth, and the last command's result.
     SparkplugMessage deviceData(const std::vector<GatewaySample> &samples,
                                 const ParameterSet &params);
+    // DDATA with the last drift check's Drift/ metrics.
+    SparkplugMessage driftData(const DriftHealth &drift);
     // NDATA with the health figures that changed; false when none did.
     bool nodeData(const GatewayState &state, SparkplugMessage *message);
     // The NDEATH the node sends itself before it stops or while the primary host is away.

@@ -20,7 +20,7 @@ using PbPropertyValue = Org__Eclipse__Tahu__Protobuf__Payload__PropertyValue;
 
 // UInt32 goes into the 64-bit field, as the reference implementation (Eclipse Tahu) reads it.
 bool isLong(uint32_t type) {
-    return type == Int64 || type == UInt32 || type == UInt64 || type == 13 /* DateTime */;
+    return type == Int64 || type == UInt32 || type == UInt64 || type == DateTime;
 }
 
 } // namespace

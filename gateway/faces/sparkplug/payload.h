@@ -19,6 +19,7 @@ enum DataType : uint32_t {
     Double = 10,
     Boolean = 11,
     String = 12,
+    DateTime = 13, // milliseconds since 1970 UTC
 };
 
 struct Metric {

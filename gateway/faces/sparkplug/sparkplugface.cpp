@@ -60,6 +60,11 @@ class SparkplugFace : public GatewayFace {
             publish(node_.deviceDeath());
     }
 
+    void driftChecked(const GatewayState &state) override {
+        if (node_.deviceLive() && state.drift.enabled)
+            publish(node_.driftData(state.drift));
+    }
+
     // NDATA once a second at most, when a figure changed.
     void tick(const GatewayState &state) override {
         if (!node_.live() || now() - lastHealth_ < 1.0)

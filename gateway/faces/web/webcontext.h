@@ -57,4 +57,5 @@ void addStatsRoutes(WebContext &c);
 void addDoctorRoutes(WebContext &c);
 void addAuditRoutes(WebContext &c);
 void addReserveRoutes(WebContext &c);
+void addDriftRoutes(WebContext &c);
 void addPageRoutes(WebContext &c);

@@ -46,6 +46,7 @@ class WebFace : public GatewayFace {
         addDoctorRoutes(c_);
         addAuditRoutes(c_);
         addReserveRoutes(c_);
+        addDriftRoutes(c_);
         addPageRoutes(c_);
     }
 
@@ -82,6 +83,10 @@ class WebFace : public GatewayFace {
 
     void reserveChecked(const GatewayState &state, const ReserveReading *) override {
         c_.listener.broadcast(healthMessage(state.reserve), "health");
+    }
+
+    void driftChecked(const GatewayState &state) override {
+        c_.listener.broadcast(driftMessage(state.drift), "drift");
     }
 
     void audited(const std::string &entry) override { c_.listener.broadcast(auditMessage(entry)); }

@@ -25,6 +25,11 @@
       legendReserve: 'signal reserve', legendWarn: 'warning level', yes: 'yes', no: 'no',
       reserveNone: 'No reserve line yet', reserveOff: 'Off (--reserve-every 0)', reserveLost: 'lost',
       reserveNoObject: '{0} (no object)',
+      driftUnsaved: 'Unsaved changes: the sensor\'s RAM differs from its EEPROM; the next power cycle undoes them.',
+      driftApproved: 'The sensor differs from the approved parameter set ({0}).',
+      driftWord: '{0} (word {1}): approved {2}, EEPROM {3}, RAM {4}',
+      driftWordNoApproved: '{0} (word {1}): EEPROM {2}, RAM {3}',
+      driftChecked: 'Checked {0}.',
       proposal: 'Proposed for this line: v_thd {0} (now {1}), window {2} to {3}: {4} counts on either side, reserve {5}.',
       noProposal: 'No proposal for this line: {0}.',
       reserveAdvice: 'Signal reserve below {0}: clean the lens, check the light or shade the sensor from stray light.',
@@ -99,6 +104,11 @@
       legendReserve: 'Signalreserve', legendWarn: 'Warnschwelle', yes: 'ja', no: 'nein',
       reserveNone: 'Noch keine Reservezeile', reserveOff: 'Aus (--reserve-every 0)', reserveLost: 'verloren',
       reserveNoObject: '{0} (kein Objekt)',
+      driftUnsaved: 'Nicht gespeicherte Änderungen: das RAM des Sensors weicht von seinem EEPROM ab; das nächste Aus- und Einschalten macht sie rückgängig.',
+      driftApproved: 'Der Sensor weicht vom freigegebenen Parametersatz ab ({0}).',
+      driftWord: '{0} (Wort {1}): freigegeben {2}, EEPROM {3}, RAM {4}',
+      driftWordNoApproved: '{0} (Wort {1}): EEPROM {2}, RAM {3}',
+      driftChecked: 'Geprüft {0}.',
       proposal: 'Vorschlag für diese Zeile: v_thd {0} (jetzt {1}), Fenster {2} bis {3}: {4} Zählwerte auf jeder Seite, Reserve {5}.',
       noProposal: 'Kein Vorschlag für diese Zeile: {0}.',
       reserveAdvice: 'Signalreserve unter {0}: Optik reinigen, Beleuchtung prüfen oder Fremdlicht abschirmen.',
@@ -171,7 +181,7 @@
 
   const state = {
     info: null, params: null, limits: null, status: null, sample: null, stats: null,
-    video: null, reserve: null, trend: [], audit: [], lastSampleAt: 0, lastMessageAt: 0, streamOpen: false,
+    video: null, reserve: null, drift: null, trend: [], audit: [], lastSampleAt: 0, lastMessageAt: 0, streamOpen: false,
     paused: false, dirty: false
   };
   const series = { t: [], v: [], seq: [] };
@@ -251,6 +261,7 @@
     renderStats();
     renderAudit();
     renderReserve();
+    renderDrift();
   }
 
   // ---- HTTP ----------------------------------------------------------------------------
@@ -945,6 +956,29 @@
     drawReserve();
   }
 
+  // The banner says what the last drift check found, word by word; it is gone while all agree.
+  function renderDrift() {
+    const d = state.drift;
+    const banner = $('drift-banner');
+    banner.hidden = !(d && d.drift === 'drift');
+    if (banner.hidden) return;
+    const says = [];
+    if (d.says.includes('differs from the approved set')) says.push(t('driftApproved', d.golden_file));
+    if (d.says.includes('unsaved changes')) says.push(t('driftUnsaved'));
+    setText('drift-says', says.join(' '));
+    setText('drift-when',
+      t('driftChecked', new Date(d.ts).toLocaleString(lang === 'de' ? 'de-DE' : 'en-GB')));
+    const list = $('drift-words');
+    list.replaceChildren(...d.words.map((w) => {
+      const item = document.createElement('li');
+      const name = TEXT[lang].words[w.word] || w.name;
+      item.textContent = d.golden
+        ? t('driftWord', name, w.word, w.approved, w.eeprom, w.ram)
+        : t('driftWordNoApproved', name, w.word, w.eeprom, w.ram);
+      return item;
+    }));
+  }
+
   // The threshold and window the gateway finds in its last reserve line: shown beside the
   // reserve, set by whoever decides (the panel or kvex-rtn-cli propose --apply).
   function renderProposal() {
@@ -1065,6 +1099,10 @@
         takeReading(message);
         renderReserve();
         break;
+      case 'drift':
+        state.drift = message;
+        renderDrift();
+        break;
       case 'params':
         state.params = message.params;
         renderWords();
@@ -1131,6 +1169,7 @@
 
   function loadAll() {
     getJson('/api/limits').then((l) => { state.limits = l; renderWords(); }).catch(() => {});
+    getJson('/api/drift').then((d) => { state.drift = d; renderDrift(); }).catch(() => {});
     refreshAudit();
     refreshStatus();
     refreshStats();
