@@ -103,7 +103,7 @@ else
         complete_words kvex-rtn-cli ""
         complete_words kvex-rtn-cli --port /dev/null send --to ""
         complete_words kvex-rtn-cli --ver' _ "$completion")
-    expected=$'ports identify get send run video propose serve\nram eeprom\n--verbose --version'
+    expected=$'ports identify get send run video propose diff serve\nram eeprom\n--verbose --version'
     if [ "$got" = "$expected" ]; then
         echo "ok   commands, choices and options complete"
     else
