@@ -3,6 +3,7 @@
 #include "gateway/faces/sparkplug/node.h"
 #include "app/jsontext.h"
 #include "app/parameterwords.h"
+#include "gateway/core/statefiles.h"
 #include "gateway/faces/sparkplug/payload.h"
 
 #include <algorithm>
@@ -37,37 +38,6 @@ std::string sanitised(std::string id) {
         if (c == '/' || c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20)
             c = '_';
     return id;
-}
-
-bool makeDirectories(const std::string &path) {
-    for (std::size_t at = 1; at != std::string::npos; at = path.find('/', at + 1)) {
-        const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
-}
-
-// Written to a new file, synced and renamed over the old one: a crash leaves the old number or
-// the new one, never a torn file.
-bool writeAtomically(const std::string &path, const std::string &text, std::string *error) {
-    const auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash))) {
-        *error = "cannot create the folder of " + path;
-        return false;
-    }
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ok && ::fsync(fd) == 0;
-    if (fd >= 0)
-        ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-    }
-    return ok;
 }
 
 // The live values of one sample, as measJson names them.
@@ -196,18 +166,8 @@ std::string defaultSparkplugNode(const std::string &host, const std::string &dev
 
 std::string sparkplugBdSeqFile(const std::string &store, const std::string &group,
                                const std::string &node) {
-    const std::string name = "sparkplug-" + sanitised(group) + "-" + sanitised(node) + ".bdseq";
-    if (!store.empty())
-        return store + "." + name;
-    if (const char *state = std::getenv("STATE_DIRECTORY"); state && *state) {
-        // systemd lists several folders with colons when the unit names several.
-        std::string first = state;
-        return first.substr(0, first.find(':')) + "/" + name;
-    }
-    if (const char *xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
-        return std::string(xdg) + "/kvex-rtn/" + name;
-    const char *home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/state/kvex-rtn/" + name;
+    return gatewayStateFile(store,
+                            "sparkplug-" + sanitised(group) + "-" + sanitised(node) + ".bdseq");
 }
 
 SparkplugNode::SparkplugNode(SparkplugSettings settings) : s_(std::move(settings)) {
@@ -233,7 +193,7 @@ SparkplugMessage SparkplugNode::nextWill(std::string *error) {
     }
     bdSeq_ = static_cast<uint64_t>((last + 1) % 256);
     error->clear();
-    writeAtomically(s_.bdSeqFile, std::to_string(bdSeq_) + "\n", error);
+    writeFileAtomically(s_.bdSeqFile, std::to_string(bdSeq_) + "\n", 0644, error);
     return nodeDeath();
 }
 
