@@ -295,6 +295,29 @@ bool applyOption(GatewayOptions *o, const std::string &rawKey, const std::string
         if (value != "" && value != "on" && value != "off")
             return bad(kvex::tr("expected on or off"));
         o->sparkplugCommands = value != "off";
+    } else if (key == "opcua") {
+        if (!parseHostPort(value, &o->opcuaAddress, &o->opcuaPort, true))
+            return bad(kvex::tr("expected [ADDR:]PORT"));
+        o->opcua = true;
+    } else if (key == "opcua-device") {
+        // A browse name and a part of every node id: no '/' that would split the path.
+        if (value.empty() || value.find('/') != std::string::npos ||
+            std::any_of(value.begin(), value.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+            return bad(kvex::tr("expected a name without / or control characters"));
+        o->opcuaDevice = value;
+    } else if (key == "opcua-cert" || key == "opcua-key" || key == "opcua-trust" ||
+               key == "opcua-users") {
+        if (value.empty())
+            return bad(kvex::tr("expected a file or folder"));
+        (key == "opcua-cert"    ? o->opcuaCert
+         : key == "opcua-key"   ? o->opcuaKey
+         : key == "opcua-trust" ? o->opcuaTrust
+                                : o->opcuaUsers) = value;
+    } else if (key == "opcua-anonymous") {
+        if (value != "on" && value != "off")
+            return bad(kvex::tr("expected on or off"));
+        o->opcuaAnonymous = value == "on";
     } else if (key == "json-topics") {
         if (value != "on" && value != "off")
             return bad(kvex::tr("expected on or off"));
@@ -359,6 +382,14 @@ std::string optionsHelp() {
         {"--sparkplug-host ID", kvex::tr("publish only while this primary host is online")},
         {"--sparkplug-commands", kvex::tr("take DCMD writes, teach and reset (off)")},
         {"--json-topics off", kvex::tr("leave the JSON topics out (on)")},
+        {"--opcua [ADDR:]PORT", kvex::tr("OPC UA server (address 127.0.0.1)")},
+        {"--opcua-device NAME", kvex::tr("the sensor's name under DeviceSet (sensor)")},
+        {"--opcua-cert F --opcua-key F",
+         kvex::tr("the OPC UA server's certificate (made and kept at the first start)")},
+        {"--opcua-trust DIR", kvex::tr("trust only the client certificates in DIR (any)")},
+        {"--opcua-users F",
+         kvex::tr("OPC UA users, NAME:read|write:HASH a line (openssl passwd -6)")},
+        {"--opcua-anonymous off", kvex::tr("no reading without a user (on)")},
     };
     std::string help =
         kvex::trNow("serve: polls the sensor in run mode and publishes every measurement.");

@@ -66,6 +66,17 @@ struct GatewayOptions {
     std::string sparkplugDevice = "sensor";
     std::string sparkplugHost; // the primary host followed; empty: none
     bool sparkplugCommands = false;
+    // The OPC UA server (gateway/faces/opcua/): its address and port, and the device's name
+    // under DeviceSet.
+    bool opcua = false;
+    std::string opcuaAddress = "127.0.0.1";
+    int opcuaPort = 0;
+    std::string opcuaDevice = "sensor";
+    // Its certificate and key (empty: made at the first start and kept), the folder of the client
+    // certificates it trusts (empty: any), the users file and what serve read from it, and
+    // whether anonymous clients may read.
+    std::string opcuaCert, opcuaKey, opcuaTrust, opcuaUsers, opcuaUsersText;
+    bool opcuaAnonymous = true;
     // The JSON topics; off leaves the broker to Sparkplug alone.
     bool jsonTopics = true;
     // What one web client may take: sizes, time-outs, connection caps, a page's queue.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,9 +59,9 @@ bool checkFile(const std::string &path, const char *option, bool secret, std::st
 bool checkPair(const std::string &cert, const char *certOption, const std::string &key,
                const char *keyOption, std::string *error) {
     if (cert.empty() != key.empty()) {
-        *error = kvex::trArgs("--%1 needs --%2 too: a certificate and its key go together",
-                              {cert.empty() ? keyOption : certOption,
-                               cert.empty() ? certOption : keyOption});
+        *error = kvex::trArgs(
+            "--%1 needs --%2 too: a certificate and its key go together",
+            {cert.empty() ? keyOption : certOption, cert.empty() ? certOption : keyOption});
         return false;
     }
     return checkFile(cert, certOption, false, error) && checkFile(key, keyOption, true, error);
@@ -82,6 +83,8 @@ void takeCredentials(GatewayOptions *o) {
         o->key = credential("mqtt-key");
     }
     takeIfEmpty(&o->cafile, "mqtt-ca");
+    if (o->opcua)
+        takeIfEmpty(&o->opcuaUsers, "opcua-users");
 }
 
 bool readSecretFile(const std::string &path, const char *option, std::string *secret,
@@ -91,7 +94,8 @@ bool readSecretFile(const std::string &path, const char *option, std::string *se
     std::ifstream in(path);
     std::string line;
     if (!in || !std::getline(in, line) || line.find_first_not_of("\r\n") == std::string::npos) {
-        *error = kvex::trArgs("--%1 %2: %3", {option, path, kvex::trNow("no secret in its first line")});
+        *error =
+            kvex::trArgs("--%1 %2: %3", {option, path, kvex::trNow("no secret in its first line")});
         return false;
     }
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
@@ -100,8 +104,25 @@ bool readSecretFile(const std::string &path, const char *option, std::string *se
     return true;
 }
 
+bool readSecretLines(const std::string &path, const char *option, std::string *text,
+                     std::string *error) {
+    if (!checkFile(path, option, true, error))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (!in) {
+        *error = kvex::trArgs("--%1 %2: %3", {option, path, kvex::trNow("cannot be read")});
+        return false;
+    }
+    *text = all.str();
+    return true;
+}
+
 bool checkTlsFiles(const GatewayOptions &o, std::string *error) {
     if (o.http && !checkPair(o.httpCert, "http-cert", o.httpKey, "http-key", error))
+        return false;
+    if (o.opcua && !checkPair(o.opcuaCert, "opcua-cert", o.opcuaKey, "opcua-key", error))
         return false;
     if (o.mqtt) {
         if (!checkPair(o.cert, "cert", o.key, "key", error) ||
@@ -128,7 +149,8 @@ double tokenBits(const std::string &token) {
     const bool hex = token.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
     // The alphabet the token seems drawn from; a person's word scores far above what it is
     // worth, so the length needed is on the safe side only for random tokens.
-    const double letters = hex ? 16.0 : (lower ? 26 : 0) + (upper ? 26 : 0) + (digit ? 10 : 0) + (other ? 33 : 0);
+    const double letters =
+        hex ? 16.0 : (lower ? 26 : 0) + (upper ? 26 : 0) + (digit ? 10 : 0) + (other ? 33 : 0);
     return letters < 2 ? 0.0 : static_cast<double>(token.size()) * std::log2(letters);
 }
 

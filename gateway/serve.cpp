@@ -6,6 +6,7 @@
 #include "gateway/core/logging.h"
 #include "gateway/core/poller.h"
 #include "gateway/faces/faces.h"
+#include "gateway/faces/opcua/users.h"
 #include "gateway/options.h"
 #include "gateway/payloads.h"
 #include "gateway/secrets.h"
@@ -78,9 +79,9 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
         logEvent(kvex::tr("serve: --store keeps samples for the MQTT broker; give --mqtt too"));
         return 2;
     }
-    if (!options.mqtt && !options.modbus && !options.http) {
-        logEvent(kvex::tr("serve: nothing to serve; give --mqtt HOST, --modbus PORT and/or --http "
-                          "PORT"));
+    if (!options.mqtt && !options.modbus && !options.http && !options.opcua) {
+        logEvent(kvex::tr("serve: nothing to serve; give --mqtt HOST, --modbus PORT, --http PORT "
+                          "and/or --opcua PORT"));
         return 2;
     }
     const std::string device = portDevicePath(port);
@@ -115,6 +116,23 @@ int runServeCommand(int port, const std::vector<std::string> &args) {
                               "guessing (%.0f bits of the %.0f needed); make one with %s"),
                      options.httpTokenFile.c_str(), tokenBits(options.httpToken), kTokenBitsNeeded,
                      tokenAdvice());
+            return 2;
+        }
+    }
+    if (options.opcua && !options.opcuaUsers.empty() &&
+        !readSecretLines(options.opcuaUsers, "opcua-users", &options.opcuaUsersText, &error)) {
+        logEvent("serve: %s", error.c_str());
+        return 2;
+    }
+    if (options.opcua && !options.opcuaAnonymous && options.opcuaUsers.empty()) {
+        logEvent(kvex::tr("serve: --opcua-anonymous off needs --opcua-users: otherwise no client "
+                          "could log in"));
+        return 2;
+    }
+    if (!options.opcuaUsersText.empty()) {
+        std::vector<OpcuaUser> users;
+        if (!parseOpcuaUsers(options.opcuaUsersText, &users, &error)) {
+            logEvent("serve: --opcua-users %s: %s", options.opcuaUsers.c_str(), error.c_str());
             return 2;
         }
     }

@@ -2278,10 +2278,6 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
         <translation>an (Token-Datei)</translation>
     </message>
     <message>
-        <source>serve: nothing to serve; give --mqtt HOST, --modbus PORT and/or --http PORT</source>
-        <translation>serve: nichts zu bedienen; --mqtt HOST, --modbus PORT und/oder --http PORT angeben</translation>
-    </message>
-    <message>
         <source>web write from %s: %s: %s</source>
         <translation>Schreiben über das Web von %s: %s: %s</translation>
     </message>
@@ -2996,6 +2992,66 @@ Exit-Codes: 0 OK, 2 Aufruf, 3 keine Antwort oder Zeitüberschreitung, 4 fehlerha
     <message>
         <source>serve: --golden %s is no approved parameter set</source>
         <translation>serve: --golden %s ist kein freigegebener Parametersatz</translation>
+    </message>
+    <message>
+        <source>cannot serve OPC UA on %s:%d: %s%s</source>
+        <translation>OPC UA auf %s:%d nicht möglich: %s%s</translation>
+    </message>
+    <message>
+        <source>OPC UA on %s, security policies %s</source>
+        <translation>OPC UA auf %s, Sicherheitsrichtlinien %s</translation>
+    </message>
+    <message>
+        <source>OPC UA: made the server&apos;s certificate, kept in %s</source>
+        <translation>OPC UA: Zertifikat des Servers erzeugt, abgelegt in %s</translation>
+    </message>
+    <message>
+        <source>OPC UA write from %s: %s: %s</source>
+        <translation>OPC-UA-Schreiben von %s: %s: %s</translation>
+    </message>
+    <message>
+        <source>expected a name without / or control characters</source>
+        <translation>Name ohne / und Steuerzeichen erwartet</translation>
+    </message>
+    <message>
+        <source>expected a file or folder</source>
+        <translation>Datei oder Ordner erwartet</translation>
+    </message>
+    <message>
+        <source>OPC UA server (address 127.0.0.1)</source>
+        <translation>OPC-UA-Server (Adresse 127.0.0.1)</translation>
+    </message>
+    <message>
+        <source>the sensor&apos;s name under DeviceSet (sensor)</source>
+        <translation>Name des Sensors unter DeviceSet (sensor)</translation>
+    </message>
+    <message>
+        <source>the OPC UA server&apos;s certificate (made and kept at the first start)</source>
+        <translation>Zertifikat des OPC-UA-Servers (beim ersten Start erzeugt und aufbewahrt)</translation>
+    </message>
+    <message>
+        <source>trust only the client certificates in DIR (any)</source>
+        <translation>nur den Client-Zertifikaten in DIR vertrauen (allen)</translation>
+    </message>
+    <message>
+        <source>OPC UA users, NAME:read|write:HASH a line (openssl passwd -6)</source>
+        <translation>OPC-UA-Benutzer, NAME:read|write:HASH je Zeile (openssl passwd -6)</translation>
+    </message>
+    <message>
+        <source>no reading without a user (on)</source>
+        <translation>kein Lesen ohne Benutzer (on)</translation>
+    </message>
+    <message>
+        <source>cannot be read</source>
+        <translation>nicht lesbar</translation>
+    </message>
+    <message>
+        <source>serve: nothing to serve; give --mqtt HOST, --modbus PORT, --http PORT and/or --opcua PORT</source>
+        <translation>serve: nichts zu bedienen; --mqtt HOST, --modbus PORT, --http PORT und/oder --opcua PORT angeben</translation>
+    </message>
+    <message>
+        <source>serve: --opcua-anonymous off needs --opcua-users: otherwise no client could log in</source>
+        <translation>serve: --opcua-anonymous off braucht --opcua-users: sonst könnte sich kein Client anmelden</translation>
     </message>
 </context>
 </TS>

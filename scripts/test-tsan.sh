@@ -9,7 +9,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKVEX_TSAN=ON
 # Only what the gateway's tests need (each builds kvex-rtn-cli): the panel's tests run on Qt's one
 # thread, and the address sanitizer's run covers them.
 cmake --build "$build" --target test_gateway test_gateway_jobs test_gateway_store \
-    test_gateway_http test_http_server test_gateway_sparkplug test_language \
+    test_gateway_http test_http_server test_gateway_sparkplug test_gateway_opcua test_language \
     kvex_platform_core_lrelease
 
 # Each process writes its reports to a file of its own: the gateway runs as the tests' child, and

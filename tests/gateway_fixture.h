@@ -396,6 +396,14 @@ class GatewayTest : public ::testing::Test {
     Child gateway;
 };
 
+// Requests that change something on the sensor: RAM, EEPROM, teach, reset.
+inline std::size_t writeRequests(const kvexsim::SensorSim &sensor) {
+    std::size_t count = 0;
+    for (const kvexsim::Request &r : sensor.requests())
+        count += r.command() == 1 || r.command() == 3 || r.command() == 6 || r.command() == 11;
+    return count;
+}
+
 // What an independent Modbus client (mbpoll) prints for one request.
 inline std::string mbpoll(int port, const std::string &args) {
     const std::string command =

@@ -586,7 +586,8 @@ TEST_F(CliTest, SpeaksTheLocalesLanguageOrTheOnesGivenWithLang) {
         {{"LANG=de_DE.UTF-8"},
          {"--port", "/dev/null", "serve"},
          2,
-         "serve: nichts zu bedienen; --mqtt HOST, --modbus PORT und/oder --http PORT angeben\n"},
+         "serve: nichts zu bedienen; --mqtt HOST, --modbus PORT, --http PORT und/oder --opcua PORT "
+         "angeben\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE((c.locale + c.args).join(' ').toStdString());

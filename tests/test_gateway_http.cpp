@@ -188,13 +188,6 @@ QJsonObject object(const Reply &reply) {
     return jsonObject(reply.body);
 }
 
-// Requests that change something on the sensor: RAM, EEPROM, teach, reset (or video line).
-std::size_t writeRequests(const kvexsim::SensorSim &sensor) {
-    std::size_t count = 0;
-    for (const kvexsim::Request &r : sensor.requests())
-        count += r.command() == 1 || r.command() == 3 || r.command() == 6 || r.command() == 11;
-    return count;
-}
 
 class GatewayHttpTest : public GatewayTest {
   protected:

@@ -347,6 +347,8 @@ void GatewayCore::reserveLineDone(const JobResult &result) {
     const bool warnedBefore = reserveWarns(reserve);
     reserve.last = result.video.reserve;
     reserve.known = true;
+    reserve.line = result.video.pixels;
+    reserve.lineMs = epochMsNow();
     reserve.proposal = lineProposal(result.video, state_.positions);
     const bool warns = reserveWarns(reserve);
     if (warns && !warnedBefore)

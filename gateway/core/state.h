@@ -66,6 +66,8 @@ struct ReserveHealth {
     double warnBelow = 0.3;
     uint64_t failures = 0; // reserve lines that did not come whole
     ReserveProposal proposal;
+    std::vector<uint16_t> line; // the last whole reserve line's 256 samples
+    int64_t lineMs = 0;         // when it came, in milliseconds since 1970
 };
 // Below the warning level, or the edges lost.
 bool reserveWarns(const ReserveHealth &health);
