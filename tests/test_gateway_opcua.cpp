@@ -51,12 +51,12 @@ class OpcuaTest : public GatewayTest {
                        5.0);
     }
 
-    // Runs the client with `spec` (the endpoint added) and gives its results, one per action.
-    QJsonArray client(QJsonObject spec) {
-        spec["endpoint"] = QString("opc.tcp://127.0.0.1:%1").arg(port);
-        spec["namespaceUri"] = QString::fromStdString("urn:" + hostName() + ":kvex-rtn:gateway");
-        spec["pki"] = QString::fromStdString(dir + "/client-pki");
-        const std::string json = QJsonDocument(spec).toJson(QJsonDocument::Compact).toStdString();
+    // Runs the client with `plan` (the endpoint added) and gives its results, one per action.
+    QJsonArray client(QJsonObject plan) {
+        plan["endpoint"] = QString("opc.tcp://127.0.0.1:%1").arg(port);
+        plan["namespaceUri"] = QString::fromStdString("urn:" + hostName() + ":kvex-rtn:gateway");
+        plan["pki"] = QString::fromStdString(dir + "/client-pki");
+        const std::string json = QJsonDocument(plan).toJson(QJsonDocument::Compact).toStdString();
         std::string quoted;
         for (const char c : json)
             quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -246,12 +246,12 @@ std::string writeUsers(const std::string &dir) {
 
 QJsonObject user(const char *name, const char *password, const char *mode = "SignAndEncrypt",
                  const char *policy = "Basic256Sha256") {
-    QJsonObject spec{{"securityMode", mode}, {"securityPolicy", policy}};
+    QJsonObject plan{{"securityMode", mode}, {"securityPolicy", policy}};
     if (name) {
-        spec["user"] = name;
-        spec["password"] = password;
+        plan["user"] = name;
+        plan["password"] = password;
     }
-    return spec;
+    return plan;
 }
 
 QJsonObject writeAction(const char *word, int value) {
@@ -301,9 +301,9 @@ TEST_F(OpcuaTest, OnlyWriteUsersOverAnEncryptedChannelWriteAndEachRefusalSendsNo
     };
     for (const Refused &r : refused) {
         SCOPED_TRACE(r.what);
-        QJsonObject spec = r.who;
-        spec["actions"] = QJsonArray{writeAction("t_tol", was + 7), callAction("Teach")};
-        const std::string answer = QJsonDocument(client(spec)).toJson().toStdString();
+        QJsonObject plan = r.who;
+        plan["actions"] = QJsonArray{writeAction("t_tol", was + 7), callAction("Teach")};
+        const std::string answer = QJsonDocument(client(plan)).toJson().toStdString();
         EXPECT_NE(answer.find(r.status), std::string::npos) << answer;
         EXPECT_EQ(writeRequests(), 0u) << answer;
     }

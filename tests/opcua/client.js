@@ -1,5 +1,5 @@
 // An independent OPC UA client for the gateway's tests: node-opcua (npm, MIT), not open62541.
-// Usage: node client.js 'SPEC'. SPEC is JSON: {"endpoint", "securityMode" ("None", "Sign",
+// Usage: node client.js 'PLAN'. PLAN is JSON: {"endpoint", "securityMode" ("None", "Sign",
 // "SignAndEncrypt"), "securityPolicy" ("None", "Basic256Sha256", "Aes256_Sha256_RsaPss"),
 // "user", "password", "pki" (a folder for the client's certificates), "sessions" (open that many
 // at once and close them), "actions": [...]}. Each action's result is one element of the printed
@@ -20,7 +20,7 @@ const opcua = require('node-opcua-client');
 const { OPCUACertificateManager } = require('node-opcua-certificate-manager');
 const path = require('path');
 
-const spec = JSON.parse(process.argv[2]);
+const plan = JSON.parse(process.argv[2]);
 
 function plain(v) {
     if (v === null || v === undefined) return null;
@@ -59,7 +59,7 @@ function dataValue(dv) {
 
 async function browse(session) {
     const out = [];
-    const ns = spec.namespace;
+    const ns = plan.namespace;
     async function walk(nodeId, prefix, depth) {
         if (depth > 6) return;
         const result = await session.browse({
@@ -151,9 +151,9 @@ async function act(session, a) {
 }
 
 async function main() {
-    const mode = opcua.MessageSecurityMode[spec.securityMode || 'None'];
-    const policy = opcua.SecurityPolicy[spec.securityPolicy || 'None'];
-    const pki = spec.pki || path.join(require('os').tmpdir(), 'kvex-opcua-client-pki');
+    const mode = opcua.MessageSecurityMode[plan.securityMode || 'None'];
+    const policy = opcua.SecurityPolicy[plan.securityPolicy || 'None'];
+    const pki = plan.pki || path.join(require('os').tmpdir(), 'kvex-opcua-client-pki');
     const client = opcua.OPCUAClient.create({
         applicationName: 'kvex-rtn test client', applicationUri: 'urn:kvex-rtn:test-client',
         securityMode: mode, securityPolicy: policy, endpointMustExist: false,
@@ -164,20 +164,20 @@ async function main() {
     });
     const results = [];
     try {
-        await client.connect(spec.endpoint);
-        const identity = spec.user ? { type: opcua.UserTokenType.UserName,
-                                       userName: spec.user, password: spec.password }
+        await client.connect(plan.endpoint);
+        const identity = plan.user ? { type: opcua.UserTokenType.UserName,
+                                       userName: plan.user, password: plan.password }
             : { type: opcua.UserTokenType.Anonymous };
-        if (spec.sessions) {
+        if (plan.sessions) {
             const sessions = [];
-            for (let i = 0; i < spec.sessions; i++)
+            for (let i = 0; i < plan.sessions; i++)
                 sessions.push(client.createSession2(identity));
             const opened = await Promise.allSettled(sessions);
             results.push({ opened: opened.filter((s) => s.status === 'fulfilled').length });
             for (const s of opened)
                 if (s.status === 'fulfilled') await s.value.close();
         }
-        if (spec.actions && spec.actions.length) {
+        if (plan.actions && plan.actions.length) {
             let session;
             try {
                 session = await client.createSession2(identity);
@@ -185,11 +185,11 @@ async function main() {
                 results.push({ error: 'session: ' + e.message });
                 return results;
             }
-            if (spec.namespaceUri) {
+            if (plan.namespaceUri) {
                 const uris = await session.readNamespaceArray();
-                spec.namespace = uris.indexOf(spec.namespaceUri);
+                plan.namespace = uris.indexOf(plan.namespaceUri);
             }
-            for (const a of spec.actions) {
+            for (const a of plan.actions) {
                 try {
                     results.push(await act(session, a));
                 } catch (e) {
