@@ -131,7 +131,8 @@ void reportParameterFileError(int code, const char *path, const ParameterFile *f
         std::snprintf(text, sizeof text, kvex::trNow("Cannot write parameter file %s!"), name);
         break;
     case UIE_PATH_TOO_LONG:
-        std::snprintf(text, sizeof text, kvex::trNow("Path of the parameter file is too long!"));
+        std::snprintf(text, sizeof text, "%s",
+                      kvex::trNow("Path of the parameter file is too long!"));
         break;
     default:
         std::snprintf(text, sizeof text, kvex::trNow("Cannot open parameter file %s!"), name);
