@@ -3,6 +3,7 @@
 // its own.
 #include "gateway/core/samplestore.h"
 #include "gateway/core/sampletime.h"
+#include "gateway/core/storedhistory.h"
 #include "gateway_fixture.h"
 
 #include <random>
@@ -506,3 +507,114 @@ TEST(StoreCore, AnOlderFileKeepsItsRowsEpochUnderANewOne) {
 }
 
 } // namespace
+
+// The history for HistoryRead: delivered samples leave the queue but stay in the history, which
+// a reader on its own connection pages through by time (a cursor of time and seq) or reads
+// newest first; a reopen keeps the newest it may, one without history clears it, and under the
+// bytes bound the history goes before any unsent sample.
+TEST(StoreCore, HistoryOutlivesDeliveryAndReopensAndGivesWayFirst) {
+    const std::string dir = makeTempDir();
+    const std::string path = dir + "/store.db";
+    constexpr int64_t kStart = 1'790'000'000'000;
+    auto sampleAt = [](uint32_t seq) {
+        GatewaySample s{};
+        s.seq = seq;
+        s.timeMs = kStart + seq * 38;
+        s.value = static_cast<uint16_t>(seq % 4096);
+        s.um = seq % 2 ? std::nan("") : seq * 0.5;
+        s.inTol = seq % 3 == 0;
+        return s;
+    };
+    std::vector<GatewaySample> got;
+    auto read = [&](int64_t from, int64_t to, HistoryCursor after, std::size_t count,
+                    bool newestFirst) {
+        return readStoredHistory(path, from, to, after, count, newestFirst, &got);
+    };
+    EXPECT_FALSE(read(INT64_MIN, INT64_MAX, {}, 10, false)) << "no file yet";
+    EXPECT_FALSE(std::filesystem::exists(path));
+    {
+        SampleStore store(path, 1000, 0, quiet);
+        store.keepHistory(500);
+        std::string error;
+        ASSERT_TRUE(store.open(&error)) << error;
+        for (uint32_t seq = 1; seq <= 600; ++seq) {
+            GatewaySample s = sampleAt(seq);
+            store.add(&s);
+        }
+        std::vector<int64_t> ids;
+        store.takeUnsent(600, &ids);
+        store.delivered(ids);
+        GatewaySample last = sampleAt(601);
+        store.add(&last);
+        EXPECT_EQ(store.size(), 1u);
+        // Pages of 250 from the start, each going on from the cursor of the one after it.
+        std::vector<uint32_t> seqs;
+        HistoryCursor cursor;
+        for (int page = 0; page < 4; ++page) {
+            ASSERT_TRUE(read(INT64_MIN, INT64_MAX, cursor, 251, false));
+            for (std::size_t i = 0; i < std::min<std::size_t>(got.size(), 250); ++i)
+                seqs.push_back(got[i].seq);
+            if (got.size() <= 250)
+                break;
+            cursor = {got.back().timeMs, got.back().seq};
+        }
+        ASSERT_EQ(seqs.size(), 601u) << "trimmed only once a minute or at a reopen";
+        for (uint32_t i = 0; i < seqs.size(); ++i)
+            EXPECT_EQ(seqs[i], i + 1);
+        ASSERT_TRUE(read(kStart + 100 * 38, kStart + 109 * 38, {}, 3, true));
+        ASSERT_EQ(got.size(), 3u);
+        const GatewaySample expected = sampleAt(109);
+        EXPECT_EQ(got[0].seq, 109u);
+        EXPECT_EQ(got[2].seq, 107u);
+        EXPECT_EQ(got[0].timeMs, expected.timeMs);
+        EXPECT_EQ(got[0].value, expected.value);
+        EXPECT_EQ(got[0].inTol, expected.inTol);
+        EXPECT_TRUE(std::isnan(got[0].um));
+        EXPECT_EQ(got[1].um, sampleAt(108).um);
+    }
+    struct Reopen {
+        std::size_t keep;
+        std::size_t expected;
+        uint32_t oldest;
+    } const reopens[] = {{500, 500, 102}, {100, 100, 502}, {0, 0, 0}};
+    for (const Reopen &r : reopens) {
+        SCOPED_TRACE(r.keep);
+        SampleStore store(path, 1000, 0, quiet);
+        store.keepHistory(r.keep);
+        std::string error;
+        ASSERT_TRUE(store.open(&error)) << error;
+        ASSERT_TRUE(read(INT64_MIN, INT64_MAX, {}, 1000, false));
+        ASSERT_EQ(got.size(), r.expected);
+        if (!got.empty()) {
+            EXPECT_EQ(got.front().seq, r.oldest);
+            EXPECT_EQ(got.back().seq, 601u);
+        }
+    }
+    std::filesystem::remove_all(path);
+
+    // Bounded to 512 KiB with a history of 30 000 rows and 3 000 unsent ones: the history
+    // shrinks, no unsent sample goes.
+    SampleStore store(path, 100000, 1 << 19, quiet);
+    store.keepHistory(100000);
+    std::string error;
+    ASSERT_TRUE(store.open(&error)) << error;
+    for (uint32_t seq = 1; seq <= 30000; ++seq) {
+        GatewaySample s = sampleAt(seq);
+        store.add(&s);
+        if (seq == 27000) {
+            std::vector<int64_t> ids;
+            store.takeUnsent(27000, &ids);
+            store.delivered(ids);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    store.maintain();
+    EXPECT_TRUE(store.fault().empty()) << store.fault();
+    EXPECT_EQ(store.dropped(), 0u);
+    EXPECT_EQ(store.size(), 3000u);
+    ASSERT_TRUE(read(INT64_MIN, INT64_MAX, {}, 100000, false));
+    EXPECT_LT(got.size(), 30000u);
+    EXPECT_GT(got.size(), 3000u);
+    EXPECT_EQ(got.back().seq, 30000u);
+    std::filesystem::remove_all(dir);
+}

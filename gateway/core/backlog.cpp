@@ -1,6 +1,7 @@
 // The backlog's sending, pacing and bookkeeping; the store and the queue keep the samples.
 #include "gateway/core/backlog.h"
 #include "gateway/core/logging.h"
+#include "gateway/core/storedhistory.h"
 #include "gateway/options.h"
 #include "platform/tr.h"
 #include "platform/utility.h"
@@ -24,6 +25,8 @@ bool Backlog::openStore(std::string *error) {
     if (o_.store.empty())
         return true;
     store_ = std::make_unique<SampleStore>(o_.store, o_.queue, o_.storeMaxMb << 20, logEvent);
+    // The OPC UA face's HistoryRead reads the file's history, so a restart keeps it.
+    store_->keepHistory(o_.opcua ? kHistoryKept : 0);
     return store_->open(error);
 }
 

@@ -230,9 +230,13 @@ bool SampleStore::openFile(bool first) {
               " setpoint INTEGER, tol INTEGER, in_tol INTEGER, ana_max INTEGER,"
               " ana_min INTEGER, epoch INTEGER);"
               "CREATE TABLE IF NOT EXISTS reserve(id INTEGER PRIMARY KEY, ts TEXT NOT NULL,"
-              " ratio REAL, state TEXT NOT NULL, contrast REAL, saturated INTEGER);") ||
+              " ratio REAL, state TEXT NOT NULL, contrast REAL, saturated INTEGER);"
+              // Keyed by the sample's time (ms since 1970), which HistoryRead asks by.
+              "CREATE TABLE IF NOT EXISTS history(t INTEGER PRIMARY KEY, seq INTEGER NOT NULL,"
+              " left INTEGER, right INTEGER, value INTEGER, um REAL, setpoint INTEGER,"
+              " tol INTEGER, in_tol INTEGER, ana_max INTEGER, ana_min INTEGER);") ||
         (!hasEpochColumn() && !exec("ALTER TABLE samples ADD COLUMN epoch INTEGER")) ||
-        !prepare()) {
+        !prepare() || !trimHistory()) {
         fail("set up");
         return false;
     }
@@ -252,9 +256,8 @@ bool SampleStore::openFile(bool first) {
 // Files written before rows carried their epoch lack the column; their rows are the file's.
 bool SampleStore::hasEpochColumn() {
     sqlite3_stmt *probe = nullptr;
-    const bool has =
-        sqlite3_prepare_v2(db_, "SELECT epoch FROM samples LIMIT 0", -1, &probe, nullptr) ==
-        SQLITE_OK;
+    const bool has = sqlite3_prepare_v2(db_, "SELECT epoch FROM samples LIMIT 0", -1, &probe,
+                                        nullptr) == SQLITE_OK;
     sqlite3_finalize(probe);
     return has;
 }
@@ -313,11 +316,17 @@ bool SampleStore::prepare() {
            sqlite3_prepare_v3(db_, "DELETE FROM samples WHERE id = ?", -1,
                               SQLITE_PREPARE_PERSISTENT, &remove_, nullptr) == SQLITE_OK &&
            sqlite3_prepare_v3(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)", -1,
-                              SQLITE_PREPARE_PERSISTENT, &setMeta_, nullptr) == SQLITE_OK;
+                              SQLITE_PREPARE_PERSISTENT, &setMeta_, nullptr) == SQLITE_OK &&
+           // A sample of the same millisecond as one kept (a clock set back) replaces it.
+           sqlite3_prepare_v3(db_,
+                              "INSERT OR REPLACE INTO history(t, seq, left, right, value, um,"
+                              " setpoint, tol, in_tol, ana_max, ana_min)"
+                              " VALUES(?,?,?,?,?,?,?,?,?,?,?)",
+                              -1, SQLITE_PREPARE_PERSISTENT, &history_, nullptr) == SQLITE_OK;
 }
 
 void SampleStore::finalize() {
-    for (sqlite3_stmt **s : {&insert_, &remove_, &setMeta_}) {
+    for (sqlite3_stmt **s : {&insert_, &remove_, &setMeta_, &history_}) {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
@@ -327,8 +336,7 @@ bool SampleStore::loadRows() {
     sqlite3_stmt *select = nullptr;
     const std::string query = std::string("SELECT id, seq, ts, left, right, value, um, setpoint,"
                                           " tol, in_tol, ana_max, ana_min, ") +
-                              (hasEpochColumn() ? "epoch" : "NULL") +
-                              " FROM samples ORDER BY id";
+                              (hasEpochColumn() ? "epoch" : "NULL") + " FROM samples ORDER BY id";
     if (sqlite3_prepare_v2(db_, query.c_str(), -1, &select, nullptr) != SQLITE_OK)
         return false;
     int rc;
@@ -351,7 +359,7 @@ bool SampleStore::loadRows() {
         s.anaMax = static_cast<uint16_t>(sqlite3_column_int(select, 10));
         s.anaMin = static_cast<uint16_t>(sqlite3_column_int(select, 11));
         s.epoch = sqlite3_column_type(select, 12) == SQLITE_NULL ? epoch_
-                                                                  : sqlite3_column_int64(select, 12);
+                                                                 : sqlite3_column_int64(select, 12);
         rows_.push_back(row);
         nextId_ = std::max(nextId_, row.id + 1);
         lastSeq_ = std::max(lastSeq_, s.seq);
@@ -409,6 +417,20 @@ bool SampleStore::commitPending() {
         sqlite3_bind_int64(insert_, 13, s.epoch);
         ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
+        if (ok && historyRows_ > 0) {
+            sqlite3_bind_int64(history_, 1, s.timeMs);
+            sqlite3_bind_int64(history_, 2, s.seq);
+            for (int k = 0; k < 3; ++k)
+                sqlite3_bind_int(history_, 3 + k, words[k]);
+            if (std::isnan(s.um))
+                sqlite3_bind_null(history_, 6);
+            else
+                sqlite3_bind_double(history_, 6, s.um);
+            for (int k = 0; k < 5; ++k)
+                sqlite3_bind_int(history_, 7 + k, more[k]);
+            ok = noteError(sqlite3_step(history_), SQLITE_DONE);
+            sqlite3_reset(history_);
+        }
     }
     // The newest row holds the last seq, so the counters are written only when samples were
     // dropped or the newest row leaves: most commits then write a single page.
@@ -420,11 +442,10 @@ bool SampleStore::commitPending() {
         ok = noteError(sqlite3_step(remove_), SQLITE_DONE);
         sqlite3_reset(remove_);
     }
-    const std::pair<const char *, int64_t> meta[] = {
-        {"epoch", epoch_},
-        {"seq", lastSeq_},
-        {"dropped", static_cast<int64_t>(dropped_)},
-        {"clean", closing_ ? 1 : 0}};
+    const std::pair<const char *, int64_t> meta[] = {{"epoch", epoch_},
+                                                     {"seq", lastSeq_},
+                                                     {"dropped", static_cast<int64_t>(dropped_)},
+                                                     {"clean", closing_ ? 1 : 0}};
     for (const auto &entry : meta) {
         if (!ok || !counters)
             break;
@@ -545,13 +566,34 @@ void SampleStore::maintain() {
         fail("sync");
         return;
     }
+    // The history's trim walks its index, so it runs once a minute (some 1 600 rows over).
+    if (historyRows_ > 0 && now - lastHistoryTrim_ >= 60.0) {
+        lastHistoryTrim_ = now;
+        if (!trimHistory()) {
+            fail("write");
+            return;
+        }
+    }
     trimToBytes();
+}
+
+// The history keeps its newest rows; a file from a run that kept more (or kept it, where this
+// one does not) gives up the rest.
+bool SampleStore::trimHistory() {
+    if (historyRows_ == 0)
+        return exec("DELETE FROM history");
+    char trim[160];
+    std::snprintf(trim, sizeof trim,
+                  "DELETE FROM history WHERE t < (SELECT t FROM history ORDER BY t DESC LIMIT 1 "
+                  "OFFSET %zu)",
+                  historyRows_ - 1);
+    return exec(trim);
 }
 
 // Drops the oldest rows while the live pages would pass the bound, and hands the freed pages
 // back, so the file stays at about the bound.
 void SampleStore::trimToBytes() {
-    if (maxBytes_ == 0 || rows_.empty())
+    if (maxBytes_ == 0 || (rows_.empty() && historyRows_ == 0))
         return;
     auto pragma = [this](const char *sql) {
         sqlite3_stmt *s = nullptr;
@@ -567,6 +609,24 @@ void SampleStore::trimToBytes() {
     if (used <= static_cast<int64_t>(maxBytes_))
         return;
     const double excess = static_cast<double>(used) - 0.9 * static_cast<double>(maxBytes_);
+    // The history gives way first: what is not delivered yet matters more than what was. Its
+    // rows are about the size of the samples' (no id, no epoch, no text time: somewhat smaller).
+    if (const int64_t kept = pragma("SELECT count(*) FROM history"); kept > 0) {
+        const auto rows =
+            static_cast<int64_t>(static_cast<double>(kept + static_cast<int64_t>(rows_.size())) *
+                                 excess / static_cast<double>(used)) +
+            1;
+        char trim[160];
+        std::snprintf(trim, sizeof trim,
+                      "DELETE FROM history WHERE t <= (SELECT t FROM history ORDER BY t LIMIT 1 "
+                      "OFFSET %lld)",
+                      static_cast<long long>(std::min(rows, kept) - 1));
+        if (!exec(trim) || !exec("PRAGMA incremental_vacuum"))
+            fail("write");
+        return;
+    }
+    if (rows_.empty())
+        return;
     dropOldest(static_cast<std::size_t>(static_cast<double>(rows_.size()) * excess /
                                         static_cast<double>(used)) +
                1);

@@ -18,7 +18,9 @@ struct sqlite3_stmt;
 
 // The rows the store holds are mirrored in memory, oldest first, so sending never waits on the
 // disk and samples wait there while the file cannot be written. Every row is committed when it
-// is added; a delivered row is deleted in the next commit.
+// is added; a delivered row is deleted in the next commit. Asked to, it also keeps the newest
+// samples, delivered or not, in a history table of their own (for HistoryRead over OPC UA,
+// which reads the file on a connection of its own: storedhistory.h).
 class SampleStore {
   public:
     // `log` writes one line: a printf format marked with kvex::tr and its arguments.
@@ -28,6 +30,10 @@ class SampleStore {
     ~SampleStore();
     SampleStore(const SampleStore &) = delete;
     SampleStore &operator=(const SampleStore &) = delete;
+
+    // Keep the newest `rows` samples in the history table too (0, the default: none); before
+    // open(). Under the bound of --store-max-mb the history goes before any unsent row.
+    void keepHistory(std::size_t rows) { historyRows_ = rows; }
 
     // Creates the folder if needed and opens (or creates) the file; a damaged file is moved
     // aside and a new epoch begins. False only when the folder cannot be created: the store
@@ -86,6 +92,7 @@ class SampleStore {
     bool noteError(int rc, int expected);
     bool prepare();
     void finalize();
+    bool trimHistory();
     void startSync();
     void stopSync();
     bool loadRows();
@@ -106,6 +113,8 @@ class SampleStore {
     sqlite3_stmt *insert_ = nullptr;
     sqlite3_stmt *remove_ = nullptr;
     sqlite3_stmt *setMeta_ = nullptr;
+    sqlite3_stmt *history_ = nullptr;
+    std::size_t historyRows_ = 0;
 
     std::deque<Row> rows_;
     std::size_t inFlight_ = 0;
@@ -138,4 +147,5 @@ class SampleStore {
     double nextRetry_ = 0.0;
     double lastCommit_ = 0.0;
     double lastSync_ = 0.0;
+    double lastHistoryTrim_ = 0.0;
 };
