@@ -13,9 +13,10 @@ if ! command -v clang++ >/dev/null ||
     exit 2
 fi
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DKVEX_FUZZ=ON -DKVEX_BUILD_TESTS=OFF
-cmake --build "$build" --target fuzz_parameter_file fuzz_receive fuzz_web_body fuzz_recording
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DKVEX_FUZZ=ON -DKVEX_BUILD_TESTS=OFF
+cmake --build "$build" --target fuzz_parameter_file fuzz_receive fuzz_web_body fuzz_recording \
+    fuzz_opcua
 
 # The runs add what they find to copies, so the seed corpora in the repository stay as they are.
 work="$(mktemp -d)"
@@ -25,7 +26,8 @@ mkdir -p "$artifacts"
 
 status=0
 summary=()
-for pair in parameter_file:parafile receive:receive web_body:webbody recording:recording; do
+for pair in parameter_file:parafile receive:receive web_body:webbody recording:recording \
+    opcua:opcua; do
     target="fuzz_${pair%%:*}"
     corpus="${pair##*:}"
     cp -r "fuzz/corpus/$corpus" "$work/$corpus"

@@ -139,11 +139,19 @@ async function act(session, a) {
                  outputs: (result.outputArguments || []).map((o) => plain(o.value)) };
     }
     case 'history': {
-        const result = await session.readHistoryValue(
-            { nodeId: a.node }, new Date(a.start), new Date(a.end),
-            { numValuesPerNode: a.max || 0, returnBounds: false });
-        return { status: result.statusCode.name,
-                 values: result.historyData ? result.historyData.dataValues.map(dataValue) : [] };
+        // Page by page, as long as the server gives a continuation point.
+        const values = [];
+        let continuationPoint;
+        let result;
+        do {
+            result = await session.readHistoryValue(
+                { nodeId: opcua.resolveNodeId(a.node), continuationPoint }, new Date(a.start),
+                new Date(a.end), { numValuesPerNode: a.max || 0, returnBounds: false });
+            if (result.historyData)
+                values.push(...result.historyData.dataValues.map(dataValue));
+            continuationPoint = result.continuationPoint;
+        } while (continuationPoint && continuationPoint.length > 0 && result.statusCode.isGood());
+        return { status: result.statusCode.name, values };
     }
     default:
         throw new Error('unknown op ' + a.op);

@@ -239,6 +239,7 @@ std::unique_ptr<GatewayFace> makeOpcuaFace(FaceServices &services) {
     settings.device = o.opcuaDevice;
     settings.host = services.host;
     settings.applicationUri = "urn:" + services.host + ":kvex-rtn:gateway";
+    settings.historyFile = o.store;
     OpcuaSecuritySettings &security = settings.security;
     security.certFile = o.opcuaCert;
     security.keyFile = o.opcuaKey;

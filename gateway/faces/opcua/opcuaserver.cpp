@@ -12,8 +12,13 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -35,11 +40,13 @@ const Unit kPositions = {-1, "positions", "the sensor's sub-pixel positions acro
 const Unit kMicrometres = {unece("4H"), "µm", "micrometre"};
 const Unit kRatio = {unece("C62"), "1", "one (a ratio)"};
 const Unit kCounts = {-1, "counts", "the video line's A/D counts"};
-// Samples kept for HistoryRead, and the most one answer gives before a continuation point.
-constexpr std::size_t kHistorySamples = 100000;
+// The most samples one HistoryRead answer gives before a continuation point.
 constexpr std::size_t kHistoryPerAnswer = 10000;
 // How long the poller's news may wait for the server's thread.
 constexpr double kUpdateIntervalMs = 10.0;
+// How long a created session may wait for its activation: as long as the stack gives a new
+// connection for its Hello and OpenSecureChannel.
+constexpr double kActivationSeconds = 10.0;
 
 UA_DateTime fromUnixMs(int64_t ms) {
     return UA_DATETIME_UNIX_EPOCH + static_cast<UA_DateTime>(ms) * UA_DATETIME_MSEC;
@@ -96,6 +103,31 @@ void clearLogger(UA_Logger *logger) {
     UA_free(logger);
 }
 
+// The stack sends each answer whole before it turns to anything else, however long the client
+// takes to read it: one that asks and never reads would hold the server's thread, and every other
+// client, for good. The kernel drops a connection whose peer has taken nothing for 5 s (the whole
+// face waits that long); the connections inherit this from the listening sockets, which the
+// stack does not hand out.
+void dropStalledPeers(int port) {
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        int listening = 0;
+        socklen_t length = sizeof listening;
+        sockaddr_storage address{};
+        socklen_t addressLength = sizeof address;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0)
+            continue;
+        const in_port_t bound = address.ss_family == AF_INET6
+                                    ? reinterpret_cast<const sockaddr_in6 &>(address).sin6_port
+                                    : reinterpret_cast<const sockaddr_in &>(address).sin_port;
+        const unsigned int ms = 5000;
+        if (ntohs(bound) == port)
+            ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);
+    }
+}
+
 } // namespace
 
 OpcuaServer::OpcuaServer(OpcuaSettings settings, OpcuaRequestHandler handler)
@@ -129,6 +161,8 @@ bool OpcuaServer::start(std::string *error) {
     logger->log = logFromStack;
     logger->clear = clearLogger;
     config.logging = logger;
+    if (s_.adjust)
+        s_.adjust(&config, OpcuaSettings::Stage::BeforeDefaults);
     std::string cert, key;
     if (!loadServerCertificate(s_.security, logger, &cert, &key, &madeCertificate_, error)) {
         UA_free(logger);
@@ -172,11 +206,39 @@ bool OpcuaServer::start(std::string *error) {
         auto *access = static_cast<OpcuaAccess *>(UA_Server_getConfig(server)->context);
         static_cast<OpcuaServer *>(access->owner)->cancelled(operation);
     };
+    // A request is a few kB at most: without a limit the stack would gather up to 512 MB of
+    // chunks for one message, on each of its channels.
+    config.tcpMaxMsgSize = 1 << 20;
+    // A session takes one of the server's places from CreateSession on, and the stack keeps one
+    // never activated as long as its channel stays open: a client could create sessions and lock
+    // every other client out. Those not activated in time are closed (below).
+    config.sessionNotificationCallback = [](UA_Server *server, UA_ApplicationNotificationType type,
+                                            const UA_KeyValueMap payload) {
+        const auto *id = static_cast<const UA_NodeId *>(UA_KeyValueMap_getScalar(
+            &payload, UA_QUALIFIEDNAME(0, const_cast<char *>("session-id")),
+            &UA_TYPES[UA_TYPES_NODEID]));
+        if (!id)
+            return;
+        UA_String printed = UA_STRING_NULL;
+        UA_NodeId_print(id, &printed);
+        const std::string key(reinterpret_cast<const char *>(printed.data), printed.length);
+        UA_String_clear(&printed);
+        auto &waiting = static_cast<OpcuaServer *>(
+                            static_cast<OpcuaAccess *>(UA_Server_getConfig(server)->context)->owner)
+                            ->unactivated_;
+        waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
+                                     [&](const auto &w) { return w.first == key; }),
+                      waiting.end());
+        if (type == UA_APPLICATIONNOTIFICATIONTYPE_SESSION_CREATED)
+            waiting.emplace_back(key, steadySeconds());
+    };
     access_.owner = this;
     if (!configureSecurity(&config, s_.security, cert, key, &access_, error)) {
         UA_ServerConfig_clear(&config);
         return false;
     }
+    if (s_.adjust)
+        s_.adjust(&config, OpcuaSettings::Stage::Secured);
     server_ = UA_Server_newWithConfig(&config);
     if (!server_) {
         *error = "the server could not be made";
@@ -192,23 +254,50 @@ bool OpcuaServer::start(std::string *error) {
         server_ = nullptr;
         return false;
     }
+    dropStalledPeers(s_.port);
+    UA_Server_addRepeatedCallback(
+        server_,
+        [](UA_Server *server, void *self) {
+            auto &waiting = static_cast<OpcuaServer *>(self)->unactivated_;
+            while (!waiting.empty() &&
+                   steadySeconds() - waiting.front().second > kActivationSeconds) {
+                const std::string key = waiting.front().first;
+                waiting.pop_front();
+                UA_NodeId id;
+                if (UA_NodeId_parse(&id, UA_STRING(const_cast<char *>(key.c_str()))) ==
+                    UA_STATUSCODE_GOOD) {
+                    UA_Server_closeSession(server, &id);
+                    UA_NodeId_clear(&id);
+                }
+            }
+        },
+        this, 1000.0, nullptr);
     // The loop waits for the network at most this long, so the poller's news is in the address
     // space within a fraction of a cycle of the wire.
     UA_Server_addRepeatedCallback(
         server_, [](UA_Server *, void *) {}, nullptr, kUpdateIntervalMs, nullptr);
     running_ = true;
-    thread_ = std::thread([this] { run(); });
+    if (s_.ownThread)
+        thread_ = std::thread([this] { run(); });
     return true;
 }
 
 void OpcuaServer::run() {
     // Named, so a look at the process's threads finds it.
     pthread_setname_np(pthread_self(), "kvex-opcua");
-    while (running_) {
-        UA_Server_run_iterate(server_, true);
-        applyUpdates();
-        finishDone();
-    }
+    while (running_)
+        turn(true);
+}
+
+void OpcuaServer::iterate() {
+    if (server_ && !s_.ownThread)
+        turn(false);
+}
+
+void OpcuaServer::turn(bool wait) {
+    UA_Server_run_iterate(server_, wait);
+    applyUpdates();
+    finishDone();
 }
 
 void OpcuaServer::begin(void *operation, std::size_t outputs, OpcuaRequest request) {
@@ -258,22 +347,49 @@ void OpcuaServer::finishDone() {
     }
 }
 
-std::vector<GatewaySample> OpcuaServer::history(int64_t fromMs, int64_t toMs, uint32_t fromSeq,
-                                                std::size_t count, bool *more) const {
-    std::vector<GatewaySample> out;
-    *more = false;
-    const std::lock_guard<std::mutex> lock(historyMutex_);
-    auto it = std::lower_bound(history_.begin(), history_.end(), fromMs,
-                               [](const GatewaySample &s, int64_t ms) { return s.timeMs < ms; });
-    for (; it != history_.end() && it->timeMs <= toMs; ++it) {
-        if (it->seq < fromSeq)
-            continue;
-        if (out.size() == count) {
-            *more = true;
-            break;
+std::vector<GatewaySample> OpcuaServer::history(int64_t fromMs, int64_t toMs, HistoryCursor after,
+                                                std::size_t count, bool newestFirst, bool *more) {
+    // One more than asked from each source says whether more follow.
+    std::vector<GatewaySample> kept;
+    {
+        const std::lock_guard<std::mutex> lock(historyMutex_);
+        auto inRange = [&](const GatewaySample &s) {
+            return s.timeMs >= fromMs && s.timeMs <= toMs && (newestFirst || atOrAfter(s, after));
+        };
+        if (newestFirst) {
+            for (auto it = history_.rbegin(); it != history_.rend() && kept.size() <= count; ++it)
+                if (inRange(*it))
+                    kept.push_back(*it);
+                else if (it->timeMs < fromMs)
+                    break;
+        } else {
+            auto it =
+                std::lower_bound(history_.begin(), history_.end(), std::max(fromMs, after.timeMs),
+                                 [](const GatewaySample &s, int64_t ms) { return s.timeMs < ms; });
+            for (; it != history_.end() && it->timeMs <= toMs && kept.size() <= count; ++it)
+                if (inRange(*it))
+                    kept.push_back(*it);
         }
-        out.push_back(*it);
     }
+    std::vector<GatewaySample> stored;
+    if (!s_.historyFile.empty())
+        readStoredHistory(s_.historyFile, fromMs, toMs, after, count + 1, newestFirst, &stored);
+    // Both in the order asked; a sample both hold (the same time) is given once.
+    const auto before = [newestFirst](const GatewaySample &a, const GatewaySample &b) {
+        return newestFirst ? a.timeMs > b.timeMs : a.timeMs < b.timeMs;
+    };
+    std::vector<GatewaySample> out;
+    out.reserve(std::min(count + 1, stored.size() + kept.size()));
+    std::merge(stored.begin(), stored.end(), kept.begin(), kept.end(), std::back_inserter(out),
+               before);
+    out.erase(std::unique(out.begin(), out.end(),
+                          [](const GatewaySample &a, const GatewaySample &b) {
+                              return a.timeMs == b.timeMs;
+                          }),
+              out.end());
+    *more = out.size() > count;
+    if (*more)
+        out.resize(count);
     return out;
 }
 
@@ -418,7 +534,7 @@ void sampleValue(const std::string &name, const GatewaySample &s, UA_Variant *v)
 
 // HistoryRead (raw) on a measurement: the kept samples in the time range, oldest first (or
 // newest first when the range runs backwards), each with its own time; more than an answer
-// holds goes on through a continuation point (the next sample's seq).
+// holds goes on through a continuation point (the next sample's time and seq).
 void readRawHistory(UA_Server *server, void *, const UA_NodeId *, void *, const UA_RequestHeader *,
                     const UA_ReadRawModifiedDetails *details, UA_TimestampsToReturn,
                     UA_Boolean releaseContinuationPoints, size_t nodesToReadSize,
@@ -447,25 +563,26 @@ void readRawHistory(UA_Server *server, void *, const UA_NodeId *, void *, const 
             result.statusCode = UA_STATUSCODE_BADHISTORYOPERATIONUNSUPPORTED;
             continue;
         }
-        uint32_t fromSeq = 0;
+        // A continuation point is the next sample's time and seq.
+        HistoryCursor after;
         const UA_ByteString &cp = nodesToRead[i].continuationPoint;
-        if (cp.length == sizeof fromSeq)
-            std::memcpy(&fromSeq, cp.data, sizeof fromSeq);
-        else if (cp.length != 0) {
+        if (cp.length == sizeof after.timeMs + sizeof after.seq) {
+            std::memcpy(&after.timeMs, cp.data, sizeof after.timeMs);
+            std::memcpy(&after.seq, cp.data + sizeof after.timeMs, sizeof after.seq);
+        } else if (cp.length != 0) {
             result.statusCode = UA_STATUSCODE_BADCONTINUATIONPOINTINVALID;
             continue;
         }
-        bool more = false;
-        std::vector<GatewaySample> samples;
-        if (backwards) {
-            // Newest first: the last of the range, without a continuation point.
-            samples = owner->history(fromMs, toMs, 0, kHistorySamples, &more);
-            if (samples.size() > limit)
-                samples.erase(samples.begin(), samples.end() - static_cast<long>(limit));
-            std::reverse(samples.begin(), samples.end());
-            more = false;
-        } else {
-            samples = owner->history(fromMs, toMs, fromSeq, limit, &more);
+        // Newest first: the last of the range, without a continuation point. Oldest first: one
+        // more than the answer holds, which is where the client goes on.
+        bool beyond = false;
+        std::vector<GatewaySample> samples =
+            owner->history(fromMs, toMs, after, limit + (backwards ? 0 : 1), backwards, &beyond);
+        const bool more = !backwards && samples.size() > limit;
+        HistoryCursor next;
+        if (more) {
+            next = {samples.back().timeMs, samples.back().seq};
+            samples.pop_back();
         }
         UA_HistoryData *data = historyData[i];
         data->dataValues = static_cast<UA_DataValue *>(
@@ -479,10 +596,11 @@ void readRawHistory(UA_Server *server, void *, const UA_NodeId *, void *, const 
             dv.hasSourceTimestamp = true;
         }
         if (more) {
-            // The next sample's seq: the one after the last given.
-            const uint32_t next = samples.back().seq + 1;
-            UA_ByteString_allocBuffer(&result.continuationPoint, sizeof next);
-            std::memcpy(result.continuationPoint.data, &next, sizeof next);
+            UA_ByteString_allocBuffer(&result.continuationPoint,
+                                      sizeof next.timeMs + sizeof next.seq);
+            std::memcpy(result.continuationPoint.data, &next.timeMs, sizeof next.timeMs);
+            std::memcpy(result.continuationPoint.data + sizeof next.timeMs, &next.seq,
+                        sizeof next.seq);
         }
         result.statusCode = UA_STATUSCODE_GOOD;
     }
@@ -839,7 +957,7 @@ void OpcuaServer::setSample(const GatewaySample &s) {
     {
         const std::lock_guard<std::mutex> lock(historyMutex_);
         history_.push_back(s);
-        if (history_.size() > kHistorySamples)
+        if (history_.size() > kHistoryKept)
             history_.pop_front();
     }
     post([this, s] { applySample(s); });

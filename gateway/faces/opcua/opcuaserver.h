@@ -6,6 +6,7 @@
 #pragma once
 
 #include "gateway/core/state.h"
+#include "gateway/core/storedhistory.h"
 #include "gateway/faces/opcua/security.h"
 
 #include "gateway/core/wordvalue.h"
@@ -22,6 +23,7 @@
 #include <vector>
 
 struct UA_Server;
+struct UA_ServerConfig;
 
 // NAMUR NE 107, as the Devices model numbers it.
 enum class DeviceHealth : int32_t {
@@ -57,7 +59,15 @@ struct OpcuaSettings {
     std::string device = "sensor"; // the device's browse name under DeviceSet
     std::string applicationUri;    // urn:<host>:kvex-rtn:gateway
     std::string host;              // in the endpoint URL and the certificate
+    std::string historyFile;       // the store's file; empty: the history in memory only
     OpcuaSecuritySettings security;
+    // For the fuzz target, which feeds the server a connection of its own on its own thread:
+    // `adjust` sees the configuration before the defaults (an event loop set there replaces the
+    // network's) and again once the security is in place; without `ownThread` the caller turns
+    // the server with iterate().
+    enum class Stage { BeforeDefaults, Secured };
+    std::function<void(UA_ServerConfig *, Stage)> adjust;
+    bool ownThread = true;
 };
 
 class OpcuaServer {
@@ -72,6 +82,9 @@ class OpcuaServer {
     bool start(std::string *error);
     // Ends the thread; the sessions are closed.
     void stop();
+    // One turn of the server without a thread of its own: the network, the poller's news and
+    // the answers it has for waiting clients.
+    void iterate();
 
     std::string endpointUrl() const;
     // The security policies the endpoint offers, for the log.
@@ -95,12 +108,15 @@ class OpcuaServer {
     // `outputs`: a method's output arguments; 0 for a write.
     void begin(void *operation, std::size_t outputs, OpcuaRequest request);
     void cancelled(const void *operation);
+    // Operations begun and neither answered nor cancelled yet (the server's thread only).
+    std::size_t waiting() const { return live_.size(); }
     int32_t parameterValue(int word) const;
-    // The samples kept for HistoryRead, oldest first, from the first whose time is at or after
-    // `fromMs` (and, going on from a continuation point, whose seq is at least `fromSeq`), at most
-    // `count`; `more` says whether others in the range follow.
-    std::vector<GatewaySample> history(int64_t fromMs, int64_t toMs, uint32_t fromSeq,
-                                       std::size_t count, bool *more) const;
+    // The samples kept for HistoryRead whose time lies in [fromMs, toMs]: at most `count`,
+    // oldest first from `after` on, or the newest first; `more` says whether others in the range
+    // follow. From the store's file and, for what it lacks (no store, or a failing file),
+    // memory. The server's thread only.
+    std::vector<GatewaySample> history(int64_t fromMs, int64_t toMs, HistoryCursor after,
+                                       std::size_t count, bool newestFirst, bool *more);
 
   private:
     struct Done {
@@ -109,6 +125,7 @@ class OpcuaServer {
         OpcuaAnswer answer;
     };
     void run();
+    void turn(bool wait);
     void post(std::function<void()> update);
     // On the server's thread.
     void applyUpdates();
@@ -128,6 +145,9 @@ class OpcuaServer {
     OpcuaAccess access_;
     // Operations waiting for the poller (the server's thread only), and those it has answered.
     std::map<const void *, std::size_t> live_; // an operation and its method's outputs
+    // Sessions not activated yet, oldest first: their ids as text and when they were created
+    // (the server's thread only).
+    std::deque<std::pair<std::string, double>> unactivated_;
     std::mutex doneMutex_;
     std::deque<Done> done_;
     std::mutex updatesMutex_;
