@@ -91,9 +91,13 @@ live_run() {
 echo "== at the wire rate, broker up, ${seconds} s each"
 live_run nostore
 live_run store --store "$work/live/store.db"
+# With the OPC UA face the store keeps its history too (and the face's thread runs, no client).
+live_run store_opcua --store "$work/live/store-opcua.db" --opcua "127.0.0.1:$(free_port)"
 
 echo "== the store on its own, flat out (kvex-store-bench, $full samples)"
 "$bin/kvex-store-bench" "$work/full/store.db" "$full" | grep -v '^#'
+echo "== the same with the OPC UA face's history beside the samples"
+"$bin/kvex-store-bench" "$work/full/history.db" "$full" history | grep -v '^#'
 cp "$work/full/store.db" "$work/full/copy.db"
 
 echo "== start with an empty store and with $full samples waiting (broker away)"

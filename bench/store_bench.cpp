@@ -1,8 +1,10 @@
 // The gateway's sample store on its own (not a test): fills a store file as the gateway would
-// while the broker is away, timing every commit, and prints its figures.
-// Usage: kvex-store-bench FILE SAMPLES
+// while the broker is away, timing every commit, and prints its figures. With `history` it keeps
+// the OPC UA face's history beside the samples, as the gateway does with --opcua.
+// Usage: kvex-store-bench FILE SAMPLES [history]
 #include "gateway/core/samplestore.h"
 #include "gateway/core/sampletime.h"
+#include "gateway/core/storedhistory.h"
 
 #include <algorithm>
 #include <chrono>
@@ -44,13 +46,15 @@ double seconds() {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: kvex-store-bench FILE SAMPLES\n");
+    if (argc < 3 || argc > 4 || (argc == 4 && std::string(argv[3]) != "history")) {
+        std::fprintf(stderr, "usage: kvex-store-bench FILE SAMPLES [history]\n");
         return 2;
     }
     const std::string path = argv[1];
     const long count = std::atol(argv[2]);
     SampleStore store(path, static_cast<std::size_t>(count), 0, logLine);
+    if (argc == 4)
+        store.keepHistory(kHistoryKept);
     std::string error;
     if (!store.open(&error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -62,7 +66,8 @@ int main(int argc, char **argv) {
     const double start = seconds();
     for (long i = 0; i < count; ++i) {
         GatewaySample s{};
-        s.timeMs = msOfIsoTime("2026-01-01T00:00:00.000Z");
+        // The wire's pace, so each sample has a time of its own as the history needs.
+        s.timeMs = msOfIsoTime("2026-01-01T00:00:00.000Z") + i * 38;
         s.seq = store.lastSeq() + 1;
         s.left = static_cast<uint16_t>(100 + i % 50);
         s.right = static_cast<uint16_t>(400 + i % 50);

@@ -240,6 +240,7 @@ bool SampleStore::openFile(bool first) {
         fail("set up");
         return false;
     }
+    lastHistoryTrim_ = monotonicSeconds();
     if (epoch_ == 0)
         epoch_ = newEpoch();
     // The mark that the file is in use is synced before this run gives out a seq: a power cut
@@ -417,20 +418,6 @@ bool SampleStore::commitPending() {
         sqlite3_bind_int64(insert_, 13, s.epoch);
         ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
-        if (ok && historyRows_ > 0) {
-            sqlite3_bind_int64(history_, 1, s.timeMs);
-            sqlite3_bind_int64(history_, 2, s.seq);
-            for (int k = 0; k < 3; ++k)
-                sqlite3_bind_int(history_, 3 + k, words[k]);
-            if (std::isnan(s.um))
-                sqlite3_bind_null(history_, 6);
-            else
-                sqlite3_bind_double(history_, 6, s.um);
-            for (int k = 0; k < 5; ++k)
-                sqlite3_bind_int(history_, 7 + k, more[k]);
-            ok = noteError(sqlite3_step(history_), SQLITE_DONE);
-            sqlite3_reset(history_);
-        }
     }
     // The newest row holds the last seq, so the counters are written only when samples were
     // dropped or the newest row leaves: most commits then write a single page.
@@ -483,8 +470,48 @@ void SampleStore::add(GatewaySample *sample) {
         dropOldest(unsent() - maxRows_ + 1);
     rows_.push_back({nextId_++, *sample});
     ++unwritten_;
+    if (historyRows_ > 0) {
+        historyPending_.push_back(*sample);
+        if (historyPending_.size() > historyRows_)
+            historyPending_.pop_front();
+    }
     if (db_ && !commitPending())
         fail("write");
+}
+
+// The history's rows since the last call, in a commit of their own: a second's rows share their
+// pages, where a row in each sample's commit would double what the store writes. A crash takes
+// at most that second from the history; HistoryRead fills it from memory while the gateway runs.
+bool SampleStore::writeHistory() {
+    if (historyPending_.empty())
+        return true;
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    bool ok = true;
+    for (std::size_t i = 0; ok && i < historyPending_.size(); ++i) {
+        const GatewaySample &s = historyPending_[i];
+        sqlite3_bind_int64(history_, 1, s.timeMs);
+        sqlite3_bind_int64(history_, 2, s.seq);
+        const int words[] = {s.left, s.right, s.value};
+        for (int k = 0; k < 3; ++k)
+            sqlite3_bind_int(history_, 3 + k, words[k]);
+        if (std::isnan(s.um))
+            sqlite3_bind_null(history_, 6);
+        else
+            sqlite3_bind_double(history_, 6, s.um);
+        const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
+        for (int k = 0; k < 5; ++k)
+            sqlite3_bind_int(history_, 7 + k, more[k]);
+        ok = noteError(sqlite3_step(history_), SQLITE_DONE);
+        sqlite3_reset(history_);
+    }
+    ok = ok && exec("COMMIT");
+    if (!ok) {
+        exec("ROLLBACK");
+        return false;
+    }
+    historyPending_.clear();
+    return true;
 }
 
 // The oldest rows not on their way go (those on their way may well arrive); only when every row
@@ -549,6 +576,13 @@ void SampleStore::maintain() {
     }
     if (!deletions_.empty() && now - lastCommit_ >= kDeleteDelay) {
         if (!commitPending()) {
+            fail("write");
+            return;
+        }
+    }
+    if (now - lastHistoryWrite_ >= kSyncInterval) {
+        lastHistoryWrite_ = now;
+        if (!writeHistory()) {
             fail("write");
             return;
         }
@@ -670,6 +704,8 @@ SampleStore::Closing SampleStore::close() {
         closing.kept = rows_.size() - closing.lost;
         return closing;
     }
+    // The history's last rows; without them the file is still whole for the samples.
+    writeHistory();
     // Only a file that holds every row and the final counters is marked closed cleanly.
     closing_ = markedInUse_;
     if (!commitPending()) {

@@ -31,8 +31,9 @@ class SampleStore {
     SampleStore(const SampleStore &) = delete;
     SampleStore &operator=(const SampleStore &) = delete;
 
-    // Keep the newest `rows` samples in the history table too (0, the default: none); before
-    // open(). Under the bound of --store-max-mb the history goes before any unsent row.
+    // Keep the newest `rows` samples in the history table too (0, the default: none), written
+    // once a second by maintain(); before open(). Under the bound of --store-max-mb the history
+    // goes before any unsent row.
     void keepHistory(std::size_t rows) { historyRows_ = rows; }
 
     // Creates the folder if needed and opens (or creates) the file; a damaged file is moved
@@ -93,6 +94,7 @@ class SampleStore {
     bool prepare();
     void finalize();
     bool trimHistory();
+    bool writeHistory();
     void startSync();
     void stopSync();
     bool loadRows();
@@ -115,6 +117,8 @@ class SampleStore {
     sqlite3_stmt *setMeta_ = nullptr;
     sqlite3_stmt *history_ = nullptr;
     std::size_t historyRows_ = 0;
+    // Samples for the history not in the file yet (written once a second).
+    std::deque<GatewaySample> historyPending_;
 
     std::deque<Row> rows_;
     std::size_t inFlight_ = 0;
@@ -148,4 +152,5 @@ class SampleStore {
     double lastCommit_ = 0.0;
     double lastSync_ = 0.0;
     double lastHistoryTrim_ = 0.0;
+    double lastHistoryWrite_ = 0.0;
 };
