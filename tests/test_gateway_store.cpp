@@ -547,7 +547,7 @@ TEST(StoreCore, HistoryOutlivesDeliveryAndReopensAndGivesWayFirst) {
         GatewaySample last = sampleAt(601);
         store.add(&last);
         EXPECT_EQ(store.size(), 1u);
-        // The history is written by the store's upkeep, a second's rows in one commit.
+        // The history is written by the store's upkeep, ten seconds' rows in one commit.
         ASSERT_TRUE(read(INT64_MIN, INT64_MAX, {}, 10, false));
         EXPECT_TRUE(got.empty());
         store.maintain();

@@ -27,6 +27,8 @@ constexpr double kRetrySeconds = 5.0;
 constexpr double kDeleteDelay = 0.2;
 // How often the journal is checkpointed, which syncs it: what a power cut may take.
 constexpr double kSyncInterval = 1.0;
+// How often the history's new rows are written, in one commit.
+constexpr double kHistoryInterval = 10.0;
 // Distinguishes the gateway's file from any other SQLite file ("KVXS").
 constexpr int kApplicationId = 0x4b565853;
 
@@ -479,9 +481,11 @@ void SampleStore::add(GatewaySample *sample) {
         fail("write");
 }
 
-// The history's rows since the last call, in a commit of their own: a second's rows share their
-// pages, where a row in each sample's commit would double what the store writes. A crash takes
-// at most that second from the history; HistoryRead fills it from memory while the gateway runs.
+// The history's rows since the last call, in a commit of their own: ten seconds' rows share their
+// pages, where a row in each sample's commit would double what the store writes, and each
+// commit rewrites the table's last pages. A crash takes at most those seconds from the history
+// (never from the samples the broker waits for); HistoryRead fills them from memory while the
+// gateway runs.
 bool SampleStore::writeHistory() {
     if (historyPending_.empty())
         return true;
@@ -580,7 +584,7 @@ void SampleStore::maintain() {
             return;
         }
     }
-    if (now - lastHistoryWrite_ >= kSyncInterval) {
+    if (now - lastHistoryWrite_ >= kHistoryInterval) {
         lastHistoryWrite_ = now;
         if (!writeHistory()) {
             fail("write");

@@ -32,7 +32,7 @@ class SampleStore {
     SampleStore &operator=(const SampleStore &) = delete;
 
     // Keep the newest `rows` samples in the history table too (0, the default: none), written
-    // once a second by maintain(); before open(). Under the bound of --store-max-mb the history
+    // every 10 s by maintain() and at close(); before open(). Under the bound of --store-max-mb the history
     // goes before any unsent row.
     void keepHistory(std::size_t rows) { historyRows_ = rows; }
 
@@ -117,7 +117,7 @@ class SampleStore {
     sqlite3_stmt *setMeta_ = nullptr;
     sqlite3_stmt *history_ = nullptr;
     std::size_t historyRows_ = 0;
-    // Samples for the history not in the file yet (written once a second).
+    // Samples for the history not in the file yet.
     std::deque<GatewaySample> historyPending_;
 
     std::deque<Row> rows_;
