@@ -30,6 +30,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -75,6 +76,46 @@ inline bool portAccepts(int port) {
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
+}
+
+// A connection to the gateway from 127.0.0.1, or from another loopback address (`from`), which
+// a server counts apart; `receiveBuffer`: the socket's, for a client that means to fall behind.
+// Not inherited by a client process a test starts, which would keep it open after the test
+// closes it. -1 when it cannot connect.
+inline int connectTo(int port, const char *from = nullptr, int receiveBuffer = 0) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (from) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // A server whose listen queue is full, or that stops reading, must not hold the test up.
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// False when the peer stopped taking bytes (closed, reset, or the send time-out above).
+inline bool sendAll(int fd, const std::string &bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 // A child process with its stderr in a file.

@@ -24,39 +24,6 @@ struct Reply {
     bool has(const std::string &header) const { return head.find(header) != std::string::npos; }
 };
 
-// From 127.0.0.1, or from another loopback address (`from`), which the server counts apart.
-int connectTo(int port, const char *from = nullptr) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (from) {
-        sockaddr_in source{};
-        source.sin_family = AF_INET;
-        ::inet_pton(AF_INET, from, &source.sin_addr);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // A server whose listen queue is full, or that stops reading, must not hold the test up.
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void sendAll(int fd, const std::string &bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        sent += static_cast<std::size_t>(n);
-    }
-}
-
 // Everything the server sends until it closes or `seconds` pass.
 std::string readAll(int fd, double seconds) {
     std::string in;

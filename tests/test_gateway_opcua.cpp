@@ -532,37 +532,6 @@ std::string getEndpoints(uint32_t handle, const std::string &url) {
     return request(kGetEndpoints, handle) + Encoder().text(url).null().null().out;
 }
 
-// `receiveBuffer`: the socket's, for a client that means to fall behind. Not inherited by the
-// legitimate client's process, which would keep the connection open after the test closes it.
-int connectTo(int port, int receiveBuffer = 0) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // A server that stops reading must not hold the test up.
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool sendAll(int fd, const std::string &bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The next whole message, or nothing when the server closes first or takes longer than 5 s.
 std::string readMessage(int fd) {
     std::string in;
@@ -606,7 +575,7 @@ void closeAll(std::vector<int> &fds) {
 class RawChannel {
   public:
     RawChannel(int port, const std::string &url, int receiveBuffer = 0)
-        : fd_(connectTo(port, receiveBuffer)) {
+        : fd_(connectTo(port, nullptr, receiveBuffer)) {
         if (fd_ < 0 || !sendAll(fd_, hello(65536, 65536, 0, 0, url)) ||
             readMessage(fd_).compare(0, 3, "ACK") != 0 || !sendAll(fd_, openSecureChannel()))
             return;

@@ -44,6 +44,21 @@ int64_t newEpoch() {
         .count();
 }
 
+// A sample's nine measured columns (left, right, value, um, setpoint, tol, in_tol, ana_max,
+// ana_min) from column `first` on, in the samples' and the history's tables alike.
+void bindMeasurement(sqlite3_stmt *statement, int first, const GatewaySample &s) {
+    const int words[] = {s.left, s.right, s.value};
+    for (int k = 0; k < 3; ++k)
+        sqlite3_bind_int(statement, first + k, words[k]);
+    if (std::isnan(s.um))
+        sqlite3_bind_null(statement, first + 3);
+    else
+        sqlite3_bind_double(statement, first + 3, s.um);
+    const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
+    for (int k = 0; k < 5; ++k)
+        sqlite3_bind_int(statement, first + 4 + k, more[k]);
+}
+
 std::string stampNow() {
     const std::tm utc = utcCalendar(std::time(nullptr));
     char text[32];
@@ -407,16 +422,7 @@ bool SampleStore::commitPending() {
         sqlite3_bind_int64(insert_, 1, row.id);
         sqlite3_bind_int64(insert_, 2, s.seq);
         sqlite3_bind_text(insert_, 3, isoTimeOfMs(s.timeMs).c_str(), -1, SQLITE_TRANSIENT);
-        const int words[] = {s.left, s.right, s.value};
-        for (int k = 0; k < 3; ++k)
-            sqlite3_bind_int(insert_, 4 + k, words[k]);
-        if (std::isnan(s.um))
-            sqlite3_bind_null(insert_, 7);
-        else
-            sqlite3_bind_double(insert_, 7, s.um);
-        const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
-        for (int k = 0; k < 5; ++k)
-            sqlite3_bind_int(insert_, 8 + k, more[k]);
+        bindMeasurement(insert_, 4, s);
         sqlite3_bind_int64(insert_, 13, s.epoch);
         ok = noteError(sqlite3_step(insert_), SQLITE_DONE);
         sqlite3_reset(insert_);
@@ -496,16 +502,7 @@ bool SampleStore::writeHistory() {
         const GatewaySample &s = historyPending_[i];
         sqlite3_bind_int64(history_, 1, s.timeMs);
         sqlite3_bind_int64(history_, 2, s.seq);
-        const int words[] = {s.left, s.right, s.value};
-        for (int k = 0; k < 3; ++k)
-            sqlite3_bind_int(history_, 3 + k, words[k]);
-        if (std::isnan(s.um))
-            sqlite3_bind_null(history_, 6);
-        else
-            sqlite3_bind_double(history_, 6, s.um);
-        const int more[] = {s.setpoint, s.tol, s.inTol ? 1 : 0, s.anaMax, s.anaMin};
-        for (int k = 0; k < 5; ++k)
-            sqlite3_bind_int(history_, 7 + k, more[k]);
+        bindMeasurement(history_, 3, s);
         ok = noteError(sqlite3_step(history_), SQLITE_DONE);
         sqlite3_reset(history_);
     }
